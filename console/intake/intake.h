@@ -1,0 +1,37 @@
+// Turning report blocks into GpuPanelState, the reset when a connection ends,
+// and the receiver thread that serves the Agent's report connection.
+#pragma once
+#include "console/intake/intake_hooks.h"
+#include "console/intake/panel_state.h"
+
+#include <atomic>
+#include <cstdint>
+
+enum class BlockOutcome {
+    Applied,        // every announced GPU part was stored
+    NoGpus,         // gpuCount 0 or less: stored, no slot touched
+    Truncated,      // the block ended before all announced lines; what came is stored
+};
+
+// Parses one 4096-byte block into state. Never reads past the block or writes
+// past slot 7: gpuCount above 8 is stored as given but only 8 parts are read.
+// Extends the title through hooks on the first block of a connection.
+BlockOutcome applyReportBlock(GpuPanelState& state, const uint8_t* block, const IntakeWindowHooks& hooks);
+
+// Title after a block with this label: the product name plus
+// " ===> [Agent: <label>] から接続" when current is exactly the product name;
+// otherwise false (leave the title alone).
+bool extendedTitle(const wchar_t* current, const char* agentLabel, wchar_t* out, int outChars);
+
+void resetGpuPanelState(GpuPanelState& state, const IntakeWindowHooks& hooks);
+
+struct ReceiverConfig {
+    const char* bindAddress = "0.0.0.0";
+    uint16_t port = kGaugelinePort;
+    // The thread returns once this reads 0 (tests); null runs for ever.
+    const std::atomic<int>* keepRunning = nullptr;
+};
+
+// Listens, accepts only agentAddress (exact text), serves one connection at a
+// time, drops it on reconnectRequested, resets the state when the peer goes away.
+void runReceiver(GpuPanelState& state, const IntakeWindowHooks& hooks, const ReceiverConfig& config);

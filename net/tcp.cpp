@@ -1,0 +1,194 @@
+// One implementation over both socket APIs; the differences sit in the shim below.
+#include "net/tcp.h"
+
+#include <cstring>
+
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+using NativeSocket = SOCKET;
+using SockLen = int;
+namespace {
+constexpr NativeSocket kBad = INVALID_SOCKET;
+void closeNative(NativeSocket s) { closesocket(s); }
+void setNonBlocking(NativeSocket s, bool on) {
+    u_long mode = on ? 1 : 0;
+    ioctlsocket(s, FIONBIO, &mode);
+}
+bool connectInProgress() {
+    int e = WSAGetLastError();
+    return e == WSAEWOULDBLOCK || e == WSAEINPROGRESS;
+}
+} // namespace
+#else
+#include <arpa/inet.h>
+#include <cerrno>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/select.h>
+#include <sys/socket.h>
+#include <unistd.h>
+using NativeSocket = int;
+using SockLen = socklen_t;
+namespace {
+constexpr NativeSocket kBad = -1;
+void closeNative(NativeSocket s) { close(s); }
+void setNonBlocking(NativeSocket s, bool on) {
+    int flags = fcntl(s, F_GETFL, 0);
+    fcntl(s, F_SETFL, on ? flags | O_NONBLOCK : flags & ~O_NONBLOCK);
+}
+bool connectInProgress() { return errno == EINPROGRESS; }
+} // namespace
+#endif
+
+namespace {
+NativeSocket native(TcpSocket s) { return static_cast<NativeSocket>(s); }
+TcpSocket wrap(NativeSocket s) { return s == kBad ? kNoSocket : static_cast<TcpSocket>(s); }
+
+// 1 ready, 0 time-out, -1 error. timeoutMs -1 waits for ever.
+int waitReady(NativeSocket s, bool forWrite, int timeoutMs) {
+    fd_set set;
+    FD_ZERO(&set);
+    FD_SET(s, &set);
+    timeval tv{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+    int rc = select(static_cast<int>(s) + 1, forWrite ? nullptr : &set, forWrite ? &set : nullptr, nullptr,
+                    timeoutMs < 0 ? nullptr : &tv);
+    return rc > 0 ? 1 : rc;
+}
+
+sockaddr_in makeAddress(uint32_t networkOrder, uint16_t port) {
+    sockaddr_in a;
+    std::memset(&a, 0, sizeof a);
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = networkOrder;
+    return a;
+}
+} // namespace
+
+bool netStartup() {
+#ifdef _WIN32
+    WSADATA data;
+    return WSAStartup(MAKEWORD(2, 0), &data) == 0;
+#else
+    return true;
+#endif
+}
+
+void netCleanup() {
+#ifdef _WIN32
+    WSACleanup();
+#endif
+}
+
+TcpSocket tcpListen(const char* bindAddress, uint16_t port, int backlog) {
+    uint32_t address;
+    if (!parseInetAddr(bindAddress, &address))
+        return kNoSocket;
+    NativeSocket s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (s == kBad)
+        return kNoSocket;
+#ifndef _WIN32
+    // A restarted program must be able to listen again at once; Winsock's
+    // SO_REUSEADDR means something else (port stealing), so only here.
+    int one = 1;
+    setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+#endif
+    sockaddr_in a = makeAddress(address, port);
+    if (bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(s, backlog) != 0) {
+        closeNative(s);
+        return kNoSocket;
+    }
+    return wrap(s);
+}
+
+TcpSocket tcpAccept(TcpSocket listener, int timeoutMs, char peerAddress[16], bool* timedOut) {
+    if (timedOut)
+        *timedOut = false;
+    if (listener == kNoSocket)
+        return kNoSocket;
+    int ready = waitReady(native(listener), false, timeoutMs);
+    if (ready <= 0) {
+        if (timedOut)
+            *timedOut = ready == 0;
+        return kNoSocket;
+    }
+    sockaddr_in peer;
+    SockLen len = sizeof peer;
+    NativeSocket s = accept(native(listener), reinterpret_cast<sockaddr*>(&peer), &len);
+    if (s == kBad)
+        return kNoSocket;
+    if (peerAddress)
+        formatInetAddr(peer.sin_addr.s_addr, peerAddress);
+    return wrap(s);
+}
+
+TcpSocket tcpConnect(uint32_t addressNetworkOrder, uint16_t port, int timeoutMs) {
+    NativeSocket s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (s == kBad)
+        return kNoSocket;
+    sockaddr_in a = makeAddress(addressNetworkOrder, port);
+    if (timeoutMs < 0) {
+        if (connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+            closeNative(s);
+            return kNoSocket;
+        }
+        return wrap(s);
+    }
+    setNonBlocking(s, true);
+    if (connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        if (!connectInProgress() || waitReady(s, true, timeoutMs) != 1) {
+            closeNative(s);
+            return kNoSocket;
+        }
+        int error = 0;
+        SockLen len = sizeof error;
+        getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &len);
+        if (error != 0) {
+            closeNative(s);
+            return kNoSocket;
+        }
+    }
+    setNonBlocking(s, false);
+    return wrap(s);
+}
+
+int tcpSendOnce(TcpSocket s, const void* data, int size) {
+    if (s == kNoSocket)
+        return -1;
+#ifdef _WIN32
+    int flags = 0;
+#else
+    int flags = MSG_NOSIGNAL;
+#endif
+    int n = static_cast<int>(send(native(s), static_cast<const char*>(data), size, flags));
+    return n < 0 ? -1 : n;
+}
+
+int tcpRecvOnce(TcpSocket s, void* data, int size, int timeoutMs) {
+    if (s == kNoSocket)
+        return -1;
+    if (timeoutMs >= 0) {
+        int ready = waitReady(native(s), false, timeoutMs);
+        if (ready == 0)
+            return -2;
+        if (ready < 0)
+            return -1;
+    }
+    int n = static_cast<int>(recv(native(s), static_cast<char*>(data), size, 0));
+    return n < 0 ? -1 : n;
+}
+
+bool tcpLocalAddress(TcpSocket s, char out[16]) {
+    sockaddr_in a;
+    SockLen len = sizeof a;
+    if (s == kNoSocket || getsockname(native(s), reinterpret_cast<sockaddr*>(&a), &len) != 0)
+        return false;
+    formatInetAddr(a.sin_addr.s_addr, out);
+    return true;
+}
+
+void tcpClose(TcpSocket s) {
+    if (s != kNoSocket)
+        closeNative(native(s));
+}

@@ -1,0 +1,35 @@
+// A thin TCP-over-IPv4 layer: Winsock on Windows, POSIX sockets elsewhere.
+// Every call reports failure by its return value; nothing throws or prints.
+#pragma once
+#include <cstdint>
+
+using TcpSocket = intptr_t;
+constexpr TcpSocket kNoSocket = -1;
+
+// Windows Sockets start-up and clean-up (reference counted by the platform);
+// no-ops elsewhere.
+bool netStartup();
+void netCleanup();
+
+// Reads an address by the rules of inet_addr: one to four parts joined by
+// points, each decimal, octal (leading 0) or hex (0x). False when the text is
+// not such an address. The result is in network byte order.
+bool parseInetAddr(const char* text, uint32_t* networkOrder);
+// Dotted decimal text of a network-order address (at least 16 bytes).
+void formatInetAddr(uint32_t networkOrder, char out[16]);
+
+// Listening socket bound to bindAddress (dotted text) and port.
+TcpSocket tcpListen(const char* bindAddress, uint16_t port, int backlog);
+// Waits up to timeoutMs (-1: for ever) for a connection. kNoSocket on time-out
+// or error; *timedOut tells which when given. peerAddress gets the peer's dotted text.
+TcpSocket tcpAccept(TcpSocket listener, int timeoutMs, char peerAddress[16], bool* timedOut = nullptr);
+// Connects to address:port. timeoutMs -1 blocks with the platform's time-out.
+TcpSocket tcpConnect(uint32_t addressNetworkOrder, uint16_t port, int timeoutMs);
+// One send call; returns bytes sent or -1.
+int tcpSendOnce(TcpSocket s, const void* data, int size);
+// One receive call; returns bytes (0 when the peer closed), -1 on error, -2 on
+// time-out (timeoutMs -1 waits for ever).
+int tcpRecvOnce(TcpSocket s, void* data, int size, int timeoutMs);
+// Dotted text of the local address of a connected socket.
+bool tcpLocalAddress(TcpSocket s, char out[16]);
+void tcpClose(TcpSocket s);
