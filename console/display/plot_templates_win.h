@@ -1,0 +1,31 @@
+// Drawing templates of the graphs and level meters: small memory surfaces made
+// once when the main window is created and released when it is destroyed.
+#pragma once
+#include <windows.h>
+
+struct Surface {
+    HDC dc = nullptr;
+    HBITMAP bitmap = nullptr;
+    HGDIOBJ previous = nullptr;
+    int width = 0;
+    int height = 0;
+};
+
+struct PlotTemplates {
+    Surface frame;    // 418 x 256, sunken border and black interior
+    Surface led;      // 256 x 256, the 20 x 4 LED pattern at the top left
+    Surface gridV;    // 1 x 210
+    Surface gridH;    // 418 x 1
+    Surface greenBar; // 2 x 204 each
+    Surface orangeBar;
+    Surface blueBar;
+    Surface graphFrame; // 417 x 208, white at creation
+};
+
+// A memory surface compatible with the screen, filled with fill. False (and
+// nothing held) when the platform refuses.
+bool createSurface(Surface& surface, int width, int height, COLORREF fill);
+void releaseSurface(Surface& surface);
+
+bool createPlotTemplates(PlotTemplates& templates);
+void releasePlotTemplates(PlotTemplates& templates);
