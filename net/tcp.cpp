@@ -10,7 +10,9 @@ using NativeSocket = SOCKET;
 using SockLen = int;
 namespace {
 constexpr NativeSocket kBad = INVALID_SOCKET;
-void closeNative(NativeSocket s) { closesocket(s); }
+void closeNative(NativeSocket s) {
+    closesocket(s);
+}
 void setNonBlocking(NativeSocket s, bool on) {
     u_long mode = on ? 1 : 0;
     ioctlsocket(s, FIONBIO, &mode);
@@ -32,18 +34,26 @@ using NativeSocket = int;
 using SockLen = socklen_t;
 namespace {
 constexpr NativeSocket kBad = -1;
-void closeNative(NativeSocket s) { close(s); }
+void closeNative(NativeSocket s) {
+    close(s);
+}
 void setNonBlocking(NativeSocket s, bool on) {
     int flags = fcntl(s, F_GETFL, 0);
     fcntl(s, F_SETFL, on ? flags | O_NONBLOCK : flags & ~O_NONBLOCK);
 }
-bool connectInProgress() { return errno == EINPROGRESS; }
+bool connectInProgress() {
+    return errno == EINPROGRESS;
+}
 } // namespace
 #endif
 
 namespace {
-NativeSocket native(TcpSocket s) { return static_cast<NativeSocket>(s); }
-TcpSocket wrap(NativeSocket s) { return s == kBad ? kNoSocket : static_cast<TcpSocket>(s); }
+NativeSocket native(TcpSocket s) {
+    return static_cast<NativeSocket>(s);
+}
+TcpSocket wrap(NativeSocket s) {
+    return s == kBad ? kNoSocket : static_cast<TcpSocket>(s);
+}
 
 // 1 ready, 0 time-out, -1 error. timeoutMs -1 waits for ever.
 int waitReady(NativeSocket s, bool forWrite, int timeoutMs) {

@@ -12,14 +12,20 @@ TEST(InetAddr, ReadsTheWayInetAddrDoes) {
         bool ok;
         const char* dotted;
     } cases[] = {
-        {"192.0.2.20", true, "192.0.2.20"}, {"255.255.255.255", true, "255.255.255.255"},
-        {"010.0.0.1", true, "8.0.0.1"},     // leading zero: octal
-        {"0x7f.1", true, "127.0.0.1"},      // two parts: last one fills 24 bits
-        {"127.1.2", true, "127.1.0.2"},     {"3232235777", true, "192.168.1.1"},
-        {"...", false, ""},                 {"1.2.3.256", false, ""},
-        {"1.2.3.4.5", false, ""},           {"08.1.1.1", false, ""},
-        {"1.2.3.4x", false, ""},            {"", false, ""},
-        {"1..2.3", false, ""},              {"0x.1.1.1", false, ""},
+        {"192.0.2.20", true, "192.0.2.20"},
+        {"255.255.255.255", true, "255.255.255.255"},
+        {"010.0.0.1", true, "8.0.0.1"}, // leading zero: octal
+        {"0x7f.1", true, "127.0.0.1"},  // two parts: last one fills 24 bits
+        {"127.1.2", true, "127.1.0.2"},
+        {"3232235777", true, "192.168.1.1"},
+        {"...", false, ""},
+        {"1.2.3.256", false, ""},
+        {"1.2.3.4.5", false, ""},
+        {"08.1.1.1", false, ""},
+        {"1.2.3.4x", false, ""},
+        {"", false, ""},
+        {"1..2.3", false, ""},
+        {"0x.1.1.1", false, ""},
     };
     for (const Case& c : cases) {
         uint32_t address = 0;

@@ -15,13 +15,15 @@ void clearGpuSample(GpuSample* sample) {
 }
 
 namespace {
-template <typename T> uint32_t bitsOf(T v) { return static_cast<uint32_t>(v); }
+template <typename T> uint32_t bitsOf(T v) {
+    return static_cast<uint32_t>(v);
+}
 } // namespace
 
 uint32_t sampleFieldBits(const GpuSample& sample, int k) {
     int index = 0;
-#define GAUGELINE_FIELD_GET(name, kind, conv)                                                              \
-    if (index++ == k)                                                                                      \
+#define GAUGELINE_FIELD_GET(name, kind, conv)                                                                \
+    if (index++ == k)                                                                                        \
         return bitsOf(sample.name);
     GAUGELINE_SAMPLE_FIELDS(GAUGELINE_FIELD_GET)
 #undef GAUGELINE_FIELD_GET
@@ -30,10 +32,10 @@ uint32_t sampleFieldBits(const GpuSample& sample, int k) {
 
 void setSampleFieldBits(GpuSample* sample, int k, uint32_t bits) {
     int index = 0;
-#define GAUGELINE_FIELD_SET(name, kind, conv)                                                              \
-    if (index++ == k) {                                                                                    \
-        sample->name = static_cast<GAUGELINE_WIRE_TYPE_##kind>(bits);                                      \
-        return;                                                                                            \
+#define GAUGELINE_FIELD_SET(name, kind, conv)                                                                \
+    if (index++ == k) {                                                                                      \
+        sample->name = static_cast<GAUGELINE_WIRE_TYPE_##kind>(bits);                                        \
+        return;                                                                                              \
     }
     GAUGELINE_SAMPLE_FIELDS(GAUGELINE_FIELD_SET)
 #undef GAUGELINE_FIELD_SET

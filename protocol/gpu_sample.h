@@ -3,60 +3,60 @@
 #include <cstdint>
 
 constexpr int kGpuSlotCount = 8;
-constexpr int kFullNameChars = 39;   // wide characters, terminator not counted
-constexpr int kTabLabelBytes = 50;   // field size; at most 49 bytes of text
+constexpr int kFullNameChars = 39; // wide characters, terminator not counted
+constexpr int kTabLabelBytes = 50; // field size; at most 49 bytes of text
 constexpr int kSampleFieldCount = 42;
 constexpr int kReportBlockBytes = 4096;
 constexpr int kRequestBytes = 20;
-constexpr int kAddressTextMax = 15;  // "255.255.255.255"
+constexpr int kAddressTextMax = 15; // "255.255.255.255"
 constexpr uint16_t kGaugelinePort = 58680;
 
 // Every numeric field in wire order (lines 3 to 44 of a GPU part).
 // X(name, wire kind, how the Console converts the line)
 //   wire kind: Flag (one digit), Unsigned, Signed
 //   conversion: Atoi (signed 32-bit) or Strtoul (unsigned 32-bit)
-#define GAUGELINE_SAMPLE_FIELDS(X)                   \
-    X(graphicsClockSupported, Flag, Atoi)            \
-    X(memoryClockSupported, Flag, Atoi)              \
-    X(graphicsClock, Unsigned, Atoi)                 \
-    X(memoryClock, Unsigned, Atoi)                   \
-    X(processorClockSupported, Flag, Atoi)           \
-    X(processorClock, Unsigned, Atoi)                \
-    X(videoClockSupported, Flag, Atoi)               \
-    X(videoClock, Unsigned, Atoi)                    \
-    X(graphicsClockRated, Unsigned, Atoi)            \
-    X(memoryClockRated, Unsigned, Atoi)              \
-    X(processorClockRated, Unsigned, Atoi)           \
-    X(videoClockRated, Unsigned, Atoi)               \
-    X(graphicsClockScale, Unsigned, Atoi)            \
-    X(memoryClockScale, Unsigned, Atoi)              \
-    X(gpuLoadSupported, Flag, Atoi)                  \
-    X(gpuLoad, Signed, Atoi)                         \
-    X(driverModel, Signed, Atoi)                     \
-    X(memoryTotal, Unsigned, Strtoul)                \
-    X(memoryUsageSupported, Flag, Atoi)              \
-    X(memoryUsage, Unsigned, Strtoul)                \
-    X(temperatureSupported, Flag, Atoi)              \
-    X(temperature, Signed, Atoi)                     \
-    X(powerDrawSupported, Flag, Atoi)                \
-    X(powerLimit, Unsigned, Atoi)                    \
-    X(powerDraw, Unsigned, Atoi)                     \
-    X(driverModelSupported, Flag, Atoi)              \
-    X(pStateSupported, Flag, Atoi)                   \
-    X(pState, Signed, Atoi)                          \
-    X(memoryControllerLoadSupported, Flag, Atoi)     \
-    X(memoryControllerLoad, Unsigned, Strtoul)       \
-    X(videoEngineLoadSupported, Flag, Atoi)          \
-    X(videoEngineLoad, Unsigned, Strtoul)            \
-    X(busInterfaceLoadSupported, Flag, Atoi)         \
-    X(busInterfaceLoad, Unsigned, Strtoul)           \
-    X(fanLevelSupported, Flag, Atoi)                 \
-    X(fanLevel, Unsigned, Strtoul)                   \
-    X(fanRpmSupported, Flag, Atoi)                   \
-    X(fanRpm, Unsigned, Strtoul)                     \
-    X(coreVoltageRatedSupported, Flag, Atoi)         \
-    X(coreVoltageRated, Unsigned, Strtoul)           \
-    X(coreVoltageSupported, Flag, Atoi)              \
+#define GAUGELINE_SAMPLE_FIELDS(X)                                                                           \
+    X(graphicsClockSupported, Flag, Atoi)                                                                    \
+    X(memoryClockSupported, Flag, Atoi)                                                                      \
+    X(graphicsClock, Unsigned, Atoi)                                                                         \
+    X(memoryClock, Unsigned, Atoi)                                                                           \
+    X(processorClockSupported, Flag, Atoi)                                                                   \
+    X(processorClock, Unsigned, Atoi)                                                                        \
+    X(videoClockSupported, Flag, Atoi)                                                                       \
+    X(videoClock, Unsigned, Atoi)                                                                            \
+    X(graphicsClockRated, Unsigned, Atoi)                                                                    \
+    X(memoryClockRated, Unsigned, Atoi)                                                                      \
+    X(processorClockRated, Unsigned, Atoi)                                                                   \
+    X(videoClockRated, Unsigned, Atoi)                                                                       \
+    X(graphicsClockScale, Unsigned, Atoi)                                                                    \
+    X(memoryClockScale, Unsigned, Atoi)                                                                      \
+    X(gpuLoadSupported, Flag, Atoi)                                                                          \
+    X(gpuLoad, Signed, Atoi)                                                                                 \
+    X(driverModel, Signed, Atoi)                                                                             \
+    X(memoryTotal, Unsigned, Strtoul)                                                                        \
+    X(memoryUsageSupported, Flag, Atoi)                                                                      \
+    X(memoryUsage, Unsigned, Strtoul)                                                                        \
+    X(temperatureSupported, Flag, Atoi)                                                                      \
+    X(temperature, Signed, Atoi)                                                                             \
+    X(powerDrawSupported, Flag, Atoi)                                                                        \
+    X(powerLimit, Unsigned, Atoi)                                                                            \
+    X(powerDraw, Unsigned, Atoi)                                                                             \
+    X(driverModelSupported, Flag, Atoi)                                                                      \
+    X(pStateSupported, Flag, Atoi)                                                                           \
+    X(pState, Signed, Atoi)                                                                                  \
+    X(memoryControllerLoadSupported, Flag, Atoi)                                                             \
+    X(memoryControllerLoad, Unsigned, Strtoul)                                                               \
+    X(videoEngineLoadSupported, Flag, Atoi)                                                                  \
+    X(videoEngineLoad, Unsigned, Strtoul)                                                                    \
+    X(busInterfaceLoadSupported, Flag, Atoi)                                                                 \
+    X(busInterfaceLoad, Unsigned, Strtoul)                                                                   \
+    X(fanLevelSupported, Flag, Atoi)                                                                         \
+    X(fanLevel, Unsigned, Strtoul)                                                                           \
+    X(fanRpmSupported, Flag, Atoi)                                                                           \
+    X(fanRpm, Unsigned, Strtoul)                                                                             \
+    X(coreVoltageRatedSupported, Flag, Atoi)                                                                 \
+    X(coreVoltageRated, Unsigned, Strtoul)                                                                   \
+    X(coreVoltageSupported, Flag, Atoi)                                                                      \
     X(coreVoltage, Unsigned, Strtoul)
 
 #define GAUGELINE_WIRE_TYPE_Flag uint32_t

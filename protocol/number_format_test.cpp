@@ -18,7 +18,8 @@ TEST(NumberFormat, UnsignedAndSignedCases) {
     struct S {
         int32_t v;
         const char* text;
-    } signedCases[] = {{0, "0"}, {54, "54"}, {-1, "-1"}, {INT32_MAX, "2147483647"}, {INT32_MIN, "-2147483648"}};
+    } signedCases[] = {
+        {0, "0"}, {54, "54"}, {-1, "-1"}, {INT32_MAX, "2147483647"}, {INT32_MIN, "-2147483648"}};
     for (const S& c : signedCases) {
         char buf[20];
         EXPECT_EQ(static_cast<int>(std::string(c.text).size()), formatSigned(c.v, buf));

@@ -14,12 +14,10 @@ GpuSample exampleGpu() {
     clearGpuSample(&s);
     std::wcscpy(s.fullName, L"Example GPU");
     std::strcpy(s.tabLabel, "Example GPU (DP \x90\xDA\x91\xB1)");
-    const uint32_t values[kSampleFieldCount] = {1,       1,       1733000, 5005000, 0,       0,       1,
-                                                1620000, 1607000, 5005000, 0,       1506000, 1911000, 5005000,
-                                                1,       37,      0,       8388608, 1,       1203456, 1,
-                                                54,      1,       180000,  65432,   1,       1,       0,
-                                                1,       21,      1,       0,       1,       3,       1,
-                                                33,      1,       1125,    1,       1062500, 1,       1043000};
+    const uint32_t values[kSampleFieldCount] = {
+        1, 1,  1733000, 5005000, 0, 0,       1, 1620000, 1607000, 5005000, 0,     1506000, 1911000, 5005000,
+        1, 37, 0,       8388608, 1, 1203456, 1, 54,      1,       180000,  65432, 1,       1,       0,
+        1, 21, 1,       0,       1, 3,       1, 33,      1,       1125,    1,     1062500, 1,       1043000};
     for (int k = 0; k < kSampleFieldCount; ++k)
         setSampleFieldBits(&s, k, values[k]);
     return s;

@@ -8,9 +8,9 @@
 #include <cstdint>
 
 enum class BlockOutcome {
-    Applied,        // every announced GPU part was stored
-    NoGpus,         // gpuCount 0 or less: stored, no slot touched
-    Truncated,      // the block ended before all announced lines; what came is stored
+    Applied,   // every announced GPU part was stored
+    NoGpus,    // gpuCount 0 or less: stored, no slot touched
+    Truncated, // the block ended before all announced lines; what came is stored
 };
 
 // Parses one 4096-byte block into state. Never reads past the block or writes

@@ -1,0 +1,155 @@
+#include "console/intake/csv_format.h"
+
+#include "protocol/text_cp932.h"
+
+#include <cstdio>
+
+const CsvItemInfo kCsvItems[kCsvItemCount] = {
+    {1000, "Graphics Clock", ",Graphics Clock"},
+    {1001, "Memory Clock", ",Memory Clock"},
+    {1002, "GPU Load", ",GPU Load"},
+    {1003, "Memory Usage", ",Memory Usage"},
+    {1004, "Video Engine Load", ",Video Engine Load"},
+    {1005, "Temperature", ",Temperature"},
+    {1006, "FAN Level", ",FAN Level"},
+    {1007, "FAN rpm", ",FAN rpm"},
+    {1008, "Power Draw", ",Power Draw"},
+    {1009, "P-State", ",P-State"},
+    {1021, "Memory Controller Load", ",Memory Controller Load"},
+    {1022, "Bus Interface Load", ",Bus Interface Load"},
+};
+
+namespace {
+
+int clampedCount(int gpuCount) {
+    if (gpuCount < 0)
+        return 0;
+    return gpuCount > kGpuSlotCount ? kGpuSlotCount : gpuCount;
+}
+
+std::string decimal(int32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%d,", static_cast<int>(value));
+    return text;
+}
+
+std::string fullNameCp932(const PanelSlotSnapshot& slot) {
+    // 39 wide characters need at most 78 bytes.
+    char name[2 * kFullNameChars + 2];
+    wideToCp932(slot.fullName, name, sizeof name);
+    return name;
+}
+
+} // namespace
+
+LogSelection readLogSelection(const CsvSettings& csv, int gpuCount) {
+    LogSelection selection;
+    selection.gpuCount = clampedCount(gpuCount);
+    for (int i = 0; i < kGpuSlotCount; ++i)
+        selection.gpuSelected[i] = csv.csvGpuSelected[i].load(std::memory_order_relaxed) != 0;
+    for (int k = 0; k < kCsvItemCount; ++k)
+        selection.itemSelected[k] = csv.csvItemSelected[k].load(std::memory_order_relaxed) != 0;
+    return selection;
+}
+
+int selectedItemCount(const LogSelection& selection) {
+    int n = 0;
+    for (bool on : selection.itemSelected)
+        n += on ? 1 : 0;
+    return n;
+}
+
+int clockMhz(int32_t kiloHertz) {
+    float mhz = static_cast<float>(kiloHertz) / 1000.0f;
+    return static_cast<int>(mhz);
+}
+
+std::string powerWattsText(int32_t milliWatts) {
+    float watts = static_cast<float>(milliWatts) / 1000.0f;
+    char text[64];
+    std::snprintf(text, sizeof text, "%.3f", static_cast<double>(watts));
+    return text;
+}
+
+std::string memoryMbText(uint32_t kib) {
+    double mib = static_cast<double>(kib) * (1.0 / 1024.0);
+    uint64_t thousandths = static_cast<uint64_t>(mib * 1000.0);
+    char text[32];
+    std::snprintf(text, sizeof text, "%llu.%02u", static_cast<unsigned long long>(thousandths / 1000),
+                  static_cast<unsigned>(thousandths % 1000 / 10));
+    return text;
+}
+
+std::string timeStampText(const LogTime& time, char terminator) {
+    char text[80];
+    std::snprintf(text, sizeof text, "%d/%02d/%02d %02d:%02d:%02d%c", time.year, time.month, time.day,
+                  time.hour, time.minute, time.second, terminator);
+    return text;
+}
+
+std::string csvCell(const PanelSlotSnapshot& slot, int item) {
+    switch (item) {
+    case kItemGraphicsClock:
+        return decimal(clockMhz(slot.graphicsClock));
+    case kItemMemoryClock:
+        return decimal(clockMhz(slot.memoryClock));
+    case kItemGpuLoad:
+        return decimal(slot.gpuLoad);
+    case kItemMemoryUsage:
+        return memoryMbText(slot.memoryUsage) + ",";
+    case kItemVideoEngineLoad:
+        return decimal(static_cast<int32_t>(slot.videoEngineLoad));
+    case kItemTemperature:
+        return decimal(slot.temperature);
+    case kItemFanLevel:
+        return slot.fanLevelSupported != 0 ? decimal(static_cast<int32_t>(slot.fanLevel)) : ",";
+    case kItemFanRpm:
+        return slot.fanRpm != 0 ? decimal(static_cast<int32_t>(slot.fanRpm)) : ",";
+    case kItemPowerDraw:
+        return slot.powerDrawSupported != 0 ? powerWattsText(slot.powerDraw) + "," : ",";
+    case kItemPState:
+        return decimal(slot.pState);
+    case kItemMemoryControllerLoad:
+        return decimal(static_cast<int32_t>(slot.memoryControllerLoad));
+    case kItemBusInterfaceLoad:
+        return decimal(static_cast<int32_t>(slot.busInterfaceLoad));
+    default:
+        return "";
+    }
+}
+
+std::string csvHeaderText(const PanelSlotSnapshot* slots, const LogSelection& selection) {
+    const int count = clampedCount(selection.gpuCount);
+    const int n = selectedItemCount(selection);
+    std::string names;
+    std::string cells;
+    bool first = true;
+    for (int i = 0; i < count; ++i) {
+        if (!selection.gpuSelected[i])
+            continue;
+        if (!first)
+            names.append(static_cast<size_t>(n + 1), ',');
+        names += fullNameCp932(slots[i]);
+        first = false;
+        for (int k = 0; k < kCsvItemCount; ++k)
+            if (selection.itemSelected[k])
+                cells += kCsvItems[k].headerCell;
+        cells += ',';
+    }
+    return names + "\r\n" + cells + "\r\n";
+}
+
+std::string csvDataLine(const PanelSlotSnapshot* slots, const LogSelection& selection, const LogTime& time) {
+    const int count = clampedCount(selection.gpuCount);
+    const std::string stamp = timeStampText(time, ',');
+    std::string line;
+    for (int i = 0; i < count; ++i) {
+        if (!selection.gpuSelected[i])
+            continue;
+        line += stamp;
+        for (int k = 0; k < kCsvItemCount; ++k)
+            if (selection.itemSelected[k])
+                line += csvCell(slots[i], k);
+    }
+    return line + "\r\n";
+}

@@ -1,0 +1,36 @@
+#include "console/intake/csv_path_check.h"
+
+#include "protocol/text_cp932.h"
+
+namespace {
+
+bool isNarrowSpace(unsigned char b) {
+    return b == ' ' || (b >= '\t' && b <= '\r');
+}
+
+bool isWideSpace(wchar_t c) {
+    return c == L' ' || (c >= L'\t' && c <= L'\r') || c == 0x3000;
+}
+
+bool isLeadByte(unsigned char b) {
+    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+}
+
+} // namespace
+
+bool csvPathHasSpace(const char* path, int maxBytes) {
+    int i = 0;
+    while (i < maxBytes && path[i] != '\0') {
+        const unsigned char b = static_cast<unsigned char>(path[i]);
+        if (isNarrowSpace(b))
+            return true;
+        const int step = isLeadByte(b) && i + 1 < maxBytes && path[i + 1] != '\0' ? 2 : 1;
+        if (step == 2) {
+            wchar_t wide[2] = {};
+            if (cp932ToWide(path + i, 2, wide, 2) == 1 && isWideSpace(wide[0]))
+                return true;
+        }
+        i += step;
+    }
+    return false;
+}

@@ -1,0 +1,116 @@
+#include "console/intake/log_console_block.h"
+
+#include "protocol/text_cp932.h"
+
+#include <cstdio>
+
+namespace {
+
+std::string withNumber(const char* format, int value) {
+    char text[96];
+    std::snprintf(text, sizeof text, format, value);
+    return text;
+}
+
+std::string withText(const char* format, const std::string& value) {
+    char text[128];
+    std::snprintf(text, sizeof text, format, value.c_str());
+    return text;
+}
+
+std::string cp932(const wchar_t* text) {
+    char bytes[160];
+    wideToCp932(text, bytes, sizeof bytes);
+    return bytes;
+}
+
+} // namespace
+
+std::string consoleItemLine(const PanelSlotSnapshot& slot, int item) {
+    switch (item) {
+    case kItemGraphicsClock:
+        return withNumber("\tGraphics Clock      %d MHz\n", clockMhz(slot.graphicsClock));
+    case kItemMemoryClock:
+        return withNumber("\tMemory Clock        %d MHz\n", clockMhz(slot.memoryClock));
+    case kItemGpuLoad:
+        return withNumber("\tGPU Load            %d %%\n", slot.gpuLoad);
+    case kItemMemoryUsage:
+        return withText("\tMemory Usage        %s MB\n", memoryMbText(slot.memoryUsage));
+    case kItemVideoEngineLoad:
+        return withNumber("\tVideo Engine Load   %d %%\n", static_cast<int32_t>(slot.videoEngineLoad));
+    case kItemTemperature:
+        return withNumber("\tTemperature         %d\n", slot.temperature);
+    case kItemFanLevel:
+        if (slot.fanLevelSupported == 0)
+            return "\tFAN Level           No Support\n";
+        return withNumber("\tFAN Level           %d %%\n", static_cast<int32_t>(slot.fanLevel));
+    case kItemFanRpm:
+        if (slot.fanRpm == 0)
+            return "\tFAN rpm             No Support\n";
+        return withNumber("\tFAN rpm             %d rpm\n", static_cast<int32_t>(slot.fanRpm));
+    case kItemPowerDraw:
+        if (slot.powerDrawSupported == 0)
+            return "\tPower(Draw)         No Support\n";
+        return withText("\tPower(Draw)         %s W\n", powerWattsText(slot.powerDraw));
+    case kItemPState:
+        return withNumber("\tP-State             %d\n", slot.pState);
+    case kItemMemoryControllerLoad:
+        return withNumber("\tMemory Controller Load   %d %%\n",
+                          static_cast<int32_t>(slot.memoryControllerLoad));
+    case kItemBusInterfaceLoad:
+        return withNumber("\tBus Interface Load  %d %%\n", static_cast<int32_t>(slot.busInterfaceLoad));
+    default:
+        return "";
+    }
+}
+
+std::vector<ConsolePiece> consoleBlockStart(const LogTime& time) {
+    return {{kAttrKeep, timeStampText(time, ' ')}, {kAttrKeep, "==============================\n"}};
+}
+
+std::vector<ConsolePiece> consoleGpuPieces(const PanelSlotSnapshot& slot,
+                                           const bool itemSelected[kCsvItemCount]) {
+    std::vector<ConsolePiece> pieces;
+    pieces.push_back({kAttrGpuName, cp932(slot.fullName) + ":\n"});
+    if (itemSelected[kItemGraphicsClock] || itemSelected[kItemMemoryClock]) {
+        std::string clocks;
+        if (itemSelected[kItemGraphicsClock])
+            clocks += consoleItemLine(slot, kItemGraphicsClock);
+        if (itemSelected[kItemMemoryClock])
+            clocks += consoleItemLine(slot, kItemMemoryClock);
+        pieces.push_back({kAttrValue, clocks});
+    }
+    for (int k = kItemGpuLoad; k < kCsvItemCount; ++k)
+        if (itemSelected[k])
+            pieces.push_back({kAttrValue, consoleItemLine(slot, k)});
+    return pieces;
+}
+
+ConsolePiece consoleBlockEnd() {
+    return {kAttrKeep, "==================================================\n"};
+}
+
+ConsolePiece consoleMissingFile() {
+    return {kAttrKeep, cp932(L"csvファイルが見つかりません\n")};
+}
+
+std::vector<ConsolePiece> consoleRowBlock(const PanelSlotSnapshot* slots, const LogSelection& selection,
+                                          const LogTime& time, bool fileOpened) {
+    std::vector<ConsolePiece> pieces = consoleBlockStart(time);
+    if (!fileOpened) {
+        pieces.push_back(consoleMissingFile());
+        pieces.push_back(consoleBlockEnd());
+        return pieces;
+    }
+    int count = selection.gpuCount < 0 ? 0 : selection.gpuCount;
+    if (count > kGpuSlotCount)
+        count = kGpuSlotCount;
+    for (int i = 0; i < count; ++i) {
+        if (!selection.gpuSelected[i])
+            continue;
+        std::vector<ConsolePiece> gpu = consoleGpuPieces(slots[i], selection.itemSelected);
+        pieces.insert(pieces.end(), gpu.begin(), gpu.end());
+    }
+    pieces.push_back(consoleBlockEnd());
+    return pieces;
+}

@@ -1,0 +1,74 @@
+// The receiver thread: accepts the report connection of the typed Agent
+// address only, and turns each whole 4096-byte read into GpuPanelState.
+#include "console/intake/intake.h"
+#include "net/tcp.h"
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+namespace {
+
+// How often a blocked accept or receive looks at the flags.
+constexpr int kPollMs = 200;
+
+bool running(const ReceiverConfig& config) {
+    return !config.keepRunning || config.keepRunning->load(std::memory_order_relaxed) != 0;
+}
+
+bool peerIsAgent(const GpuPanelState& state, const char* peer) {
+    char expected[kAddressTextMax + 1];
+    copyAgentAddress(state, expected);
+    return expected[0] != '\0' && std::strcmp(expected, peer) == 0;
+}
+
+void serve(GpuPanelState& state, const IntakeWindowHooks& hooks, const ReceiverConfig& config, TcpSocket s) {
+    uint8_t block[kReportBlockBytes];
+    while (running(config)) {
+        if (relaxed(state.reconnectRequested) != 0)
+            break;
+        int n = tcpRecvOnce(s, block, kReportBlockBytes, kPollMs);
+        if (n == -2)
+            continue;
+        if (n <= 0) {
+            tcpClose(s);
+            resetGpuPanelState(state, hooks);
+            return;
+        }
+        if (n == kReportBlockBytes)
+            applyReportBlock(state, block, hooks);
+    }
+    tcpClose(s);
+}
+
+} // namespace
+
+void runReceiver(GpuPanelState& state, const IntakeWindowHooks& hooks, const ReceiverConfig& config) {
+    netStartup();
+    TcpSocket listener = kNoSocket;
+    while (running(config)) {
+        if (listener == kNoSocket) {
+            // Another program may hold the port; try again rather than never serving.
+            listener = tcpListen(config.bindAddress, config.port, 1);
+            if (listener == kNoSocket) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
+                continue;
+            }
+        }
+        char peer[16] = {};
+        bool timedOut = false;
+        TcpSocket s = tcpAccept(listener, kPollMs, peer, &timedOut);
+        if (s == kNoSocket) {
+            if (!timedOut)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            continue;
+        }
+        if (!peerIsAgent(state, peer)) {
+            tcpClose(s);
+            continue;
+        }
+        serve(state, hooks, config, s);
+    }
+    tcpClose(listener);
+    netCleanup();
+}
