@@ -1,0 +1,57 @@
+#include "agent/agent_state.h"
+
+#include <cstring>
+#include <cwchar>
+
+void resetAgentSlots(AgentState& state) {
+    std::lock_guard<std::mutex> lock(state.labelLock);
+    for (AgentSlot& slot : state.slots) {
+        std::wcsncpy(slot.fullName, L"- empty -", kFullNameChars);
+        slot.fullName[kFullNameChars] = L'\0';
+        slot.busId = 0;
+        for (uint32_t& v : slot.recordVersions)
+            v = 0;
+#define GAUGELINE_ZERO_FIELD(name, kind, conv) slot.sample.name.store(0, std::memory_order_relaxed);
+        GAUGELINE_SAMPLE_FIELDS(GAUGELINE_ZERO_FIELD)
+#undef GAUGELINE_ZERO_FIELD
+        std::memset(slot.sample.tabLabel, 0, sizeof slot.sample.tabLabel);
+    }
+    for (void*& h : state.gpuHandles)
+        h = nullptr;
+    state.gpuCount.store(0, std::memory_order_relaxed);
+    state.reportConnected.store(0, std::memory_order_relaxed);
+}
+
+void storeTabLabel(AgentState& state, int slot, const char* label) {
+    if (slot < 0 || slot >= kGpuSlotCount)
+        return;
+    std::lock_guard<std::mutex> lock(state.labelLock);
+    char* field = state.slots[slot].sample.tabLabel;
+    std::memset(field, 0, kTabLabelBytes);
+    std::strncpy(field, label, kTabLabelBytes - 1);
+}
+
+void loadTabLabel(const AgentState& state, int slot, char out[kTabLabelBytes]) {
+    std::memset(out, 0, kTabLabelBytes);
+    if (slot < 0 || slot >= kGpuSlotCount)
+        return;
+    std::lock_guard<std::mutex> lock(state.labelLock);
+    std::memcpy(out, state.slots[slot].sample.tabLabel, kTabLabelBytes - 1);
+}
+
+void snapshotSamples(const AgentState& state, GpuSample out[kGpuSlotCount]) {
+    for (int i = 0; i < kGpuSlotCount; ++i) {
+        const AgentSlot& slot = state.slots[i];
+        GpuSample& s = out[i];
+        std::memcpy(s.fullName, slot.fullName, sizeof s.fullName);
+        s.fullName[kFullNameChars] = L'\0';
+#define GAUGELINE_COPY_FIELD(name, kind, conv) s.name = slot.sample.name.load(std::memory_order_relaxed);
+        GAUGELINE_SAMPLE_FIELDS(GAUGELINE_COPY_FIELD)
+#undef GAUGELINE_COPY_FIELD
+    }
+    std::lock_guard<std::mutex> lock(state.labelLock);
+    for (int i = 0; i < kGpuSlotCount; ++i) {
+        std::memcpy(out[i].tabLabel, state.slots[i].sample.tabLabel, kTabLabelBytes);
+        out[i].tabLabel[kTabLabelBytes - 1] = '\0';
+    }
+}

@@ -1,0 +1,58 @@
+// The Agent's process-wide state: what start-up prepares, what the sampler
+// writes and what the reporting thread and the window read. One instance lives
+// in the program's entry file; tests make their own.
+#pragma once
+#include "protocol/gpu_sample.h"
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+
+constexpr int kMaxGpuHandles = 64;
+constexpr int kRecordVersionCount = 5;
+
+// Indexes into AgentSlot::recordVersions.
+enum RecordVersionIndex {
+    kClockRecord = 0,
+    kPstatesRecord = 1,
+    kThermalRecord = 2,
+    kMemoryRecord = 3,
+    kCoolerRecord = 4,
+};
+
+// One GPU's readings as the sampler publishes them: every number an atomic
+// the reporting thread may load at any time, the label behind the state's lock.
+struct SharedSample {
+#define GAUGELINE_DECLARE_ATOMIC(name, kind, conv) std::atomic<GAUGELINE_WIRE_TYPE_##kind> name{0};
+    GAUGELINE_SAMPLE_FIELDS(GAUGELINE_DECLARE_ATOMIC)
+#undef GAUGELINE_DECLARE_ATOMIC
+    char tabLabel[kTabLabelBytes] = {}; // guarded by AgentState::labelLock
+};
+
+struct AgentSlot {
+    // Written by start-up before the worker threads exist; read-only afterwards.
+    wchar_t fullName[kFullNameChars + 1] = {};
+    uint32_t busId = 0;
+    uint32_t recordVersions[kRecordVersionCount] = {};
+    SharedSample sample;
+};
+
+struct AgentState {
+    std::atomic<int32_t> agentRunning{0};
+    std::atomic<int32_t> gpuCount{0};
+    std::atomic<int32_t> reportConnected{0};
+    void* gpuHandles[kMaxGpuHandles] = {};
+    AgentSlot slots[kGpuSlotCount];
+    mutable std::mutex labelLock;
+};
+
+// Every flag and reading 0, every label empty, every name "- empty -", bus
+// numbers, versions and reportConnected 0, no GPU handles, gpuCount 0.
+void resetAgentSlots(AgentState& state);
+
+void storeTabLabel(AgentState& state, int slot, const char* label);
+// Copies the label (50-byte field, always terminated).
+void loadTabLabel(const AgentState& state, int slot, char out[kTabLabelBytes]);
+
+// Plain copies of all 8 slots for a report block.
+void snapshotSamples(const AgentState& state, GpuSample out[kGpuSlotCount]);
