@@ -3,10 +3,13 @@
 #pragma once
 #include <windows.h>
 
+#include <cstdint>
+
 struct Surface {
     HDC dc = nullptr;
     HBITMAP bitmap = nullptr;
     HGDIOBJ previous = nullptr;
+    uint32_t* bits = nullptr; // top-down 32-bit pixels, 0x00RRGGBB
     int width = 0;
     int height = 0;
 };
@@ -22,8 +25,8 @@ struct PlotTemplates {
     Surface graphFrame; // 417 x 208, white at creation
 };
 
-// A memory surface compatible with the screen, filled with fill. False (and
-// nothing held) when the platform refuses.
+// A 32-bit top-down memory surface filled with fill. False (and nothing
+// held) when the platform refuses.
 bool createSurface(Surface& surface, int width, int height, COLORREF fill);
 void releaseSurface(Surface& surface);
 
