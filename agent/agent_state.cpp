@@ -16,7 +16,7 @@ void resetAgentSlots(AgentState& state) {
 #undef GAUGELINE_ZERO_FIELD
         std::memset(slot.sample.tabLabel, 0, sizeof slot.sample.tabLabel);
     }
-    for (void*& h : state.gpuHandles)
+    for (NvPhysicalGpuHandle& h : state.gpuHandles)
         h = nullptr;
     state.gpuCount.store(0, std::memory_order_relaxed);
     state.reportConnected.store(0, std::memory_order_relaxed);

@@ -2,13 +2,14 @@
 // writes and what the reporting thread and the window read. One instance lives
 // in the program's entry file; tests make their own.
 #pragma once
+#include "gpu/driver_records.h"
 #include "protocol/gpu_sample.h"
 
 #include <atomic>
 #include <cstdint>
 #include <mutex>
 
-constexpr int kMaxGpuHandles = 64;
+constexpr int kMaxGpuHandles = NVAPI_MAX_PHYSICAL_GPUS;
 constexpr int kRecordVersionCount = 5;
 
 // Indexes into AgentSlot::recordVersions.
@@ -41,7 +42,7 @@ struct AgentState {
     std::atomic<int32_t> agentRunning{0};
     std::atomic<int32_t> gpuCount{0};
     std::atomic<int32_t> reportConnected{0};
-    void* gpuHandles[kMaxGpuHandles] = {};
+    NvPhysicalGpuHandle gpuHandles[kMaxGpuHandles] = {};
     AgentSlot slots[kGpuSlotCount];
     mutable std::mutex labelLock;
 };

@@ -15,7 +15,7 @@ TEST(AgentState, ResetGivesEmptySlots) {
     state->slots[2].busId = 7;
     state->slots[2].recordVersions[kCoolerRecord] = 0x40558;
     state->slots[2].sample.fanRpm.store(1200);
-    state->gpuHandles[5] = state.get();
+    state->gpuHandles[5] = reinterpret_cast<NvPhysicalGpuHandle>(state.get());
     storeTabLabel(*state, 2, "x");
     resetAgentSlots(*state);
     EXPECT_EQ(0, state->gpuCount.load());

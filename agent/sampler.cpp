@@ -1,0 +1,364 @@
+#include "agent/sampler.h"
+
+#include "agent/tab_label.h"
+
+#include <cstring>
+#include <memory>
+#include <new>
+
+namespace {
+
+constexpr std::memory_order kRelaxed = std::memory_order_relaxed;
+// A driver that reports more displays than this is not believed; the label
+// then stays as it was.
+constexpr uint32_t kMaxDisplayIds = 64;
+
+template <typename T> void store(std::atomic<T>& field, T value) {
+    field.store(value, kRelaxed);
+}
+template <typename T> T load(const std::atomic<T>& field) {
+    return field.load(kRelaxed);
+}
+
+bool present(const NV_GPU_CLOCK_DOMAIN& d) {
+    return (d.bIsPresent & 1u) != 0;
+}
+
+NvAPI_Status readClocks(const DriverTable& driver, NvPhysicalGpuHandle h, uint32_t version, uint32_t type,
+                        NV_GPU_CLOCK_FREQUENCIES* clocks) {
+    std::memset(clocks, 0, sizeof *clocks);
+    clocks->version = version;
+    clocks->clockType = type;
+    return driver.getAllClockFrequencies ? driver.getAllClockFrequencies(h, clocks) : NVAPI_NO_IMPLEMENTATION;
+}
+
+// The P-state table is 7 KB: it lives on the heap for one call only.
+std::unique_ptr<NV_GPU_PERF_PSTATES20_INFO> readPstates(const DriverTable& driver, NvPhysicalGpuHandle h,
+                                                        uint32_t version) {
+    if (!driver.getPstates20)
+        return nullptr;
+    std::unique_ptr<NV_GPU_PERF_PSTATES20_INFO> table(new (std::nothrow) NV_GPU_PERF_PSTATES20_INFO);
+    if (!table)
+        return nullptr;
+    std::memset(table.get(), 0, sizeof *table);
+    table->version = version;
+    if (driver.getPstates20(h, table.get()) != NVAPI_OK)
+        return nullptr;
+    return table;
+}
+
+void currentClocks(SharedSample& s, const DriverTable& driver, NvPhysicalGpuHandle h, uint32_t version) {
+    NV_GPU_CLOCK_FREQUENCIES c;
+    if (readClocks(driver, h, version, NV_GPU_CLOCK_FREQUENCIES_CURRENT_FREQ, &c) != NVAPI_OK)
+        return;
+    store(s.graphicsClockSupported, 1u);
+    store(s.memoryClockSupported, 1u);
+    store(s.graphicsClock, c.domain[NVAPI_GPU_PUBLIC_CLOCK_GRAPHICS].frequency);
+    store(s.memoryClock, c.domain[NVAPI_GPU_PUBLIC_CLOCK_MEMORY].frequency);
+    if (present(c.domain[NVAPI_GPU_PUBLIC_CLOCK_PROCESSOR])) {
+        store(s.processorClockSupported, 1u);
+        store(s.processorClock, c.domain[NVAPI_GPU_PUBLIC_CLOCK_PROCESSOR].frequency);
+    }
+    if (present(c.domain[NVAPI_GPU_PUBLIC_CLOCK_VIDEO])) {
+        store(s.videoClockSupported, 1u);
+        store(s.videoClock, c.domain[NVAPI_GPU_PUBLIC_CLOCK_VIDEO].frequency);
+    }
+}
+
+void baseClocks(SharedSample& s, const DriverTable& driver, NvPhysicalGpuHandle h, const AgentSlot& slot) {
+    NV_GPU_CLOCK_FREQUENCIES c;
+    if (readClocks(driver, h, slot.recordVersions[kClockRecord], NV_GPU_CLOCK_FREQUENCIES_BASE_CLOCK, &c) ==
+        NVAPI_OK) {
+        store(s.graphicsClockRated, c.domain[NVAPI_GPU_PUBLIC_CLOCK_GRAPHICS].frequency);
+        store(s.memoryClockRated, c.domain[NVAPI_GPU_PUBLIC_CLOCK_MEMORY].frequency);
+        store(s.processorClockRated, c.domain[NVAPI_GPU_PUBLIC_CLOCK_PROCESSOR].frequency);
+        store(s.videoClockRated, c.domain[NVAPI_GPU_PUBLIC_CLOCK_VIDEO].frequency);
+        return;
+    }
+    auto table = readPstates(driver, h, slot.recordVersions[kPstatesRecord]);
+    if (!table)
+        return;
+    const NV_GPU_PSTATE20_ENTRY& first = table->pstates[0];
+    uint32_t clockCount =
+        table->numClocks < NVAPI_MAX_GPU_PSTATE20_CLOCKS ? table->numClocks : NVAPI_MAX_GPU_PSTATE20_CLOCKS;
+    bool seen[4] = {};
+    for (uint32_t j = 0; j < clockCount; ++j) {
+        const NV_GPU_PSTATE20_CLOCK_ENTRY_V1& e = first.clocks[j];
+        uint32_t single = e.data.single.freq_kHz;
+        uint32_t upper = e.data.range.maxFreq_kHz;
+        uint32_t wide = single > 0 ? single : upper;
+        switch (e.domainId) {
+        case NVAPI_GPU_PUBLIC_CLOCK_GRAPHICS:
+            if (!seen[0])
+                store(s.graphicsClockRated, single);
+            seen[0] = true;
+            break;
+        case NVAPI_GPU_PUBLIC_CLOCK_MEMORY:
+            if (!seen[1])
+                store(s.memoryClockRated, single);
+            seen[1] = true;
+            break;
+        case NVAPI_GPU_PUBLIC_CLOCK_PROCESSOR:
+            if (!seen[2] && wide != 0)
+                store(s.processorClockRated, wide);
+            seen[2] = true;
+            break;
+        case NVAPI_GPU_PUBLIC_CLOCK_VIDEO:
+            if (!seen[3] && wide != 0)
+                store(s.videoClockRated, wide);
+            seen[3] = true;
+            break;
+        default:
+            break;
+        }
+    }
+}
+
+void boostClocks(SharedSample& s, const DriverTable& driver, NvPhysicalGpuHandle h, uint32_t version) {
+    NV_GPU_CLOCK_FREQUENCIES c;
+    if (readClocks(driver, h, version, NV_GPU_CLOCK_FREQUENCIES_BOOST_CLOCK, &c) != NVAPI_OK)
+        return;
+    auto grow = [](std::atomic<uint32_t>& scale, uint32_t a, uint32_t b) {
+        uint32_t v = load(scale);
+        if (a > v)
+            v = a;
+        if (b > v)
+            v = b;
+        store(scale, v);
+    };
+    grow(s.graphicsClockScale, load(s.graphicsClock), c.domain[NVAPI_GPU_PUBLIC_CLOCK_GRAPHICS].frequency);
+    grow(s.memoryClockScale, load(s.memoryClock), c.domain[NVAPI_GPU_PUBLIC_CLOCK_MEMORY].frequency);
+}
+
+// The GPU usage query has no binding entry: it is looked up in the driver
+// library directly, and read with a fresh list of the non-TCC GPUs.
+void gpuLoad(SharedSample& s, const DriverTable& driver, int slot) {
+    NvAPI_QueryInterfaceFn query = driver.directQueryInterface ? driver.directQueryInterface() : nullptr;
+    if (!query)
+        return;
+    void* initialize = query(nvapi_id::NvAPI_Initialize);
+    auto enumerate = reinterpret_cast<NvAPI_EnumGpusFn>(query(nvapi_id::NvAPI_EnumPhysicalGPUs));
+    auto usage = reinterpret_cast<NvAPI_GpuUsageFn>(query(nvapi_id::GpuUsageQuery));
+    if (!initialize || !enumerate || !usage)
+        return;
+    store(s.gpuLoadSupported, 1u);
+    NvPhysicalGpuHandle handles[NVAPI_MAX_PHYSICAL_GPUS] = {};
+    uint32_t count = 0;
+    enumerate(handles, &count);
+    GpuUsageRecord record;
+    std::memset(&record, 0, sizeof record);
+    record.version = kGpuUsageVersion;
+    usage(handles[slot], &record);
+    store(s.gpuLoad, static_cast<int32_t>(record.gpuUsage));
+}
+
+void memory(SharedSample& s, const DriverTable& driver, NvPhysicalGpuHandle h, const AgentSlot& slot,
+            int index, bool nvmlPresent, const NvmlApi& nvml) {
+    int32_t model = load(s.driverModel);
+    if (model == NVML_DRIVER_WDDM) {
+        uint32_t sizeKb = 0;
+        if (!driver.getPhysicalFrameBufferSize || driver.getPhysicalFrameBufferSize(h, &sizeKb) != NVAPI_OK)
+            return;
+        store(s.memoryTotal, sizeKb);
+        NV_DISPLAY_DRIVER_MEMORY_INFO info;
+        std::memset(&info, 0, sizeof info);
+        info.version = slot.recordVersions[kMemoryRecord];
+        if (!driver.getMemoryInfo || driver.getMemoryInfo(h, &info) != NVAPI_OK)
+            return;
+        store(s.memoryUsageSupported, 1u);
+        // A driver that reports more available than present gives no use at all,
+        // not a wrapped-around figure.
+        uint32_t used = info.dedicatedVideoMemory >= info.curAvailableDedicatedVideoMemory
+                            ? info.dedicatedVideoMemory - info.curAvailableDedicatedVideoMemory
+                            : 0;
+        store(s.memoryUsage, used);
+    } else if (model == NVML_DRIVER_WDM && nvmlPresent) {
+        nvmlDevice_t device = nullptr;
+        if (!nvml.getHandleByIndex ||
+            nvml.getHandleByIndex(static_cast<uint32_t>(index), &device) != NVML_SUCCESS)
+            return;
+        nvmlMemory_t m;
+        std::memset(&m, 0, sizeof m);
+        if (!nvml.getMemoryInfo || nvml.getMemoryInfo(device, &m) != NVML_SUCCESS)
+            return;
+        store(s.memoryUsageSupported, 1u);
+        store(s.memoryTotal, static_cast<uint32_t>(m.total / 1024));
+        store(s.memoryUsage, static_cast<uint32_t>(m.used / 1024));
+    }
+}
+
+void temperature(SharedSample& s, const DriverTable& driver, NvPhysicalGpuHandle h, uint32_t version) {
+    NV_GPU_THERMAL_SETTINGS t;
+    std::memset(&t, 0, sizeof t);
+    t.version = version;
+    if (!driver.getThermalSettings || driver.getThermalSettings(h, 0, &t) != NVAPI_OK)
+        return;
+    store(s.temperatureSupported, 1u);
+    store(s.temperature, t.sensor[0].currentTemp);
+}
+
+nvmlDevice_t nvmlDevice(const NvmlApi& nvml, int index, bool* ok) {
+    nvmlDevice_t device = nullptr;
+    *ok =
+        nvml.getHandleByIndex && nvml.getHandleByIndex(static_cast<uint32_t>(index), &device) == NVML_SUCCESS;
+    return device;
+}
+
+void powerAndDriverModel(SharedSample& s, const AgentSlot& slot, int index, int gpuCount,
+                         const NvmlApi& nvml) {
+    bool ok;
+    nvmlDevice_t device = nvmlDevice(nvml, index, &ok);
+    uint32_t usage = 0, limit = 0;
+    if (nvml.getPowerUsage && nvml.getPowerUsage(device, &usage) == NVML_SUCCESS &&
+        nvml.getPowerManagementLimit && nvml.getPowerManagementLimit(device, &limit) == NVML_SUCCESS) {
+        store(s.powerDrawSupported, 1u);
+        store(s.powerLimit, limit);
+        store(s.powerDraw, usage);
+    }
+    for (int j = 0; j < gpuCount; ++j) {
+        nvmlDevice_t other = nvmlDevice(nvml, j, &ok);
+        nvmlPciInfo_t pci;
+        std::memset(&pci, 0, sizeof pci);
+        // Only a bus number NVML actually reported can match; a failed lookup
+        // leaves 0, which would match a slot whose bus number is unknown.
+        if (!ok || !nvml.getPciInfo || nvml.getPciInfo(other, &pci) != NVML_SUCCESS)
+            continue;
+        if (pci.bus != slot.busId)
+            continue;
+        nvmlDriverModel_t current = 0, pending = 0;
+        if (nvml.getDriverModel && nvml.getDriverModel(other, &current, &pending) == NVML_SUCCESS) {
+            store(s.driverModelSupported, 1u);
+            store(s.driverModel, current);
+        }
+        break;
+    }
+}
+
+void performanceState(SharedSample& s, const DriverTable& driver, NvPhysicalGpuHandle h) {
+    NV_GPU_PERF_PSTATE_ID id = 0;
+    if (!driver.getCurrentPstate || driver.getCurrentPstate(h, &id) != NVAPI_OK)
+        return;
+    store(s.pStateSupported, 1u);
+    store(s.pState, static_cast<int32_t>(id));
+}
+
+void engineLoads(SharedSample& s, const DriverTable& driver, NvPhysicalGpuHandle h) {
+    struct Domain {
+        uint32_t index;
+        std::atomic<uint32_t>* flag;
+        std::atomic<uint32_t>* value;
+    } domains[] = {
+        {NVAPI_GPU_UTILIZATION_DOMAIN_FB, &s.memoryControllerLoadSupported, &s.memoryControllerLoad},
+        {NVAPI_GPU_UTILIZATION_DOMAIN_VID, &s.videoEngineLoadSupported, &s.videoEngineLoad},
+        {NVAPI_GPU_UTILIZATION_DOMAIN_BUS, &s.busInterfaceLoadSupported, &s.busInterfaceLoad},
+    };
+    for (const Domain& d : domains) {
+        NV_GPU_DYNAMIC_PSTATES_INFO_EX info;
+        std::memset(&info, 0, sizeof info);
+        info.version = NV_GPU_DYNAMIC_PSTATES_INFO_EX_VER;
+        if (!driver.getDynamicPstatesInfoEx || driver.getDynamicPstatesInfoEx(h, &info) != NVAPI_OK)
+            continue;
+        store(*d.flag, 1u);
+        store(*d.value, info.utilization[d.index].percentage);
+    }
+}
+
+void fan(SharedSample& s, const DriverTable& driver, NvPhysicalGpuHandle h, uint32_t version) {
+    CoolerStatusRecord record;
+    std::memset(&record, 0, sizeof record);
+    record.version = version;
+    if (!driver.queryCoolerStatus || driver.queryCoolerStatus(h, 0, &record) != NVAPI_OK ||
+        record.coolerCount == 0)
+        return;
+    store(s.fanLevelSupported, 1u);
+    store(s.fanLevel, record.currentLevel);
+    if (record.rpmValid != 0) {
+        store(s.fanRpmSupported, 1u);
+        store(s.fanRpm, record.currentRpm);
+    }
+}
+
+void voltages(SharedSample& s, const DriverTable& driver, NvPhysicalGpuHandle h, uint32_t version) {
+    auto table = readPstates(driver, h, version);
+    if (!table)
+        return;
+    uint32_t base = table->pstates[0].baseVoltages[0].volt_uV;
+    table.reset();
+    if (base == 0)
+        return;
+    store(s.coreVoltageRatedSupported, 1u);
+    store(s.coreVoltageRated, base);
+    VoltageStatusRecord record;
+    std::memset(&record, 0, sizeof record);
+    record.version = kVoltageStatusVersion;
+    if (!driver.queryVoltageStatus || driver.queryVoltageStatus(h, &record) != NVAPI_OK ||
+        record.value_uV == 0)
+        return;
+    store(s.coreVoltageSupported, 1u);
+    store(s.coreVoltage, record.value_uV);
+}
+
+void connectorLabel(AgentState& state, const DriverTable& driver, NvPhysicalGpuHandle h, int slot,
+                    int gpuCount) {
+    if (!driver.getConnectedDisplayIds)
+        return;
+    uint32_t count = 0;
+    if (driver.getConnectedDisplayIds(h, nullptr, &count, 0) != NVAPI_OK || count == 0 ||
+        count > kMaxDisplayIds)
+        return;
+    std::unique_ptr<NV_GPU_DISPLAYIDS[]> displays(new (std::nothrow) NV_GPU_DISPLAYIDS[count]);
+    if (!displays)
+        return;
+    std::memset(displays.get(), 0, sizeof(NV_GPU_DISPLAYIDS) * count);
+    for (uint32_t k = 0; k < count; ++k)
+        displays[k].version = NV_GPU_DISPLAYIDS_VER1;
+    if (driver.getConnectedDisplayIds(h, displays.get(), &count, 0) != NVAPI_OK)
+        return;
+    char label[kTabLabelBytes];
+    buildTabLabel(state.slots[slot].fullName, slot, gpuCount, displays[0].connectorType, label);
+    storeTabLabel(state, slot, label);
+}
+
+} // namespace
+
+void sampleSlot(AgentState& state, const DriverTable& driver, int slot) {
+    if (slot < 0 || slot >= kGpuSlotCount)
+        return;
+    AgentSlot& a = state.slots[slot];
+    SharedSample& s = a.sample;
+    NvPhysicalGpuHandle h = state.gpuHandles[slot];
+    int gpuCount = state.gpuCount.load(kRelaxed);
+    if (gpuCount > kGpuSlotCount)
+        gpuCount = kGpuSlotCount;
+
+    currentClocks(s, driver, h, a.recordVersions[kClockRecord]);
+    baseClocks(s, driver, h, a);
+    boostClocks(s, driver, h, a.recordVersions[kClockRecord]);
+    gpuLoad(s, driver, slot);
+    NvmlApi nvml;
+    bool nvmlPresent = driver.loadNvml && driver.loadNvml(&nvml);
+    memory(s, driver, h, a, slot, nvmlPresent, nvml);
+    temperature(s, driver, h, a.recordVersions[kThermalRecord]);
+    if (nvmlPresent)
+        powerAndDriverModel(s, a, slot, gpuCount, nvml);
+    performanceState(s, driver, h);
+    engineLoads(s, driver, h);
+    fan(s, driver, h, a.recordVersions[kCoolerRecord]);
+    voltages(s, driver, h, a.recordVersions[kPstatesRecord]);
+    connectorLabel(state, driver, h, slot, gpuCount);
+}
+
+void samplePass(AgentState& state, const DriverTable& driver) {
+    for (int i = 0; i < state.gpuCount.load(kRelaxed) && i < kGpuSlotCount; ++i)
+        sampleSlot(state, driver, i);
+}
+
+int runSampler(AgentState& state, const DriverTable& driver, int periodMs) {
+    for (;;) {
+        samplePass(state, driver);
+        if (state.agentRunning.load(kRelaxed) == 0)
+            return 0;
+        if (driver.sleepMs)
+            driver.sleepMs(periodMs);
+    }
+}
