@@ -1,0 +1,25 @@
+#!/bin/bash
+# Bad input on the Agent's port 58680: random bytes, partial and oversized
+# requests, requests naming unusable addresses, 1000 connections; the Agent
+# stays up and serves a good Console afterwards.
+. "$(dirname "$0")/lib.sh"
+require_programs "$AGENT_EXE" "$GL_PEERS/gl-fake-agent" "$GL_PEERS/gl-fake-console" "$GL_PEERS/gl-blaster"
+
+start_agent rig || exit 1
+wait_listening op "$ADDR_PC" 60 >/dev/null || { fail "agent never listened"; finish; }
+for mode in random partial oversized bad-address; do
+    t0=$(now_ms)
+    peer op gl-blaster --target "$ADDR_PC" --mode $mode --count 30 | tail -1 | sed 's/^/    bl> /'
+    log "blaster $mode took $(($(now_ms) - t0)) ms"
+    check "agent alive after $mode" alive agent
+done
+peer pc2 gl-blaster --target "$ADDR_PC" --mode flood --count 1000 | sed 's/^/    bl> /'
+check "agent alive after 1000 connections" alive agent
+
+ms=$(wait_listening op "$ADDR_PC" 30) || fail "agent not listening after bad input"
+log "figure: agent listening again ${ms} ms after the last bad input"
+out=$(peer op gl-fake-console --agent "$ADDR_PC" --blocks 3 --timeout-s 30 --expect-gpus 2 --expect-label "$ADDR_PC")
+check "a good Console is served after bad input" test $? = 0
+printf '%s\n' "$out" | tail -1 | sed 's/^/    fc> /'
+check "agent alive" alive agent
+finish

@@ -1,0 +1,43 @@
+#!/bin/bash
+# The real Agent's bytes on the wire, checked by the fake Console: every block
+# exactly 4096 bytes in the documented layout, the labels of the rig, about one
+# block a second; then the Agent serves the next Console once this one leaves.
+. "$(dirname "$0")/lib.sh"
+require_programs "$AGENT_EXE" "$GL_PEERS/gl-fake-agent" "$GL_PEERS/gl-fake-console" "$GL_PEERS/gl-blaster"
+
+start_agent rig || exit 1
+ms=$(wait_listening op "$ADDR_PC" 60) || { fail "agent never listened on 58680"; finish; }
+log "figure: agent listening ${ms} ms after start (includes Wine start)"
+
+out=$(peer op gl-fake-console --agent "$ADDR_PC" --blocks 5 --timeout-s 30 --expect-gpus 2 --expect-label "$ADDR_PC" --dump)
+rc=$?
+printf '%s\n' "$out" | grep -v '^gpu[0-9]\.' | sed 's/^/    fc> /'
+check "5 valid blocks from the Agent" test $rc = 0
+val() { printf '%s\n' "$out" | sed -n "s/^$1=//p" | head -1 | iconv -f CP932 -t UTF-8; }
+check "slot 0 label" test "$(val gpu0.tabLabel)" = "Example GPU(1) (DP 接続)"
+check "slot 1 label" test "$(val gpu1.tabLabel)" = "Example GPU(2) (HDMI 接続)"
+check "slot 0 name" test "$(val gpu0.fullName)" = "Example GPU"
+check "graphics clock readable" test "$(val gpu0.graphicsClockSupported)" = 1
+median=$(printf '%s\n' "$out" | sed -n 's/.*median_interval_ms=\([0-9-]*\).*/\1/p')
+log "figure: median block interval ${median} ms"
+check "about one block a second" test "${median:-0}" -ge 900 -a "${median:-0}" -le 1300
+
+# The Console left: the Agent's next send fails and it listens again.
+ms=$(wait_listening op "$ADDR_PC" 10) || fail "agent did not listen again"
+log "figure: agent listening again ${ms} ms after the Console closed"
+out=$(peer pc2 gl-fake-console --agent "$ADDR_PC" --blocks 2 --timeout-s 20 --expect-label "$ADDR_PC")
+check "a second Console (192.0.2.21) is served" test $? = 0
+printf '%s\n' "$out" | tail -1 | sed 's/^/    fc> /'
+
+# While reporting, a request finds no listener.
+peer pc2 gl-fake-console --agent "$ADDR_PC" --blocks 1000 --timeout-s 8 >/dev/null &
+fc=$!
+sleep 4
+if "$HOST_RUN" op bash -c "exec 3<>/dev/tcp/$ADDR_PC/58680" 2>/dev/null; then
+    fail "agent accepted a connection while reporting"
+else
+    log "ok: connection refused while reporting"
+fi
+wait $fc
+check "agent alive" alive agent
+finish

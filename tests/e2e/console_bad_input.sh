@@ -1,0 +1,56 @@
+#!/bin/bash
+# The Console against a fake Agent and bad input: the example rig's labels
+# arrive; malformed blocks from the right address, random bytes and 1000
+# connections from wrong addresses change nothing and crash nothing; a good
+# Agent is served afterwards.
+. "$(dirname "$0")/lib.sh"
+require_programs "$CONSOLE_EXE" "$UIDRIVER" "$GL_PEERS/gl-fake-agent" "$GL_PEERS/gl-fake-console" "$GL_PEERS/gl-blaster"
+
+start_console
+check "console window appears" console_ready
+
+# Before any address is typed, every connection is closed unread.
+peer pc gl-blaster --target "$ADDR_OP" --mode blocks | sed 's/^/    bl> /'
+check "title unchanged before an address is typed" title_is_bare 1
+check "still one empty tab" tabs_are 1 "$EMPTY_TAB" 2
+
+# A fake Agent that opens with every kind of malformed block, then good ones.
+peer pc gl-fake-agent --gpus 2 --bad-first 14 --blocks 40 >"$HOSTS_RUN_DIR/fake-agent.out" 2>&1 &
+fa=$!
+check "dialog 139 sends the request" connect "$ADDR_PC"
+# The first parsed block of a connection names the Agent in the title, even a
+# malformed one; later blocks of that connection leave the title alone.
+check "title extended on that connection" ui title --contains "$TITLE ===> [Agent: " --wait 40
+check "tabs of the fake rig" tabs_are 2 "Example GPU(1) (DP 接続)" 10
+check "second tab" test "$(tab_label 1)" = "Example GPU(2) (HDMI 接続)"
+check "console alive after malformed blocks" alive console
+grep -c 'sent bad block' "$HOSTS_RUN_DIR/fake-agent.out" | sed 's/^/    malformed blocks sent: /'
+
+# Wrong addresses while the Agent reports: the op host itself and 192.0.2.21.
+peer op gl-blaster --target "$ADDR_OP" --mode flood --count 1000 | sed 's/^/    bl> /'
+peer pc2 gl-blaster --target "$ADDR_OP" --mode flood --count 1000 | sed 's/^/    bl> /'
+peer pc2 gl-blaster --target "$ADDR_OP" --mode random --count 50 | sed 's/^/    bl> /'
+peer pc2 gl-blaster --target "$ADDR_OP" --mode blocks | sed 's/^/    bl> /'
+check "console alive after floods" alive console
+check "title still extended" ui title --contains "$TITLE ===> [Agent: "
+check "no message box" ui no-msgbox
+kill $fa 2>/dev/null
+wait $fa 2>/dev/null
+check "reset after the fake Agent went" title_is_bare 15
+
+# Malformed blocks straight from the right address (no request needed: the
+# typed address stays after a reset).
+peer pc gl-blaster --target "$ADDR_OP" --from "$ADDR_PC" --mode blocks | sed 's/^/    bl> /'
+peer pc gl-blaster --target "$ADDR_OP" --from "$ADDR_PC" --mode random --count 50 | sed 's/^/    bl> /'
+check "console alive after malformed blocks from the Agent's address" alive console
+
+# A good Agent is served afterwards.
+peer pc gl-fake-agent --gpus 1 --blocks 20 >/dev/null 2>&1 &
+fa=$!
+check "reconnect after bad input" connect "$ADDR_PC"
+check "title names the Agent again" title_is_connected "$ADDR_PC" 15
+check "one tab 'Example GPU (DP 接続)'" tabs_are 1 "Example GPU (DP 接続)" 10
+kill $fa 2>/dev/null
+wait $fa 2>/dev/null
+check "console alive" alive console
+finish

@@ -1,0 +1,148 @@
+# Shared steps of the end-to-end tests. Sourced by each test script, which runs
+# inside tests/hosts/with-hosts (NS_*, ADDR_*, PREFIX_*, HOST_RUN are set).
+# Needs: GL_BIN (Windows programs and gl-uidriver.exe), GL_PEERS (native
+# peers), GL_SIM_SCENARIOS (scenario files of the simulated driver).
+set -u
+
+CONSOLE_EXE=$GL_BIN/KovraGaugelineConsole.exe
+AGENT_EXE=$GL_BIN/KovraGaugelineAgent.exe
+UIDRIVER=$GL_BIN/gl-uidriver.exe
+TITLE="Kovra Gaugeline Console"
+EMPTY_TAB="- empty - (UNKNOWN 接続)"
+failures=0
+declare -A started=()   # name -> unix pid of a program started here
+
+log() { printf '[%s] %s\n' "$(date +%T)" "$*"; }
+fail() { log "FAIL: $*"; failures=$((failures + 1)); }
+check() { # description, command...
+    local what=$1
+    shift
+    if "$@"; then log "ok: $what"; else fail "$what"; fi
+}
+finish() {
+    if [ "$failures" -gt 0 ]; then
+        log "$failures check(s) failed"
+        exit 1
+    fi
+    log "all checks passed"
+    exit 0
+}
+now_ms() { date +%s%3N; }
+
+require_programs() { # exe...
+    local missing=0
+    for f in "$@"; do
+        [ -f "$f" ] || { log "missing $f"; missing=1; }
+    done
+    if [ $missing = 1 ]; then
+        log "programs not built; skipped"
+        exit 77
+    fi
+}
+
+# Scenario file of the simulated driver as the Windows side sees it (drive Z:).
+scenario_path() {
+    local f=$GL_SIM_SCENARIOS/$1
+    [ -f "$f" ] || f=$(ls "$GL_SIM_SCENARIOS/$1".* 2>/dev/null | head -1)
+    [ -n "$f" ] && [ -f "$f" ] || { log "no scenario $1 in $GL_SIM_SCENARIOS"; return 1; }
+    printf 'Z:%s' "$(readlink -f "$f" | tr / '\\')"
+}
+
+# start NAME HOST EXE [args...]: runs a Windows program in a host, in the background.
+start() {
+    local name=$1 host=$2
+    shift 2
+    "$HOST_RUN" "$host" "$@" >"$HOSTS_RUN_DIR/$name.out" 2>&1 &
+    started[$name]=$!
+    log "started $name (pid ${started[$name]})"
+}
+
+start_agent() { # [scenario], default rig
+    local sc
+    sc=$(scenario_path "${1:-rig}") || return 1
+    GAUGELINE_SIM_SCENARIO=$sc start agent pc "$AGENT_EXE"
+}
+start_console() { start console op "$CONSOLE_EXE"; }
+
+alive() { # name
+    local pid=${started[$1]:-}
+    [ -n "$pid" ] && [ -d /proc/$pid ] && ! grep -q '^[0-9]* ([^)]*) Z' /proc/$pid/stat 2>/dev/null
+}
+
+stop() { # name: ends that program (SIGTERM, then SIGKILL) and waits for it
+    local pid=${started[$1]:-}
+    [ -n "$pid" ] || return 0
+    kill "$pid" 2>/dev/null
+    for _ in $(seq 50); do
+        alive "$1" || break
+        sleep 0.1
+    done
+    kill -9 "$pid" 2>/dev/null
+    wait "$pid" 2>/dev/null
+    unset "started[$1]"
+    log "stopped $1"
+}
+
+exit_code() { # name: waits for the program to end by itself, prints its exit code
+    local pid=${started[$1]:-}
+    wait "$pid"
+    echo $?
+    unset "started[$1]"
+}
+
+# ui COMMAND [args...]: gl-uidriver in the operator's host; output kept in $UI_OUT.
+UI_OUT=""
+ui() {
+    UI_OUT=$("$HOST_RUN" op "$UIDRIVER" "$@" 2>/dev/null)
+    local rc=$?
+    printf '%s\n' "$UI_OUT" | sed 's/^/    ui> /'
+    return $rc
+}
+ui_value() { printf '%s\n' "$UI_OUT" | sed -n "s/^$1=//p" | head -1; }
+
+console_ready() { ui wait --timeout 60; }
+
+# connect ADDRESS: dialog 139; prints the time the dialog took.
+connect() { ui connect --address "$1" --wait 20; }
+
+title_is_connected() { # agent label, seconds to wait
+    ui title --equals "$TITLE ===> [Agent: $1] から接続" --wait "${2:-15}"
+}
+title_is_bare() { ui title --equals "$TITLE" --wait "${1:-15}"; }
+tabs_are() { # count, first label, seconds
+    ui tabs --count "$1" --first "$2" --wait "${3:-10}"
+}
+tab_label() { ui_value "tab$1"; }
+
+# Native peers run inside a host: peer HOST NAME [args...]
+peer() {
+    local host=$1 name=$2
+    shift 2
+    "$HOST_RUN" "$host" "$GL_PEERS/$name" "$@"
+}
+
+# Unix pid of a Windows program started here, as the kernel sees it.
+pid_of() { echo "${started[$1]:-}"; }
+# CPU time (user + system) of a pid in clock ticks.
+cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat" 2>/dev/null || echo 0; }
+rss_kb() { awk '/^VmRSS/ {print $2}' "/proc/$1/status" 2>/dev/null || echo 0; }
+
+# Blocks until the Agent accepts requests again, as a fake Console in host 3
+# would see it: polls a plain TCP connect to ADDR_PC:58680 from the pc2 host.
+wait_listening() { # host addr seconds
+    local host=$1 addr=$2 secs=$3 start
+    start=$(now_ms)
+    while [ $(($(now_ms) - start)) -lt $((secs * 1000)) ]; do
+        if "$HOST_RUN" "$host" bash -c "exec 3<>/dev/tcp/$addr/58680" 2>/dev/null; then
+            echo $(($(now_ms) - start))
+            return 0
+        fi
+        sleep 0.2
+    done
+    return 1
+}
+
+cleanup_programs() {
+    for n in "${!started[@]}"; do stop "$n"; done
+}
+trap cleanup_programs EXIT

@@ -1,0 +1,39 @@
+#!/bin/bash
+# Restarting the Console while the Agent reports: the Agent notices the lost
+# connection and listens again; the new Console connects.
+. "$(dirname "$0")/lib.sh"
+require_programs "$CONSOLE_EXE" "$AGENT_EXE" "$UIDRIVER"
+
+start_agent rig || exit 1
+start_console
+check "console window appears" console_ready
+check "connect" connect "$ADDR_PC"
+check "title names the Agent" title_is_connected "$ADDR_PC" 15
+
+# Closed through its window, then killed outright.
+for how in close kill; do
+    t0=$(now_ms)
+    if [ $how = close ]; then
+        check "console closes on WM_CLOSE" ui close --timeout 10
+        code=$(exit_code console)
+        check "console exit code 0 after close" test "$code" = 0
+    else
+        stop console
+    fi
+    ms=$(wait_listening pc2 "$ADDR_PC" 15) || fail "$how: agent did not listen again"
+    log "figure: console ${how} to agent listening $(($(now_ms) - t0)) ms"
+    check "$how: agent alive" alive agent
+    t1=$(now_ms)
+    start_console
+    check "$how: console back" console_ready
+    check "$how: reconnect" connect "$ADDR_PC"
+    check "$how: title names the Agent" title_is_connected "$ADDR_PC" 15
+    log "figure: console ${how}: restart to connected $(($(now_ms) - t1)) ms; whole recovery $(($(now_ms) - t0)) ms"
+done
+
+# A second Console while one runs ends at once, showing nothing.
+start console2 op "$CONSOLE_EXE"
+code=$(exit_code console2)
+check "second Console instance exits with 0" test "$code" = 0
+check "first Console still serving" title_is_connected "$ADDR_PC" 2
+finish

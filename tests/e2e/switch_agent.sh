@@ -1,0 +1,35 @@
+#!/bin/bash
+# Switching the Console to a second Agent while the first reports: the Console
+# drops the first within the 2-second pause and serves the second; the first
+# Agent goes back to waiting and serves the next request.
+. "$(dirname "$0")/lib.sh"
+require_programs "$CONSOLE_EXE" "$AGENT_EXE" "$UIDRIVER" "$GL_PEERS/gl-fake-agent" "$GL_PEERS/gl-fake-console" "$GL_PEERS/gl-blaster"
+
+start_agent rig || exit 1
+start_console
+check "console window appears" console_ready
+check "connect to the first Agent" connect "$ADDR_PC"
+check "title names the first Agent" title_is_connected "$ADDR_PC" 15
+check "two tabs" tabs_are 2 "Example GPU(1) (DP 接続)"
+
+# The second Agent: the fake one on 192.0.2.21 with one GPU.
+peer pc2 gl-fake-agent --gpus 1 --blocks 30 >"$HOSTS_RUN_DIR/second.out" 2>&1 &
+second=$!
+sleep 0.5
+t0=$(now_ms)
+check "connect to the second Agent" connect "$ADDR_PC2"
+check "title names the second Agent" title_is_connected "$ADDR_PC2" 15
+log "figure: switch (dialog pressed to new title) $(($(now_ms) - t0)) ms"
+check "one tab of the second Agent" tabs_are 1 "Example GPU (DP 接続)" 10
+check "console alive" alive console
+
+# The first Agent noticed the dropped connection and listens again.
+ms=$(wait_listening pc2 "$ADDR_PC" 15) || fail "first agent did not listen again"
+log "figure: first Agent listening again ${ms} ms after the switch completed"
+kill $second 2>/dev/null
+wait $second 2>/dev/null
+check "reset when the second Agent goes" title_is_bare 15
+check "switch back to the first Agent" connect "$ADDR_PC"
+check "title names the first Agent again" title_is_connected "$ADDR_PC" 15
+check "agent alive" alive agent
+finish

@@ -1,0 +1,796 @@
+// gl-uidriver: drives the Console's windows from inside the same Wine prefix
+// for the end-to-end tests. One sub-command per call; results on stdout as
+// UTF-8 "key=value" lines; exit code 0 on success, 1 on failure or time-out,
+// 2 on a usage error.
+#include <windows.h>
+
+#include <commctrl.h>
+#include <fcntl.h>
+#include <io.h>
+#include <psapi.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cwchar>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Args = std::map<std::wstring, std::wstring>;
+
+const wchar_t* kConsoleClass = L"KOVRAGAUGELINECONSOLE";
+
+void out(const std::wstring& line) {
+    int n = WideCharToMultiByte(CP_UTF8, 0, line.c_str(), static_cast<int>(line.size()), nullptr, 0, nullptr,
+                                nullptr);
+    std::string s(n, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, line.c_str(), static_cast<int>(line.size()), &s[0], n, nullptr, nullptr);
+    s += '\n';
+    fwrite(s.data(), 1, s.size(), stdout);
+    fflush(stdout);
+}
+
+std::wstring arg(const Args& a, const wchar_t* key, const wchar_t* fallback = L"") {
+    auto it = a.find(key);
+    return it == a.end() ? fallback : it->second;
+}
+int argInt(const Args& a, const wchar_t* key, int fallback) {
+    auto it = a.find(key);
+    return it == a.end() ? fallback : _wtoi(it->second.c_str());
+}
+
+std::wstring windowText(HWND w) {
+    // WM_GETTEXT is marshalled across processes; GetWindowText is not for other processes' controls.
+    LRESULT len = SendMessageW(w, WM_GETTEXTLENGTH, 0, 0);
+    std::wstring t(static_cast<size_t>(len) + 1, L'\0');
+    SendMessageW(w, WM_GETTEXT, t.size(), reinterpret_cast<LPARAM>(&t[0]));
+    t.resize(wcslen(t.c_str()));
+    return t;
+}
+
+std::wstring className(HWND w) {
+    wchar_t c[256] = L"";
+    GetClassNameW(w, c, 256);
+    return c;
+}
+
+std::wstring hex(UINT_PTR v) {
+    wchar_t b[32];
+    swprintf(b, 32, L"0x%llx", static_cast<unsigned long long>(v));
+    return b;
+}
+
+// Polls fn every 50 ms until it returns true or timeoutMs passes.
+template <typename F> bool poll(int timeoutMs, F fn) {
+    DWORD start = GetTickCount();
+    for (;;) {
+        if (fn())
+            return true;
+        if (static_cast<int>(GetTickCount() - start) >= timeoutMs)
+            return false;
+        Sleep(50);
+    }
+}
+
+HWND findChild(HWND parent, const wchar_t* cls, const std::wstring& text) {
+    struct Ctx {
+        const wchar_t* cls;
+        const std::wstring* text;
+        HWND found;
+    } ctx{cls, &text, nullptr};
+    EnumChildWindows(
+        parent,
+        [](HWND w, LPARAM p) -> BOOL {
+            Ctx* c = reinterpret_cast<Ctx*>(p);
+            if (c->cls && _wcsicmp(className(w).c_str(), c->cls) != 0)
+                return TRUE;
+            if (!c->text->empty() && windowText(w) != *c->text)
+                return TRUE;
+            c->found = w;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&ctx));
+    return ctx.found;
+}
+
+// The Console's main window once it is visible and its tab strip exists.
+HWND mainWindow(const Args& a, int timeoutMs) {
+    std::wstring cls = arg(a, L"--class", kConsoleClass);
+    HWND found = nullptr;
+    poll(timeoutMs, [&] {
+        HWND w = FindWindowW(cls.c_str(), nullptr);
+        if (w && IsWindowVisible(w) && (cls != kConsoleClass || findChild(w, WC_TABCONTROLW, L""))) {
+            found = w;
+            return true;
+        }
+        return false;
+    });
+    return found;
+}
+
+DWORD processOf(HWND w) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(w, &pid);
+    return pid;
+}
+
+// A visible dialog-class window of the given process; title empty: any
+// except the program's named dialogs (a message box).
+HWND findDialog(DWORD pid, const std::wstring& title) {
+    struct Ctx {
+        DWORD pid;
+        const std::wstring* title;
+        HWND found;
+    } ctx{pid, &title, nullptr};
+    EnumWindows(
+        [](HWND w, LPARAM p) -> BOOL {
+            Ctx* c = reinterpret_cast<Ctx*>(p);
+            if (className(w) != L"#32770" || !IsWindowVisible(w))
+                return TRUE;
+            if (c->pid && processOf(w) != c->pid)
+                return TRUE;
+            std::wstring t = windowText(w);
+            if (c->title->empty()) {
+                if (t == L"IP 入力画面" || t == L"出力項目" || t == L"ファイルを保存")
+                    return TRUE;
+            } else if (t != *c->title) {
+                return TRUE;
+            }
+            c->found = w;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&ctx));
+    return ctx.found;
+}
+
+std::wstring staticTexts(HWND box) {
+    std::wstring all;
+    EnumChildWindows(
+        box,
+        [](HWND w, LPARAM p) -> BOOL {
+            std::wstring* all = reinterpret_cast<std::wstring*>(p);
+            if (_wcsicmp(className(w).c_str(), L"Static") == 0) {
+                std::wstring t = windowText(w);
+                if (!t.empty()) {
+                    if (!all->empty())
+                        *all += L"|";
+                    *all += t;
+                }
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(all.empty() ? &all : &all));
+    return all;
+}
+
+std::wstring escapeLines(std::wstring t) {
+    std::wstring r;
+    for (wchar_t c : t) {
+        if (c == L'\n')
+            r += L"\\n";
+        else if (c != L'\r')
+            r += c;
+    }
+    return r;
+}
+
+// Tab texts of a tab control in another process: the item record and its text
+// buffer must live in that process.
+bool readTabs(HWND tab, std::vector<std::wstring>* texts, int* selected) {
+    int count = static_cast<int>(SendMessageW(tab, TCM_GETITEMCOUNT, 0, 0));
+    *selected = static_cast<int>(SendMessageW(tab, TCM_GETCURSEL, 0, 0));
+    HANDLE proc =
+        OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, processOf(tab));
+    if (!proc)
+        return false;
+    const SIZE_T textChars = 260;
+    SIZE_T size = sizeof(TCITEMW) + textChars * sizeof(wchar_t);
+    char* remote = static_cast<char*>(VirtualAllocEx(proc, nullptr, size, MEM_COMMIT, PAGE_READWRITE));
+    bool ok = remote != nullptr;
+    for (int i = 0; ok && i < count; ++i) {
+        TCITEMW item{};
+        item.mask = TCIF_TEXT;
+        item.pszText = reinterpret_cast<LPWSTR>(remote + sizeof(TCITEMW));
+        item.cchTextMax = textChars;
+        std::vector<wchar_t> zero(textChars, 0);
+        ok = WriteProcessMemory(proc, remote, &item, sizeof item, nullptr) &&
+             WriteProcessMemory(proc, remote + sizeof(TCITEMW), zero.data(), textChars * sizeof(wchar_t),
+                                nullptr);
+        if (!ok)
+            break;
+        SendMessageW(tab, TCM_GETITEMW, i, reinterpret_cast<LPARAM>(remote));
+        TCITEMW back{};
+        std::vector<wchar_t> text(textChars, 0);
+        ok = ReadProcessMemory(proc, remote, &back, sizeof back, nullptr);
+        if (!ok)
+            break;
+        // The control may point pszText at its own copy.
+        ok = ReadProcessMemory(proc, back.pszText, text.data(), (textChars - 1) * sizeof(wchar_t), nullptr);
+        texts->push_back(text.data());
+    }
+    if (remote)
+        VirtualFreeEx(proc, remote, 0, MEM_RELEASE);
+    CloseHandle(proc);
+    return ok;
+}
+
+bool tabRect(HWND tab, int index, RECT* r) {
+    HANDLE proc = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ, FALSE, processOf(tab));
+    if (!proc)
+        return false;
+    void* remote = VirtualAllocEx(proc, nullptr, sizeof(RECT), MEM_COMMIT, PAGE_READWRITE);
+    bool ok = remote && SendMessageW(tab, TCM_GETITEMRECT, index, reinterpret_cast<LPARAM>(remote)) &&
+              ReadProcessMemory(proc, remote, r, sizeof *r, nullptr);
+    if (remote)
+        VirtualFreeEx(proc, remote, 0, MEM_RELEASE);
+    CloseHandle(proc);
+    return ok;
+}
+
+// Client-area pixels of a window: the window's own DC first, the screen as fallback.
+bool grabClient(HWND w, int* width, int* height, std::vector<uint32_t>* pixels) {
+    RECT rc;
+    GetClientRect(w, &rc);
+    *width = rc.right;
+    *height = rc.bottom;
+    if (*width <= 0 || *height <= 0)
+        return false;
+    HDC screen = GetDC(nullptr);
+    HDC mem = CreateCompatibleDC(screen);
+    BITMAPINFO bi{};
+    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+    bi.bmiHeader.biWidth = *width;
+    bi.bmiHeader.biHeight = -*height;
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 32;
+    void* bits = nullptr;
+    HBITMAP dib = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ old = SelectObject(mem, dib);
+    HDC src = GetDC(w);
+    bool ok = BitBlt(mem, 0, 0, *width, *height, src, 0, 0, SRCCOPY);
+    ReleaseDC(w, src);
+    if (!ok) {
+        POINT p{0, 0};
+        ClientToScreen(w, &p);
+        ok = BitBlt(mem, 0, 0, *width, *height, screen, p.x, p.y, SRCCOPY);
+    }
+    GdiFlush();
+    if (ok) {
+        const uint32_t* b = static_cast<const uint32_t*>(bits);
+        pixels->assign(b, b + static_cast<size_t>(*width) * *height);
+    }
+    SelectObject(mem, old);
+    DeleteObject(dib);
+    DeleteDC(mem);
+    ReleaseDC(nullptr, screen);
+    return ok;
+}
+
+bool saveBmp(const std::wstring& path, int w, int h, const std::vector<uint32_t>& px) {
+    FILE* f = _wfopen(path.c_str(), L"wb");
+    if (!f)
+        return false;
+    BITMAPFILEHEADER fh{};
+    BITMAPINFOHEADER ih{};
+    ih.biSize = sizeof ih;
+    ih.biWidth = w;
+    ih.biHeight = -h;
+    ih.biPlanes = 1;
+    ih.biBitCount = 32;
+    fh.bfType = 0x4D42;
+    fh.bfOffBits = sizeof fh + sizeof ih;
+    fh.bfSize = fh.bfOffBits + static_cast<DWORD>(px.size() * 4);
+    fwrite(&fh, sizeof fh, 1, f);
+    fwrite(&ih, sizeof ih, 1, f);
+    fwrite(px.data(), 4, px.size(), f);
+    return fclose(f) == 0;
+}
+
+// ---- sub-commands ----
+
+int cmdWait(const Args& a) {
+    DWORD start = GetTickCount();
+    HWND w = mainWindow(a, argInt(a, L"--timeout", 30) * 1000);
+    if (!w) {
+        out(L"error=no window");
+        return 1;
+    }
+    RECT r;
+    GetWindowRect(w, &r);
+    out(L"hwnd=" + hex(reinterpret_cast<UINT_PTR>(w)));
+    out(L"pid=" + std::to_wstring(processOf(w)));
+    out(L"title=" + windowText(w));
+    out(L"rect=" + std::to_wstring(r.left) + L"," + std::to_wstring(r.top) + L"," +
+        std::to_wstring(r.right - r.left) + L"," + std::to_wstring(r.bottom - r.top));
+    out(L"elapsed_ms=" + std::to_wstring(GetTickCount() - start));
+    return 0;
+}
+
+int cmdGone(const Args& a) {
+    std::wstring cls = arg(a, L"--class", kConsoleClass);
+    bool gone = poll(argInt(a, L"--timeout", 10) * 1000,
+                     [&] { return FindWindowW(cls.c_str(), nullptr) == nullptr; });
+    out(gone ? L"gone=1" : L"gone=0");
+    return gone ? 0 : 1;
+}
+
+int cmdTitle(const Args& a) {
+    HWND w = mainWindow(a, argInt(a, L"--timeout", 10) * 1000);
+    if (!w)
+        return 1;
+    std::wstring want = arg(a, L"--contains");
+    std::wstring equals = arg(a, L"--equals");
+    bool hasEquals = a.count(L"--equals") > 0;
+    DWORD start = GetTickCount();
+    std::wstring t;
+    bool ok = poll(argInt(a, L"--wait", 0) * 1000, [&] {
+        t = windowText(w);
+        return hasEquals ? t == equals : t.find(want) != std::wstring::npos;
+    });
+    out(L"title=" + t);
+    out(L"elapsed_ms=" + std::to_wstring(GetTickCount() - start));
+    return ok ? 0 : 1;
+}
+
+int cmdTabs(const Args& a) {
+    HWND w = mainWindow(a, argInt(a, L"--timeout", 10) * 1000);
+    HWND tab = w ? findChild(w, WC_TABCONTROLW, L"") : nullptr;
+    if (!tab) {
+        out(L"error=no tab control");
+        return 1;
+    }
+    int wantCount = argInt(a, L"--count", -1);
+    std::wstring wantFirst = arg(a, L"--first");
+    std::vector<std::wstring> texts;
+    int selected = -1;
+    DWORD start = GetTickCount();
+    bool ok = poll(argInt(a, L"--wait", 0) * 1000, [&] {
+        texts.clear();
+        if (!readTabs(tab, &texts, &selected))
+            return false;
+        return (wantCount < 0 || static_cast<int>(texts.size()) == wantCount) &&
+               (wantFirst.empty() || (!texts.empty() && texts[0] == wantFirst));
+    });
+    out(L"count=" + std::to_wstring(texts.size()));
+    out(L"selected=" + std::to_wstring(selected));
+    for (size_t i = 0; i < texts.size(); ++i)
+        out(L"tab" + std::to_wstring(i) + L"=" + texts[i]);
+    out(L"elapsed_ms=" + std::to_wstring(GetTickCount() - start));
+    return ok ? 0 : 1;
+}
+
+int cmdSelectTab(const Args& a) {
+    HWND w = mainWindow(a, 10000);
+    HWND tab = w ? findChild(w, WC_TABCONTROLW, L"") : nullptr;
+    RECT r;
+    int index = argInt(a, L"--index", 0);
+    if (!tab || !tabRect(tab, index, &r)) {
+        out(L"error=no such tab");
+        return 1;
+    }
+    LPARAM at = MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+    PostMessageW(tab, WM_LBUTTONDOWN, MK_LBUTTON, at);
+    PostMessageW(tab, WM_LBUTTONUP, 0, at);
+    bool ok = poll(3000, [&] { return SendMessageW(tab, TCM_GETCURSEL, 0, 0) == index; });
+    out(L"selected=" + std::to_wstring(SendMessageW(tab, TCM_GETCURSEL, 0, 0)));
+    return ok ? 0 : 1;
+}
+
+int cmdControls(const Args& a) {
+    HWND w = mainWindow(a, argInt(a, L"--timeout", 10) * 1000);
+    if (!w)
+        return 1;
+    EnumChildWindows(
+        w,
+        [](HWND c, LPARAM) -> BOOL {
+            RECT r;
+            GetWindowRect(c, &r);
+            MapWindowPoints(HWND_DESKTOP, GetParent(c), reinterpret_cast<POINT*>(&r), 2);
+            out(L"control id=" + std::to_wstring(GetDlgCtrlID(c)) + L" class=" + className(c) + L" rect=" +
+                std::to_wstring(r.left) + L"," + std::to_wstring(r.top) + L"," +
+                std::to_wstring(r.right - r.left) + L"," + std::to_wstring(r.bottom - r.top) + L" text=" +
+                windowText(c));
+            return TRUE;
+        },
+        0);
+    return 0;
+}
+
+// Waits for a message box of the window's process; prints and optionally dismisses it.
+int cmdMsgbox(const Args& a) {
+    HWND w = mainWindow(a, 10000);
+    DWORD pid = w ? processOf(w) : 0;
+    HWND box = nullptr;
+    std::wstring title = arg(a, L"--title");
+    poll(argInt(a, L"--timeout", 10) * 1000, [&] { return (box = findDialog(pid, title)) != nullptr; });
+    if (!box) {
+        out(L"msgbox=none");
+        return 1;
+    }
+    out(L"caption=" + windowText(box));
+    out(L"text=" + escapeLines(staticTexts(box)));
+    if (!a.count(L"--keep")) {
+        PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+        bool closed = poll(5000, [&] { return !IsWindow(box) || !IsWindowVisible(box); });
+        out(closed ? L"dismissed=1" : L"dismissed=0");
+    }
+    return 0;
+}
+
+int cmdNoMsgbox(const Args& a) {
+    HWND w = mainWindow(a, 10000);
+    if (!w)
+        return 1;
+    HWND box = findDialog(processOf(w), L"");
+    out(box ? L"msgbox=" + windowText(box) + L": " + escapeLines(staticTexts(box)) : L"msgbox=none");
+    return box ? 1 : 0;
+}
+
+// Presses "IP 入力", fills dialog 139 with the address and presses 接続; then
+// waits for the dialog to close and reports a failure message box if one came.
+int cmdConnect(const Args& a) {
+    HWND w = mainWindow(a, argInt(a, L"--timeout", 30) * 1000);
+    if (!w) {
+        out(L"error=no console window");
+        return 1;
+    }
+    std::wstring address = arg(a, L"--address");
+    std::wstring parts[4];
+    int p = 0;
+    for (wchar_t c : address) {
+        if (c == L'.' && p < 3)
+            ++p;
+        else
+            parts[p] += c;
+    }
+    HWND button = findChild(w, L"Button", L"IP 入力");
+    if (!button) {
+        out(L"error=no IP button");
+        return 1;
+    }
+    DWORD pid = processOf(w);
+    DWORD start = GetTickCount();
+    PostMessageW(button, BM_CLICK, 0, 0);
+    HWND dlg = nullptr;
+    if (!poll(10000, [&] { return (dlg = findDialog(pid, L"IP 入力画面")) != nullptr; })) {
+        out(L"error=dialog 139 did not open");
+        return 1;
+    }
+    for (int i = 0; i < 4; ++i) {
+        HWND edit = GetDlgItem(dlg, 1031 + i);
+        if (!edit) {
+            out(L"error=edit missing " + std::to_wstring(1031 + i));
+            return 1;
+        }
+        SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(parts[i].c_str()));
+    }
+    HWND ok = GetDlgItem(dlg, 1011);
+    if (!ok) {
+        out(L"error=button 1011 missing");
+        return 1;
+    }
+    PostMessageW(ok, BM_CLICK, 0, 0);
+    HWND box = nullptr;
+    bool closed = poll(argInt(a, L"--wait", 15) * 1000, [&] {
+        if ((box = findDialog(pid, L"")) != nullptr)
+            return true;
+        return !IsWindow(dlg);
+    });
+    out(L"elapsed_ms=" + std::to_wstring(GetTickCount() - start));
+    if (box) {
+        out(L"result=failed");
+        out(L"text=" + escapeLines(staticTexts(box)));
+        PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+        poll(5000, [&] { return !IsWindow(dlg); });
+        return 1;
+    }
+    out(closed ? L"result=sent" : L"result=dialog still open");
+    return closed ? 0 : 1;
+}
+
+int cmdCsvCheck(const Args& a) {
+    HWND w = mainWindow(a, 10000);
+    HWND box = w ? findChild(w, L"Button", L"CSV 出力") : nullptr;
+    if (!box) {
+        out(L"error=no CSV check box");
+        return 1;
+    }
+    std::wstring state = arg(a, L"--state");
+    if (state == L"on" || state == L"off") {
+        SendMessageW(box, BM_SETCHECK, state == L"on" ? BST_CHECKED : BST_UNCHECKED, 0);
+    }
+    int want = state == L"on" ? 1 : state == L"off" ? 0 : -1;
+    bool ok = poll(argInt(a, L"--wait", 0) * 1000, [&] {
+        return want < 0 || static_cast<int>(SendMessageW(box, BM_GETCHECK, 0, 0)) == want;
+    });
+    out(L"checked=" + std::to_wstring(SendMessageW(box, BM_GETCHECK, 0, 0)));
+    return ok ? 0 : 1;
+}
+
+// Types a path into the save-file dialog and presses OK.
+int cmdSaveDialog(const Args& a) {
+    HWND w = mainWindow(a, 10000);
+    DWORD pid = w ? processOf(w) : 0;
+    HWND dlg = nullptr;
+    if (!poll(argInt(a, L"--timeout", 15) * 1000,
+              [&] { return (dlg = findDialog(pid, L"ファイルを保存")) != nullptr; })) {
+        out(L"error=no save dialog");
+        return 1;
+    }
+    if (a.count(L"--cancel")) {
+        PostMessageW(dlg, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+        out(L"result=cancelled");
+        return 0;
+    }
+    HWND edit = GetDlgItem(dlg, 0x47C); // cmb13, explorer style
+    if (!edit)
+        edit = GetDlgItem(dlg, 0x480); // edt1
+    if (!edit)
+        edit = findChild(dlg, L"Edit", L"");
+    if (!edit) {
+        out(L"error=no file name box");
+        return 1;
+    }
+    std::wstring path = arg(a, L"--path");
+    SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
+    PostMessageW(dlg, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    bool closed = poll(10000, [&] { return !IsWindow(dlg) || !IsWindowVisible(dlg); });
+    out(closed ? L"result=saved" : L"result=dialog still open");
+    return closed ? 0 : 1;
+}
+
+// Dialog 138: prints its GPU boxes, sets the choices and presses "CSV出力".
+int cmdCsvDialog(const Args& a) {
+    HWND w = mainWindow(a, 10000);
+    DWORD pid = w ? processOf(w) : 0;
+    HWND dlg = nullptr;
+    if (!poll(argInt(a, L"--timeout", 15) * 1000,
+              [&] { return (dlg = findDialog(pid, L"出力項目")) != nullptr; })) {
+        out(L"error=no dialog 138");
+        return 1;
+    }
+    for (int i = 0; i < 8; ++i) {
+        HWND b = GetDlgItem(dlg, 1013 + i);
+        if (!b)
+            continue;
+        out(L"gpu" + std::to_wstring(i) + L"=" + windowText(b) + L" checked=" +
+            std::to_wstring(SendMessageW(b, BM_GETCHECK, 0, 0)) + L" enabled=" +
+            std::to_wstring(IsWindowEnabled(b)));
+    }
+    HWND combo = GetDlgItem(dlg, 1012);
+    if (combo)
+        out(L"interval_index=" + std::to_wstring(SendMessageW(combo, CB_GETCURSEL, 0, 0)) + L" choices=" +
+            std::to_wstring(SendMessageW(combo, CB_GETCOUNT, 0, 0)));
+    if (a.count(L"--close")) {
+        PostMessageW(dlg, WM_CLOSE, 0, 0);
+        out(L"result=closed");
+        return 0;
+    }
+    // --gpus "0,1" and --items "1000,1002,..." (ids) choose; absent: keep the defaults.
+    auto setList = [&](const wchar_t* key, const std::vector<int>& ids) {
+        if (!a.count(key))
+            return;
+        std::wstring list = L"," + arg(a, key) + L",";
+        for (int id : ids) {
+            HWND b = GetDlgItem(dlg, id);
+            std::wstring token =
+                L"," + std::to_wstring(key == std::wstring(L"--gpus") ? id - 1013 : id) + L",";
+            if (b)
+                SendMessageW(b, BM_SETCHECK,
+                             list.find(token) != std::wstring::npos ? BST_CHECKED : BST_UNCHECKED, 0);
+        }
+    };
+    setList(L"--gpus", {1013, 1014, 1015, 1016, 1017, 1018, 1019, 1020});
+    setList(L"--items", {1000, 1001, 1002, 1003, 1004, 1005, 1006, 1007, 1008, 1009, 1021, 1022});
+    if (combo && a.count(L"--interval"))
+        SendMessageW(combo, CB_SETCURSEL, argInt(a, L"--interval", 0), 0);
+    HWND press = GetDlgItem(dlg, 1011);
+    if (!press) {
+        out(L"error=no button 1011");
+        return 1;
+    }
+    PostMessageW(press, BM_CLICK, 0, 0);
+    bool closed = poll(5000, [&] { return !IsWindow(dlg) || !IsWindowVisible(dlg); });
+    out(closed ? L"result=pressed" : L"result=dialog still open");
+    return closed ? 0 : 1;
+}
+
+// Prints the colour (RRGGBB) of client pixels given as x,y pairs; --bmp saves the area.
+int cmdPixels(const Args& a, const std::vector<std::wstring>& rest) {
+    HWND w = mainWindow(a, 10000);
+    int width = 0, height = 0;
+    std::vector<uint32_t> px;
+    if (!w || !grabClient(w, &width, &height, &px)) {
+        out(L"error=no pixels");
+        return 1;
+    }
+    out(L"size=" + std::to_wstring(width) + L"x" + std::to_wstring(height));
+    for (const std::wstring& p : rest) {
+        int x = 0, y = 0;
+        if (swscanf(p.c_str(), L"%d,%d", &x, &y) != 2 || x < 0 || y < 0 || x >= width || y >= height) {
+            out(L"pixel " + p + L"=out");
+            continue;
+        }
+        wchar_t b[16];
+        swprintf(b, 16, L"%06X", px[static_cast<size_t>(y) * width + x] & 0xFFFFFF);
+        out(L"pixel " + p + L"=" + b);
+    }
+    if (a.count(L"--bmp") && !saveBmp(arg(a, L"--bmp"), width, height, px)) {
+        out(L"error=bmp not written");
+        return 1;
+    }
+    return 0;
+}
+
+// Colour statistics of a client rectangle: white and non-white pixel counts,
+// distinct colours and the three commonest non-white colours.
+int cmdStats(const Args& a) {
+    HWND w = mainWindow(a, 10000);
+    int width = 0, height = 0;
+    std::vector<uint32_t> px;
+    if (!w || !grabClient(w, &width, &height, &px)) {
+        out(L"error=no pixels");
+        return 1;
+    }
+    int x = 0, y = 0, rw = width, rh = height;
+    if (a.count(L"--rect"))
+        swscanf(arg(a, L"--rect").c_str(), L"%d,%d,%d,%d", &x, &y, &rw, &rh);
+    if (x < 0 || y < 0 || rw <= 0 || rh <= 0 || x + rw > width || y + rh > height) {
+        out(L"error=rectangle outside the client area " + std::to_wstring(width) + L"x" +
+            std::to_wstring(height));
+        return 1;
+    }
+    std::map<uint32_t, int> counts;
+    int white = 0;
+    for (int j = y; j < y + rh; ++j)
+        for (int i = x; i < x + rw; ++i) {
+            uint32_t c = px[static_cast<size_t>(j) * width + i] & 0xFFFFFF;
+            if (c == 0xFFFFFF)
+                ++white;
+            else
+                ++counts[c];
+        }
+    std::vector<std::pair<int, uint32_t>> top;
+    for (auto& kv : counts)
+        top.push_back({kv.second, kv.first});
+    std::sort(top.rbegin(), top.rend());
+    out(L"white=" + std::to_wstring(white));
+    out(L"nonwhite=" + std::to_wstring(rw * rh - white));
+    out(L"colours=" + std::to_wstring(counts.size() + (white ? 1 : 0)));
+    for (size_t i = 0; i < top.size() && i < 3; ++i) {
+        wchar_t b[16];
+        swprintf(b, 16, L"%06X", top[i].second);
+        out(L"top" + std::to_wstring(i) + L"=" + b + L" " + std::to_wstring(top[i].first));
+    }
+    return 0;
+}
+
+int cmdResources(const Args& a) {
+    HWND w = mainWindow(a, 10000);
+    if (!w)
+        return 1;
+    HANDLE proc = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processOf(w));
+    if (!proc) {
+        out(L"error=no process");
+        return 1;
+    }
+    DWORD handles = 0;
+    GetProcessHandleCount(proc, &handles);
+    out(L"gdi=" + std::to_wstring(GetGuiResources(proc, GR_GDIOBJECTS)));
+    out(L"user=" + std::to_wstring(GetGuiResources(proc, GR_USEROBJECTS)));
+    out(L"handles=" + std::to_wstring(handles));
+    PROCESS_MEMORY_COUNTERS pmc{};
+    pmc.cb = sizeof pmc;
+    if (GetProcessMemoryInfo(proc, &pmc, sizeof pmc))
+        out(L"working_set_kb=" + std::to_wstring(pmc.WorkingSetSize / 1024));
+    CloseHandle(proc);
+    return 0;
+}
+
+int cmdClose(const Args& a) {
+    HWND w = mainWindow(a, 10000);
+    if (!w)
+        return 1;
+    PostMessageW(w, WM_CLOSE, 0, 0);
+    std::wstring cls = arg(a, L"--class", kConsoleClass);
+    bool gone = poll(argInt(a, L"--timeout", 10) * 1000, [&] { return !IsWindow(w); });
+    out(gone ? L"closed=1" : L"closed=0");
+    return gone ? 0 : 1;
+}
+
+int cmdList(const Args&) {
+    EnumWindows(
+        [](HWND w, LPARAM) -> BOOL {
+            if (IsWindowVisible(w))
+                out(L"window class=" + className(w) + L" pid=" + std::to_wstring(processOf(w)) + L" title=" +
+                    windowText(w));
+            return TRUE;
+        },
+        0);
+    return 0;
+}
+
+void usage() {
+    out(L"usage: gl-uidriver COMMAND [--class C] [options]\n"
+        L"  wait [--timeout s]                 wait for the main window (visible, tab strip present)\n"
+        L"  gone [--timeout s]                 wait until the main window is gone\n"
+        L"  title [--contains T|--equals T] [--wait s]\n"
+        L"  tabs [--count N] [--first T] [--wait s]\n"
+        L"  select-tab --index i\n"
+        L"  controls                           list child controls\n"
+        L"  connect --address A [--wait s]     dialog 139\n"
+        L"  msgbox [--title T] [--timeout s] [--keep]\n"
+        L"  no-msgbox\n"
+        L"  csv-check [--state on|off] [--wait s]\n"
+        L"  save-dialog --path P | --cancel\n"
+        L"  csv-dialog [--gpus 0,1] [--items 1000,..] [--interval i] [--close]\n"
+        L"  pixels [--bmp FILE] x,y ...\n"
+        L"  stats [--rect x,y,w,h]             white/non-white pixels, commonest colours\n"
+        L"  resources                          GDI/USER objects, handles, working set\n"
+        L"  close\n"
+        L"  list");
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    _setmode(_fileno(stdout), _O_BINARY);
+    if (argc < 2) {
+        usage();
+        return 2;
+    }
+    std::wstring cmd = argv[1];
+    Args a;
+    std::vector<std::wstring> rest;
+    for (int i = 2; i < argc; ++i) {
+        std::wstring s = argv[i];
+        if (s.rfind(L"--", 0) == 0) {
+            bool flag = s == L"--keep" || s == L"--cancel" || s == L"--close";
+            if (flag || i + 1 >= argc)
+                a[s] = L"1";
+            else
+                a[s] = argv[++i];
+        } else {
+            rest.push_back(s);
+        }
+    }
+    if (cmd == L"wait")
+        return cmdWait(a);
+    if (cmd == L"gone")
+        return cmdGone(a);
+    if (cmd == L"title")
+        return cmdTitle(a);
+    if (cmd == L"tabs")
+        return cmdTabs(a);
+    if (cmd == L"select-tab")
+        return cmdSelectTab(a);
+    if (cmd == L"controls")
+        return cmdControls(a);
+    if (cmd == L"connect")
+        return cmdConnect(a);
+    if (cmd == L"msgbox")
+        return cmdMsgbox(a);
+    if (cmd == L"no-msgbox")
+        return cmdNoMsgbox(a);
+    if (cmd == L"csv-check")
+        return cmdCsvCheck(a);
+    if (cmd == L"save-dialog")
+        return cmdSaveDialog(a);
+    if (cmd == L"csv-dialog")
+        return cmdCsvDialog(a);
+    if (cmd == L"pixels")
+        return cmdPixels(a, rest);
+    if (cmd == L"resources")
+        return cmdResources(a);
+    if (cmd == L"stats")
+        return cmdStats(a);
+    if (cmd == L"close")
+        return cmdClose(a);
+    if (cmd == L"list")
+        return cmdList(a);
+    usage();
+    return 2;
+}
