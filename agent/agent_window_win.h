@@ -1,0 +1,47 @@
+// The Agent's main window: three pictures, the middle one showing whether a
+// report connection is open.
+#pragma once
+#include "agent/agent_state.h"
+
+#include <windows.h>
+
+constexpr int kAgentWindowWidth = 320;
+constexpr int kAgentWindowHeight = 200;
+constexpr UINT kCommandIgnored = 104;
+
+enum AgentResource : int {
+    kIconLarge = 107,
+    kIconSmall = 108,
+    kStringTitle = 103,
+    kStringClass = 109,
+    kAccelerators = 109,
+    kBitmapAgent = 142,
+    kBitmapLinkBroken = 143,
+    kBitmapLinkOpen = 144,
+    kBitmapConsole = 145,
+};
+
+// What the window procedure works on; the window holds its address.
+struct AgentWindow {
+    AgentState* state = nullptr;
+    HINSTANCE instance = nullptr;
+    HWND window = nullptr;
+    HFONT font = nullptr;
+    HANDLE mutex = nullptr;
+    wchar_t title[100] = {};
+    wchar_t className[100] = {};
+    // Called at destruction, after the font and mutex are released.
+    void (*onDestroy)() = nullptr;
+};
+
+ATOM registerAgentClass(const AgentWindow& w);
+// Creates the main window (visible, caption, system menu, minimise box),
+// centred on a screen of the given size. Null on failure.
+HWND createAgentWindow(AgentWindow& w, int screenWidth, int screenHeight);
+LRESULT CALLBACK agentWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Position of the window for a screen: centred, integer division.
+POINT agentWindowOrigin(int screenWidth, int screenHeight);
+
+// The invalidate hook of the reporting thread: context is the AgentWindow.
+void invalidateAgentWindow(void* context);
