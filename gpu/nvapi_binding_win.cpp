@@ -1,0 +1,299 @@
+#include "gpu/nvapi_binding.h"
+#include "gpu/nvapi_binding_state_win.h"
+#include "gpu/system_library_win.h"
+
+NvapiBinding nvapiBinding;
+
+const uint32_t kNvapiEntryIds[kEntryCount] = {
+    nvapi_id::NvAPI_EnumPhysicalGPUs,
+    nvapi_id::NvAPI_EnumTCCPhysicalGPUs,
+    nvapi_id::NvAPI_GPU_GetFullName,
+    nvapi_id::NvAPI_GPU_GetBusId,
+    nvapi_id::NvAPI_GPU_GetAllClockFrequencies,
+    nvapi_id::NvAPI_GPU_GetPstates20,
+    nvapi_id::NvAPI_GPU_GetCurrentPstate,
+    nvapi_id::NvAPI_GPU_GetDynamicPstatesInfoEx,
+    nvapi_id::NvAPI_GPU_GetThermalSettings,
+    nvapi_id::NvAPI_GPU_GetMemoryInfo,
+    nvapi_id::NvAPI_GPU_GetPhysicalFrameBufferSize,
+    nvapi_id::NvAPI_GPU_GetConnectedDisplayIds,
+    nvapi_id::QueryCoolerStatus,
+    nvapi_id::QueryVoltageStatus,
+};
+
+namespace {
+constexpr char kLibraryName[] = "nvapi64.dll";
+
+BOOL CALLBACK createLock(PINIT_ONCE, PVOID parameter, PVOID*) {
+    InitializeCriticalSection(static_cast<CRITICAL_SECTION*>(parameter));
+    return TRUE;
+}
+
+void ensureLock(NvapiBinding& binding) {
+    InitOnceExecuteOnce(&binding.lockOnce, createLock, &binding.lock, nullptr);
+}
+
+struct LockGuard {
+    CRITICAL_SECTION& lock;
+    explicit LockGuard(CRITICAL_SECTION& l) : lock(l) { EnterCriticalSection(&lock); }
+    ~LockGuard() { LeaveCriticalSection(&lock); }
+};
+
+ModuleIdentity identityOf(HMODULE module) {
+    // The headers of a mapped module lie in its first page; the handle is its address.
+    ModuleIdentity identity;
+    readModuleIdentity(reinterpret_cast<const uint8_t*>(module), 4096, identity);
+    return identity;
+}
+
+void recordIdentity(NvapiBinding& binding, const ModuleIdentity& identity) {
+    binding.identityCheckSum.store(identity.checkSum);
+    binding.identityTimeDateStamp.store(identity.timeDateStamp);
+}
+
+// A module counts as the bound one only while the layer is bound at all: with
+// nothing bound, a module whose CheckSum and TimeDateStamp are both 0 would
+// otherwise match the empty record.
+bool moduleUnchanged(const NvapiBinding& binding, HMODULE module) {
+    if (!binding.queryInterface.load())
+        return false;
+    if (module == binding.library.load())
+        return true; // the module the layer holds a reference to
+    ModuleIdentity recorded{binding.identityCheckSum.load(), binding.identityTimeDateStamp.load()};
+    return sameModuleIdentity(recorded, identityOf(module));
+}
+
+struct DriverBinding {
+    NvAPI_QueryInterfaceFn queryInterface = nullptr;
+    NvAPI_EntryHookFn entryHook = nullptr;
+    NvAPI_ExitHookFn exitHook = nullptr;
+};
+
+// Binds into locals so that a failed bind never disturbs a binding other
+// threads are calling through.
+NvAPI_Status bindLibrary(HMODULE module, DriverBinding& bound) {
+    auto query = reinterpret_cast<NvAPI_QueryInterfaceFn>(
+        reinterpret_cast<void*>(GetProcAddress(module, "nvapi_QueryInterface")));
+    if (!query)
+        return NVAPI_ERROR;
+    auto initialize = reinterpret_cast<NvAPI_VoidFn>(query(nvapi_id::NvAPI_Initialize));
+    if (!initialize)
+        return NVAPI_ERROR;
+    NvAPI_Status status = initialize();
+    if (status != NVAPI_OK)
+        return status;
+    bound.queryInterface = query;
+    bound.entryHook = reinterpret_cast<NvAPI_EntryHookFn>(query(nvapi_id::EntryHook));
+    bound.exitHook = reinterpret_cast<NvAPI_ExitHookFn>(query(nvapi_id::ExitHook));
+    if (!bound.entryHook || !bound.exitHook) {
+        bound.entryHook = nullptr;
+        bound.exitHook = nullptr;
+    }
+    return NVAPI_OK;
+}
+
+// Caller holds the lock.
+void publishBinding(NvapiBinding& binding, HMODULE module, const DriverBinding& bound) {
+    HMODULE previous = binding.library.load();
+    if (previous && previous != module) {
+        if (binding.retiredCount < kRetiredLibraryCapacity)
+            binding.retired[binding.retiredCount++] = previous;
+        // beyond that the reference is kept for the life of the process
+    }
+    binding.entryHook.store(bound.entryHook);
+    binding.exitHook.store(bound.exitHook);
+    binding.queryInterface.store(bound.queryInterface);
+    binding.library.store(module);
+    recordIdentity(binding, identityOf(module));
+    binding.generation.fetch_add(1);
+}
+
+// Module not loaded in the process: load and bind it under the lock.
+AcquireOutcome loadAndBind(NvapiBinding& binding, HMODULE& module, NvAPI_Status& status) {
+    LockGuard guard(binding.lock);
+    module = GetModuleHandleA(kLibraryName);
+    if (module)
+        return AcquireOutcome::AlreadyBound; // caller goes on to the identity test
+    module = LoadSystemLibraryA(kLibraryName, 0);
+    if (!module) {
+        releaseBusy(binding);
+        status = NVAPI_LIBRARY_NOT_FOUND;
+        return AcquireOutcome::Failed;
+    }
+    DriverBinding bound;
+    status = bindLibrary(module, bound);
+    if (status != NVAPI_OK) {
+        releaseBusy(binding);
+        FreeLibrary(module);
+        module = nullptr;
+        return AcquireOutcome::Failed;
+    }
+    publishBinding(binding, module, bound);
+    return AcquireOutcome::BoundNow;
+}
+
+// The module found in the process is not the one bound: bind the system
+// directory's copy again. Under the lock, so that two threads noticing the
+// change at once bind once and no reference is lost.
+AcquireOutcome rebindChanged(NvapiBinding& binding, HMODULE& module, NvAPI_Status& status) {
+    LockGuard guard(binding.lock);
+    if (moduleUnchanged(binding, module))
+        return AcquireOutcome::AlreadyBound;
+    bool wasBound = binding.queryInterface.load() != nullptr;
+    ModuleIdentity found = identityOf(module);
+    recordIdentity(binding, found);
+    module = LoadSystemLibraryA(kLibraryName, 0);
+    if (!module) {
+        if (!wasBound)
+            recordIdentity(binding, ModuleIdentity{});
+        releaseBusy(binding);
+        status = NVAPI_LIBRARY_NOT_FOUND;
+        return AcquireOutcome::Failed;
+    }
+    if (module == binding.library.load()) {
+        // Other code holds a different copy under the same name; the bound
+        // system-directory module is still in place. Keep it, and remember the
+        // found copy so that it is not taken for a change again.
+        FreeLibrary(module);
+        return AcquireOutcome::AlreadyBound;
+    }
+    DriverBinding bound;
+    status = bindLibrary(module, bound);
+    if (status != NVAPI_OK) {
+        if (!wasBound)
+            recordIdentity(binding, ModuleIdentity{});
+        releaseBusy(binding);
+        FreeLibrary(module);
+        module = nullptr;
+        return AcquireOutcome::Failed;
+    }
+    publishBinding(binding, module, bound);
+    return AcquireOutcome::BoundNow;
+}
+} // namespace
+
+void releaseBusy(NvapiBinding& binding) {
+    binding.busyCount.fetch_sub(1);
+}
+
+AcquireOutcome acquireLibrary(NvapiBinding& binding, HMODULE& module, NvAPI_Status& status) {
+    ensureLock(binding);
+    // Raise the count before testing the flag; NvAPI_Unload sets the flag before
+    // testing the count, so one of the two always sees the other.
+    for (int waits = 0;; ++waits) {
+        binding.busyCount.fetch_add(1);
+        if (binding.unloading.load() == 0)
+            break;
+        releaseBusy(binding);
+        if (waits == kUnloadGateWaits) {
+            module = nullptr;
+            status = NVAPI_ERROR;
+            return AcquireOutcome::Failed;
+        }
+        Sleep(kUnloadGateWaitMs);
+    }
+    module = GetModuleHandleA(kLibraryName);
+    if (!module) {
+        AcquireOutcome outcome = loadAndBind(binding, module, status);
+        if (outcome != AcquireOutcome::AlreadyBound)
+            return outcome;
+    }
+    if (moduleUnchanged(binding, module))
+        return AcquireOutcome::AlreadyBound;
+    return rebindChanged(binding, module, status);
+}
+
+NvAPI_Status bindingInitialize(NvapiBinding& binding) {
+    HMODULE module = nullptr;
+    NvAPI_Status status = NVAPI_ERROR;
+    if (acquireLibrary(binding, module, status) == AcquireOutcome::Failed)
+        return status;
+    releaseBusy(binding);
+    return NVAPI_OK;
+}
+
+NvAPI_Status bindingUnload(NvapiBinding& binding) {
+    ensureLock(binding);
+    binding.unloading.fetch_add(1);
+    NvAPI_Status result = NVAPI_OK;
+    {
+        LockGuard guard(binding.lock); // one unload at a time
+        NvAPI_QueryInterfaceFn query = binding.queryInterface.load();
+        HMODULE library = binding.library.load();
+        if (!library || !query) {
+            result = NVAPI_API_NOT_INITIALIZED;
+        } else if (binding.busyCount.load() != 0) {
+            result = NVAPI_ERROR;
+        } else if (auto unload = reinterpret_cast<NvAPI_VoidFn>(query(nvapi_id::NvAPI_Unload)); !unload) {
+            result = NVAPI_NO_IMPLEMENTATION;
+        } else if (unload() != NVAPI_OK) {
+            result = NVAPI_ERROR;
+        } else {
+            binding.queryInterface.store(nullptr);
+            binding.entryHook.store(nullptr);
+            binding.exitHook.store(nullptr);
+            FreeLibrary(library);
+            binding.library.store(nullptr);
+            for (int i = 0; i < binding.retiredCount; ++i)
+                FreeLibrary(binding.retired[i]);
+            binding.retiredCount = 0;
+            recordIdentity(binding, ModuleIdentity{});
+        }
+    }
+    binding.unloading.fetch_sub(1);
+    return result;
+}
+
+NvAPI_Status NvAPI_Initialize() {
+    return bindingInitialize(nvapiBinding);
+}
+NvAPI_Status NvAPI_Unload() {
+    return bindingUnload(nvapiBinding);
+}
+
+NvAPI_Status NvAPI_EnumPhysicalGPUs(NvPhysicalGpuHandle handles[NVAPI_MAX_PHYSICAL_GPUS], uint32_t* count) {
+    return forwardCall(nvapiBinding, kEntryEnumPhysicalGPUs, handles, count);
+}
+NvAPI_Status NvAPI_EnumTCCPhysicalGPUs(NvPhysicalGpuHandle handles[NVAPI_MAX_PHYSICAL_GPUS],
+                                       uint32_t* count) {
+    return forwardCall(nvapiBinding, kEntryEnumTCCPhysicalGPUs, handles, count);
+}
+NvAPI_Status NvAPI_GPU_GetFullName(NvPhysicalGpuHandle handle, char name[NVAPI_SHORT_STRING_MAX]) {
+    return forwardCall(nvapiBinding, kEntryGetFullName, handle, name);
+}
+NvAPI_Status NvAPI_GPU_GetBusId(NvPhysicalGpuHandle handle, uint32_t* busId) {
+    return forwardCall(nvapiBinding, kEntryGetBusId, handle, busId);
+}
+NvAPI_Status NvAPI_GPU_GetAllClockFrequencies(NvPhysicalGpuHandle handle, NV_GPU_CLOCK_FREQUENCIES* clocks) {
+    return forwardCall(nvapiBinding, kEntryGetAllClockFrequencies, handle, clocks);
+}
+NvAPI_Status NvAPI_GPU_GetPstates20(NvPhysicalGpuHandle handle, NV_GPU_PERF_PSTATES20_INFO* pstates) {
+    return forwardCall(nvapiBinding, kEntryGetPstates20, handle, pstates);
+}
+NvAPI_Status NvAPI_GPU_GetCurrentPstate(NvPhysicalGpuHandle handle, NV_GPU_PERF_PSTATE_ID* pstate) {
+    return forwardCall(nvapiBinding, kEntryGetCurrentPstate, handle, pstate);
+}
+NvAPI_Status NvAPI_GPU_GetDynamicPstatesInfoEx(NvPhysicalGpuHandle handle,
+                                               NV_GPU_DYNAMIC_PSTATES_INFO_EX* info) {
+    return forwardCall(nvapiBinding, kEntryGetDynamicPstatesInfoEx, handle, info);
+}
+NvAPI_Status NvAPI_GPU_GetThermalSettings(NvPhysicalGpuHandle handle, uint32_t sensorIndex,
+                                          NV_GPU_THERMAL_SETTINGS* settings) {
+    return forwardCall(nvapiBinding, kEntryGetThermalSettings, handle, sensorIndex, settings);
+}
+NvAPI_Status NvAPI_GPU_GetMemoryInfo(NvPhysicalGpuHandle handle, NV_DISPLAY_DRIVER_MEMORY_INFO* memory) {
+    return forwardCall(nvapiBinding, kEntryGetMemoryInfo, handle, memory);
+}
+NvAPI_Status NvAPI_GPU_GetPhysicalFrameBufferSize(NvPhysicalGpuHandle handle, uint32_t* sizeKb) {
+    return forwardCall(nvapiBinding, kEntryGetPhysicalFrameBufferSize, handle, sizeKb);
+}
+NvAPI_Status NvAPI_GPU_GetConnectedDisplayIds(NvPhysicalGpuHandle handle, NV_GPU_DISPLAYIDS* displays,
+                                              uint32_t* count, uint32_t flags) {
+    return forwardCall(nvapiBinding, kEntryGetConnectedDisplayIds, handle, displays, count, flags);
+}
+NvAPI_Status QueryCoolerStatus(NvPhysicalGpuHandle handle, uint32_t coolerIndex, void* record) {
+    return forwardCall(nvapiBinding, kEntryQueryCoolerStatus, handle, coolerIndex, record);
+}
+NvAPI_Status QueryVoltageStatus(NvPhysicalGpuHandle handle, void* record) {
+    return forwardCall(nvapiBinding, kEntryQueryVoltageStatus, handle, record);
+}
