@@ -287,8 +287,9 @@ TEST(PlotGeometry, LinePointY) {
     for (const auto& c : cases) {
         int y = 0;
         EXPECT_EQ(linePointY(g, c.panel, c.v, c.maximum, &y), c.placed) << c.panel << " " << c.v;
-        if (c.placed)
+        if (c.placed) {
             EXPECT_EQ(y, c.y) << c.panel << " " << c.v;
+        }
     }
 }
 

@@ -132,8 +132,9 @@ TEST(AgentConnection, ChoosesFirstPrimaryDhcpRow) {
         char out[16] = "unchanged";
         EXPECT_EQ(localAddressFromRows(c.rows.data(), static_cast<int>(c.rows.size()), out),
                   c.text != nullptr);
-        if (c.text)
+        if (c.text) {
             EXPECT_STREQ(out, c.text);
+        }
     }
     EXPECT_EQ(chooseLocalAddressRow(nullptr, 3), -1);
     AddressRow one{addr("10.0.0.1"), 5};

@@ -1,0 +1,360 @@
+#include "console/display/main_window_win.h"
+
+#include "console/display/console_paint_win.h"
+#include "console/display/main_layout.h"
+#include "console/intake/agent_connection_win.h"
+#include "console/intake/intake.h"
+#include "protocol/text_cp932.h"
+
+#include <commctrl.h>
+
+#if GAUGELINE_HAVE_NVAPI
+#include "gpu/nvapi_binding.h"
+#endif
+
+namespace {
+
+constexpr int kTabTextChars = kTabLabelBytes + 1;
+
+ConsoleApp* gHookApp = nullptr;
+
+const wchar_t* const kFrameTexts[kFrameCount] = {L"Graphics Clock",
+                                                 L"Graphics Clock 履歴",
+                                                 L"Memory Clock",
+                                                 L"Memory Clock 履歴",
+                                                 L"GPU Load",
+                                                 L"GPU Load 履歴",
+                                                 L"Memory Usage",
+                                                 L"Memory Usage 履歴",
+                                                 L"Temperature",
+                                                 L"Temperature 履歴",
+                                                 L"Power Draw",
+                                                 L"Power Draw 履歴",
+                                                 L"GPU インフォメーション"};
+
+ConsoleApp* appOf(HWND window) {
+    return reinterpret_cast<ConsoleApp*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+}
+
+void tabText(const char* label, wchar_t out[kTabTextChars]) {
+    cp932ToWide(label, kTabLabelBytes, out, kTabTextChars);
+}
+
+void setTabItemText(HWND tab, int index, const wchar_t* text) {
+    TCITEMW item = {};
+    item.mask = TCIF_TEXT;
+    item.pszText = const_cast<wchar_t*>(text);
+    SendMessageW(tab, TCM_SETITEMW, index, reinterpret_cast<LPARAM>(&item));
+}
+
+void insertTabItem(HWND tab, int index, const wchar_t* text) {
+    TCITEMW item = {};
+    item.mask = TCIF_TEXT;
+    item.pszText = const_cast<wchar_t*>(text);
+    SendMessageW(tab, TCM_INSERTITEMW, index, reinterpret_cast<LPARAM>(&item));
+}
+
+bool hookReadTitle(wchar_t* out, int outChars) {
+    if (!gHookApp || !gHookApp->mainWindow || outChars <= 0)
+        return false;
+    out[0] = L'\0';
+    GetWindowTextW(gHookApp->mainWindow, out, outChars);
+    return true;
+}
+
+void hookWriteTitle(const wchar_t* title) {
+    if (gHookApp && gHookApp->mainWindow)
+        SetWindowTextW(gHookApp->mainWindow, title);
+}
+
+void hookResetTabs(const char* tab0Label) {
+    if (!gHookApp || !gHookApp->tabControl)
+        return;
+    HWND tab = gHookApp->tabControl;
+    SendMessageW(tab, TCM_SETCURSEL, 0, 0);
+    gHookApp->selectedGpu.store(0, std::memory_order_relaxed);
+    for (int i = static_cast<int>(SendMessageW(tab, TCM_GETITEMCOUNT, 0, 0)) - 1; i >= 1; --i)
+        SendMessageW(tab, TCM_DELETEITEM, i, 0);
+    wchar_t text[kTabTextChars];
+    tabText(tab0Label, text);
+    setTabItemText(tab, 0, text);
+}
+
+void outerSize(HWND window, int* w, int* h) {
+    RECT r = {};
+    GetWindowRect(window, &r);
+    *w = r.right - r.left;
+    *h = r.bottom - r.top;
+}
+
+void paintMainWindow(ConsoleApp& app, HWND window) {
+    PAINTSTRUCT ps;
+    HDC dc = BeginPaint(window, &ps);
+    int w = 0, h = 0;
+    outerSize(window, &w, &h);
+    Surface offscreen;
+    if (createSurface(offscreen, w, h - 20, RGB(255, 255, 255))) {
+        paintOffscreen(app, offscreen.dc, w, h);
+        BitBlt(dc, 0, 0, w, h - 20, offscreen.dc, 0, 0, SRCCOPY);
+        releaseSurface(offscreen);
+    }
+    EndPaint(window, &ps);
+}
+
+void destroyMainWindow(ConsoleApp& app) {
+    releasePlotTemplates(app.templates);
+    if (app.font) {
+        DeleteObject(app.font);
+        app.font = nullptr;
+    }
+    if (app.instanceMutex) {
+        ReleaseMutex(app.instanceMutex);
+        CloseHandle(app.instanceMutex);
+        app.instanceMutex = nullptr;
+    }
+#if GAUGELINE_HAVE_NVAPI
+    NvAPI_Unload();
+#endif
+    PostQuitMessage(0);
+}
+
+LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
+        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+    }
+    if (message == WM_GETMINMAXINFO) {
+        auto* limits = reinterpret_cast<MINMAXINFO*>(lParam);
+        limits->ptMinTrackSize = {kInitialWidth, kInitialHeight};
+        limits->ptMaxTrackSize = {kMaxTrackWidth, kMaxTrackHeight};
+        return 0;
+    }
+    ConsoleApp* app = appOf(window);
+    if (!app)
+        return DefWindowProcW(window, message, wParam, lParam);
+    switch (message) {
+    case WM_NOTIFY: {
+        auto* header = reinterpret_cast<NMHDR*>(lParam);
+        if (header && header->code == static_cast<UINT>(TCN_SELCHANGE) &&
+            header->hwndFrom == app->tabControl) {
+            int selection = static_cast<int>(SendMessageW(app->tabControl, TCM_GETCURSEL, 0, 0));
+            app->selectedGpu.store(slotForTab(selection), std::memory_order_relaxed);
+            InvalidateRect(window, nullptr, FALSE);
+            UpdateWindow(window);
+        }
+        return 0;
+    }
+    case WM_COMMAND:
+        switch (LOWORD(wParam)) {
+        case kAcceleratorCommand:
+            return 0;
+        case kIpButtonId:
+            openAgentDialog(app->instance, window, app->panel, app->hooks);
+            return 0;
+        default:
+            return DefWindowProcW(window, message, wParam, lParam);
+        }
+    case WM_CTLCOLORSTATIC:
+        return reinterpret_cast<LRESULT>(GetStockObject(WHITE_BRUSH));
+    case WM_ERASEBKGND:
+        return 1;
+    case WM_SIZE:
+        layoutMainWindow(*app, LOWORD(lParam));
+        return 0;
+    case WM_PAINT:
+        paintMainWindow(*app, window);
+        return 0;
+    case WM_CLOSE:
+        DestroyWindow(window);
+        return 0;
+    case WM_DESTROY:
+        destroyMainWindow(*app);
+        return 0;
+    default:
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+}
+
+HWND createChild(ConsoleApp& app, const wchar_t* className, const wchar_t* text, DWORD style,
+                 const ControlPlacement& at, int id) {
+    return CreateWindowExW(0, className, text, WS_CHILD | WS_VISIBLE | style, at.x, at.y, at.w, at.h,
+                           app.mainWindow, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), app.instance,
+                           nullptr);
+}
+
+bool creationFailed(ConsoleApp& app, const wchar_t* text) {
+    MessageBoxW(nullptr, text, kConsoleTitle, MB_OK);
+    app.appRunning.store(0, std::memory_order_relaxed);
+    return false;
+}
+
+} // namespace
+
+bool registerConsoleClass(ConsoleApp& app, HINSTANCE instance) {
+    app.instance = instance;
+    if (LoadStringW(instance, 103, app.title, kTitleChars) <= 0)
+        lstrcpynW(app.title, kConsoleTitle, kTitleChars);
+    if (LoadStringW(instance, 109, app.className, kTitleChars) <= 0)
+        lstrcpynW(app.className, L"KOVRAGAUGELINECONSOLE", kTitleChars);
+    WNDCLASSEXW wc = {};
+    wc.cbSize = sizeof wc;
+    wc.style = CS_HREDRAW | CS_VREDRAW;
+    wc.lpfnWndProc = mainWindowProc;
+    wc.hInstance = instance;
+    wc.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(107));
+    wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    wc.lpszMenuName = MAKEINTRESOURCEW(109);
+    wc.lpszClassName = app.className;
+    wc.hIconSm = LoadIconW(instance, MAKEINTRESOURCEW(108));
+    ATOM atom = RegisterClassExW(&wc);
+    return atom != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+}
+
+bool createMainWindow(ConsoleApp& app) {
+    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_TAB_CLASSES | ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&controls);
+    app.mainWindow = CreateWindowExW(0, app.className, app.title, WS_OVERLAPPEDWINDOW, 0, 0, kInitialWidth,
+                                     kInitialHeight, nullptr, nullptr, app.instance, &app);
+    if (!app.mainWindow)
+        return creationFailed(app, L"ウィンドウを作成できません");
+    int w = 0, h = 0;
+    outerSize(app.mainWindow, &w, &h);
+    int x = 0, y = 0;
+    centredPosition(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), w, h, &x, &y);
+
+    ControlPlacement at[kLaidOutControlCount];
+    initialControls(h, at);
+    for (int i = 0; i < kFrameCount; ++i) {
+        app.frames[i] = createChild(app, L"button", kFrameTexts[i], BS_GROUPBOX, at[i], kFrameControlId);
+        if (!app.frames[i])
+            return creationFailed(app, L"ウィンドウを作成できません");
+    }
+    app.csvCheckBox = createChild(app, L"BUTTON", L"CSV 出力", BS_AUTOCHECKBOX, at[13], kCsvCheckBoxId);
+    app.ipButton = createChild(app, L"BUTTON", L"IP 入力", BS_PUSHBUTTON, at[14], kIpButtonId);
+    if (!app.csvCheckBox || !app.ipButton)
+        return creationFailed(app, L"ウィンドウを作成できません");
+
+    app.font = CreateFontW(12, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, SHIFTJIS_CHARSET, OUT_DEFAULT_PRECIS,
+                           CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, L"ＭＳ Ｐゴシック");
+    if (!app.font) {
+        MessageBoxW(nullptr, L"フォント作成エラー", kConsoleTitle, MB_OK);
+        return false;
+    }
+    for (HWND control : app.frames)
+        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(app.font), FALSE);
+    SendMessageW(app.csvCheckBox, WM_SETFONT, reinterpret_cast<WPARAM>(app.font), FALSE);
+    SendMessageW(app.ipButton, WM_SETFONT, reinterpret_cast<WPARAM>(app.font), FALSE);
+
+    SetWindowPos(app.mainWindow, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    SetWindowLongPtrW(app.mainWindow, GWL_STYLE,
+                      GetWindowLongPtrW(app.mainWindow, GWL_STYLE) & ~WS_MAXIMIZEBOX);
+
+    app.uiReady.store(1, std::memory_order_relaxed);
+    initGpuPanelState(app.panel);
+    app.selectedGpu.store(0, std::memory_order_relaxed);
+    initHistoryStore(app.history);
+    initCsvSettings(app.csv);
+
+    app.tabControl = CreateWindowExW(
+        0, WC_TABCONTROLW, L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, 0, 0, 10, 10, app.mainWindow,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(kTabControlId)), app.instance, nullptr);
+    setTabLabel(app.panel, 0, kEmptyTabLabel);
+    wchar_t text[kTabTextChars];
+    tabText(kEmptyTabLabel, text);
+    insertTabItem(app.tabControl, 0, text);
+    SendMessageW(app.tabControl, WM_SETFONT, reinterpret_cast<WPARAM>(app.font), FALSE);
+    installWindowHooks(app);
+    return true;
+}
+
+void showMainWindow(ConsoleApp& app, int showCommand) {
+    createPlotTemplates(app.templates);
+    ShowWindow(app.mainWindow, showCommand);
+    UpdateWindow(app.mainWindow);
+}
+
+void installWindowHooks(ConsoleApp& app) {
+    gHookApp = &app;
+    app.hooks.readTitle = hookReadTitle;
+    app.hooks.writeTitle = hookWriteTitle;
+    app.hooks.resetTabs = hookResetTabs;
+}
+
+void paintOffscreen(ConsoleApp& app, HDC offscreen, int outerWidth, int outerHeight) {
+    paintLevelMeters(app, offscreen, outerWidth, outerHeight);
+    paintPlotPanels(app, offscreen, outerWidth, outerHeight);
+    paintReadoutPanel(app, offscreen, outerHeight);
+}
+
+void layoutMainWindow(ConsoleApp& app, int clientWidth) {
+    if (!app.mainWindow)
+        return;
+    int w = 0, h = 0;
+    outerSize(app.mainWindow, &w, &h);
+    ControlPlacement at[kLaidOutControlCount];
+    layoutControls(w, h, at);
+    HWND controls[kLaidOutControlCount];
+    for (int i = 0; i < kFrameCount; ++i)
+        controls[i] = app.frames[i];
+    controls[13] = app.csvCheckBox;
+    controls[14] = app.ipButton;
+    for (int i = 0; i < kLaidOutControlCount; ++i)
+        if (controls[i])
+            MoveWindow(controls[i], at[i].x, at[i].y, at[i].w, at[i].h, TRUE);
+    InvalidateRect(app.mainWindow, nullptr, FALSE);
+    UpdateWindow(app.mainWindow);
+    if (app.tabControl) {
+        ControlPlacement tab = tabPlacement(clientWidth);
+        MoveWindow(app.tabControl, tab.x, tab.y, tab.w, tab.h, TRUE);
+    }
+}
+
+// Tick-thread duties.
+
+void advanceHistories(ConsoleApp& app, int slot) {
+    advanceHistories(app.history, app.panel, slot);
+}
+
+void advanceGridPhase(ConsoleApp& app) {
+    advanceGridPhase(app.history);
+}
+
+void invalidatePlotAreas(ConsoleApp& app) {
+    if (!app.mainWindow)
+        return;
+    int w = 0, h = 0;
+    outerSize(app.mainWindow, &w, &h);
+    PixelRect areas[kInvalidationRectCount];
+    invalidationRects(plotGeometry(w, h), areas);
+    for (const PixelRect& a : areas) {
+        RECT r = {a.left, a.top, a.right, a.bottom};
+        InvalidateRect(app.mainWindow, &r, FALSE);
+    }
+}
+
+void syncGpuTab(ConsoleApp& app, int slot) {
+    HWND tab = app.tabControl;
+    int wanted = wantedTabCount(relaxed(app.panel.gpuCount));
+    if (!tab || wanted == 0)
+        return;
+    char label[kTabLabelBytes];
+    wchar_t text[kTabTextChars];
+    copyTabLabel(app.panel, slot, label);
+    tabText(label, text);
+    int count = static_cast<int>(SendMessageW(tab, TCM_GETITEMCOUNT, 0, 0));
+    while (count < wanted) {
+        insertTabItem(tab, count, text);
+        ++count;
+    }
+    while (count > wanted) {
+        SendMessageW(tab, TCM_DELETEITEM, count - 1, 0);
+        --count;
+    }
+    if (slot >= 0 && slot < count)
+        setTabItemText(tab, slot, text);
+}
+
+int shownSlot(const ConsoleApp& app) {
+    return slotForTab(app.selectedGpu.load(std::memory_order_relaxed));
+}

@@ -1,0 +1,29 @@
+// The Console's main window: class, creation of the window and its controls,
+// layout, messages, painting and tear-down.
+#pragma once
+#include "console/display/console_app_win.h"
+
+#include <windows.h>
+
+constexpr int kFrameControlId = 1100;
+constexpr int kCsvCheckBoxId = 0;
+constexpr int kIpButtonId = 1800;
+constexpr int kTabControlId = 16;
+constexpr int kAcceleratorCommand = 104;
+
+// Loads the title (103) and class name (109) and registers the class.
+bool registerConsoleClass(ConsoleApp& app, HINSTANCE instance);
+// Creates the main window, the frames, the check box, the button, the font
+// and the tab strip, centres the window and initialises the shared state.
+// Shows the failure message and returns false when something cannot be made.
+bool createMainWindow(ConsoleApp& app);
+// Makes the drawing templates, shows the window and paints it.
+void showMainWindow(ConsoleApp& app, int showCommand);
+
+// Fills app.hooks with window calls on app's main window and tab strip.
+void installWindowHooks(ConsoleApp& app);
+
+// Draws the whole offscreen image (meters, graphs, readout) for an outer size.
+void paintOffscreen(ConsoleApp& app, HDC offscreen, int outerWidth, int outerHeight);
+// Lays the controls out for the window's current size.
+void layoutMainWindow(ConsoleApp& app, int clientWidth);

@@ -1,0 +1,307 @@
+// The real main window: creation, placement, layout at the size limits, tab
+// strip, window hooks, invalidation and tear-down.
+#include "console/display/console_entry_win.h"
+#include "console/display/main_layout.h"
+#include "console/display/main_window_win.h"
+#include "console/intake/intake.h"
+
+#include <gtest/gtest.h>
+
+#include <commctrl.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+
+namespace {
+
+void pump() {
+    MSG m;
+    while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&m);
+        DispatchMessageW(&m);
+    }
+}
+
+RECT childRect(HWND parent, HWND child) {
+    RECT r;
+    GetWindowRect(child, &r);
+    MapWindowPoints(HWND_DESKTOP, parent, reinterpret_cast<POINT*>(&r), 2);
+    return r;
+}
+
+std::wstring windowText(HWND w) {
+    wchar_t text[128] = {};
+    GetWindowTextW(w, text, 128);
+    return text;
+}
+
+std::wstring tabText(HWND tab, int index) {
+    wchar_t text[64] = {};
+    TCITEMW item = {};
+    item.mask = TCIF_TEXT;
+    item.pszText = text;
+    item.cchTextMax = 64;
+    SendMessageW(tab, TCM_GETITEMW, index, reinterpret_cast<LPARAM>(&item));
+    return text;
+}
+
+int tabCount(HWND tab) {
+    return static_cast<int>(SendMessageW(tab, TCM_GETITEMCOUNT, 0, 0));
+}
+
+class MainWindow : public ::testing::Test {
+  protected:
+    static std::unique_ptr<ConsoleApp> app;
+
+    static void SetUpTestSuite() {
+        app = std::make_unique<ConsoleApp>();
+        app->appRunning.store(1);
+        ASSERT_TRUE(registerConsoleClass(*app, GetModuleHandleW(nullptr)));
+        ASSERT_TRUE(createMainWindow(*app));
+        showMainWindow(*app, SW_SHOWNORMAL);
+        pump();
+    }
+    static void TearDownTestSuite() {
+        if (app && app->mainWindow && IsWindow(app->mainWindow))
+            DestroyWindow(app->mainWindow);
+        pump();
+        app.reset();
+    }
+    void resize(int w, int h) {
+        SetWindowPos(app->mainWindow, nullptr, 0, 0, w, h, SWP_NOMOVE | SWP_NOZORDER);
+        pump();
+    }
+    void expectLayout() {
+        RECT outer;
+        GetWindowRect(app->mainWindow, &outer);
+        int w = outer.right - outer.left, h = outer.bottom - outer.top;
+        ControlPlacement at[kLaidOutControlCount];
+        layoutControls(w, h, at);
+        HWND controls[kLaidOutControlCount];
+        for (int i = 0; i < kFrameCount; ++i)
+            controls[i] = app->frames[i];
+        controls[13] = app->csvCheckBox;
+        controls[14] = app->ipButton;
+        for (int i = 0; i < kLaidOutControlCount; ++i) {
+            RECT r = childRect(app->mainWindow, controls[i]);
+            EXPECT_EQ(r.left, at[i].x) << w << "x" << h << " control " << i + 1;
+            EXPECT_EQ(r.top, at[i].y) << w << "x" << h << " control " << i + 1;
+            EXPECT_EQ(r.right - r.left, at[i].w) << w << "x" << h << " control " << i + 1;
+            EXPECT_EQ(r.bottom - r.top, at[i].h) << w << "x" << h << " control " << i + 1;
+        }
+        RECT client;
+        GetClientRect(app->mainWindow, &client);
+        RECT tab = childRect(app->mainWindow, app->tabControl);
+        EXPECT_EQ(tab.left, 5);
+        EXPECT_EQ(tab.top, 5);
+        EXPECT_EQ(tab.right - tab.left, client.right);
+        EXPECT_EQ(tab.bottom - tab.top, 20);
+    }
+};
+
+std::unique_ptr<ConsoleApp> MainWindow::app;
+
+} // namespace
+
+TEST_F(MainWindow, OpensCentredAtTheSmallestSizeWithoutMaximiseBox) {
+    RECT r;
+    GetWindowRect(app->mainWindow, &r);
+    EXPECT_EQ(r.right - r.left, 900);
+    EXPECT_EQ(r.bottom - r.top, 520);
+    EXPECT_EQ(r.left, GetSystemMetrics(SM_CXSCREEN) / 2 - 450);
+    EXPECT_EQ(r.top, GetSystemMetrics(SM_CYSCREEN) / 2 - 250);
+    LONG_PTR style = GetWindowLongPtrW(app->mainWindow, GWL_STYLE);
+    EXPECT_EQ(style & WS_MAXIMIZEBOX, 0);
+    EXPECT_NE(style & WS_THICKFRAME, 0);
+    EXPECT_NE(style & WS_MINIMIZEBOX, 0);
+    EXPECT_EQ(windowText(app->mainWindow), L"Kovra Gaugeline Console");
+    EXPECT_EQ(app->uiReady.load(), 1);
+    expectLayout();
+}
+
+TEST_F(MainWindow, ControlsTextsIdsAndFont) {
+    const wchar_t* texts[kFrameCount] = {L"Graphics Clock",
+                                         L"Graphics Clock 履歴",
+                                         L"Memory Clock",
+                                         L"Memory Clock 履歴",
+                                         L"GPU Load",
+                                         L"GPU Load 履歴",
+                                         L"Memory Usage",
+                                         L"Memory Usage 履歴",
+                                         L"Temperature",
+                                         L"Temperature 履歴",
+                                         L"Power Draw",
+                                         L"Power Draw 履歴",
+                                         L"GPU インフォメーション"};
+    for (int i = 0; i < kFrameCount; ++i) {
+        EXPECT_EQ(windowText(app->frames[i]), texts[i]);
+        EXPECT_EQ(GetDlgCtrlID(app->frames[i]), 1100);
+        EXPECT_EQ(GetWindowLongPtrW(app->frames[i], GWL_STYLE) & BS_TYPEMASK, BS_GROUPBOX);
+        EXPECT_EQ(reinterpret_cast<HFONT>(SendMessageW(app->frames[i], WM_GETFONT, 0, 0)), app->font);
+    }
+    EXPECT_EQ(windowText(app->csvCheckBox), L"CSV 出力");
+    EXPECT_EQ(GetDlgCtrlID(app->csvCheckBox), 0);
+    EXPECT_EQ(GetWindowLongPtrW(app->csvCheckBox, GWL_STYLE) & BS_TYPEMASK, BS_AUTOCHECKBOX);
+    EXPECT_EQ(windowText(app->ipButton), L"IP 入力");
+    EXPECT_EQ(GetDlgCtrlID(app->ipButton), 1800);
+    EXPECT_EQ(GetDlgCtrlID(app->tabControl), 16);
+    EXPECT_EQ(reinterpret_cast<HFONT>(SendMessageW(app->tabControl, WM_GETFONT, 0, 0)), app->font);
+    LOGFONTW font = {};
+    GetObjectW(app->font, sizeof font, &font);
+    EXPECT_EQ(font.lfHeight, 12);
+    EXPECT_EQ(font.lfWeight, 400);
+    EXPECT_EQ(font.lfCharSet, SHIFTJIS_CHARSET);
+    EXPECT_EQ(std::wstring(font.lfFaceName), L"ＭＳ Ｐゴシック");
+    ASSERT_EQ(tabCount(app->tabControl), 1);
+    EXPECT_EQ(tabText(app->tabControl, 0), L"- empty - (UNKNOWN 接続)");
+}
+
+TEST_F(MainWindow, LayoutFollowsResizingWithinTheLimits) {
+    const int sizes[][4] = {
+        // asked w, h -> outer w, h
+        {1200, 900, 1200, 900},  {1000, 700, 1000, 700}, {900, 520, 900, 520},
+        {2000, 2000, 1200, 900}, {300, 200, 900, 520},   {1201, 521, 1200, 521},
+    };
+    for (const auto& s : sizes) {
+        resize(s[0], s[1]);
+        RECT r;
+        GetWindowRect(app->mainWindow, &r);
+        EXPECT_EQ(r.right - r.left, s[2]) << s[0] << "x" << s[1];
+        EXPECT_EQ(r.bottom - r.top, s[3]) << s[0] << "x" << s[1];
+        expectLayout();
+    }
+    MINMAXINFO limits = {};
+    SendMessageW(app->mainWindow, WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&limits));
+    EXPECT_EQ(limits.ptMinTrackSize.x, 900);
+    EXPECT_EQ(limits.ptMinTrackSize.y, 520);
+    EXPECT_EQ(limits.ptMaxTrackSize.x, 1200);
+    EXPECT_EQ(limits.ptMaxTrackSize.y, 900);
+    resize(900, 520);
+}
+
+TEST_F(MainWindow, TabStripFollowsTheGpuCountUpToEight) {
+    HWND tab = app->tabControl;
+    store(app->panel.gpuCount, 0);
+    syncGpuTab(*app, 0);
+    EXPECT_EQ(tabCount(tab), 1);
+    store(app->panel.gpuCount, 3);
+    setTabLabel(app->panel, 0, "GeForce A");
+    setTabLabel(app->panel, 1, "GeForce B");
+    setTabLabel(app->panel, 2, "GeForce C");
+    for (int i = 0; i < 3; ++i)
+        syncGpuTab(*app, i);
+    ASSERT_EQ(tabCount(tab), 3);
+    EXPECT_EQ(tabText(tab, 0), L"GeForce A");
+    EXPECT_EQ(tabText(tab, 1), L"GeForce B");
+    EXPECT_EQ(tabText(tab, 2), L"GeForce C");
+    store(app->panel.gpuCount, 12);
+    for (int i = 0; i < 12; ++i)
+        syncGpuTab(*app, i);
+    EXPECT_EQ(tabCount(tab), 8);
+    store(app->panel.gpuCount, 2);
+    syncGpuTab(*app, 0);
+    syncGpuTab(*app, 1);
+    EXPECT_EQ(tabCount(tab), 2);
+
+    // Picking a tab makes every panel show that slot.
+    SendMessageW(tab, TCM_SETCURSEL, 1, 0);
+    NMHDR header = {tab, 16, static_cast<UINT>(TCN_SELCHANGE)};
+    SendMessageW(app->mainWindow, WM_NOTIFY, 16, reinterpret_cast<LPARAM>(&header));
+    EXPECT_EQ(app->selectedGpu.load(), 1);
+    EXPECT_EQ(shownSlot(*app), 1);
+
+    // Deleting the selected tab keeps the shown slot.
+    store(app->panel.gpuCount, 1);
+    syncGpuTab(*app, 0);
+    EXPECT_EQ(tabCount(tab), 1);
+    EXPECT_EQ(app->selectedGpu.load(), 1);
+
+    // The intake's reset goes back to one tab and slot 0.
+    store(app->panel.gpuCount, 3);
+    for (int i = 0; i < 3; ++i)
+        syncGpuTab(*app, i);
+    resetGpuPanelState(app->panel, app->hooks);
+    EXPECT_EQ(tabCount(tab), 1);
+    EXPECT_EQ(app->selectedGpu.load(), 0);
+    EXPECT_EQ(tabText(tab, 0), L"- empty - (UNKNOWN 接続)");
+    EXPECT_EQ(windowText(app->mainWindow), L"Kovra Gaugeline Console");
+}
+
+TEST_F(MainWindow, TitleHooks) {
+    wchar_t text[100];
+    ASSERT_TRUE(app->hooks.readTitle(text, 100));
+    EXPECT_EQ(std::wstring(text), L"Kovra Gaugeline Console");
+    app->hooks.writeTitle(L"Kovra Gaugeline Console ===> [Agent: 192.0.2.20] から接続");
+    EXPECT_EQ(windowText(app->mainWindow), L"Kovra Gaugeline Console ===> [Agent: 192.0.2.20] から接続");
+    app->hooks.writeTitle(kConsoleTitle);
+}
+
+TEST_F(MainWindow, InvalidationCoversTheThirteenAreas) {
+    UpdateWindow(app->mainWindow);
+    ValidateRect(app->mainWindow, nullptr);
+    invalidatePlotAreas(*app);
+    HRGN region = CreateRectRgn(0, 0, 0, 0);
+    ASSERT_NE(GetUpdateRgn(app->mainWindow, region, FALSE), ERROR);
+    RECT outer;
+    GetWindowRect(app->mainWindow, &outer);
+    PlotGeometry g = plotGeometry(outer.right - outer.left, outer.bottom - outer.top);
+    PixelRect areas[kInvalidationRectCount];
+    invalidationRects(g, areas);
+    for (const PixelRect& a : areas) {
+        EXPECT_TRUE(PtInRegion(region, a.left, a.top));
+        EXPECT_TRUE(PtInRegion(region, a.right - 1, a.bottom - 1));
+    }
+    EXPECT_FALSE(PtInRegion(region, 5, 5));
+    EXPECT_FALSE(PtInRegion(region, 120, 40));
+    DeleteObject(region);
+    pump();
+}
+
+TEST_F(MainWindow, HistoriesAdvanceOnlyForSlotsThatExist) {
+    store(app->panel.slots[0].gpuLoadSupported, 1);
+    store(app->panel.slots[0].gpuLoad, 42);
+    advanceHistories(*app, 0);
+    EXPECT_EQ(historyEntry(app->history, 0, gpuLoadHistory, 0), 42);
+    advanceHistories(*app, 8);
+    advanceHistories(*app, -1);
+    int phase = app->history.gridPhase.load();
+    advanceGridPhase(*app);
+    EXPECT_EQ(app->history.gridPhase.load(), (phase + 2) % 12);
+}
+
+TEST(ConsoleEntry, SecondInstanceEndsAtOnceWithZero) {
+    HANDLE held = CreateMutexW(nullptr, TRUE, kConsoleMutexName);
+    ASSERT_NE(held, nullptr);
+    auto second = std::make_unique<ConsoleApp>();
+    int ticks = 0;
+    static int* tickCounter = &ticks;
+    tickCounter = &ticks;
+    EXPECT_EQ(
+        runConsole(*second, GetModuleHandleW(nullptr), SW_SHOWNORMAL, [](ConsoleApp&) { ++*tickCounter; }),
+        0);
+    EXPECT_EQ(second->mainWindow, nullptr);
+    EXPECT_EQ(ticks, 0);
+    ReleaseMutex(held);
+    CloseHandle(held);
+}
+
+TEST(ConsoleEntry, DestroyReleasesTheWindowResources) {
+    auto app = std::make_unique<ConsoleApp>();
+    app->appRunning.store(1);
+    ASSERT_TRUE(registerConsoleClass(*app, GetModuleHandleW(nullptr)));
+    ASSERT_TRUE(createMainWindow(*app));
+    showMainWindow(*app, SW_SHOWNORMAL);
+    app->instanceMutex = CreateMutexW(nullptr, TRUE, nullptr);
+    EXPECT_NE(app->templates.frame.dc, nullptr);
+    SendMessageW(app->mainWindow, WM_CLOSE, 0, 0);
+    EXPECT_FALSE(IsWindow(app->mainWindow));
+    EXPECT_EQ(app->font, nullptr);
+    EXPECT_EQ(app->instanceMutex, nullptr);
+    EXPECT_EQ(app->templates.frame.dc, nullptr);
+    MSG m;
+    bool quit = false;
+    while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE))
+        quit = quit || m.message == WM_QUIT;
+    EXPECT_TRUE(quit);
+}

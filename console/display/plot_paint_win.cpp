@@ -1,0 +1,111 @@
+#include "console/display/console_paint_win.h"
+#include "console/display/plot_geometry.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr int kFrameImageWidth = 417;
+constexpr int kFrameImageHeight = 208;
+constexpr BYTE kBarOpacity = 192;
+
+// Redraws the border and interior of the graph frame image for panel height p.
+void refreshGraphFrame(PlotTemplates& t, int p) {
+    HDC dst = t.graphFrame.dc;
+    HDC src = t.frame.dc;
+    p = std::min(p, kFrameImageHeight);
+    BitBlt(dst, 0, 0, 417, 1, src, 0, 0, SRCCOPY);
+    BitBlt(dst, 1, 1, 415, 1, src, 1, 1, SRCCOPY);
+    BitBlt(dst, 0, 0, 1, p, src, 0, 0, SRCCOPY);
+    BitBlt(dst, 1, 1, 1, p - 2, src, 1, 1, SRCCOPY);
+    BitBlt(dst, 2, 2, 414, p - 3, src, 2, 2, SRCCOPY);
+}
+
+void loadSeries(const ConsoleApp& app, int slot, int series, int32_t out[kHistoryEntries]) {
+    for (int j = 0; j < kHistoryEntries; ++j)
+        out[j] = historyEntry(app.history, slot, series, j);
+}
+
+const Surface& barSurface(const PlotTemplates& t, BarColour colour) {
+    switch (colour) {
+    case BarColour::orange:
+        return t.orangeBar;
+    case BarColour::blue:
+        return t.blueBar;
+    default:
+        return t.greenBar;
+    }
+}
+
+} // namespace
+
+PanelSlotSnapshot shownSnapshot(const ConsoleApp& app) {
+    return snapshotPanelSlot(app.panel, shownSlot(app));
+}
+
+void paintPlotPanels(ConsoleApp& app, HDC offscreen, int outerWidth, int outerHeight) {
+    PlotTemplates& t = app.templates;
+    PlotGeometry g = plotGeometry(outerWidth, outerHeight);
+    // A graph needs room for its border and one interior row and column.
+    if (!t.graphFrame.dc || !t.frame.dc || g.p < 4 || g.s < 22)
+        return;
+    int slot = shownSlot(app);
+    PanelSlotSnapshot s = snapshotPanelSlot(app.panel, slot);
+
+    refreshGraphFrame(t, g.p);
+    int shownWidth = std::min(g.s - 18, kFrameImageWidth);
+    int shownHeight = std::min(g.p, kFrameImageHeight);
+    for (int panel = 0; panel < kPlotPanelCount; ++panel) {
+        PixelRect r = graphRect(g, panel);
+        BitBlt(offscreen, r.left, r.top, shownWidth, shownHeight, t.graphFrame.dc, 0, 0, SRCCOPY);
+    }
+
+    int phase = app.history.gridPhase.load(std::memory_order_relaxed);
+    PixelRect lines[64];
+    for (int panel = 0; panel < kPlotPanelCount; ++panel) {
+        int n = gridLines(g, panel, phase, lines, 64);
+        for (int i = 0; i < n; ++i) {
+            const PixelRect& l = lines[i];
+            bool vertical = l.right - l.left == 1 && l.bottom - l.top > 1;
+            const Surface& src = vertical ? t.gridV : t.gridH;
+            BitBlt(offscreen, l.left, l.top, std::min(l.right - l.left, src.width),
+                   std::min(l.bottom - l.top, src.height), src.dc, 0, 0, SRCCOPY);
+        }
+    }
+
+    BLENDFUNCTION blend = {AC_SRC_OVER, 0, kBarOpacity, 0};
+    int32_t entries[kHistoryEntries];
+    BarPiece pieces[2 * kHistoryEntries];
+    const int32_t scales[2] = {s.graphicsClockScale, s.memoryClockScale};
+    const int32_t rated[2] = {s.graphicsClockRated, s.memoryClockRated};
+    for (int panel : {graphicsClockPanel, memoryClockPanel}) {
+        loadSeries(app, slot, panel == graphicsClockPanel ? graphicsClockHistory : memoryClockHistory,
+                   entries);
+        int n = clockBars(g, panel, entries, scales[panel], rated[panel], pieces, 2 * kHistoryEntries);
+        for (int i = 0; i < n; ++i) {
+            const Surface& bar = barSurface(t, pieces[i].colour);
+            int h = std::min(pieces[i].rect.bottom - pieces[i].rect.top, bar.height);
+            if (bar.dc && h > 0)
+                AlphaBlend(offscreen, pieces[i].rect.left, pieces[i].rect.bottom - h, 2, h, bar.dc, 0, 0, 2,
+                           h, blend);
+        }
+    }
+
+    HPEN pen = CreatePen(PS_SOLID, 1, RGB(0, 255, 0));
+    HGDIOBJ previousPen = SelectObject(offscreen, pen);
+    static const int kLineSeries[kPlotPanelCount] = {
+        0, 0, gpuLoadHistory, memoryUsageHistory, temperatureHistory, powerDrawHistory};
+    PixelPoint points[kHistoryEntries];
+    for (int panel = gpuLoadPanel; panel < kPlotPanelCount; ++panel) {
+        loadSeries(app, slot, kLineSeries[panel], entries);
+        int n = linePoints(g, panel, entries, lineMaximum(panel, s.memoryTotal, s.powerLimit), points,
+                           kHistoryEntries);
+        if (n == 0)
+            continue;
+        MoveToEx(offscreen, points[0].x, points[0].y, nullptr);
+        for (int i = 1; i < n; ++i)
+            LineTo(offscreen, points[i].x, points[i].y);
+    }
+    SelectObject(offscreen, previousPen);
+    DeleteObject(pen);
+}

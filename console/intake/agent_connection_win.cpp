@@ -1,0 +1,91 @@
+#include "console/intake/agent_connection_win.h"
+
+#include "console/intake/intake.h"
+
+#include <iphlpapi.h>
+
+#include <vector>
+
+namespace {
+
+struct DialogContext {
+    GpuPanelState* state;
+    const IntakeWindowHooks* hooks;
+    HWND dialog;
+};
+
+void readBoxes(void* context, char boxes[4][kBoxChars + 2]) {
+    HWND dialog = static_cast<DialogContext*>(context)->dialog;
+    for (int i = 0; i < 4; ++i) {
+        wchar_t text[kBoxChars + 2] = {};
+        GetDlgItemTextW(dialog, kAddressBoxIds[i], text, kBoxChars + 2);
+        // The boxes take digits only; anything else is dropped.
+        int n = 0;
+        for (int k = 0; text[k] != L'\0' && n < kBoxChars + 1; ++k)
+            if (text[k] >= L'0' && text[k] <= L'9')
+                boxes[i][n++] = static_cast<char>(text[k]);
+        boxes[i][n] = '\0';
+    }
+}
+
+INT_PTR CALLBACK agentDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_INITDIALOG:
+        SetWindowLongPtrW(dialog, DWLP_USER, lParam);
+        for (int id : kAddressBoxIds) {
+            SendDlgItemMessageW(dialog, id, EM_LIMITTEXT, kBoxChars, 0);
+            SetDlgItemTextW(dialog, id, L"");
+        }
+        return TRUE;
+    case WM_COMMAND:
+        if (LOWORD(wParam) == kConnectButtonId) {
+            auto* context = reinterpret_cast<DialogContext*>(GetWindowLongPtrW(dialog, DWLP_USER));
+            context->dialog = dialog;
+            ConnectSteps steps;
+            steps.readBoxes = readBoxes;
+            steps.context = context;
+            steps.findLocalAddress = findLocalAddress;
+            if (!connectToAgent(*context->state, *context->hooks, steps))
+                MessageBoxW(dialog, L"接続出来ませんでした", kConsoleTitle, MB_OK);
+            EndDialog(dialog, 0);
+            return TRUE;
+        }
+        return FALSE;
+    case WM_CLOSE:
+        EndDialog(dialog, 0);
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+
+} // namespace
+
+void openAgentDialog(HINSTANCE instance, HWND owner, GpuPanelState& state, const IntakeWindowHooks& hooks) {
+    DialogContext context = {&state, &hooks, nullptr};
+    DialogBoxParamW(instance, MAKEINTRESOURCEW(kAgentDialogId), owner, agentDialogProc,
+                    reinterpret_cast<LPARAM>(&context));
+}
+
+int readAddressTable(AddressRow* rows, int maxRows) {
+    ULONG size = 0;
+    if (GetIpAddrTable(nullptr, &size, FALSE) != ERROR_INSUFFICIENT_BUFFER || size == 0)
+        return -1;
+    std::vector<unsigned char> buffer(size);
+    auto* table = reinterpret_cast<MIB_IPADDRTABLE*>(buffer.data());
+    if (GetIpAddrTable(table, &size, FALSE) != NO_ERROR)
+        return -1;
+    int count = 0;
+    for (DWORD i = 0; i < table->dwNumEntries && count < maxRows; ++i) {
+        rows[count].address = table->table[i].dwAddr;
+        rows[count].typeFlags = table->table[i].wType;
+        ++count;
+    }
+    return count;
+}
+
+bool findLocalAddress(char out[16]) {
+    AddressRow rows[64];
+    int count = readAddressTable(rows, 64);
+    return count > 0 && localAddressFromRows(rows, count, out);
+}

@@ -1,0 +1,35 @@
+#include "console/intake/agent_connection_win.h"
+
+#include "net/tcp.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+TEST(AgentConnectionWin, ReadsTheAddressTableWithLoopback) {
+    AddressRow rows[64];
+    int count = readAddressTable(rows, 64);
+    ASSERT_GT(count, 0);
+    uint32_t loopback = 0;
+    ASSERT_TRUE(parseInetAddr("127.0.0.1", &loopback));
+    bool sawLoopback = false;
+    for (int i = 0; i < count; ++i)
+        sawLoopback = sawLoopback || rows[i].address == loopback;
+    EXPECT_TRUE(sawLoopback);
+    // A buffer too small for every row gives at most that many.
+    EXPECT_LE(readAddressTable(rows, 1), 1);
+}
+
+TEST(AgentConnectionWin, LocalAddressIsTheFirstPrimaryDhcpRow) {
+    AddressRow rows[64];
+    int count = readAddressTable(rows, 64);
+    char expected[16] = {};
+    bool has = localAddressFromRows(rows, count, expected);
+    char found[16] = {};
+    EXPECT_EQ(findLocalAddress(found), has);
+    if (has) {
+        EXPECT_STREQ(found, expected);
+    }
+    for (int i = 0; i < count; ++i)
+        std::printf("row %d: flags %u\n", i, static_cast<unsigned>(rows[i].typeFlags));
+}
