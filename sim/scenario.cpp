@@ -495,6 +495,8 @@ Scenario parseScenario(const std::string& text) {
             } else if (error.empty()) {
                 s.delays.push_back(DelayRule{f, sel.gpu, ms});
             }
+        } else if (key == "nogpus" && words.size() == 1) {
+            s.noGpus = true;
         } else if (key == "time" && words.size() == 2) {
             double seconds;
             if (parseNumber(words[1], seconds) && seconds >= 0) {
@@ -509,8 +511,16 @@ Scenario parseScenario(const std::string& text) {
         if (!error.empty())
             s.errors.push_back(ScenarioError{lineNumber, error});
     }
-    for (auto& entry : gpus)
-        s.gpus.push_back(entry.second);
+    if (s.noGpus) {
+        if (!gpus.empty())
+            s.errors.push_back(ScenarioError{lineNumber, "nogpus and gpu lines together; no GPUs kept"});
+    } else if (gpus.empty()) {
+        s.gpus.push_back(defaultSimGpu(0));
+    }
+    if (!s.noGpus) {
+        for (auto& entry : gpus)
+            s.gpus.push_back(entry.second);
+    }
     return s;
 }
 

@@ -172,13 +172,15 @@ struct Scenario {
     bool exitHook = true;
     bool fixedTime = false;
     double fixedSeconds = 0;
+    bool noGpus = false;
     std::vector<ScenarioError> errors;
 };
 
 // One default GPU, used when no scenario file is named.
 Scenario defaultScenario();
 // Lines that cannot be understood are skipped whole and listed in errors; the
-// rest of the file still applies. A file without gpu lines has no GPUs.
+// rest of the file still applies. A file without gpu lines has the one default
+// GPU; the line "nogpus" gives none.
 Scenario parseScenario(const std::string& text);
 
 // Status a call gets from the fail rules for its pass, or false to go on.

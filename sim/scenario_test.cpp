@@ -84,7 +84,12 @@ TEST(SimScenario, FailDelayOmitHooksAndTime) {
     EXPECT_FALSE(s.exitHook);
     EXPECT_TRUE(s.fixedTime);
     EXPECT_DOUBLE_EQ(s.fixedSeconds, 12.5);
-    EXPECT_TRUE(s.gpus.empty()); // a file without gpu lines has no GPUs
+    ASSERT_EQ(s.gpus.size(), 1u); // a file without gpu lines has the default GPU
+    EXPECT_EQ(s.gpus[0].name, "Example GPU");
+    EXPECT_TRUE(parseScenario("nogpus\n").gpus.empty());
+    Scenario both = parseScenario("nogpus\ngpu 0 tcc\n");
+    EXPECT_TRUE(both.gpus.empty());
+    EXPECT_EQ(both.errors.size(), 1u);
 }
 
 // Every bad line is skipped whole, reported with its number, and leaves the rest.
@@ -143,6 +148,7 @@ TEST(SimScenario, MalformedLinesAreSkippedAndReported) {
         "time",
         "time -1",
         "time soon",
+        "nogpus 2",
     };
     std::string text = "gpu 0 name Kept\n";
     for (const char* line : bad)
