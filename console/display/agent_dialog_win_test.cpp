@@ -1,0 +1,130 @@
+// The IP input dialog over the real main window, with the program's own
+// resources linked in: layout of the boxes, the failure message and its owner.
+#include "console/display/main_window_win.h"
+#include "console/intake/agent_connection_win.h"
+#include "console/intake/intake.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+
+namespace {
+
+std::wstring textOf(HWND w) {
+    wchar_t text[128] = {};
+    GetWindowTextW(w, text, 128);
+    return text;
+}
+
+HWND waitForDialog(const wchar_t* caption, int timeoutMs) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (std::chrono::steady_clock::now() < end) {
+        HWND w = FindWindowW(L"#32770", caption);
+        if (w && IsWindowVisible(w))
+            return w;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return nullptr;
+}
+
+struct DialogObservation {
+    bool dialogSeen = false;
+    std::wstring groupText;
+    int limits[4] = {};
+    bool digitsOnly[4] = {};
+    std::wstring buttonText;
+    bool messageSeen = false;
+    std::wstring messageText;
+    bool messageOwnedByDialog = false;
+    int32_t reconnectDuringPause = -1;
+};
+
+} // namespace
+
+TEST(AgentDialog, EmptyBoxesEndInTheFailureMessageOverTheDialog) {
+    auto app = std::make_unique<ConsoleApp>();
+    app->appRunning.store(1);
+    ASSERT_TRUE(registerConsoleClass(*app, GetModuleHandleW(nullptr)));
+    EXPECT_EQ(std::wstring(app->title), L"Kovra Gaugeline Console");
+    EXPECT_EQ(std::wstring(app->className), L"KOVRAGAUGELINECONSOLE");
+    ASSERT_TRUE(createMainWindow(*app));
+    showMainWindow(*app, SW_SHOWNORMAL);
+    store(app->panel.gpuCount, 4);
+    setAgentAddress(app->panel, "192.0.2.20");
+
+    DialogObservation seen;
+    std::thread driver([&] {
+        HWND dialog = waitForDialog(L"IP 入力画面", 30000);
+        if (!dialog)
+            return;
+        seen.dialogSeen = true;
+        for (int i = 0; i < 4; ++i) {
+            HWND box = GetDlgItem(dialog, kAddressBoxIds[i]);
+            seen.limits[i] = static_cast<int>(SendMessageW(box, EM_GETLIMITTEXT, 0, 0));
+            seen.digitsOnly[i] = (GetWindowLongPtrW(box, GWL_STYLE) & ES_NUMBER) != 0;
+        }
+        seen.buttonText = textOf(GetDlgItem(dialog, kConnectButtonId));
+        PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(kConnectButtonId, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetDlgItem(dialog, kConnectButtonId)));
+        std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+        seen.reconnectDuringPause = relaxed(app->panel.reconnectRequested);
+        HWND box = waitForDialog(L"Kovra Gaugeline Console", 30000);
+        if (!box)
+            return;
+        seen.messageSeen = true;
+        seen.messageText = textOf(GetDlgItem(box, 0xFFFF));
+        seen.messageOwnedByDialog = GetWindow(box, GW_OWNER) == dialog;
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
+    });
+    auto start = std::chrono::steady_clock::now();
+    SendMessageW(app->ipButton, BM_CLICK, 0, 0);
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    driver.join();
+
+    ASSERT_TRUE(seen.dialogSeen);
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(seen.limits[i], 3) << i;
+        EXPECT_TRUE(seen.digitsOnly[i]) << i;
+    }
+    EXPECT_EQ(seen.buttonText, L"接続");
+    EXPECT_EQ(seen.reconnectDuringPause, 1);
+    ASSERT_TRUE(seen.messageSeen);
+    EXPECT_EQ(seen.messageText, L"接続出来ませんでした");
+    EXPECT_TRUE(seen.messageOwnedByDialog);
+    EXPECT_GE(seconds, 2.0);
+    // The dialog is gone, the address forgotten, the readings reset.
+    EXPECT_EQ(FindWindowW(L"#32770", L"IP 入力画面"), nullptr);
+    char address[kAddressTextMax + 1];
+    copyAgentAddress(app->panel, address);
+    EXPECT_STREQ(address, "");
+    EXPECT_EQ(relaxed(app->panel.gpuCount), 1);
+    EXPECT_EQ(relaxed(app->panel.reconnectRequested), 0);
+    EXPECT_EQ(textOf(app->mainWindow), L"Kovra Gaugeline Console");
+    DestroyWindow(app->mainWindow);
+}
+
+TEST(AgentDialog, ProgramResourcesArePresent) {
+    HINSTANCE self = GetModuleHandleW(nullptr);
+    EXPECT_NE(LoadIconW(self, MAKEINTRESOURCEW(107)), nullptr);
+    EXPECT_NE(LoadIconW(self, MAKEINTRESOURCEW(108)), nullptr);
+    HACCEL accelerators = LoadAcceleratorsW(self, MAKEINTRESOURCEW(109));
+    ASSERT_NE(accelerators, nullptr);
+    ACCEL entries[4] = {};
+    ASSERT_EQ(CopyAcceleratorTableW(accelerators, entries, 4), 2);
+    for (const ACCEL& a : entries) {
+        if (a.cmd == 0)
+            continue;
+        EXPECT_EQ(a.cmd, 104);
+        EXPECT_TRUE(a.key == '?' || a.key == '/');
+        EXPECT_NE(a.fVirt & FALT, 0);
+        EXPECT_EQ(a.fVirt & FVIRTKEY, 0);
+    }
+    EXPECT_NE(FindResourceW(self, MAKEINTRESOURCEW(139), MAKEINTRESOURCEW(5)), nullptr);
+    EXPECT_NE(FindResourceW(self, MAKEINTRESOURCEW(138), MAKEINTRESOURCEW(5)), nullptr);
+    EXPECT_NE(FindResourceW(self, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24)), nullptr);
+    EXPECT_NE(FindResourceW(self, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(16)), nullptr);
+}
