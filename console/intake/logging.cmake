@@ -5,14 +5,33 @@ set(logging_dir ${CMAKE_CURRENT_LIST_DIR})
 gaugeline_library(gaugeline_logging_portable
     SOURCES ${logging_dir}/csv_format.cpp ${logging_dir}/csv_path_check.cpp ${logging_dir}/log_console_block.cpp
             ${logging_dir}/logger_wait.cpp ${logging_dir}/logger.cpp ${logging_dir}/update_tick.cpp
+            ${logging_dir}/csv_choices.cpp
     LIBS gaugeline_intake gaugeline_protocol)
 
 gaugeline_test(logging_format_test
     SOURCES ${logging_dir}/csv_format_test.cpp ${logging_dir}/log_console_block_test.cpp
-            ${logging_dir}/csv_path_check_test.cpp
+            ${logging_dir}/csv_path_check_test.cpp ${logging_dir}/csv_choices_test.cpp
     LIBS gaugeline_logging_portable LABELS intake logging)
 gaugeline_test(logging_test
     SOURCES ${logging_dir}/logger_wait_test.cpp ${logging_dir}/logger_test.cpp ${logging_dir}/update_tick_test.cpp
     LIBS gaugeline_logging_portable LABELS intake logging)
 gaugeline_test(logging_concurrency_test SOURCES ${logging_dir}/logger_concurrency_test.cpp
-    LIBS gaugeline_logging_portable LABELS intake logging concurrency)
+    LIBS gaugeline_logging_portable LABELS concurrency intake logging)
+
+if(GAUGELINE_WINDOWS)
+    # The Windows side: dialogs, the text console and the tick thread. The tick
+    # calls the display's advanceHistories, syncGpuTab, advanceGridPhase and
+    # invalidatePlotAreas, which the Console program links from the display.
+    gaugeline_library(gaugeline_logging
+        SOURCES ${logging_dir}/csv_dialogs_win.cpp ${logging_dir}/log_console_win.cpp
+                ${logging_dir}/update_tick_win.cpp
+        LIBS gaugeline_logging_portable)
+    target_link_libraries(gaugeline_logging PUBLIC comdlg32 user32)
+
+    gaugeline_test(logging_win_test
+        SOURCES ${logging_dir}/output_dialog_win_test.cpp ${logging_dir}/log_console_win_test.cpp
+                ${logging_dir}/logging_test_win.rc
+        LIBS gaugeline_logging LABELS intake logging TIMEOUT 120)
+    set_source_files_properties(${logging_dir}/logging_test_win.rc PROPERTIES
+        OBJECT_DEPENDS ${PROJECT_SOURCE_DIR}/resources/console/dialog138.rc)
+endif()
