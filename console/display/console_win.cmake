@@ -36,3 +36,6 @@ gaugeline_test(agent_dialog_win_test
     SOURCES agent_dialog_win_test.cpp ${console_rc}
     LIBS gaugeline_display_win LABELS display gui TIMEOUT 120)
 target_include_directories(agent_dialog_win_test PRIVATE ${PROJECT_SOURCE_DIR}/resources/console)
+
+add_executable(bench_paint_win paint_bench_win.cpp)
+target_link_libraries(bench_paint_win PRIVATE gaugeline_display_win)
