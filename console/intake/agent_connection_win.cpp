@@ -19,11 +19,11 @@ void readBoxes(void* context, char boxes[4][kBoxChars + 2]) {
     for (int i = 0; i < 4; ++i) {
         wchar_t text[kBoxChars + 2] = {};
         GetDlgItemTextW(dialog, kAddressBoxIds[i], text, kBoxChars + 2);
-        // The boxes take digits only; anything else is dropped.
+        // Kept as typed; a character outside ASCII becomes '?', which no
+        // address reading accepts.
         int n = 0;
         for (int k = 0; text[k] != L'\0' && n < kBoxChars + 1; ++k)
-            if (text[k] >= L'0' && text[k] <= L'9')
-                boxes[i][n++] = static_cast<char>(text[k]);
+            boxes[i][n++] = text[k] < 0x80 ? static_cast<char>(text[k]) : '?';
         boxes[i][n] = '\0';
     }
 }
