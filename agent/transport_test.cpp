@@ -141,7 +141,8 @@ template <typename F> bool waitFor(F condition, int withinMs) {
 
 std::string firstLine(const uint8_t* block) {
     const char* text = reinterpret_cast<const char*>(block);
-    return std::string(text, std::strchr(text, '\n'));
+    const char* end = std::strchr(text, '\n');
+    return end ? std::string(text, end) : std::string();
 }
 
 TEST(Transport, WholeRequestMakesTheAgentReportToTheNamedAddress) {

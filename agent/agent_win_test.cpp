@@ -1,0 +1,347 @@
+// The Agent under Wine with the simulated driver. Each scenario runs in a
+// child process of this program (the driver reads its scenario once per
+// process): the parent writes the scenario, names it in the environment and
+// checks the child's exit code. The last cases start the Agent program itself.
+#include "agent/driver_table_win.h"
+#include "agent/sampler.h"
+#include "agent/startup.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char* const kChildVariable = "GAUGELINE_AGENT_CHILD";
+constexpr int kChildPassed = 42;
+const std::string kSetsuzoku = "\x90\xDA\x91\xB1";
+
+std::wstring widen(const std::string& s) {
+    return std::wstring(s.begin(), s.end());
+}
+
+std::wstring writeScenario(const std::string& name, const std::string& text) {
+    wchar_t dir[MAX_PATH];
+    GetTempPathW(MAX_PATH, dir);
+    std::wstring path = std::wstring(dir) + L"gaugeline-agent-" + widen(name) + L"-" +
+                        std::to_wstring(GetCurrentProcessId()) + L".txt";
+    HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    WriteFile(f, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    CloseHandle(f);
+    return path;
+}
+
+struct Process {
+    HANDLE handle = nullptr;
+    DWORD id = 0;
+};
+
+// Starts a program with the scenario and child case in its environment.
+Process start(const std::wstring& program, const std::wstring& arguments, const std::wstring& scenario,
+              const char* childCase) {
+    SetEnvironmentVariableW(L"GAUGELINE_SIM_SCENARIO", scenario.c_str());
+    SetEnvironmentVariableA(kChildVariable, childCase);
+    std::wstring command = L"\"" + program + L"\" " + arguments;
+    std::vector<wchar_t> line(command.begin(), command.end());
+    line.push_back(L'\0');
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    BOOL ok =
+        CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi);
+    SetEnvironmentVariableW(L"GAUGELINE_SIM_SCENARIO", nullptr);
+    SetEnvironmentVariableA(kChildVariable, nullptr);
+    if (!ok)
+        return {};
+    CloseHandle(pi.hThread);
+    return {pi.hProcess, pi.dwProcessId};
+}
+
+DWORD finish(Process p, DWORD waitMs) {
+    DWORD code = 9999;
+    if (WaitForSingleObject(p.handle, waitMs) == WAIT_OBJECT_0)
+        GetExitCodeProcess(p.handle, &code);
+    else
+        TerminateProcess(p.handle, 99);
+    CloseHandle(p.handle);
+    return code;
+}
+
+std::wstring selfPath() {
+    wchar_t path[MAX_PATH];
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    return path;
+}
+
+// Runs one child case of this program with a scenario; its exit code is
+// kChildPassed when every check inside passed.
+DWORD runChild(const char* childCase, const std::string& scenario) {
+    std::wstring path = writeScenario(childCase, scenario);
+    Process p = start(selfPath(), L"--gtest_filter=AgentChild.Run", path, childCase);
+    DWORD code = p.handle ? finish(p, 60000) : 9998;
+    DeleteFileW(path.c_str());
+    return code;
+}
+
+// ------------------------------------------------------------------ child side
+
+struct Shown {
+    std::vector<StartupMessage> messages;
+};
+void record(void* context, StartupMessage m) {
+    static_cast<Shown*>(context)->messages.push_back(m);
+}
+
+std::string label(const AgentState& state, int slot) {
+    char out[kTabLabelBytes];
+    loadTabLabel(state, slot, out);
+    return out;
+}
+
+bool missingNvml(NvmlApi* api) {
+    return loadNvmlFrom(L"C:/no such folder/nvml.dll", "nvml_absent.dll", api);
+}
+
+TEST(AgentChild, Run) {
+    const char* childCase = std::getenv(kChildVariable);
+    if (!childCase)
+        GTEST_SKIP() << "runs only as a child of the cases below";
+    std::string c = childCase;
+    auto state = std::make_unique<AgentState>();
+    state->agentRunning.store(1);
+    Shown shown;
+    StartupHooks hooks;
+    hooks.message = record;
+    hooks.context = &shown;
+    DriverTable driver = windowsDriverTable();
+    if (c == "missing-nvml")
+        driver.loadNvml = missingNvml;
+    bool ok = prepareGpus(*state, driver, hooks);
+
+    if (c == "physical-and-tcc") {
+        ASSERT_TRUE(ok);
+        EXPECT_TRUE(shown.messages.empty());
+        EXPECT_EQ(2, state->gpuCount.load());
+        EXPECT_EQ("Example GPU A(1)", label(*state, 0));
+        EXPECT_EQ("Example GPU B(2)", label(*state, 1));
+        EXPECT_EQ(std::wstring(L"Example GPU B"), std::wstring(state->slots[1].fullName));
+        EXPECT_EQ(10u, state->slots[0].busId);
+        EXPECT_EQ(20u, state->slots[1].busId);
+        // Two passes through the simulated driver: the TCC GPU's driver model is
+        // found in the first, and its memory comes from NVML in the second.
+        samplePass(*state, driver);
+        samplePass(*state, driver);
+        GpuSample samples[kGpuSlotCount];
+        snapshotSamples(*state, samples);
+        EXPECT_EQ(1u, samples[0].graphicsClockSupported);
+        EXPECT_EQ(1733000u, samples[0].graphicsClock);
+        EXPECT_EQ(1u, samples[0].temperatureSupported);
+        EXPECT_EQ(54, samples[0].temperature);
+        EXPECT_EQ(1u, samples[0].driverModelSupported);
+        EXPECT_EQ(0, samples[0].driverModel);
+        EXPECT_EQ("Example GPU A(1) (HDMI " + kSetsuzoku + ")", std::string(samples[0].tabLabel));
+        EXPECT_EQ(1u, samples[1].driverModelSupported);
+        EXPECT_EQ(1, samples[1].driverModel);
+        EXPECT_EQ(1u, samples[1].memoryUsageSupported);
+        EXPECT_EQ(1u, samples[1].powerDrawSupported);
+        EXPECT_EQ(150000u, samples[1].powerDraw);
+    } else if (c == "nine") {
+        ASSERT_TRUE(ok);
+        ASSERT_EQ(1u, shown.messages.size());
+        EXPECT_EQ(StartupMessage::TooManyGpus, shown.messages[0]);
+        EXPECT_EQ(8, state->gpuCount.load());
+        EXPECT_EQ("Example GPU(8)", label(*state, 7));
+    } else if (c == "missing-nvml" || c == "nvml-init-missing" || c == "nvml-init-fails" || c == "no-gpu") {
+        EXPECT_FALSE(ok);
+        ASSERT_EQ(1u, shown.messages.size());
+        StartupMessage expected = c == "missing-nvml" ? StartupMessage::NvmlLoadFailed
+                                  : c == "no-gpu"     ? StartupMessage::NvapiFailed
+                                                      : StartupMessage::NvmlInitFailed;
+        EXPECT_EQ(expected, shown.messages[0]);
+        EXPECT_EQ(0, state->agentRunning.load());
+    } else if (c == "versions") {
+        ASSERT_TRUE(ok);
+        const uint32_t* v = state->slots[0].recordVersions;
+        EXPECT_EQ(0x20108u, v[kClockRecord]);
+        EXPECT_EQ(0x11C94u, v[kPstatesRecord]);
+        EXPECT_EQ(0x10044u, v[kThermalRecord]);
+        EXPECT_EQ(0x20018u, v[kMemoryRecord]);
+        EXPECT_EQ(0x203C8u, v[kCoolerRecord]);
+        const uint32_t* newest = state->slots[1].recordVersions;
+        EXPECT_EQ(0x30108u, newest[kClockRecord]);
+        EXPECT_EQ(0x31CF8u, newest[kPstatesRecord]);
+        EXPECT_EQ(0x20044u, newest[kThermalRecord]);
+        EXPECT_EQ(0x20018u, newest[kMemoryRecord]);
+        EXPECT_EQ(0x40558u, newest[kCoolerRecord]);
+        // The sampler reads with what was chosen.
+        samplePass(*state, driver);
+        GpuSample samples[kGpuSlotCount];
+        snapshotSamples(*state, samples);
+        EXPECT_EQ(1u, samples[0].graphicsClockSupported);
+        EXPECT_EQ(1u, samples[0].temperatureSupported);
+        EXPECT_EQ(1u, samples[0].fanLevelSupported);
+    } else {
+        FAIL() << "unknown child case " << c;
+    }
+    // Only a child that ran its case to the end without a failure says so.
+    if (!::testing::Test::HasFailure())
+        std::exit(kChildPassed);
+}
+
+// ------------------------------------------------------------------ parent side
+
+TEST(AgentStartup, PhysicalThenTccGpu) {
+    EXPECT_EQ(static_cast<DWORD>(kChildPassed), runChild("physical-and-tcc", "gpu 0 physical\n"
+                                                                             "gpu 0 name Example GPU A\n"
+                                                                             "gpu 0 bus 10\n"
+                                                                             "gpu 0 connector HDMI\n"
+                                                                             "gpu 0 graphicsClock 1733000\n"
+                                                                             "gpu 0 temperature 54\n"
+                                                                             "gpu 1 tcc\n"
+                                                                             "gpu 1 name Example GPU B\n"
+                                                                             "gpu 1 bus 20\n"
+                                                                             "gpu 1 powerDraw 150000\n"));
+}
+
+TEST(AgentStartup, NineGpusAreCutToEight) {
+    std::string scenario;
+    for (int k = 0; k < 9; ++k)
+        scenario += "gpu " + std::to_string(k) + " physical\n";
+    EXPECT_EQ(static_cast<DWORD>(kChildPassed), runChild("nine", scenario));
+}
+
+TEST(AgentStartup, FailuresGiveTheirMessage) {
+    EXPECT_EQ(static_cast<DWORD>(kChildPassed), runChild("missing-nvml", "gpu 0 physical\n"));
+    EXPECT_EQ(static_cast<DWORD>(kChildPassed),
+              runChild("nvml-init-missing", "gpu 0 physical\nomit nvmlInit\n"));
+    EXPECT_EQ(static_cast<DWORD>(kChildPassed),
+              runChild("nvml-init-fails", "gpu 0 physical\nfail nvmlInit status 9\n"));
+    EXPECT_EQ(static_cast<DWORD>(kChildPassed), runChild("no-gpu", "nogpus\n"));
+}
+
+TEST(AgentStartup, RecordVersionProbingPicksTheNewestAccepted) {
+    EXPECT_EQ(static_cast<DWORD>(kChildPassed), runChild("versions", "gpu 0 physical\n"
+                                                                     "gpu 0 accept clocks 0x20108 0x10108\n"
+                                                                     "gpu 0 accept pstates 0x11C94\n"
+                                                                     "gpu 0 accept thermal 0x10044\n"
+                                                                     "gpu 0 accept cooler 0x203C8 0x10098\n"
+                                                                     "gpu 1 physical\n"));
+}
+
+// ------------------------------------------------------------------ the program
+
+struct FoundWindow {
+    DWORD process;
+    const wchar_t* className;
+    HWND window;
+};
+
+BOOL CALLBACK findWindowOf(HWND window, LPARAM context) {
+    auto* f = reinterpret_cast<FoundWindow*>(context);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    wchar_t cls[64] = {};
+    GetClassNameW(window, cls, 64);
+    if (pid == f->process && std::wcscmp(cls, f->className) == 0) {
+        f->window = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+HWND waitForWindow(DWORD process, const wchar_t* className, DWORD withinMs) {
+    DWORD start = GetTickCount();
+    do {
+        FoundWindow f{process, className, nullptr};
+        EnumWindows(findWindowOf, reinterpret_cast<LPARAM>(&f));
+        if (f.window && IsWindowVisible(f.window))
+            return f.window;
+        Sleep(50);
+    } while (GetTickCount() - start < withinMs);
+    return nullptr;
+}
+
+std::wstring agentExe() {
+    return widen(GAUGELINE_AGENT_EXE);
+}
+
+TEST(AgentProgram, SecondInstanceEndsAtOnceWithoutWindow) {
+    HANDLE mutex = CreateMutexW(nullptr, TRUE, L"Kovra Gaugeline Agent.exe");
+    ASSERT_NE(nullptr, mutex);
+    ASSERT_NE(static_cast<DWORD>(ERROR_ALREADY_EXISTS), GetLastError()) << "an Agent is already running";
+    std::wstring scenario = writeScenario("second", "gpu 0 physical\n");
+    Process p = start(agentExe(), L"", scenario, "");
+    ASSERT_NE(nullptr, p.handle);
+    DWORD id = p.id;
+    EXPECT_EQ(0u, finish(p, 20000));
+    FoundWindow f{id, L"KOVRAGAUGELINEAGENT", nullptr};
+    EnumWindows(findWindowOf, reinterpret_cast<LPARAM>(&f));
+    EXPECT_EQ(nullptr, f.window);
+    ReleaseMutex(mutex);
+    CloseHandle(mutex);
+    DeleteFileW(scenario.c_str());
+}
+
+TEST(AgentProgram, StartupFailureShowsItsMessageAndEndsWithZero) {
+    std::wstring scenario = writeScenario("nvmlinit", "gpu 0 physical\nfail nvmlInit status 9\n");
+    Process p = start(agentExe(), L"", scenario, "");
+    ASSERT_NE(nullptr, p.handle);
+    HWND box = waitForWindow(p.id, L"#32770", 30000);
+    ASSERT_NE(nullptr, box);
+    wchar_t caption[100] = {};
+    GetWindowTextW(box, caption, 100);
+    EXPECT_EQ(std::wstring(L"Kovra Gaugeline Agent"), std::wstring(caption));
+    wchar_t text[200] = {};
+    GetDlgItemTextW(box, 0xFFFF, text, 200);
+    EXPECT_EQ(std::wstring(L"NvMLの初期化に失敗しました"), std::wstring(text));
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+    EXPECT_EQ(0u, finish(p, 20000));
+    DeleteFileW(scenario.c_str());
+}
+
+TEST(AgentProgram, WindowShowsTheBrokenLinkAndClosesWithZero) {
+    std::wstring scenario = writeScenario("window", "gpu 0 physical\n");
+    Process p = start(agentExe(), L"", scenario, "");
+    ASSERT_NE(nullptr, p.handle);
+    HWND window = waitForWindow(p.id, L"KOVRAGAUGELINEAGENT", 30000);
+    ASSERT_NE(nullptr, window);
+    wchar_t title[100] = {};
+    GetWindowTextW(window, title, 100);
+    EXPECT_EQ(std::wstring(L"Kovra Gaugeline Agent"), std::wstring(title));
+    RECT outer;
+    GetWindowRect(window, &outer);
+    EXPECT_EQ(320, outer.right - outer.left);
+    EXPECT_EQ(200, outer.bottom - outer.top);
+    LONG style = GetWindowLongW(window, GWL_STYLE);
+    EXPECT_TRUE(style & WS_MINIMIZEBOX);
+    EXPECT_FALSE(style & WS_MAXIMIZEBOX);
+    EXPECT_FALSE(style & WS_THICKFRAME);
+
+    // Pixels of the pictures: the red cross of bitmap 143 in the middle of the
+    // link, the green power light of the tower, the green graph of the monitor.
+    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+    Sleep(300);
+    HDC dc = GetDC(window);
+    COLORREF cross = GetPixel(dc, 100 + 44, 70 + 12);
+    COLORREF light = GetPixel(dc, 40 + 31, 50 + 23);
+    COLORREF line = GetPixel(dc, 100 + 10, 70 + 10);
+    ReleaseDC(window, dc);
+    EXPECT_GT(GetRValue(cross), 180) << std::hex << cross;
+    EXPECT_LT(GetGValue(cross), 80) << std::hex << cross;
+    EXPECT_GT(GetGValue(light), 150) << std::hex << light;
+    EXPECT_LT(GetRValue(light), 100) << std::hex << light;
+    EXPECT_EQ(RGB(150, 150, 150), line);
+
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(0u, finish(p, 20000));
+    DeleteFileW(scenario.c_str());
+}
+
+} // namespace
