@@ -264,3 +264,52 @@ TEST(SimScenario, DefaultsAnswerEveryRecordVersionTheAgentTries) {
         EXPECT_TRUE(gpuAcceptsVersion(s.gpus[0], static_cast<int>(t[0]), t[1])) << kSimRecordNames[t[0]];
     EXPECT_FALSE(gpuAcceptsVersion(s.gpus[0], kRecordClocks, 0x40108));
 }
+
+#include <fstream>
+#include <sstream>
+
+// The demo scenario: understood whole, and its readings move as a real board's do.
+TEST(SimScenario, RigScenarioIsPlausible) {
+    std::string path = GAUGELINE_SIM_SCENARIOS "/rig.scenario";
+#ifdef _WIN32
+    path = scenarioPathForWindows(path); // the source tree as Wine shows it
+#endif
+    std::ifstream file(path);
+    ASSERT_TRUE(file.good());
+    std::stringstream text;
+    text << file.rdbuf();
+    Scenario s = parseScenario(text.str());
+    ASSERT_TRUE(s.errors.empty()) << s.errors[0].line << ": " << s.errors[0].message;
+    ASSERT_EQ(s.gpus.size(), 2u);
+    EXPECT_EQ(s.gpus[0].connector, 7);
+    EXPECT_EQ(s.gpus[1].connector, 4);
+    EXPECT_NE(s.gpus[0].name, s.gpus[1].name);
+    for (const SimGpu& gpu : s.gpus) {
+        double loadPeak = 0, tempPeak = 0, loadAt = 0, tempAt = 0;
+        for (double t = 0; t < 200; t += 0.5) {
+            double load = evaluateReading(gpu.readings[kGpuLoad], t);
+            double temp = evaluateReading(gpu.readings[kTemperature], t);
+            EXPECT_GE(load, 0);
+            EXPECT_LE(load, 100);
+            EXPECT_LE(evaluateReading(gpu.readings[kPowerDraw], t),
+                      evaluateReading(gpu.readings[kPowerLimit], t));
+            EXPECT_LE(evaluateReading(gpu.readings[kMemoryUsed], t),
+                      evaluateReading(gpu.readings[kMemoryTotal], t));
+            EXPECT_LE(evaluateReading(gpu.readings[kGraphicsClock], t),
+                      evaluateReading(gpu.readings[kGraphicsClockBoost], t) * 1.1);
+            if (t < 60 && load > loadPeak) {
+                loadPeak = load;
+                loadAt = t;
+            }
+            if (t < 60 && temp > tempPeak) {
+                tempPeak = temp;
+                tempAt = t;
+            }
+        }
+        // Clocks and power peak with the load; the temperature a few seconds later.
+        double clockAtLoadPeak = evaluateReading(gpu.readings[kGraphicsClock], loadAt);
+        EXPECT_GT(clockAtLoadPeak, evaluateReading(gpu.readings[kGraphicsClock], loadAt + 10));
+        EXPECT_GT(tempAt, loadAt) << gpu.name;
+        EXPECT_LT(tempAt - loadAt, 15) << gpu.name;
+    }
+}
