@@ -2,6 +2,7 @@
 // child process of this program (the driver reads its scenario once per
 // process): the parent writes the scenario, names it in the environment and
 // checks the child's exit code. The last cases start the Agent program itself.
+#include "agent/agent_window_win.h"
 #include "agent/driver_table_win.h"
 #include "agent/sampler.h"
 #include "agent/startup.h"
@@ -233,6 +234,82 @@ TEST(AgentStartup, RecordVersionProbingPicksTheNewestAccepted) {
                                                                      "gpu 0 accept thermal 0x10044\n"
                                                                      "gpu 0 accept cooler 0x203C8 0x10098\n"
                                                                      "gpu 1 physical\n"));
+}
+
+// ------------------------------------------------------------------ the window, in this process
+
+int windowDestroyed = 0;
+
+void pumpMessages() {
+    MSG m;
+    while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
+        if (m.message == WM_QUIT)
+            break;
+        TranslateMessage(&m);
+        DispatchMessageW(&m);
+    }
+}
+
+COLORREF pixelAt(HWND window, int x, int y) {
+    HDC dc = GetDC(window);
+    COLORREF c = GetPixel(dc, x, y);
+    ReleaseDC(window, dc);
+    return c;
+}
+
+TEST(AgentWindow, LinkPictureFollowsTheReportConnection) {
+    auto state = std::make_unique<AgentState>();
+    resetAgentSlots(*state);
+    AgentWindow w;
+    w.state = state.get();
+    w.instance = GetModuleHandleW(nullptr);
+    std::wcscpy(w.title, L"Kovra Gaugeline Agent window test");
+    std::wcscpy(w.className, L"GAUGELINEAGENTWINDOWTEST");
+    w.onDestroy = [] { ++windowDestroyed; };
+    w.mutex = CreateMutexW(nullptr, TRUE, nullptr);
+    ASSERT_NE(0, registerAgentClass(w));
+    HWND window = createAgentWindow(w, 1280, 1024);
+    ASSERT_NE(nullptr, window);
+    w.window = window;
+    RECT outer;
+    GetWindowRect(window, &outer);
+    EXPECT_EQ(1280 / 2 - 320 / 2, outer.left);
+    EXPECT_EQ(1024 / 2 - 200 / 2, outer.top);
+
+    struct Step {
+        int32_t connected;
+        COLORREF link;
+    } steps[] = {{0, RGB(150, 150, 150)}, {1, RGB(96, 120, 160)}, {0, RGB(150, 150, 150)}};
+    for (const Step& st : steps) {
+        state->reportConnected.store(st.connected);
+        invalidateAgentWindow(&w);
+        pumpMessages();
+        EXPECT_EQ(st.link, pixelAt(window, 100 + 10, 70 + 10)) << st.connected;
+        // Middle of the link: the red cross only while no report connection is open.
+        COLORREF middle = pixelAt(window, 100 + 44, 70 + 12);
+        if (st.connected)
+            EXPECT_EQ(RGB(255, 255, 255), middle);
+        else
+            EXPECT_GT(GetRValue(middle), 180);
+    }
+    // The monitor's frame and the tower's foot are where they belong.
+    EXPECT_EQ(RGB(60, 63, 70), pixelAt(window, 200 + 2, 60 + 20));
+    EXPECT_EQ(RGB(60, 63, 70), pixelAt(window, 40 + 20, 50 + 61));
+
+    EXPECT_EQ(0, SendMessageW(window, WM_COMMAND, kCommandIgnored, 0));
+    HDC dc = GetDC(window);
+    EXPECT_EQ(1, SendMessageW(window, WM_ERASEBKGND, reinterpret_cast<WPARAM>(dc), 0));
+    ReleaseDC(window, dc);
+
+    int before = windowDestroyed;
+    SendMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_FALSE(IsWindow(window));
+    EXPECT_EQ(before + 1, windowDestroyed);
+    EXPECT_EQ(nullptr, w.mutex);
+    MSG quit;
+    EXPECT_TRUE(PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+    EXPECT_EQ(0u, quit.wParam);
+    UnregisterClassW(w.className, w.instance);
 }
 
 // ------------------------------------------------------------------ the program
