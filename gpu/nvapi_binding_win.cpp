@@ -46,6 +46,19 @@ ModuleIdentity identityOf(HMODULE module) {
     return identity;
 }
 
+// Identity of a module that other code may release at any moment: pinned by a
+// reference of our own while its headers are read. A module already gone reads
+// as 0 and 0.
+ModuleIdentity pinnedIdentityOf(HMODULE module) {
+    HMODULE pinned = nullptr;
+    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(module),
+                            &pinned))
+        return ModuleIdentity{};
+    ModuleIdentity identity = identityOf(pinned);
+    FreeLibrary(pinned);
+    return identity;
+}
+
 void recordIdentity(NvapiBinding& binding, const ModuleIdentity& identity) {
     binding.identityCheckSum.store(identity.checkSum);
     binding.identityTimeDateStamp.store(identity.timeDateStamp);
@@ -53,14 +66,16 @@ void recordIdentity(NvapiBinding& binding, const ModuleIdentity& identity) {
 
 // A module counts as the bound one only while the layer is bound at all: with
 // nothing bound, a module whose CheckSum and TimeDateStamp are both 0 would
-// otherwise match the empty record.
-bool moduleUnchanged(const NvapiBinding& binding, HMODULE module) {
+// otherwise match the empty record. The module the layer holds is unchanged
+// without reading its headers.
+bool moduleUnchanged(const NvapiBinding& binding, HMODULE module, ModuleIdentity& found) {
     if (!binding.queryInterface.load())
         return false;
     if (module == binding.library.load())
-        return true; // the module the layer holds a reference to
+        return true;
+    found = pinnedIdentityOf(module);
     ModuleIdentity recorded{binding.identityCheckSum.load(), binding.identityTimeDateStamp.load()};
-    return sameModuleIdentity(recorded, identityOf(module));
+    return sameModuleIdentity(recorded, found);
 }
 
 struct DriverBinding {
@@ -137,15 +152,16 @@ AcquireOutcome loadAndBind(NvapiBinding& binding, HMODULE& module, NvAPI_Status&
 // change at once bind once and no reference is lost.
 AcquireOutcome rebindChanged(NvapiBinding& binding, HMODULE& module, NvAPI_Status& status) {
     LockGuard guard(binding.lock);
-    if (moduleUnchanged(binding, module))
+    ModuleIdentity found;
+    if (moduleUnchanged(binding, module, found))
         return AcquireOutcome::AlreadyBound;
-    bool wasBound = binding.queryInterface.load() != nullptr;
-    ModuleIdentity found = identityOf(module);
-    recordIdentity(binding, found);
+    // While bound, the found module's values go into the record at once; while
+    // unbound the record stays 0 and 0 until a bind succeeds, so a failed bind
+    // is tried again on the next call.
+    if (binding.queryInterface.load())
+        recordIdentity(binding, found);
     module = LoadSystemLibraryA(kLibraryName, 0);
     if (!module) {
-        if (!wasBound)
-            recordIdentity(binding, ModuleIdentity{});
         releaseBusy(binding);
         status = NVAPI_LIBRARY_NOT_FOUND;
         return AcquireOutcome::Failed;
@@ -160,8 +176,6 @@ AcquireOutcome rebindChanged(NvapiBinding& binding, HMODULE& module, NvAPI_Statu
     DriverBinding bound;
     status = bindLibrary(module, bound);
     if (status != NVAPI_OK) {
-        if (!wasBound)
-            recordIdentity(binding, ModuleIdentity{});
         releaseBusy(binding);
         FreeLibrary(module);
         module = nullptr;
@@ -198,7 +212,8 @@ AcquireOutcome acquireLibrary(NvapiBinding& binding, HMODULE& module, NvAPI_Stat
         if (outcome != AcquireOutcome::AlreadyBound)
             return outcome;
     }
-    if (moduleUnchanged(binding, module))
+    ModuleIdentity found;
+    if (moduleUnchanged(binding, module, found))
         return AcquireOutcome::AlreadyBound;
     return rebindChanged(binding, module, status);
 }
