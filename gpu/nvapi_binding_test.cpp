@@ -497,3 +497,34 @@ TEST_F(BindingTest, EntriesAndUnloadsOnSeveralThreads) {
     std::printf("calls ok %d, turned away %d; unloads %d, declined %d\n", ok.load(), refused.load(), unloaded,
                 declined);
 }
+
+// Figures, not a check of speed: the cost of a forwarded call against calling the
+// driver function directly.
+TEST_F(BindingTest, ForwardedCallCostFigures) {
+    useScenario("hooks none\n");
+    NvPhysicalGpuHandle gpu = firstGpu();
+    HMODULE driver = GetModuleHandleW(systemNvapiPath().c_str());
+    ASSERT_NE(driver, nullptr);
+    auto query = reinterpret_cast<NvAPI_QueryInterfaceFn>(
+        reinterpret_cast<void*>(GetProcAddress(driver, "nvapi_QueryInterface")));
+    using BusIdFn = NvAPI_Status(NVAPI_CALL*)(NvPhysicalGpuHandle, uint32_t*);
+    auto direct = reinterpret_cast<BusIdFn>(query(nvapi_id::NvAPI_GPU_GetBusId));
+    constexpr int kCalls = 20000;
+    uint32_t bus = 0;
+    int failures = 0;
+    auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < kCalls; ++i)
+        failures += direct(gpu, &bus) != NVAPI_OK;
+    auto directNs =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start);
+    start = std::chrono::steady_clock::now();
+    for (int i = 0; i < kCalls; ++i)
+        failures += NvAPI_GPU_GetBusId(gpu, &bus) != NVAPI_OK;
+    auto boundNs =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start);
+    EXPECT_EQ(failures, 0);
+    EXPECT_EQ(systemNvapiCount("lookup:NvAPI_GPU_GetBusId"), 2u); // ours above, and the layer's once
+    std::printf("direct driver call %.0f ns, through the binding layer %.0f ns\n",
+                static_cast<double>(directNs.count()) / kCalls,
+                static_cast<double>(boundNs.count()) / kCalls);
+}
