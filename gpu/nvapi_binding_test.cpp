@@ -111,7 +111,7 @@ TEST_F(BindingTest, UnloadWhileAnotherThreadIsInsideACallIsRefused) {
 }
 
 TEST_F(BindingTest, ACallDuringALongUnloadGivesUpAfterTheTenthWait) {
-    useScenario("delay NvAPI_Unload 1600\n");
+    useScenario("delay NvAPI_Unload 3000\n"); // well past ten waits of 100 ms
     ASSERT_EQ(NvAPI_Initialize(), NVAPI_OK);
     NvPhysicalGpuHandle gpu = firstGpu();
     NvAPI_Status unloadStatus = NVAPI_ERROR;
