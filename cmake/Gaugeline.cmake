@@ -87,7 +87,11 @@ function(gaugeline_test name)
         if(GAUGELINE_WINDOWS)
             set(fixture FIXTURES_REQUIRED wine_prefix)
         endif()
+        # Discovered tests take their properties through a flat list, which
+        # cannot hold a list value: join the labels into one. ctest -L matches
+        # labels as regular expressions, so -L concurrency still finds them.
+        string(REPLACE ";" "-" discovered_labels "${labels}")
         gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-            PROPERTIES LABELS "${labels}" TIMEOUT ${ARG_TIMEOUT} ${fixture})
+            PROPERTIES LABELS "${discovered_labels}" TIMEOUT ${ARG_TIMEOUT} ${fixture})
     endif()
 endfunction()
