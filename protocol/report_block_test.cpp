@@ -176,3 +176,30 @@ TEST(Request, NoTerminatorInTheAddressRoomIsRefused) {
 }
 
 } // namespace
+
+#include "protocol/text_cp932.h"
+
+namespace {
+
+TEST(Cp932, RoundTripsAndNeverSplitsACharacter) {
+    char bytes[8];
+    // "接続" needs 4 bytes: with room for 3 only the first character fits.
+    EXPECT_EQ(2, wideToCp932(L"\x63A5\x7D9A", bytes, 4));
+    EXPECT_STREQ("\x90\xDA", bytes);
+    EXPECT_EQ(3, wideToCp932(L"\x2103" L"C", bytes, sizeof bytes)); // ℃
+    EXPECT_STREQ("\x81\x8E" "C", bytes);
+    EXPECT_EQ(1, wideToCp932(L"\x0E01", bytes, sizeof bytes)); // no cp932 form
+    EXPECT_STREQ("?", bytes);
+
+    wchar_t wide[8];
+    EXPECT_EQ(3, cp932ToWide("\x90\xDA\x91\xB1" "A", 5, wide, 8));
+    EXPECT_STREQ(L"\x63A5\x7D9A" L"A", wide);
+    // A lead byte at the very end stands alone and is not valid.
+    EXPECT_EQ(2, cp932ToWide("A\x90", 2, wide, 8));
+    EXPECT_STREQ(L"A?", wide);
+    // Stops at the NUL and at the output room.
+    EXPECT_EQ(1, cp932ToWide("AB", 2, wide, 2));
+    EXPECT_STREQ(L"A", wide);
+}
+
+} // namespace
