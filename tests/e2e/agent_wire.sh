@@ -30,9 +30,14 @@ check "a second Console (192.0.2.21) is served" test $? = 0
 printf '%s\n' "$out" | tail -1 | sed 's/^/    fc> /'
 
 # While reporting, a request finds no listener.
-peer pc2 gl-fake-console --agent "$ADDR_PC" --blocks 1000 --timeout-s 8 >/dev/null &
+wait_listening op "$ADDR_PC" 15 >/dev/null
+peer pc2 gl-fake-console --agent "$ADDR_PC" --blocks 8 --timeout-s 20 >"$HOSTS_RUN_DIR/fc-long.out" 2>&1 &
 fc=$!
-sleep 4
+for _ in $(seq 100); do
+    grep -q 'block 1 ok' "$HOSTS_RUN_DIR/fc-long.out" && break
+    sleep 0.1
+done
+check "third Console is being served" grep -q 'block 1 ok' "$HOSTS_RUN_DIR/fc-long.out"
 if "$HOST_RUN" op bash -c "exec 3<>/dev/tcp/$ADDR_PC/58680" 2>/dev/null; then
     fail "agent accepted a connection while reporting"
 else
