@@ -92,8 +92,21 @@ exit_code() { # name: waits for the program to end by itself, prints its exit co
 
 # ui COMMAND [args...]: gl-uidriver in the operator's host; output kept in $UI_OUT.
 UI_OUT=""
+# Non-ASCII arguments travel as "u8:<hex of UTF-8>" (see gl-uidriver).
+ui_args() {
+    UI_ARGS=()
+    local a
+    for a in "$@"; do
+        if printf '%s' "$a" | LC_ALL=C grep -q '[^ -~]'; then
+            UI_ARGS+=("u8:$(printf '%s' "$a" | od -An -tx1 | tr -d ' \n')")
+        else
+            UI_ARGS+=("$a")
+        fi
+    done
+}
 ui() {
-    UI_OUT=$("$HOST_RUN" op "$UIDRIVER" "$@" 2>/dev/null)
+    ui_args "$@"
+    UI_OUT=$("$HOST_RUN" op "$UIDRIVER" "${UI_ARGS[@]}" 2>/dev/null)
     local rc=$?
     printf '%s\n' "$UI_OUT" | sed 's/^/    ui> /'
     return $rc

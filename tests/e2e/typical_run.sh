@@ -10,7 +10,21 @@ start_console
 check "console window appears" console_ready
 check "title is the bare product name" title_is_bare 1
 check "one tab: $EMPTY_TAB" tabs_are 1 "$EMPTY_TAB"
-ui stats --rect 130,40,300,100 && white_before=$(ui_value white)
+ui stats && white_before=$(ui_value white)
+# The Graphics Clock history frame: its plot area before any reading arrived.
+frame_rect() { # frame text -> x,y,w,h of its inside
+    ui controls >/dev/null
+    local r
+    r=$(printf '%s\n' "$UI_OUT" | grep "text=$1\$" | sed -n 's/.*rect=\([0-9,-]*\).*/\1/p' | head -1)
+    [ -n "$r" ] || return 1
+    IFS=, read -r fx fy fw fh <<<"$r"
+    echo "$((fx + 8)),$((fy + 16)),$((fw - 16)),$((fh - 24))"
+}
+graph=$(frame_rect "Graphics Clock 履歴")
+info=$(frame_rect "GPU インフォメーション")
+log "graph inside $graph, readout inside $info"
+ui stats --rect "$graph" && graph_colours_before=$(ui_value colours)
+ui stats --rect "$info" && info_nonwhite_before=$(ui_value nonwhite)
 
 t0=$(now_ms)
 check "dialog 139 sends the request" connect "$ADDR_PC"
@@ -20,19 +34,20 @@ check "two tabs, first 'Example GPU(1) (DP 接続)'" tabs_are 2 "Example GPU(1) 
 check "second tab 'Example GPU(2) (HDMI 接続)'" test "$(tab_label 1)" = "Example GPU(2) (HDMI 接続)"
 check "agent still alive" alive agent
 
-# Graphs: after some seconds of history the graph frames hold drawn pixels.
+# Graphs: after some seconds of history the plot holds more colours than its
+# empty grid; the readout panel holds more text than "No Support" lines.
 sleep 6
-ui controls >/dev/null
-frame=$(printf '%s\n' "$UI_OUT" | grep 'text=Graphics Clock 履歴' | sed -n 's/.*rect=\([0-9,-]*\).*/\1/p' | head -1)
-log "Graphics Clock history frame at $frame"
-if [ -n "$frame" ]; then
-    IFS=, read -r fx fy fw fh <<<"$frame"
-    ui stats --rect "$((fx + 8)),$((fy + 16)),$((fw - 16)),$((fh - 24))"
-    check "graph area is drawn (colours > 2)" test "$(ui_value colours)" -gt 2
+if [ -n "$graph" ]; then
+    ui stats --rect "$graph"
+    check "graph drew readings (colours $graph_colours_before -> $(ui_value colours))" \
+        test "$(ui_value colours)" -gt "${graph_colours_before:-99}"
+    ui stats --rect "$info"
+    check "readout panel changed (non-white $info_nonwhite_before -> $(ui_value nonwhite))" \
+        test "$(ui_value nonwhite)" != "${info_nonwhite_before:-x}"
 else
     fail "no 'Graphics Clock 履歴' frame found"
 fi
-ui stats --rect 130,40,300,100
+ui stats
 check "client area changed after connecting" test "$(ui_value white)" != "${white_before:-x}"
 ui pixels --bmp 'C:\connected.bmp' 10,10 >/dev/null
 cp "$PREFIX_OP/drive_c/connected.bmp" "$HOSTS_RUN_DIR/../typical_run.bmp" 2>/dev/null

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
+#include <list>
 #include <map>
 #include <string>
 #include <vector>
@@ -42,13 +43,25 @@ int argInt(const Args& a, const wchar_t* key, int fallback) {
     return it == a.end() ? fallback : _wtoi(it->second.c_str());
 }
 
-std::wstring windowText(HWND w) {
-    // WM_GETTEXT is marshalled across processes; GetWindowText is not for other processes' controls.
-    LRESULT len = SendMessageW(w, WM_GETTEXTLENGTH, 0, 0);
+// Text of a window of any process. WM_GETTEXT is marshalled across
+// processes; a window whose thread is busy (a dialog inside its button
+// handler) does not answer in time and reads as hung.
+bool readWindowText(HWND w, std::wstring* text) {
+    DWORD_PTR len = 0;
+    if (!SendMessageTimeoutW(w, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 3000, &len))
+        return false;
     std::wstring t(static_cast<size_t>(len) + 1, L'\0');
-    SendMessageW(w, WM_GETTEXT, t.size(), reinterpret_cast<LPARAM>(&t[0]));
+    DWORD_PTR got = 0;
+    if (!SendMessageTimeoutW(w, WM_GETTEXT, t.size(), reinterpret_cast<LPARAM>(&t[0]), SMTO_ABORTIFHUNG, 3000, &got))
+        return false;
     t.resize(wcslen(t.c_str()));
-    return t;
+    *text = t;
+    return true;
+}
+
+std::wstring windowText(HWND w) {
+    std::wstring t;
+    return readWindowText(w, &t) ? t : L"";
 }
 
 std::wstring className(HWND w) {
@@ -117,6 +130,8 @@ DWORD processOf(HWND w) {
     return pid;
 }
 
+std::wstring staticTexts(HWND box);
+
 // A visible dialog-class window of the given process; title empty: any
 // except the program's named dialogs (a message box).
 HWND findDialog(DWORD pid, const std::wstring& title) {
@@ -132,9 +147,12 @@ HWND findDialog(DWORD pid, const std::wstring& title) {
                 return TRUE;
             if (c->pid && processOf(w) != c->pid)
                 return TRUE;
-            std::wstring t = windowText(w);
+            std::wstring t;
+            if (!readWindowText(w, &t))
+                return TRUE;
             if (c->title->empty()) {
-                if (t == L"IP 入力画面" || t == L"出力項目" || t == L"ファイルを保存")
+                // a message box: any other dialog of the process that shows a text
+                if (t == L"IP 入力画面" || t == L"出力項目" || t == L"ファイルを保存" || staticTexts(w).empty())
                     return TRUE;
             } else if (t != *c->title) {
                 return TRUE;
@@ -285,7 +303,11 @@ bool saveBmp(const std::wstring& path, int w, int h, const std::vector<uint32_t>
     fh.bfSize = fh.bfOffBits + static_cast<DWORD>(px.size() * 4);
     fwrite(&fh, sizeof fh, 1, f);
     fwrite(&ih, sizeof ih, 1, f);
-    fwrite(px.data(), 4, px.size(), f);
+    // GDI leaves the fourth byte 0; viewers read it as alpha, so make it opaque.
+    std::vector<uint32_t> opaque(px);
+    for (uint32_t& p : opaque)
+        p |= 0xFF000000u;
+    fwrite(opaque.data(), 4, opaque.size(), f);
     return fclose(f) == 0;
 }
 
@@ -738,9 +760,25 @@ void usage() {
 
 int wmain(int argc, wchar_t** argv) {
     _setmode(_fileno(stdout), _O_BINARY);
+    std::list<std::wstring> decoded;
     if (argc < 2) {
         usage();
         return 2;
+    }
+    // Arguments that are not ASCII come as "u8:" and the hex of their UTF-8
+    // bytes: Wine's own conversion of the command line depends on the host's locales.
+    for (int i = 1; i < argc; ++i) {
+        std::wstring s = argv[i];
+        if (s.rfind(L"u8:", 0) != 0)
+            continue;
+        std::string bytes;
+        for (size_t k = 3; k + 1 < s.size(); k += 2)
+            bytes += static_cast<char>(std::wcstoul(s.substr(k, 2).c_str(), nullptr, 16));
+        int n = MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+        std::wstring wide(n, L'\0');
+        MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), &wide[0], n);
+        decoded.push_back(wide);
+        argv[i] = &decoded.back()[0];
     }
     std::wstring cmd = argv[1];
     Args a;
