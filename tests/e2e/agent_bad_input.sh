@@ -11,10 +11,9 @@ for mode in random partial oversized bad-address flood; do
     ms=$(wait_listening pc2 "$ADDR_PC" 30) || fail "agent not listening before $mode"
     log "agent listening (${ms} ms wait) before $mode"
     t0=$(now_ms)
-    count=30
-    # the Agent takes about two connections a second under Wine: 100 here, 1000 at the Console
-    [ $mode = flood ] && count=100
-    peer op gl-blaster --target "$ADDR_PC" --mode $mode --count $count | tail -1 | sed 's/^/    bl> /'
+    args=(--count 30)
+    [ $mode = flood ] && args=(--count 1000 --connect-ms 200)
+    peer op gl-blaster --target "$ADDR_PC" --mode $mode "${args[@]}" | tail -1 | sed 's/^/    bl> /'
     log "blaster $mode took $(($(now_ms) - t0)) ms"
     check "agent alive after $mode" alive agent
 done

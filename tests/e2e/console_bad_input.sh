@@ -21,14 +21,14 @@ check "dialog 139 sends the request" connect "$ADDR_PC"
 # The first parsed block of a connection names the Agent in the title, even a
 # malformed one; later blocks of that connection leave the title alone.
 check "title extended on that connection" ui title --contains "$TITLE ===> [Agent: " --wait 40
-check "tabs of the fake rig" tabs_are 2 "Example GPU(1) (DP 接続)" 10
+check "tabs of the fake rig once good blocks follow the 14 bad ones" tabs_are 2 "Example GPU(1) (DP 接続)" 30
 check "second tab" test "$(tab_label 1)" = "Example GPU(2) (HDMI 接続)"
 check "console alive after malformed blocks" alive console
 grep -c 'sent bad block' "$HOSTS_RUN_DIR/fake-agent.out" | sed 's/^/    malformed blocks sent: /'
 
 # Wrong addresses while the Agent reports: the op host itself and 192.0.2.21.
-peer op gl-blaster --target "$ADDR_OP" --mode flood --count 1000 | sed 's/^/    bl> /'
-peer pc2 gl-blaster --target "$ADDR_OP" --mode flood --count 1000 | sed 's/^/    bl> /'
+peer op gl-blaster --target "$ADDR_OP" --mode flood --count 1000 --connect-ms 200 | sed 's/^/    bl> /'
+peer pc2 gl-blaster --target "$ADDR_OP" --mode flood --count 1000 --connect-ms 200 | sed 's/^/    bl> /'
 peer pc2 gl-blaster --target "$ADDR_OP" --mode random --count 50 | sed 's/^/    bl> /'
 peer pc2 gl-blaster --target "$ADDR_OP" --mode blocks | sed 's/^/    bl> /'
 check "console alive after floods" alive console

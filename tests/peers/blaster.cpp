@@ -5,7 +5,14 @@
 #include "protocol/report_block.h"
 #include "tests/peers/bad_blocks.h"
 
+#include <arpa/inet.h>
+#include <cerrno>
 #include <csignal>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,13 +28,14 @@ struct Options {
     std::string mode;
     std::string name = "192.0.2.99";
     int count = 20;
+    int connectMs = 3000;
     uint16_t port = kGaugelinePort;
 };
 
 void usage() {
     std::fprintf(stderr,
                  "usage: gl-blaster --target ADDR --mode random|partial|oversized|bad-address|flood|blocks\n"
-                 "                  [--count N] [--from ADDR] [--name ADDR] [--port P]\n");
+                 "                  [--count N] [--from ADDR] [--name ADDR] [--port P] [--connect-ms MS]\n");
 }
 
 struct Tally {
@@ -35,7 +43,7 @@ struct Tally {
 };
 
 TcpSocket open(const Options& o, Tally& t) {
-    TcpSocket s = connectFrom(o.from.c_str(), o.target.c_str(), o.port, 3000);
+    TcpSocket s = connectFrom(o.from.c_str(), o.target.c_str(), o.port, o.connectMs);
     if (s == kNoSocket)
         ++t.refused;
     else
@@ -51,6 +59,31 @@ void sendAndClose(const Options& o, Tally& t, const std::vector<uint8_t>& bytes,
         ++t.sendFailed;
     sleepMs(lingerMs);
     tcpClose(s);
+}
+
+// A non-blocking connect under way (-1 when it failed at once).
+int startConnect(const Options& o) {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    if (fd < 0)
+        return -1;
+    if (!o.from.empty()) {
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        local.sin_addr.s_addr = inet_addr(o.from.c_str());
+        if (bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+            close(fd);
+            return -1;
+        }
+    }
+    sockaddr_in remote{};
+    remote.sin_family = AF_INET;
+    remote.sin_port = htons(o.port);
+    remote.sin_addr.s_addr = inet_addr(o.target.c_str());
+    if (connect(fd, reinterpret_cast<sockaddr*>(&remote), sizeof remote) != 0 && errno != EINPROGRESS) {
+        close(fd);
+        return -1;
+    }
+    return fd;
 }
 
 std::vector<uint8_t> requestNaming(const std::string& text) {
@@ -80,6 +113,8 @@ int main(int argc, char** argv) {
             o.name = v;
         else if (a == "--port")
             o.port = static_cast<uint16_t>(std::atoi(v));
+        else if (a == "--connect-ms")
+            o.connectMs = std::atoi(v);
         else {
             usage();
             return 2;
@@ -128,10 +163,28 @@ int main(int argc, char** argv) {
             std::printf("sent request naming [%s]\n", n.c_str());
         }
     } else if (o.mode == "flood") {
-        for (int i = 0; i < o.count; ++i) {
-            TcpSocket s = open(o, t);
-            if (s != kNoSocket)
-                tcpClose(s);
+        // Batches of 50 connection attempts at once, each closed after the
+        // batch's wait: a listener with a backlog of 1 sees a storm of
+        // connections and dropped handshakes rather than a polite queue.
+        for (int done = 0; done < o.count;) {
+            int batch = std::min(50, o.count - done);
+            std::vector<int> fds;
+            for (int i = 0; i < batch; ++i)
+                fds.push_back(startConnect(o));
+            sleepMs(o.connectMs);
+            for (int fd : fds) {
+                if (fd < 0) {
+                    ++t.refused;
+                    continue;
+                }
+                int err = 0;
+                socklen_t len = sizeof err;
+                bool up = getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) == 0 && err == 0 &&
+                          send(fd, "", 0, MSG_NOSIGNAL) == 0;
+                up ? ++t.connected : ++t.refused;
+                close(fd);
+            }
+            done += batch;
         }
     } else if (o.mode == "blocks") {
         for (int k = 0; k < kBadBlockKindCount; ++k) {
