@@ -35,3 +35,9 @@ if(GAUGELINE_WINDOWS)
     set_source_files_properties(${logging_dir}/logging_test_win.rc PROPERTIES
         OBJECT_DEPENDS ${PROJECT_SOURCE_DIR}/resources/console/dialog138.rc)
 endif()
+if(GAUGELINE_WINDOWS)
+    # The tick thread end to end: its own counters stand in for the display.
+    gaugeline_test(logging_tick_win_test
+        SOURCES ${logging_dir}/update_tick_win_test.cpp ${logging_dir}/logging_test_win.rc
+        LIBS gaugeline_logging LABELS intake logging gui TIMEOUT 120)
+endif()

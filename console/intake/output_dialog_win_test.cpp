@@ -23,10 +23,39 @@ void recordMessage(HWND owner, const wchar_t* text, const wchar_t* caption) {
     gMessages.push_back(std::wstring(caption) + L"|" + text);
 }
 
+struct OwnWindowSearch {
+    const wchar_t* title;
+    HWND found;
+};
+
+BOOL CALLBACK matchOwnWindow(HWND window, LPARAM param) {
+    auto* search = reinterpret_cast<OwnWindowSearch*>(param);
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    wchar_t cls[16] = {};
+    wchar_t title[128] = {};
+    GetClassNameW(window, cls, 16);
+    GetWindowTextW(window, title, 128);
+    if (process == GetCurrentProcessId() && lstrcmpW(cls, L"#32770") == 0 && lstrcmpW(title, search->title) == 0 &&
+        IsWindowVisible(window)) {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// A visible dialog of this process with the title; other test programs may
+// show theirs on the same desktop at the same time.
+HWND findOwnDialog(const wchar_t* title) {
+    OwnWindowSearch search{title, nullptr};
+    EnumWindows(matchOwnWindow, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
 HWND findDialog() {
     for (int i = 0; i < 1000; ++i) {
-        HWND dialog = FindWindowW(L"#32770", L"出力項目");
-        if (dialog && IsWindowVisible(dialog))
+        HWND dialog = findOwnDialog(L"出力項目");
+        if (dialog)
             return dialog;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
@@ -184,8 +213,8 @@ TEST(OutputDialog, OpensWithDefaultsForTwoGpus) {
     ASSERT_EQ(seen.controls.size(), std::size(kLayout));
     for (size_t i = 0; i < seen.controls.size(); ++i)
         EXPECT_TRUE(sameRect(seen.controls[i].first, seen.controls[i].second))
-            << kLayout[i].id << ": " << seen.controls[i].first.left << "," << seen.controls[i].first.top << ","
-            << seen.controls[i].first.right << "," << seen.controls[i].first.bottom << " wanted "
+            << kLayout[i].id << ": " << seen.controls[i].first.left << "," << seen.controls[i].first.top
+            << "," << seen.controls[i].first.right << "," << seen.controls[i].first.bottom << " wanted "
             << seen.controls[i].second.left << "," << seen.controls[i].second.top << ","
             << seen.controls[i].second.right << "," << seen.controls[i].second.bottom;
     EXPECT_FALSE(seen.openAfterGoodPress);
