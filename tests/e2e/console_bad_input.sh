@@ -15,8 +15,7 @@ check "title unchanged before an address is typed" title_is_bare 1
 check "still one empty tab" tabs_are 1 "$EMPTY_TAB" 2
 
 # A fake Agent that opens with every kind of malformed block, then good ones.
-peer pc gl-fake-agent --gpus 2 --bad-first 14 --blocks 40 >"$HOSTS_RUN_DIR/fake-agent.out" 2>&1 &
-fa=$!
+start_peer fake-agent pc gl-fake-agent --gpus 2 --bad-first 14 --blocks 60
 check "dialog 139 sends the request" connect "$ADDR_PC"
 # The first parsed block of a connection names the Agent in the title, even a
 # malformed one; later blocks of that connection leave the title alone.
@@ -34,8 +33,7 @@ peer pc2 gl-blaster --target "$ADDR_OP" --mode blocks | sed 's/^/    bl> /'
 check "console alive after floods" alive console
 check "title still extended" ui title --contains "$TITLE ===> [Agent: "
 check "no message box" ui no-msgbox
-kill $fa 2>/dev/null
-wait $fa 2>/dev/null
+stop fake-agent
 check "reset after the fake Agent went" title_is_bare 15
 
 # Malformed blocks straight from the right address (no request needed: the
@@ -45,12 +43,10 @@ peer pc gl-blaster --target "$ADDR_OP" --from "$ADDR_PC" --mode random --count 5
 check "console alive after malformed blocks from the Agent's address" alive console
 
 # A good Agent is served afterwards.
-peer pc gl-fake-agent --gpus 1 --blocks 20 >/dev/null 2>&1 &
-fa=$!
+start_peer good-agent pc gl-fake-agent --gpus 1 --blocks 60
 check "reconnect after bad input" connect "$ADDR_PC"
 check "title names the Agent again" title_is_connected "$ADDR_PC" 15
 check "one tab 'Example GPU (DP 接続)'" tabs_are 1 "Example GPU (DP 接続)" 10
-kill $fa 2>/dev/null
-wait $fa 2>/dev/null
+stop good-agent
 check "console alive" alive console
 finish

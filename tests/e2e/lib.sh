@@ -83,10 +83,17 @@ stop() { # name: ends that program (SIGTERM, then SIGKILL) and waits for it
     log "stopped $1"
 }
 
-exit_code() { # name: waits for the program to end by itself, prints its exit code
-    local pid=${started[$1]:-}
+EXIT_CODE=""
+wait_exit() { # name [seconds]: waits for the program to end by itself; EXIT_CODE gets its code
+    local pid=${started[$1]:-} n=$((${2:-30} * 10))
+    EXIT_CODE=timeout
+    while [ $n -gt 0 ] && alive "$1"; do
+        sleep 0.1
+        n=$((n - 1))
+    done
+    alive "$1" && return 1
     wait "$pid"
-    echo $?
+    EXIT_CODE=$?
     unset "started[$1]"
 }
 
@@ -127,7 +134,13 @@ tabs_are() { # count, first label, seconds
 }
 tab_label() { ui_value "tab$1"; }
 
-# Native peers run inside a host: peer HOST NAME [args...]
+# Native peers run inside a host: peer HOST NAME [args...] in the foreground,
+# start_peer LABEL HOST NAME [args...] in the background (stop LABEL ends it).
+start_peer() {
+    local label=$1 host=$2 name=$3
+    shift 3
+    start "$label" "$host" "$GL_PEERS/$name" "$@"
+}
 peer() {
     local host=$1 name=$2
     shift 2

@@ -7,7 +7,7 @@ require_programs "$CONSOLE_EXE" "$UIDRIVER" "$GL_PEERS/gl-fake-agent" "$GL_PEERS
 window=${GAUGELINE_CPU_SECONDS:-60}
 hz=$(getconf CLK_TCK)
 
-peer pc gl-fake-agent --gpus 8 >/dev/null 2>&1 &
+start_peer fake-agent pc gl-fake-agent --gpus 8
 start_console
 check "console window appears" console_ready
 check "connect" connect "$ADDR_PC"

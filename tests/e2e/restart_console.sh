@@ -15,8 +15,8 @@ for how in close kill; do
     t0=$(now_ms)
     if [ $how = close ]; then
         check "console closes on WM_CLOSE" ui close --timeout 10
-        code=$(exit_code console)
-        check "console exit code 0 after close" test "$code" = 0
+        wait_exit console 10
+        check "console exit code 0 after close" test "$EXIT_CODE" = 0
     else
         stop console
     fi
@@ -33,7 +33,7 @@ done
 
 # A second Console while one runs ends at once, showing nothing.
 start console2 op "$CONSOLE_EXE"
-code=$(exit_code console2)
-check "second Console instance exits with 0" test "$code" = 0
+wait_exit console2 20
+check "second Console instance exits with 0 (got $EXIT_CODE)" test "$EXIT_CODE" = 0
 check "first Console still serving" title_is_connected "$ADDR_PC" 2
 finish

@@ -13,8 +13,7 @@ check "title names the first Agent" title_is_connected "$ADDR_PC" 15
 check "two tabs" tabs_are 2 "Example GPU(1) (DP 接続)"
 
 # The second Agent: the fake one on 192.0.2.21 with one GPU.
-peer pc2 gl-fake-agent --gpus 1 --blocks 30 >"$HOSTS_RUN_DIR/second.out" 2>&1 &
-second=$!
+start_peer second pc2 gl-fake-agent --gpus 1 --blocks 60
 sleep 0.5
 t0=$(now_ms)
 check "connect to the second Agent" connect "$ADDR_PC2"
@@ -26,8 +25,7 @@ check "console alive" alive console
 # The first Agent noticed the dropped connection and listens again.
 ms=$(wait_listening pc2 "$ADDR_PC" 15) || fail "first agent did not listen again"
 log "figure: first Agent listening again ${ms} ms after the switch completed"
-kill $second 2>/dev/null
-wait $second 2>/dev/null
+stop second
 check "reset when the second Agent goes" title_is_bare 15
 check "switch back to the first Agent" connect "$ADDR_PC"
 check "title names the first Agent again" title_is_connected "$ADDR_PC" 15
