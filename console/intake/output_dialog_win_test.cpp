@@ -36,8 +36,8 @@ BOOL CALLBACK matchOwnWindow(HWND window, LPARAM param) {
     wchar_t title[128] = {};
     GetClassNameW(window, cls, 16);
     GetWindowTextW(window, title, 128);
-    if (process == GetCurrentProcessId() && lstrcmpW(cls, L"#32770") == 0 && lstrcmpW(title, search->title) == 0 &&
-        IsWindowVisible(window)) {
+    if (process == GetCurrentProcessId() && lstrcmpW(cls, L"#32770") == 0 &&
+        lstrcmpW(title, search->title) == 0 && IsWindowVisible(window)) {
         search->found = window;
         return FALSE;
     }
