@@ -5,9 +5,9 @@
 . "$(dirname "$0")/lib.sh"
 require_programs "$AGENT_EXE" "$GL_PEERS/gl-fake-agent" "$GL_PEERS/gl-fake-console" "$GL_PEERS/gl-blaster"
 
-start_agent rig || exit 1
+start_agent || exit 1
 wait_listening op "$ADDR_PC" 60 >/dev/null || { fail "agent never listened"; finish; }
-for mode in random partial oversized bad-address flood; do
+for mode in random partial oversized bad-address connect flood; do
     ms=$(wait_listening pc2 "$ADDR_PC" 30) || fail "agent not listening before $mode"
     log "agent listening (${ms} ms wait) before $mode"
     t0=$(now_ms)

@@ -5,7 +5,7 @@
 . "$(dirname "$0")/lib.sh"
 require_programs "$AGENT_EXE" "$GL_PEERS/gl-fake-agent" "$GL_PEERS/gl-fake-console" "$GL_PEERS/gl-blaster"
 
-start_agent rig || exit 1
+start_agent || exit 1
 ms=$(wait_listening op "$ADDR_PC" 60) || { fail "agent never listened on 58680"; finish; }
 log "figure: agent listening ${ms} ms after start (includes Wine start)"
 

@@ -15,7 +15,7 @@ check "title unchanged before an address is typed" title_is_bare 1
 check "still one empty tab" tabs_are 1 "$EMPTY_TAB" 2
 
 # A fake Agent that opens with every kind of malformed block, then good ones.
-start_peer fake-agent pc gl-fake-agent --gpus 2 --bad-first 14 --blocks 60
+start_peer fake-agent pc gl-fake-agent --gpus 2 --bad-first 14
 check "dialog 139 sends the request" connect "$ADDR_PC"
 # The first parsed block of a connection names the Agent in the title, even a
 # malformed one; later blocks of that connection leave the title alone.
@@ -28,6 +28,7 @@ grep -c 'sent bad block' "$HOSTS_RUN_DIR/fake-agent.out" | sed 's/^/    malforme
 # Wrong addresses while the Agent reports: the op host itself and 192.0.2.21.
 peer op gl-blaster --target "$ADDR_OP" --mode flood --count 1000 --connect-ms 200 | sed 's/^/    bl> /'
 peer pc2 gl-blaster --target "$ADDR_OP" --mode flood --count 1000 --connect-ms 200 | sed 's/^/    bl> /'
+peer pc2 gl-blaster --target "$ADDR_OP" --mode connect --count 30 | sed 's/^/    bl> /'
 peer pc2 gl-blaster --target "$ADDR_OP" --mode random --count 50 | sed 's/^/    bl> /'
 peer pc2 gl-blaster --target "$ADDR_OP" --mode blocks | sed 's/^/    bl> /'
 check "console alive after floods" alive console
@@ -43,7 +44,7 @@ peer pc gl-blaster --target "$ADDR_OP" --from "$ADDR_PC" --mode random --count 5
 check "console alive after malformed blocks from the Agent's address" alive console
 
 # A good Agent is served afterwards.
-start_peer good-agent pc gl-fake-agent --gpus 1 --blocks 60
+start_peer good-agent pc gl-fake-agent --gpus 1
 check "reconnect after bad input" connect "$ADDR_PC"
 check "title names the Agent again" title_is_connected "$ADDR_PC" 15
 check "one tab 'Example GPU (DP 接続)'" tabs_are 1 "Example GPU (DP 接続)" 10

@@ -1,7 +1,7 @@
 # Shared steps of the end-to-end tests. Sourced by each test script, which runs
 # inside tests/hosts/with-hosts (NS_*, ADDR_*, PREFIX_*, HOST_RUN are set).
 # Needs: GL_BIN (Windows programs and gl-uidriver.exe), GL_PEERS (native
-# peers), GL_SIM_SCENARIOS (scenario files of the simulated driver).
+# peers), GL_SIM_SCENARIOS (scenario files of the simulated driver, here).
 set -u
 
 CONSOLE_EXE=$GL_BIN/KovraGaugelineConsole.exe
@@ -57,9 +57,9 @@ start() {
     log "started $name (pid ${started[$name]})"
 }
 
-start_agent() { # [scenario], default rig
+start_agent() { # [scenario], default two_gpus
     local sc
-    sc=$(scenario_path "${1:-rig}") || return 1
+    sc=$(scenario_path "${1:-two_gpus}") || return 1
     GAUGELINE_SIM_SCENARIO=$sc start agent pc "$AGENT_EXE"
 }
 start_console() { start console op "$CONSOLE_EXE"; }

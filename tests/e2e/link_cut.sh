@@ -9,7 +9,7 @@ require_programs "$CONSOLE_EXE" "$AGENT_EXE" "$UIDRIVER" "$GL_PEERS/gl-fake-agen
 cut() { ip -n "$NS_PC" link set "$VETH_PC" down; }
 restore() { ip -n "$NS_PC" link set "$VETH_PC" up; }
 
-start_agent rig || exit 1
+start_agent || exit 1
 wait_listening op "$ADDR_PC" 60 >/dev/null || { fail "agent never listened"; finish; }
 
 # 1. At the wire: the fake Console prints when each block arrives.

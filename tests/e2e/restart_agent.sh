@@ -4,7 +4,7 @@
 . "$(dirname "$0")/lib.sh"
 require_programs "$CONSOLE_EXE" "$AGENT_EXE" "$UIDRIVER"
 
-start_agent rig || exit 1
+start_agent || exit 1
 start_console
 check "console window appears" console_ready
 check "connect" connect "$ADDR_PC"
@@ -17,7 +17,7 @@ for round in 1 2; do
     check "round $round: one empty tab" tabs_are 1 "$EMPTY_TAB" 10
     log "figure: round $round agent stopped to console reset $(($(now_ms) - t0)) ms"
     t1=$(now_ms)
-    start_agent rig
+    start_agent
     wait_listening pc2 "$ADDR_PC" 60 >/dev/null || fail "round $round: agent did not listen"
     log "figure: round $round agent start to listening $(($(now_ms) - t1)) ms"
     t2=$(now_ms)

@@ -4,7 +4,7 @@
 . "$(dirname "$0")/lib.sh"
 require_programs "$CONSOLE_EXE" "$AGENT_EXE" "$UIDRIVER"
 
-start_agent rig || exit 1
+start_agent || exit 1
 start_console
 check "console window appears" console_ready
 check "connect" connect "$ADDR_PC"

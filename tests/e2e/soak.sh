@@ -7,7 +7,7 @@
 require_programs "$CONSOLE_EXE" "$AGENT_EXE" "$UIDRIVER"
 seconds=${GAUGELINE_SOAK_SECONDS:-600}
 
-start_agent rig || exit 1
+start_agent || exit 1
 start_console
 check "console window appears" console_ready
 check "connect" connect "$ADDR_PC"

@@ -34,7 +34,7 @@ struct Options {
 
 void usage() {
     std::fprintf(stderr,
-                 "usage: gl-blaster --target ADDR --mode random|partial|oversized|bad-address|flood|blocks\n"
+                 "usage: gl-blaster --target ADDR --mode random|partial|oversized|bad-address|connect|flood|blocks\n"
                  "                  [--count N] [--from ADDR] [--name ADDR] [--port P] [--connect-ms MS]\n");
 }
 
@@ -161,6 +161,13 @@ int main(int argc, char** argv) {
         for (const std::string& n : names) {
             sendAndClose(o, t, requestNaming(n), 200);
             std::printf("sent request naming [%s]\n", n.c_str());
+        }
+    } else if (o.mode == "connect") {
+        // One after the other: each is accepted and closed by the target.
+        for (int i = 0; i < o.count; ++i) {
+            TcpSocket s = open(o, t);
+            if (s != kNoSocket)
+                tcpClose(s);
         }
     } else if (o.mode == "flood") {
         // Batches of 50 connection attempts at once, each closed after the
