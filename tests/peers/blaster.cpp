@@ -33,9 +33,10 @@ struct Options {
 };
 
 void usage() {
-    std::fprintf(stderr,
-                 "usage: gl-blaster --target ADDR --mode random|partial|oversized|bad-address|connect|flood|blocks\n"
-                 "                  [--count N] [--from ADDR] [--name ADDR] [--port P] [--connect-ms MS]\n");
+    std::fprintf(
+        stderr,
+        "usage: gl-blaster --target ADDR --mode random|partial|oversized|bad-address|connect|flood|blocks\n"
+        "                  [--count N] [--from ADDR] [--name ADDR] [--port P] [--connect-ms MS]\n");
 }
 
 struct Tally {

@@ -52,7 +52,8 @@ bool readWindowText(HWND w, std::wstring* text) {
         return false;
     std::wstring t(static_cast<size_t>(len) + 1, L'\0');
     DWORD_PTR got = 0;
-    if (!SendMessageTimeoutW(w, WM_GETTEXT, t.size(), reinterpret_cast<LPARAM>(&t[0]), SMTO_ABORTIFHUNG, 3000, &got))
+    if (!SendMessageTimeoutW(w, WM_GETTEXT, t.size(), reinterpret_cast<LPARAM>(&t[0]), SMTO_ABORTIFHUNG, 3000,
+                             &got))
         return false;
     t.resize(wcslen(t.c_str()));
     *text = t;
@@ -152,7 +153,8 @@ HWND findDialog(DWORD pid, const std::wstring& title) {
                 return TRUE;
             if (c->title->empty()) {
                 // a message box: any other dialog of the process that shows a text
-                if (t == L"IP 入力画面" || t == L"出力項目" || t == L"ファイルを保存" || staticTexts(w).empty())
+                if (t == L"IP 入力画面" || t == L"出力項目" || t == L"ファイルを保存" ||
+                    staticTexts(w).empty())
                     return TRUE;
             } else if (t != *c->title) {
                 return TRUE;
