@@ -118,6 +118,20 @@ ui() {
     printf '%s\n' "$UI_OUT" | sed 's/^/    ui> /'
     return $rc
 }
+# The same in the watched PC's host, for the Agent's window.
+agent_ui() {
+    ui_args "$@"
+    UI_OUT=$("$HOST_RUN" pc "$UIDRIVER" "${UI_ARGS[@]}" --class KOVRAGAUGELINEAGENT 2>/dev/null)
+    local rc=$?
+    printf '%s\n' "$UI_OUT" | sed 's/^/    agent-ui> /'
+    return $rc
+}
+# Red pixels of the Agent's link picture (client 100,70, 88 x 26): the red
+# cross of the broken link.
+agent_link_red() {
+    agent_ui stats --rect 100,70,88,26 >/dev/null || { echo -1; return; }
+    ui_value reddish
+}
 ui_value() { printf '%s\n' "$UI_OUT" | sed -n "s/^$1=//p" | head -1; }
 
 console_ready() { ui wait --timeout 60; }

@@ -23,6 +23,8 @@ for how in close kill; do
     ms=$(wait_listening pc2 "$ADDR_PC" 15) || fail "$how: agent did not listen again"
     log "figure: console ${how} to agent listening $(($(now_ms) - t0)) ms"
     check "$how: agent alive" alive agent
+    red=$(agent_link_red)
+    check "$how: agent shows the broken link again (red pixels: $red)" test "$red" -gt 0
     t1=$(now_ms)
     start_console
     check "$how: console back" console_ready

@@ -26,6 +26,10 @@ log "graph inside $graph, readout inside $info"
 ui stats --rect "$graph" && graph_colours_before=$(ui_value colours)
 ui stats --rect "$info" && info_nonwhite_before=$(ui_value nonwhite)
 
+check "agent window appears" agent_ui wait --timeout 30
+red=$(agent_link_red)
+check "agent shows the broken link before a Console asks (red pixels: $red)" test "$red" -gt 0
+
 t0=$(now_ms)
 check "dialog 139 sends the request" connect "$ADDR_PC"
 check "title names the Agent" title_is_connected "$ADDR_PC" 15
@@ -33,6 +37,8 @@ log "figure: request to title extended $(($(now_ms) - t0)) ms"
 check "two tabs, first 'Example GPU(1) (DP 接続)'" tabs_are 2 "Example GPU(1) (DP 接続)"
 check "second tab 'Example GPU(2) (HDMI 接続)'" test "$(tab_label 1)" = "Example GPU(2) (HDMI 接続)"
 check "agent still alive" alive agent
+red=$(agent_link_red)
+check "agent shows the whole link while reporting (red pixels: $red)" test "$red" = 0
 
 # Graphs: after some seconds of history the plot holds more colours than its
 # empty grid; the readout panel holds more text than "No Support" lines.

@@ -668,7 +668,7 @@ int cmdStats(const Args& a) {
         return 1;
     }
     std::map<uint32_t, int> counts;
-    int white = 0;
+    int white = 0, reddish = 0;
     for (int j = y; j < y + rh; ++j)
         for (int i = x; i < x + rw; ++i) {
             uint32_t c = px[static_cast<size_t>(j) * width + i] & 0xFFFFFF;
@@ -676,6 +676,9 @@ int cmdStats(const Args& a) {
                 ++white;
             else
                 ++counts[c];
+            uint32_t r = c >> 16 & 0xFF, g = c >> 8 & 0xFF, b = c & 0xFF;
+            if (r >= 150 && g < 100 && b < 100)
+                ++reddish;
         }
     std::vector<std::pair<int, uint32_t>> top;
     for (auto& kv : counts)
@@ -684,6 +687,7 @@ int cmdStats(const Args& a) {
     out(L"white=" + std::to_wstring(white));
     out(L"nonwhite=" + std::to_wstring(rw * rh - white));
     out(L"colours=" + std::to_wstring(counts.size() + (white ? 1 : 0)));
+    out(L"reddish=" + std::to_wstring(reddish));
     for (size_t i = 0; i < top.size() && i < 3; ++i) {
         wchar_t b[16];
         swprintf(b, 16, L"%06X", top[i].second);
