@@ -14,6 +14,18 @@ peer pc gl-blaster --target "$ADDR_OP" --mode blocks | sed 's/^/    bl> /'
 check "title unchanged before an address is typed" title_is_bare 1
 check "still one empty tab" tabs_are 1 "$EMPTY_TAB" 2
 
+# Addresses that cannot be served: all boxes empty, and a host with no
+# listener. Both end in the failure message over the dialog.
+for address in "..." "$ADDR_PC2"; do
+    t0=$(now_ms)
+    ui connect --address "$address" --wait 20
+    check "connect to '$address' fails" test "$(ui_value result)" = failed
+    check "failure message for '$address'" test "$(ui_value text)" = "接続出来ませんでした"
+    log "figure: failed request to '$address' took $(($(now_ms) - t0)) ms"
+done
+check "title bare after failed requests" title_is_bare 1
+check "one empty tab after failed requests" tabs_are 1 "$EMPTY_TAB" 2
+
 # A fake Agent that opens with every kind of malformed block, then good ones.
 start_peer fake-agent pc gl-fake-agent --gpus 2 --bad-first 14
 check "dialog 139 sends the request" connect "$ADDR_PC"
