@@ -2,6 +2,7 @@
 #include "console/intake/csv_choices.h"
 #include "console/intake/csv_dialogs_win.h"
 #include "console/intake/csv_format.h"
+#include "console/intake/own_dialog_win_test.h"
 
 #include <gtest/gtest.h>
 
@@ -21,35 +22,6 @@ std::vector<std::wstring> gMessages; // "caption|text"
 void recordMessage(HWND owner, const wchar_t* text, const wchar_t* caption) {
     std::lock_guard<std::mutex> lock(gMessagesLock);
     gMessages.push_back(std::wstring(caption) + L"|" + text);
-}
-
-struct OwnWindowSearch {
-    const wchar_t* title;
-    HWND found;
-};
-
-BOOL CALLBACK matchOwnWindow(HWND window, LPARAM param) {
-    auto* search = reinterpret_cast<OwnWindowSearch*>(param);
-    DWORD process = 0;
-    GetWindowThreadProcessId(window, &process);
-    wchar_t cls[16] = {};
-    wchar_t title[128] = {};
-    GetClassNameW(window, cls, 16);
-    GetWindowTextW(window, title, 128);
-    if (process == GetCurrentProcessId() && lstrcmpW(cls, L"#32770") == 0 &&
-        lstrcmpW(title, search->title) == 0 && IsWindowVisible(window)) {
-        search->found = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-// A visible dialog of this process with the title; other test programs may
-// show theirs on the same desktop at the same time.
-HWND findOwnDialog(const wchar_t* title) {
-    OwnWindowSearch search{title, nullptr};
-    EnumWindows(matchOwnWindow, reinterpret_cast<LPARAM>(&search));
-    return search.found;
 }
 
 HWND findDialog() {
