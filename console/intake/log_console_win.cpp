@@ -4,6 +4,8 @@
 
 #include <io.h>
 
+#include <string>
+
 bool attachLogConsole(LogConsole& console) {
     if (!AttachConsole(ATTACH_PARENT_PROCESS))
         AllocConsole();
@@ -31,14 +33,35 @@ void printLogPieces(LogConsole& console, const std::vector<ConsolePiece>& pieces
     if (!console.stream)
         return;
     HANDLE output = static_cast<HANDLE>(console.output);
-    for (const ConsolePiece& piece : pieces) {
-        const bool coloured = piece.attribute != kAttrKeep;
-        if (coloured)
-            SetConsoleTextAttribute(output, static_cast<WORD>(piece.attribute));
-        std::fwrite(piece.text.data(), 1, piece.text.size(), console.stream);
-        // Out before the attribute changes again.
+    // Every coloured piece returns to normal afterwards; runs of one colour
+    // are written with one attribute change and one write, which looks the
+    // same on screen and costs a fraction of the console calls.
+    int current = kAttrNormal;
+    std::string pending;
+    auto writePending = [&] {
+        if (pending.empty())
+            return;
+        std::fwrite(pending.data(), 1, pending.size(), console.stream);
         std::fflush(console.stream);
-        if (coloured)
-            SetConsoleTextAttribute(output, kAttrNormal);
+        pending.clear();
+    };
+    for (const ConsolePiece& piece : pieces) {
+        int wanted = piece.attribute == kAttrKeep ? current : piece.attribute;
+        if (wanted != current) {
+            writePending();
+            SetConsoleTextAttribute(output, static_cast<WORD>(wanted));
+            current = wanted;
+        }
+        pending += piece.text;
+        if (piece.attribute != kAttrKeep && piece.attribute != kAttrNormal) {
+            // Back to normal unless the next piece keeps this colour.
+            const ConsolePiece* next = &piece + 1;
+            if (next == pieces.data() + pieces.size() || next->attribute != piece.attribute) {
+                writePending();
+                SetConsoleTextAttribute(output, kAttrNormal);
+                current = kAttrNormal;
+            }
+        }
     }
+    writePending();
 }
