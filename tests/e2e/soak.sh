@@ -58,9 +58,9 @@ growth() { # column name, absolute allowance, percent allowance
             exit (d > abs && d > first * pct / 100) ? 1 : 0
         }' "$samples"
 }
-for spec in "console_handles 50 25" "console_gdi 50 25" "console_user 50 25" "console_rss_kb 30000 50" \
+for limits in "console_handles 50 25" "console_gdi 50 25" "console_user 50 25" "console_rss_kb 30000 50" \
     "agent_handles 50 25" "agent_gdi 50 25" "agent_rss_kb 30000 50"; do
-    set -- $spec
+    set -- $limits
     check "no clear growth of $1" growth "$@"
 done
 finish
