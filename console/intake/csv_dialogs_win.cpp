@@ -6,7 +6,6 @@
 
 #include <commdlg.h>
 
-const wchar_t kConsoleCaption[] = L"Kovra Gaugeline Console";
 const wchar_t kCsvSaveCaption[] = L"Kovra Gaugeline";
 
 void standardMessageBox(HWND owner, const wchar_t* text, const wchar_t* caption) {
@@ -51,7 +50,7 @@ void answerOutputDialog(HWND dialog, const OutputDialogContext& context) {
         EndDialog(dialog, kOutputButtonId);
         return;
     }
-    context.showMessage(dialog, message.c_str(), kConsoleCaption);
+    context.showMessage(dialog, message.c_str(), kConsoleTitle);
 }
 
 void cancelOutputDialog(HWND dialog, const OutputDialogContext& context) {

@@ -1,6 +1,7 @@
 // The two dialogs that start CSV logging: the save-file dialog and dialog 138.
 #pragma once
 #include "console/intake/csv_settings.h"
+#include "console/intake/intake_hooks.h"
 #include "console/intake/panel_state.h"
 
 #include <windows.h>
@@ -9,7 +10,6 @@
 using LoggingMessageBox = void (*)(HWND owner, const wchar_t* text, const wchar_t* caption);
 void standardMessageBox(HWND owner, const wchar_t* text, const wchar_t* caption);
 
-extern const wchar_t kConsoleCaption[]; // "Kovra Gaugeline Console"
 extern const wchar_t kCsvSaveCaption[]; // "Kovra Gaugeline"
 
 // What dialog 138 works on; given as the dialog's creation parameter.

@@ -27,7 +27,7 @@ void runLoggerThread(LoggerThread run) {
     edges.context = &run;
     edges.refusePath = [](void* r) {
         ConsoleApp& app = *static_cast<LoggerThread*>(r)->app;
-        MessageBoxW(app.mainWindow, L"パスに空白を含まないで下さい", kConsoleCaption, MB_OK);
+        MessageBoxW(app.mainWindow, L"パスに空白を含まないで下さい", kConsoleTitle, MB_OK);
         uncheck(app);
     };
     edges.attachConsole = [](void* r) { return attachLogConsole(static_cast<LoggerThread*>(r)->console); };
