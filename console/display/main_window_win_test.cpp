@@ -258,18 +258,6 @@ TEST_F(MainWindow, InvalidationCoversTheThirteenAreas) {
     pump();
 }
 
-TEST_F(MainWindow, HistoriesAdvanceOnlyForSlotsThatExist) {
-    store(app->panel.slots[0].gpuLoadSupported, 1);
-    store(app->panel.slots[0].gpuLoad, 42);
-    advanceHistories(*app, 0);
-    EXPECT_EQ(historyEntry(app->history, 0, gpuLoadHistory, 0), 42);
-    advanceHistories(*app, 8);
-    advanceHistories(*app, -1);
-    int phase = app->history.gridPhase.load();
-    advanceGridPhase(*app);
-    EXPECT_EQ(app->history.gridPhase.load(), (phase + 2) % 12);
-}
-
 TEST(ConsoleEntry, SecondInstanceEndsAtOnceWithZero) {
     HANDLE held = CreateMutexW(nullptr, TRUE, kConsoleMutexName);
     ASSERT_NE(held, nullptr);
