@@ -95,6 +95,13 @@ TEST(LevelMeter, LitCounts) {
              s.memoryTotal = 8000;
          },
          57, 43},
+        // r * 14 + 0.5 is 6.9999997 in double precision but 7 in single.
+        {"memory usage in double precision", memoryUsagePanel,
+         [](PanelSlotSnapshot& s) {
+             s.memoryUsage = 11684132;
+             s.memoryTotal = 25165824;
+         },
+         14, 6},
         {"memory usage zero total", memoryUsagePanel, [](PanelSlotSnapshot& s) { s.memoryUsage = 6000; }, 57,
          0},
         {"memory usage above total", memoryUsagePanel,

@@ -207,8 +207,11 @@ bool registerConsoleClass(ConsoleApp& app, HINSTANCE instance) {
     wc.lpszMenuName = MAKEINTRESOURCEW(109);
     wc.lpszClassName = app.className;
     wc.hIconSm = LoadIconW(instance, MAKEINTRESOURCEW(108));
-    ATOM atom = RegisterClassExW(&wc);
-    return atom != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+    // Without its class the window cannot be created: the operator gets the
+    // same message as for a failed window.
+    if (RegisterClassExW(&wc) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
+        return creationFailed(app, L"ウィンドウを作成できません");
+    return true;
 }
 
 bool createMainWindow(ConsoleApp& app) {

@@ -11,7 +11,8 @@ constexpr int kIpButtonId = 1800;
 constexpr int kTabControlId = 16;
 constexpr int kAcceleratorCommand = 104;
 
-// Loads the title (103) and class name (109) and registers the class.
+// Loads the title (103) and class name (109) and registers the class. On
+// failure shows "ウィンドウを作成できません" and sets appRunning to 0.
 bool registerConsoleClass(ConsoleApp& app, HINSTANCE instance);
 // Creates the main window, the frames, the check box, the button, the font
 // and the tab strip, centres the window and initialises the shared state.

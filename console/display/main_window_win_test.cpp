@@ -4,14 +4,17 @@
 #include "console/display/main_layout.h"
 #include "console/display/main_window_win.h"
 #include "console/intake/intake.h"
+#include "console/intake/own_dialog_win_test.h"
 
 #include <gtest/gtest.h>
 
 #include <commctrl.h>
 
+#include <atomic>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -258,18 +261,6 @@ TEST_F(MainWindow, InvalidationCoversTheThirteenAreas) {
     pump();
 }
 
-TEST_F(MainWindow, HistoriesAdvanceOnlyForSlotsThatExist) {
-    store(app->panel.slots[0].gpuLoadSupported, 1);
-    store(app->panel.slots[0].gpuLoad, 42);
-    advanceHistories(*app, 0);
-    EXPECT_EQ(historyEntry(app->history, 0, gpuLoadHistory, 0), 42);
-    advanceHistories(*app, 8);
-    advanceHistories(*app, -1);
-    int phase = app->history.gridPhase.load();
-    advanceGridPhase(*app);
-    EXPECT_EQ(app->history.gridPhase.load(), (phase + 2) % 12);
-}
-
 TEST(ConsoleEntry, SecondInstanceEndsAtOnceWithZero) {
     HANDLE held = CreateMutexW(nullptr, TRUE, kConsoleMutexName);
     ASSERT_NE(held, nullptr);
@@ -284,6 +275,34 @@ TEST(ConsoleEntry, SecondInstanceEndsAtOnceWithZero) {
     EXPECT_EQ(ticks, 0);
     ReleaseMutex(held);
     CloseHandle(held);
+}
+
+TEST(ConsoleEntry, FailedClassRegistrationShowsTheWindowMessage) {
+    std::atomic<bool> done{false};
+    std::wstring text;
+    HWND owner = reinterpret_cast<HWND>(1);
+    std::thread watcher([&] {
+        while (!done.load()) {
+            if (HWND box = findOwnDialog(L"Kovra Gaugeline Console")) {
+                wchar_t buffer[100] = {};
+                GetDlgItemTextW(box, 0xFFFF, buffer, 100);
+                text = buffer;
+                owner = GetWindow(box, GW_OWNER);
+                PostMessageW(box, WM_COMMAND, IDOK, 0);
+                return;
+            }
+            Sleep(20);
+        }
+    });
+    auto app = std::make_unique<ConsoleApp>();
+    app->appRunning.store(1);
+    // The system registers no class for user32's own instance.
+    EXPECT_FALSE(registerConsoleClass(*app, GetModuleHandleW(L"user32.dll")));
+    done.store(true);
+    watcher.join();
+    EXPECT_EQ(text, L"ウィンドウを作成できません");
+    EXPECT_EQ(owner, nullptr);
+    EXPECT_EQ(app->appRunning.load(), 0);
 }
 
 TEST(ConsoleEntry, DestroyReleasesTheWindowResources) {

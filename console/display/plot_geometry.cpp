@@ -138,10 +138,11 @@ BarHeights memoryClockBarHeights(int32_t value, int32_t scale, int32_t rated, in
     int q = p - 3;
     int base = p + 46;
     int32_t maximum = scale != 0 ? scale : rated;
-    if (maximum <= 0 || rated <= 0 || value < 0 || q <= 0)
+    if (maximum <= 0 || value < 0 || q <= 0)
         return h;
     double v = value;
     int pointY = std::max(base - truncWithin(v / maximum * p, 0, base), 49);
+    // A rated clock of 0 with a usable scale still gives full bars above it.
     int height = value > rated ? q : truncWithin(v / rated * q, 0, q);
     int extension = pointY + height < base ? 1 : 0;
     h.drawn = true;

@@ -187,7 +187,9 @@ TEST(PlotGeometry, MemoryClockBarHeights) {
         {900000, 0, 800000, 74, true, 71},
         // The scale only places the point row; the height follows the rated clock.
         {400000, 1600000, 800000, 74, true, 35},
-        {400000, 1600000, 0, 74, false, 0},
+        // A rated clock of 0 with a scale: any reading above it is full height.
+        {400000, 1600000, 0, 74, true, 71},
+        {400000, -1, 0, 74, false, 0},
         {400000, 0, 0, 74, false, 0},
         {100, 0, 800000, 201, true, 0},
         {8000, 0, 800000, 201, true, 1 + 1},

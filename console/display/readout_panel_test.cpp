@@ -147,13 +147,23 @@ TEST(ReadoutPanel, CoreVoltageCases) {
     }
 }
 
-TEST(ReadoutPanel, LargestReadingsFitTheValueField) {
+TEST(ReadoutPanel, LargestUnsignedReadingsKeepEveryDigit) {
     PanelSlotSnapshot s;
     std::memset(&s, 0xff, sizeof s);
     ReadoutRow rows[kReadoutRowCount];
     buildReadoutRows(s, rows);
-    for (int i = 0; i < kReadoutRowCount; ++i) {
-        size_t n = std::wstring(rows[i].value).size();
-        EXPECT_LT(n, static_cast<size_t>(kReadoutValueChars)) << i;
-    }
+    const struct {
+        int row;
+        const wchar_t* text;
+    } cases[] = {
+        {5, L"4194303.99 MB / 4194303.99 MB"},
+        {9, L"4294967295 %"},
+        {10, L"4294967295 %"},
+        {11, L"4294967295 %"},
+        {12, L"4294967295 %"},
+        {13, L"4294967295 rpm"},
+        {15, L"4294.96 V / 4294.96 V"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(std::wstring(rows[c.row].value), c.text) << c.row;
 }
