@@ -60,9 +60,14 @@ int waitReady(NativeSocket s, bool forWrite, int timeoutMs) {
     fd_set set;
     FD_ZERO(&set);
     FD_SET(s, &set);
+    // Winsock reports a failed connect in the exception set only; without it
+    // a refused connect would be seen at the time-out.
+    fd_set failed;
+    FD_ZERO(&failed);
+    FD_SET(s, &failed);
     timeval tv{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
-    int rc = select(static_cast<int>(s) + 1, forWrite ? nullptr : &set, forWrite ? &set : nullptr, nullptr,
-                    timeoutMs < 0 ? nullptr : &tv);
+    int rc = select(static_cast<int>(s) + 1, forWrite ? nullptr : &set, forWrite ? &set : nullptr,
+                    forWrite ? &failed : nullptr, timeoutMs < 0 ? nullptr : &tv);
     return rc > 0 ? 1 : rc;
 }
 

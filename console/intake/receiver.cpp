@@ -1,5 +1,6 @@
 // The receiver thread: accepts the report connection of the typed Agent
-// address only, and turns each whole 4096-byte read into GpuPanelState.
+// address only, and turns each 4096-byte block, however it arrives, into
+// GpuPanelState.
 #include "console/intake/intake.h"
 #include "net/tcp.h"
 
@@ -23,11 +24,13 @@ bool peerIsAgent(const GpuPanelState& state, const char* peer) {
 }
 
 void serve(GpuPanelState& state, const IntakeWindowHooks& hooks, const ReceiverConfig& config, TcpSocket s) {
+    // TCP delivers a block in as many pieces as the path makes: gather them.
     uint8_t block[kReportBlockBytes];
+    int have = 0;
     while (running(config)) {
         if (relaxed(state.reconnectRequested) != 0)
             break;
-        int n = tcpRecvOnce(s, block, kReportBlockBytes, kPollMs);
+        int n = tcpRecvOnce(s, block + have, kReportBlockBytes - have, kPollMs);
         if (n == -2)
             continue;
         if (n <= 0) {
@@ -35,8 +38,11 @@ void serve(GpuPanelState& state, const IntakeWindowHooks& hooks, const ReceiverC
             resetGpuPanelState(state, hooks);
             return;
         }
-        if (n == kReportBlockBytes)
+        have += n;
+        if (have == kReportBlockBytes) {
             applyReportBlock(state, block, hooks);
+            have = 0;
+        }
     }
     tcpClose(s);
 }
