@@ -5,6 +5,8 @@
 
 #include <cstring>
 #include <cwchar>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -124,29 +126,33 @@ TEST_F(Intake, TitleIsExtendedOncePerConnection) {
 }
 
 TEST_F(Intake, ResetClearsCurrentReadingsAndKeepsTheRest) {
-    for (int k = 0; k < kSampleFieldCount; ++k)
-        setSampleFieldBits(&samples[0], k, 5);
-    std::strcpy(samples[0].tabLabel, "Example GPU (DP \x90\xDA\x91\xB1)");
-    send(1);
+    for (GpuSample& sample : samples) {
+        for (int k = 0; k < kSampleFieldCount; ++k)
+            setSampleFieldBits(&sample, k, 5);
+        std::strcpy(sample.tabLabel, "Example GPU (DP \x90\xDA\x91\xB1)");
+    }
+    send(kGpuSlotCount);
     resetGpuPanelState(state, fakeHooks());
 
     EXPECT_EQ(1, relaxed(state.gpuCount));
-    PanelSlotSnapshot s = snapshotPanelSlot(state, 0);
-    for (int32_t v : {s.graphicsClock, s.memoryClock, s.processorClock, s.videoClock, s.gpuLoad,
-                      s.temperature, s.powerDraw})
-        EXPECT_EQ(0, v);
-    for (uint32_t v : {s.fanRpm, s.fanLevel, s.busInterfaceLoad, s.videoEngineLoad, s.memoryControllerLoad,
-                       s.coreVoltage, s.memoryUsage})
-        EXPECT_EQ(0u, v);
-    // Flags, rated clocks, totals and limits survive the reset.
-    EXPECT_EQ(5, s.graphicsClockSupported);
-    EXPECT_EQ(5, s.graphicsClockRated);
-    EXPECT_EQ(5u, s.memoryTotal);
-    EXPECT_EQ(5, s.powerLimit);
-    EXPECT_EQ(5, s.pState);
-    EXPECT_EQ(5u, s.coreVoltageRated);
-    EXPECT_STREQ(L"- empty -", s.fullName);
-    EXPECT_STREQ("- empty - (UNKNOWN \x90\xDA\x91\xB1)", s.tabLabel);
+    for (int slot = 0; slot < kGpuSlotCount; ++slot) {
+        PanelSlotSnapshot s = snapshotPanelSlot(state, slot);
+        for (int32_t v : {s.graphicsClock, s.memoryClock, s.processorClock, s.videoClock, s.gpuLoad,
+                          s.temperature, s.powerDraw})
+            EXPECT_EQ(0, v) << slot;
+        for (uint32_t v : {s.fanRpm, s.fanLevel, s.busInterfaceLoad, s.videoEngineLoad,
+                           s.memoryControllerLoad, s.coreVoltage, s.memoryUsage})
+            EXPECT_EQ(0u, v) << slot;
+        // Flags, rated clocks, totals and limits survive the reset.
+        EXPECT_EQ(5, s.graphicsClockSupported) << slot;
+        EXPECT_EQ(5, s.graphicsClockRated) << slot;
+        EXPECT_EQ(5u, s.memoryTotal) << slot;
+        EXPECT_EQ(5, s.powerLimit) << slot;
+        EXPECT_EQ(5, s.pState) << slot;
+        EXPECT_EQ(5u, s.coreVoltageRated) << slot;
+        EXPECT_STREQ(L"- empty -", s.fullName) << slot;
+        EXPECT_STREQ(slot == 0 ? "- empty - (UNKNOWN \x90\xDA\x91\xB1)" : "", s.tabLabel) << slot;
+    }
     ASSERT_EQ(1u, window.tabResets.size());
     EXPECT_EQ("- empty - (UNKNOWN \x90\xDA\x91\xB1)", window.tabResets[0]);
 }
@@ -156,6 +162,39 @@ std::string gpuPart(const std::string& name, const std::string& label, const std
     for (int k = 0; k < kSampleFieldCount; ++k)
         part += value + "\n";
     return part;
+}
+
+// Every stored field of a slot by name, widened so that signed and unsigned
+// values compare as numbers.
+std::map<std::string, int64_t> storedFields(const GpuPanelSlot& slot) {
+    std::map<std::string, int64_t> fields;
+#define GAUGELINE_READ_FIELD(name, kind, conv) fields[#name] = relaxed(slot.name);
+    GAUGELINE_SAMPLE_FIELDS(GAUGELINE_READ_FIELD)
+#undef GAUGELINE_READ_FIELD
+    return fields;
+}
+
+TEST_F(Intake, UnsignedFieldsParseLikeStrtoulTheOthersLikeAtoi) {
+    // Lines 20, 22, 32, 34, 36, 38, 40, 42 and 44 of a GPU part.
+    const std::set<std::string> unsignedFields = {
+        "memoryTotal", "memoryUsage", "memoryControllerLoad", "videoEngineLoad", "busInterfaceLoad",
+        "fanLevel",    "fanRpm",      "coreVoltageRated",     "coreVoltage"};
+    const struct {
+        const char* line;
+        int64_t asStrtoul, asAtoi;
+    } cases[] = {
+        {"-1", 4294967295, -1},
+        {"3000000000", 3000000000, INT32_MAX},
+        {"-3000000000", 1294967296, INT32_MIN},
+    };
+    for (const auto& c : cases) {
+        sendText(std::string("1.2.3.4\n1\n") + gpuPart("N", "L", c.line));
+        ASSERT_EQ(BlockOutcome::Applied, outcome);
+        const std::map<std::string, int64_t> fields = storedFields(state.slots[0]);
+        ASSERT_EQ(fields.size(), static_cast<size_t>(kSampleFieldCount));
+        for (const auto& [name, value] : fields)
+            EXPECT_EQ(unsignedFields.count(name) ? c.asStrtoul : c.asAtoi, value) << name << " " << c.line;
+    }
 }
 
 TEST_F(Intake, GpuCountOutOfRange) {

@@ -6,6 +6,9 @@
 
 #include <commdlg.h>
 
+#include <cstring>
+#include <cwchar>
+
 const wchar_t kCsvSaveCaption[] = L"Kovra Gaugeline";
 
 void standardMessageBox(HWND owner, const wchar_t* text, const wchar_t* caption) {
@@ -112,12 +115,19 @@ bool chooseCsvFile(HWND owner, char path[kCsvPathBytes]) {
     if (!GetSaveFileNameW(&ofn))
         return false;
 
+    return csvPathInCodePage(CP_ACP, file, path);
+}
+
+bool csvPathInCodePage(UINT codePage, const wchar_t* name, char out[kCsvPathBytes],
+                       WideToMultiByteFn toBytes) {
+    // No flags and no default-character pointers, which UTF-8 refuses; the
+    // name is exact when it converts back unchanged (no '?', no best fit).
     char chosen[kCsvPathBytes];
-    BOOL lossy = FALSE;
-    const int bytes =
-        WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, file, -1, chosen, kCsvPathBytes, nullptr, &lossy);
-    if (bytes == 0 || lossy)
+    if (toBytes(codePage, 0, name, -1, chosen, kCsvPathBytes, nullptr, nullptr) == 0)
         return false;
-    memcpy(path, chosen, kCsvPathBytes);
+    wchar_t back[kCsvPathBytes];
+    if (MultiByteToWideChar(codePage, 0, chosen, -1, back, kCsvPathBytes) == 0 || wcscmp(back, name) != 0)
+        return false;
+    memcpy(out, chosen, kCsvPathBytes);
     return true;
 }

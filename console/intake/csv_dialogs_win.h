@@ -30,3 +30,13 @@ void showOutputDialog(HINSTANCE instance, HWND owner, OutputDialogContext& conte
 // ANSI code page. False when cancelled, failed, or when the chosen name has
 // no exact ANSI form (the narrow file functions could not open it).
 bool chooseCsvFile(HWND owner, char path[kCsvPathBytes]);
+
+// WideCharToMultiByte's shape; tests put in one that keeps Windows's rules
+// where Wine's is more lenient.
+using WideToMultiByteFn = int(WINAPI*)(UINT, DWORD, LPCWCH, int, LPSTR, int, LPCCH, LPBOOL);
+
+// The chosen name in code page codePage (the ANSI code page in the program).
+// False, and out untouched, when the name has no exact form there or does not
+// fit kCsvPathBytes bytes with its terminator.
+bool csvPathInCodePage(UINT codePage, const wchar_t* name, char out[kCsvPathBytes],
+                       WideToMultiByteFn toBytes = WideCharToMultiByte);

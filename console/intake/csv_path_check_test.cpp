@@ -24,6 +24,8 @@ const PathCase kCases[] = {
     {"lone lead byte at the end", "C:\\a\x81", false},
     {"half-width katakana", "C:\\\xb6\xde.csv", false},
     {"at-sign alone", "C:\\@.csv", false},
+    {"code page 1252 e-acute before a space", "C:\\Users\\Ren\xe9 Dupont\\log.csv", true},
+    {"lead byte before a tab", "C:\\\xe0\t.csv", true},
 };
 
 TEST(CsvPathCheck, Cases) {

@@ -14,6 +14,9 @@ struct CsvSettings {
     std::atomic<int32_t> csvGpuSelected[kGpuSlotCount] = {};
     std::atomic<int32_t> csvItemSelected[kCsvItemCount] = {};
     std::atomic<int32_t> csvDialogCancelled{0};
+    // Raised by the tick at each start of logging: a logging thread whose run
+    // number is no longer this one has been overtaken by a newer run.
+    std::atomic<int32_t> csvRun{0};
     // Written by the save dialog on the tick thread; the logging thread gets a copy.
     char csvPath[kCsvPathBytes] = {};
 };

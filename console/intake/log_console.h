@@ -17,6 +17,10 @@ bool attachLogConsole(LogConsole& console);
 // Closes the stream and gives the console back.
 void releaseLogConsole(LogConsole& console);
 
+// Closes the stream only: the console stays with the process for the run
+// that holds it now.
+void leaveLogConsole(LogConsole& console);
+
 // Prints the pieces in order, setting each coloured piece's attribute before
 // it and the normal attribute after it.
 void printLogPieces(LogConsole& console, const std::vector<ConsolePiece>& pieces);

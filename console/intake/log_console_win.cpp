@@ -21,11 +21,15 @@ bool attachLogConsole(LogConsole& console) {
     return true;
 }
 
-void releaseLogConsole(LogConsole& console) {
+void leaveLogConsole(LogConsole& console) {
     if (console.stream)
         std::fclose(console.stream);
     console.stream = nullptr;
     console.output = nullptr;
+}
+
+void releaseLogConsole(LogConsole& console) {
+    leaveLogConsole(console);
     FreeConsole();
 }
 

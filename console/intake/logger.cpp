@@ -19,6 +19,10 @@ void copyPath(const char* path, char* out) {
     out[kCsvPathBytes - 1] = '\0';
 }
 
+bool runIsCurrent(const LoggerLinks& links) {
+    return links.csv->csvRun.load(std::memory_order_relaxed) == links.run;
+}
+
 } // namespace
 
 LogTime currentLogTime() {
@@ -46,6 +50,10 @@ LogRowOutcome writeLogRow(const LoggerLinks& links, const LoggerEdges& edges, co
         return LogRowOutcome::NotReady;
     const LogTime time = edges.localTime(edges.context);
     edges.printPieces(edges.context, consoleBlockStart(time));
+    // A console print can block (a selection in the console window) for as
+    // long as the operator likes; a newer run may have started meanwhile.
+    if (!runIsCurrent(links))
+        return LogRowOutcome::RunOver;
 
     char filePath[kCsvPathBytes];
     copyPath(path, filePath);
@@ -93,12 +101,18 @@ LoggerEnd runLogger(const LoggerLinks& links, const LoggerEdges& edges, const ch
     if (!edges.attachConsole(edges.context))
         return LoggerEnd::ConsoleFailed;
 
-    const LogWaitFlags flags{links.appRunning, &links.csv->csvLogging};
+    const LogWaitFlags flags{links.appRunning, &links.csv->csvLogging, &links.csv->csvRun, links.run};
     for (;;) {
-        writeLogRow(links, edges, filePath);
-        const uint32_t rowEnd = edges.clock.nowMs(edges.clock.context);
-        const int32_t interval = links.csv->logIntervalMs.load(std::memory_order_relaxed);
-        const LogWaitOutcome outcome = waitForNextRow(flags, interval, rowEnd, edges.clock);
+        LogWaitOutcome outcome = LogWaitOutcome::RunOver;
+        if (writeLogRow(links, edges, filePath) != LogRowOutcome::RunOver) {
+            const uint32_t rowEnd = edges.clock.nowMs(edges.clock.context);
+            const int32_t interval = links.csv->logIntervalMs.load(std::memory_order_relaxed);
+            outcome = waitForNextRow(flags, interval, rowEnd, edges.clock);
+        }
+        if (outcome == LogWaitOutcome::RunOver) {
+            edges.leaveConsole(edges.context);
+            return LoggerEnd::RunOver;
+        }
         if (outcome != LogWaitOutcome::RowDue) {
             edges.releaseConsole(edges.context);
             return outcome == LogWaitOutcome::AppEnded ? LoggerEnd::AppEnded : LoggerEnd::LoggingOff;

@@ -18,6 +18,7 @@ struct LoggerLinks {
     CsvSettings* csv = nullptr;
     const std::atomic<int32_t>* appRunning = nullptr;
     const std::atomic<int32_t>* uiReady = nullptr;
+    int32_t run = 0; // the run number the tick gave this run (csvRun)
 };
 
 // The platform side of a logging run. Every entry must be set.
@@ -29,6 +30,9 @@ struct LoggerEdges {
     // Opens the text console; false when it cannot be written to.
     bool (*attachConsole)(void* context) = nullptr;
     void (*releaseConsole)(void* context) = nullptr;
+    // The run is over and a newer one may hold the console: close this run's
+    // own stream and leave the console as it is.
+    void (*leaveConsole)(void* context) = nullptr;
     void (*printPieces)(void* context, const std::vector<ConsolePiece>& pieces) = nullptr;
     LogTime (*localTime)(void* context) = nullptr;
     LogWaitClock clock;
@@ -45,6 +49,7 @@ enum class LogRowOutcome {
     NotReady,    // uiReady was 0: nothing done
     Written,     // the data line is in the file, the block on the console
     FileMissing, // the file could not be opened: console message only
+    RunOver,     // a newer run has started: no row
 };
 
 // One row: reads the panel once, appends the data line to the file at path
@@ -56,6 +61,7 @@ enum class LoggerEnd {
     ConsoleFailed, // header written (if the file opened), no console, no rows
     LoggingOff,    // the box was unchecked
     AppEnded,      // the program is ending
+    RunOver,       // a newer run started while this one was held up
 };
 
 // Body of the logging thread for the path chosen in the save dialog (at most

@@ -50,7 +50,7 @@ struct Shared {
         fs::remove_all(dir, ignored);
     }
 
-    LoggerLinks links() { return {&panel, &csv, &appRunning, &uiReady}; }
+    LoggerLinks links(int32_t run = 0) { return {&panel, &csv, &appRunning, &uiReady, run}; }
 
     LoggerEdges edges() {
         LoggerEdges e;
@@ -58,6 +58,7 @@ struct Shared {
         e.refusePath = [](void*) {};
         e.attachConsole = [](void*) { return true; };
         e.releaseConsole = [](void* s) { static_cast<Shared*>(s)->runsEnded.fetch_add(1); };
+        e.leaveConsole = [](void*) {};
         e.printPieces = [](void* s, const std::vector<ConsolePiece>& pieces) {
             if (!pieces.empty() && pieces.back().text == std::string(50, '=') + "\n")
                 static_cast<Shared*>(s)->rows.fetch_add(1);
@@ -153,12 +154,12 @@ TEST(LoggerThreads, TickStartsAndStopsRunsAsTheBoxIsFlipped) {
     };
     edges.chooseItems = [](void*) {};
     edges.showCannotSave = [](void*) {};
-    edges.startLogger = [](void* c, const char* chosen) {
+    edges.startLogger = [](void* c, const char* chosen, int32_t run) {
         auto* ctx = static_cast<TickContext*>(c);
         Shared* shared = ctx->shared;
         std::string copy = chosen;
         ctx->loggers->emplace_back(
-            [shared, copy] { runLogger(shared->links(), shared->edges(), copy.c_str()); });
+            [shared, copy, run] { runLogger(shared->links(run), shared->edges(), copy.c_str()); });
     };
 
     std::atomic<bool> tickStop{false};

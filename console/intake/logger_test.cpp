@@ -1,10 +1,12 @@
 #include "console/intake/logger.h"
+#include "console/intake/update_tick.h"
 
 #include <gtest/gtest.h>
 
 #include <cwchar>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <regex>
 #include <string>
@@ -39,8 +41,11 @@ struct Harness {
     int rowsBeforeStop = -1;        // clear csvLogging after this many rows
     bool stopsApp = false;
     bool consoleWorks = true;
-    int refused = 0, attached = 0, released = 0;
+    int refused = 0, attached = 0, released = 0, left = 0;
     std::vector<ConsolePiece> printed;
+    int prints = 0;
+    int holdAtPrint = 0; // this print does not return before whileHeld has run
+    std::function<void()> whileHeld;
     fs::path dir;
 
     Harness() {
@@ -78,9 +83,12 @@ struct Harness {
             return self->consoleWorks;
         };
         e.releaseConsole = [](void* h) { ++static_cast<Harness*>(h)->released; };
+        e.leaveConsole = [](void* h) { ++static_cast<Harness*>(h)->left; };
         e.printPieces = [](void* h, const std::vector<ConsolePiece>& pieces) {
-            auto& out = static_cast<Harness*>(h)->printed;
-            out.insert(out.end(), pieces.begin(), pieces.end());
+            auto* self = static_cast<Harness*>(h);
+            self->printed.insert(self->printed.end(), pieces.begin(), pieces.end());
+            if (++self->prints == self->holdAtPrint)
+                self->whileHeld();
         };
         e.localTime = [](void* h) {
             auto* self = static_cast<Harness*>(h);
@@ -131,6 +139,59 @@ TEST(Logger, HeaderThenRowsUntilUnchecked) {
     EXPECT_EQ(h.printed[3].text, "\tGPU Load            37 %\n");
     EXPECT_EQ(h.printed[4].text, "\tTemperature         54\n");
     EXPECT_EQ(h.printed[8].text, std::string(50, '=') + "\n");
+}
+
+// The tick, with the box as the operator leaves it and the dialogs answered.
+struct Tick {
+    bool boxChecked = true;
+    int32_t startedRun = -1;
+    CsvStartEdges edges() {
+        CsvStartEdges e;
+        e.context = this;
+        e.isBoxChecked = [](void* t) { return static_cast<Tick*>(t)->boxChecked; };
+        e.uncheckBox = [](void* t) { static_cast<Tick*>(t)->boxChecked = false; };
+        e.chooseFile = [](void*, char*) { return true; };
+        e.chooseItems = [](void*) {};
+        e.showCannotSave = [](void*) {};
+        e.startLogger = [](void* t, const char*, int32_t run) { static_cast<Tick*>(t)->startedRun = run; };
+        return e;
+    }
+};
+
+TEST(Logger, RunOvertakenWhileItsConsolePrintIsHeldWritesNothingMore) {
+    // Run 1's console print is held while the operator unchecks and checks the
+    // box and run 2 starts with other items: at the end of row 1's block, or
+    // at the start of row 2's.
+    const struct {
+        int heldPrint;
+        size_t rowsBegun;
+    } cases[] = {{2, 1}, {3, 2}};
+    for (const auto& c : cases) {
+        Harness h;
+        Tick tick;
+        h.csv.csvLogging.store(0);
+        ASSERT_EQ(csvCheckBoxControl(h.csv, tick.edges()), CheckBoxStep::Started);
+        LoggerLinks run1 = h.links();
+        run1.run = tick.startedRun;
+        h.rowsBeforeStop = 4; // lets a run that goes on end
+        h.holdAtPrint = c.heldPrint;
+        h.whileHeld = [&] {
+            tick.boxChecked = false;
+            csvCheckBoxControl(h.csv, tick.edges());
+            tick.boxChecked = true;
+            csvCheckBoxControl(h.csv, tick.edges());
+            h.csv.csvItemSelected[0].store(1);
+        };
+        const fs::path file = h.dir / "log.csv";
+        EXPECT_EQ(runLogger(run1, h.edges(), file.string().c_str()), LoggerEnd::RunOver) << c.heldPrint;
+        EXPECT_EQ(readFile(file),
+                  std::string(kHeader) + "2026/12/06 21:00:00,37,54,2026/12/06 21:00:00,99,71,\r\n")
+            << c.heldPrint;
+        EXPECT_EQ(h.rowTimes.size(), c.rowsBegun) << c.heldPrint;
+        EXPECT_EQ(h.released, 0) << c.heldPrint;
+        EXPECT_EQ(h.left, 1) << c.heldPrint;
+        EXPECT_EQ(h.csv.csvLogging.load(), 1) << c.heldPrint;
+    }
 }
 
 TEST(Logger, RowsFollowEveryIntervalPlusTheWritingTime) {

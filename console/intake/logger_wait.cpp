@@ -31,8 +31,10 @@ LogWaitOutcome waitForNextRow(const LogWaitFlags& flags, int32_t intervalMs, uin
     for (;;) {
         if (flags.appRunning->load(std::memory_order_relaxed) == 0)
             return LogWaitOutcome::AppEnded;
-        if (flags.csvLogging->load(std::memory_order_relaxed) == 0)
+        if (flags.csvLogging->load(std::memory_order_acquire) == 0)
             return LogWaitOutcome::LoggingOff;
+        if (flags.csvRun && flags.csvRun->load(std::memory_order_relaxed) != flags.run)
+            return LogWaitOutcome::RunOver;
         // Unsigned difference: correct across the 32-bit wrap of the clock.
         const uint32_t elapsed = clock.nowMs(clock.context) - startMs;
         if (elapsed >= interval)

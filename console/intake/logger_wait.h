@@ -21,16 +21,19 @@ enum class LogWaitOutcome {
     RowDue,     // intervalMs have passed since startMs; logging still on
     LoggingOff, // csvLogging read 0
     AppEnded,   // appRunning read 0
+    RunOver,    // csvRun no longer holds run: a newer run has started
 };
 
 struct LogWaitFlags {
     const std::atomic<int32_t>* appRunning;
     const std::atomic<int32_t>* csvLogging;
+    const std::atomic<int32_t>* csvRun = nullptr; // nullptr: never over
+    int32_t run = 0;
 };
 
 // Waits until intervalMs milliseconds have passed since startMs (a reading of
-// clock.nowMs taken after the previous row). Looks at appRunning and then at
-// csvLogging before every sleep; sleeps at most stepMs at a time and never
+// clock.nowMs taken after the previous row). Looks at appRunning, csvLogging
+// and csvRun before every sleep; sleeps at most stepMs at a time and never
 // past the moment the row is due. Negative intervals count as 0.
 LogWaitOutcome waitForNextRow(const LogWaitFlags& flags, int32_t intervalMs, uint32_t startMs,
                               const LogWaitClock& clock, uint32_t stepMs = kLogWaitStepMs);

@@ -277,4 +277,39 @@ TEST(OutputDialog, GpuCountAboveEightEnablesEveryBox) {
         EXPECT_TRUE(seen.gpuEnabled[slot] && seen.gpuChecked[slot]) << slot;
 }
 
+// Windows refuses, for UTF-8, any flag but WC_ERR_INVALID_CHARS and any
+// default-character pointer; Wine's conversion accepts them.
+int WINAPI toBytesWithWindowsRules(UINT codePage, DWORD flags, LPCWCH wide, int wideChars, LPSTR bytes,
+                                   int byteCount, LPCCH defaultChar, LPBOOL usedDefault) {
+    if (codePage == CP_UTF8 && ((flags & ~WC_ERR_INVALID_CHARS) != 0 || defaultChar || usedDefault)) {
+        SetLastError((flags & ~WC_ERR_INVALID_CHARS) != 0 ? ERROR_INVALID_FLAGS : ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    return WideCharToMultiByte(codePage, flags, wide, wideChars, bytes, byteCount, defaultChar, usedDefault);
+}
+
+TEST(CsvPathConversion, ExactFormInTheCodePageOrRefused) {
+    const struct {
+        UINT codePage;
+        const wchar_t* name;
+        const char* bytes; // nullptr: refused
+    } cases[] = {
+        {65001, L"C:\\logs\\gpu.csv", "C:\\logs\\gpu.csv"},
+        {65001, L"C:\\\u30ed\u30b0\\gpu.csv", "C:\\\xe3\x83\xad\xe3\x82\xb0\\gpu.csv"},
+        {65001, L"C:\\\xd800.csv", nullptr},
+        {932, L"C:\\\u30ed\u30b0\\gpu.csv", "C:\\\x83\x8d\x83\x4f\\gpu.csv"},
+        {932, L"C:\\Ren\u00e9\\gpu.csv", nullptr},
+        {1252, L"C:\\Ren\u00e9\\gpu.csv", "C:\\Ren\xe9\\gpu.csv"},
+        {1252, L"C:\\\u30ed\u30b0\\gpu.csv", nullptr},
+        {1252, L"C:\\\u0100.csv", nullptr}, // has a best fit ('A') but no exact form
+    };
+    for (WideToMultiByteFn toBytes : {WideToMultiByteFn(WideCharToMultiByte), toBytesWithWindowsRules}) {
+        for (const auto& c : cases) {
+            char out[kCsvPathBytes] = "untouched";
+            EXPECT_EQ(csvPathInCodePage(c.codePage, c.name, out, toBytes), c.bytes != nullptr) << c.codePage;
+            EXPECT_STREQ(out, c.bytes ? c.bytes : "untouched") << c.codePage;
+        }
+    }
+}
+
 } // namespace

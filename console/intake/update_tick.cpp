@@ -10,7 +10,11 @@ CheckBoxStep csvCheckBoxControl(CsvSettings& csv, const CsvStartEdges& edges) {
     if (logging || !checked)
         return CheckBoxStep::Unchanged;
 
-    csv.csvLogging.store(1, std::memory_order_relaxed);
+    // The run number first: a thread that sees logging on again also sees
+    // that its own run is over.
+    const int32_t run = csv.csvRun.load(std::memory_order_relaxed) + 1;
+    csv.csvRun.store(run, std::memory_order_relaxed);
+    csv.csvLogging.store(1, std::memory_order_release);
     bool cancelled = !edges.chooseFile(edges.context, csv.csvPath);
     csv.csvPath[kCsvPathBytes - 1] = '\0';
     if (!cancelled) {
@@ -24,7 +28,7 @@ CheckBoxStep csvCheckBoxControl(CsvSettings& csv, const CsvStartEdges& edges) {
         edges.uncheckBox(edges.context);
         return CheckBoxStep::Cancelled;
     }
-    edges.startLogger(edges.context, csv.csvPath);
+    edges.startLogger(edges.context, csv.csvPath, run);
     return CheckBoxStep::Started;
 }
 

@@ -24,8 +24,8 @@ struct CsvStartEdges {
     void (*chooseItems)(void* context) = nullptr;
     // "CSVファイルを保存できません", modal.
     void (*showCannotSave)(void* context) = nullptr;
-    // Starts the logging thread on a copy of the path.
-    void (*startLogger)(void* context, const char* path) = nullptr;
+    // Starts the logging thread for run number run on a copy of the path.
+    void (*startLogger)(void* context, const char* path, int32_t run) = nullptr;
 };
 
 enum class CheckBoxStep {

@@ -48,7 +48,7 @@ struct StartHarness {
                 self->csv.csvDialogCancelled.store(1);
         };
         e.showCannotSave = [](void* h) { static_cast<StartHarness*>(h)->calls.push_back("cannot save"); };
-        e.startLogger = [](void* h, const char* path) {
+        e.startLogger = [](void* h, const char* path, int32_t) {
             auto* self = static_cast<StartHarness*>(h);
             self->calls.push_back("start logger");
             self->startedPath = path;

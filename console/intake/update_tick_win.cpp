@@ -20,6 +20,7 @@ struct LoggerThread {
     ConsoleApp* app;
     LogConsole console;
     char path[kCsvPathBytes];
+    int32_t run;
 };
 
 void runLoggerThread(LoggerThread run) {
@@ -32,13 +33,14 @@ void runLoggerThread(LoggerThread run) {
     };
     edges.attachConsole = [](void* r) { return attachLogConsole(static_cast<LoggerThread*>(r)->console); };
     edges.releaseConsole = [](void* r) { releaseLogConsole(static_cast<LoggerThread*>(r)->console); };
+    edges.leaveConsole = [](void* r) { leaveLogConsole(static_cast<LoggerThread*>(r)->console); };
     edges.printPieces = [](void* r, const std::vector<ConsolePiece>& pieces) {
         printLogPieces(static_cast<LoggerThread*>(r)->console, pieces);
     };
     edges.localTime = [](void*) { return currentLogTime(); };
     edges.clock = systemLogWaitClock();
     ConsoleApp& app = *run.app;
-    const LoggerLinks links{&app.panel, &app.csv, &app.appRunning, &app.uiReady};
+    const LoggerLinks links{&app.panel, &app.csv, &app.appRunning, &app.uiReady, run.run};
     runLogger(links, edges, run.path);
 }
 
@@ -63,9 +65,10 @@ CsvStartEdges startEdges(ConsoleApp& app) {
         MessageBoxW(static_cast<ConsoleApp*>(a)->mainWindow, L"CSVファイルを保存できません", kCsvSaveCaption,
                     MB_OK);
     };
-    edges.startLogger = [](void* a, const char* path) {
+    edges.startLogger = [](void* a, const char* path, int32_t number) {
         LoggerThread run{};
         run.app = static_cast<ConsoleApp*>(a);
+        run.run = number;
         std::strncpy(run.path, path, kCsvPathBytes - 1);
         std::thread(runLoggerThread, run).detach();
     };
