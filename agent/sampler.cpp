@@ -165,13 +165,11 @@ void memory(SharedSample& s, const DriverTable& driver, NvPhysicalGpuHandle h, c
         info.version = slot.recordVersions[kMemoryRecord];
         if (!driver.getMemoryInfo || driver.getMemoryInfo(h, &info) != NVAPI_OK)
             return;
+        // More available than present gives no figure of use: the last one stands.
+        if (info.curAvailableDedicatedVideoMemory > info.dedicatedVideoMemory)
+            return;
         store(s.memoryUsageSupported, 1u);
-        // A driver that reports more available than present gives no use at all,
-        // not a wrapped-around figure.
-        uint32_t used = info.dedicatedVideoMemory >= info.curAvailableDedicatedVideoMemory
-                            ? info.dedicatedVideoMemory - info.curAvailableDedicatedVideoMemory
-                            : 0;
-        store(s.memoryUsage, used);
+        store(s.memoryUsage, info.dedicatedVideoMemory - info.curAvailableDedicatedVideoMemory);
     } else if (model == NVML_DRIVER_WDM && nvmlPresent) {
         nvmlDevice_t device = nullptr;
         if (!nvml.getHandleByIndex ||

@@ -212,19 +212,23 @@ TEST_F(SamplerTest, TccGpuMemoryMovesFromNvapiToNvml) {
     EXPECT_EQ(static_cast<uint32_t>(3ull << 20), second.memoryUsage); // the odd bytes round down
 }
 
+// A second pass with the case's figures, after one with 1203456 KiB in use.
 TEST_F(SamplerTest, NvapiMemoryUseWithEachRecordVersion) {
     struct Case {
         bool oldRecord;
         uint32_t dedicated, available, used;
-    } cases[] = {{false, 8388608, 7185152, 1203456}, {true, 8388608, 7185152, 8388608}, {false, 100, 200, 0}};
+    } cases[] = {{false, 8388608, 6185152, 2203456},
+                 {true, 8388608, 7185152, 8388608},
+                 {false, 100, 200, 1203456}}; // more available than present: no new figure
     for (const Case& c : cases) {
         SetUp();
         FakeGpu& g = gFake.gpus[0];
         if (c.oldRecord)
             g.rejected.insert(NV_DISPLAY_DRIVER_MEMORY_INFO_VER_2);
+        start();
+        pass();
         g.dedicatedKb = c.dedicated;
         g.curAvailableKb = c.available;
-        start();
         pass();
         GpuSample s = sample(0);
         EXPECT_EQ(1u, s.memoryUsageSupported);
