@@ -228,6 +228,8 @@ NvAPI_Status NVAPI_CALL directUsage(NvPhysicalGpuHandle h, GpuUsageRecord* r) {
     FakeGpu* g = gpuOf(h);
     if (!g || r->version != kGpuUsageVersion)
         return NVAPI_INVALID_HANDLE;
+    if (g->usageStatus != NVAPI_OK)
+        return g->usageStatus;
     r->gpuUsage = g->gpuUsage;
     return NVAPI_OK;
 }

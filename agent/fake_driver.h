@@ -64,7 +64,8 @@ struct FakeGpu {
     bool alternateConnector = false; // DP and HDMI on alternate calls
     int displayCalls = 0;
 
-    uint32_t gpuUsage = 37; // GPU usage query
+    NvAPI_Status usageStatus = NVAPI_OK; // GPU usage query
+    uint32_t gpuUsage = 37;
 
     // Record versions this GPU rejects (the probing tests).
     std::set<uint32_t> rejected;

@@ -131,24 +131,23 @@ void boostClocks(SharedSample& s, const DriverTable& driver, NvPhysicalGpuHandle
 }
 
 // The GPU usage query has no binding entry: it is looked up in the driver
-// library directly, and read with a fresh list of the non-TCC GPUs.
-void gpuLoad(SharedSample& s, const DriverTable& driver, int slot) {
+// library directly, and asked with the slot's own handle (the TCC GPUs, which
+// the library's enumeration leaves out, included).
+void gpuLoad(SharedSample& s, const DriverTable& driver, NvPhysicalGpuHandle h) {
     NvAPI_QueryInterfaceFn query = driver.directQueryInterface ? driver.directQueryInterface() : nullptr;
     if (!query)
         return;
     void* initialize = query(nvapi_id::NvAPI_Initialize);
-    auto enumerate = reinterpret_cast<NvAPI_EnumGpusFn>(query(nvapi_id::NvAPI_EnumPhysicalGPUs));
+    void* enumerate = query(nvapi_id::NvAPI_EnumPhysicalGPUs);
     auto usage = reinterpret_cast<NvAPI_GpuUsageFn>(query(nvapi_id::GpuUsageQuery));
     if (!initialize || !enumerate || !usage)
         return;
-    store(s.gpuLoadSupported, 1u);
-    NvPhysicalGpuHandle handles[NVAPI_MAX_PHYSICAL_GPUS] = {};
-    uint32_t count = 0;
-    enumerate(handles, &count);
     GpuUsageRecord record;
     std::memset(&record, 0, sizeof record);
     record.version = kGpuUsageVersion;
-    usage(handles[slot], &record);
+    if (usage(h, &record) != NVAPI_OK)
+        return;
+    store(s.gpuLoadSupported, 1u);
     store(s.gpuLoad, static_cast<int32_t>(record.gpuUsage));
 }
 
@@ -332,7 +331,7 @@ void sampleSlot(AgentState& state, const DriverTable& driver, int slot) {
     currentClocks(s, driver, h, a.recordVersions[kClockRecord]);
     baseClocks(s, driver, h, a);
     boostClocks(s, driver, h, a.recordVersions[kClockRecord]);
-    gpuLoad(s, driver, slot);
+    gpuLoad(s, driver, h);
     NvmlApi nvml;
     bool nvmlPresent = driver.loadNvml && driver.loadNvml(&nvml);
     memory(s, driver, h, a, slot, nvmlPresent, nvml);

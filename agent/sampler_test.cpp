@@ -313,14 +313,30 @@ TEST_F(SamplerTest, GpuLoadThroughTheDirectLookup) {
     gFake.gpus[1].busId = gFake.gpus[1].nvmlBus = 2;
     start();
     pass();
-    // The fresh list holds only the physical GPU: the TCC slot asks with null.
+    // Each slot asks with its own handle, the TCC slot included.
     ASSERT_EQ(2u, gFake.usageHandles.size());
     EXPECT_EQ(reinterpret_cast<uintptr_t>(fakeHandle(0)), gFake.usageHandles[0]);
-    EXPECT_EQ(0u, gFake.usageHandles[1]);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(fakeHandle(1)), gFake.usageHandles[1]);
     EXPECT_EQ(1u, sample(0).gpuLoadSupported);
     EXPECT_EQ(37, sample(0).gpuLoad);
     EXPECT_EQ(1u, sample(1).gpuLoadSupported);
-    EXPECT_EQ(0, sample(1).gpuLoad);
+    EXPECT_EQ(88, sample(1).gpuLoad);
+}
+
+TEST_F(SamplerTest, AFailedGpuLoadQueryLeavesFlagAndLoadAsTheyWere) {
+    struct Pass {
+        NvAPI_Status status;
+        uint32_t usage, flag;
+        int32_t load;
+    } passes[] = {{NVAPI_ERROR, 50, 0, 0}, {NVAPI_OK, 61, 1, 61}, {NVAPI_INVALID_HANDLE, 70, 1, 61}};
+    start();
+    for (const Pass& p : passes) {
+        gFake.gpus[0].usageStatus = p.status;
+        gFake.gpus[0].gpuUsage = p.usage;
+        pass();
+        EXPECT_EQ(p.flag, sample(0).gpuLoadSupported) << p.usage;
+        EXPECT_EQ(p.load, sample(0).gpuLoad) << p.usage;
+    }
 }
 
 TEST_F(SamplerTest, GpuLoadNeedsAllThreeLookups) {
