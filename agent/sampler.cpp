@@ -152,7 +152,7 @@ void gpuLoad(SharedSample& s, const DriverTable& driver, NvPhysicalGpuHandle h) 
 }
 
 void memory(SharedSample& s, const DriverTable& driver, NvPhysicalGpuHandle h, const AgentSlot& slot,
-            int index, bool nvmlPresent, const NvmlApi& nvml) {
+            const NvmlApi& nvml, const nvmlDevice_t* device) {
     int32_t model = load(s.driverModel);
     if (model == NVML_DRIVER_WDDM) {
         uint32_t sizeKb = 0;
@@ -169,14 +169,10 @@ void memory(SharedSample& s, const DriverTable& driver, NvPhysicalGpuHandle h, c
             return;
         store(s.memoryUsageSupported, 1u);
         store(s.memoryUsage, info.dedicatedVideoMemory - info.curAvailableDedicatedVideoMemory);
-    } else if (model == NVML_DRIVER_WDM && nvmlPresent) {
-        nvmlDevice_t device = nullptr;
-        if (!nvml.getHandleByIndex ||
-            nvml.getHandleByIndex(static_cast<uint32_t>(index), &device) != NVML_SUCCESS)
-            return;
+    } else if (model == NVML_DRIVER_WDM && device) {
         nvmlMemory_t m;
         std::memset(&m, 0, sizeof m);
-        if (!nvml.getMemoryInfo || nvml.getMemoryInfo(device, &m) != NVML_SUCCESS)
+        if (!nvml.getMemoryInfo || nvml.getMemoryInfo(*device, &m) != NVML_SUCCESS)
             return;
         store(s.memoryUsageSupported, 1u);
         store(s.memoryTotal, static_cast<uint32_t>(m.total / 1024));
@@ -194,17 +190,28 @@ void temperature(SharedSample& s, const DriverTable& driver, NvPhysicalGpuHandle
     store(s.temperature, t.sensor[0].currentTemp);
 }
 
-nvmlDevice_t nvmlDevice(const NvmlApi& nvml, int index, bool* ok) {
-    nvmlDevice_t device = nullptr;
-    *ok =
-        nvml.getHandleByIndex && nvml.getHandleByIndex(static_cast<uint32_t>(index), &device) == NVML_SUCCESS;
-    return device;
+// NVML numbers its devices in its own order (by PCI bus), which is not the
+// slots' order when TCC and display GPUs are mixed: the slot's device is the
+// one on the slot's bus. Only a bus number NVML actually reported can match; a
+// failed lookup leaves 0, which would match a slot whose bus number is unknown.
+bool nvmlDeviceOnBus(const NvmlApi& nvml, uint32_t bus, int gpuCount, nvmlDevice_t* device) {
+    for (int j = 0; j < gpuCount; ++j) {
+        nvmlDevice_t candidate = nullptr;
+        nvmlPciInfo_t pci;
+        std::memset(&pci, 0, sizeof pci);
+        if (!nvml.getHandleByIndex ||
+            nvml.getHandleByIndex(static_cast<uint32_t>(j), &candidate) != NVML_SUCCESS || !nvml.getPciInfo ||
+            nvml.getPciInfo(candidate, &pci) != NVML_SUCCESS)
+            continue;
+        if (pci.bus == bus) {
+            *device = candidate;
+            return true;
+        }
+    }
+    return false;
 }
 
-void powerAndDriverModel(SharedSample& s, const AgentSlot& slot, int index, int gpuCount,
-                         const NvmlApi& nvml) {
-    bool ok;
-    nvmlDevice_t device = nvmlDevice(nvml, index, &ok);
+void powerAndDriverModel(SharedSample& s, const NvmlApi& nvml, nvmlDevice_t device) {
     uint32_t usage = 0, limit = 0;
     if (nvml.getPowerUsage && nvml.getPowerUsage(device, &usage) == NVML_SUCCESS &&
         nvml.getPowerManagementLimit && nvml.getPowerManagementLimit(device, &limit) == NVML_SUCCESS) {
@@ -212,22 +219,10 @@ void powerAndDriverModel(SharedSample& s, const AgentSlot& slot, int index, int 
         store(s.powerLimit, limit);
         store(s.powerDraw, usage);
     }
-    for (int j = 0; j < gpuCount; ++j) {
-        nvmlDevice_t other = nvmlDevice(nvml, j, &ok);
-        nvmlPciInfo_t pci;
-        std::memset(&pci, 0, sizeof pci);
-        // Only a bus number NVML actually reported can match; a failed lookup
-        // leaves 0, which would match a slot whose bus number is unknown.
-        if (!ok || !nvml.getPciInfo || nvml.getPciInfo(other, &pci) != NVML_SUCCESS)
-            continue;
-        if (pci.bus != slot.busId)
-            continue;
-        nvmlDriverModel_t current = 0, pending = 0;
-        if (nvml.getDriverModel && nvml.getDriverModel(other, &current, &pending) == NVML_SUCCESS) {
-            store(s.driverModelSupported, 1u);
-            store(s.driverModel, current);
-        }
-        break;
+    nvmlDriverModel_t current = 0, pending = 0;
+    if (nvml.getDriverModel && nvml.getDriverModel(device, &current, &pending) == NVML_SUCCESS) {
+        store(s.driverModelSupported, 1u);
+        store(s.driverModel, current);
     }
 }
 
@@ -333,11 +328,13 @@ void sampleSlot(AgentState& state, const DriverTable& driver, int slot) {
     boostClocks(s, driver, h, a.recordVersions[kClockRecord]);
     gpuLoad(s, driver, h);
     NvmlApi nvml;
-    bool nvmlPresent = driver.loadNvml && driver.loadNvml(&nvml);
-    memory(s, driver, h, a, slot, nvmlPresent, nvml);
+    nvmlDevice_t device = nullptr;
+    bool nvmlFound =
+        driver.loadNvml && driver.loadNvml(&nvml) && nvmlDeviceOnBus(nvml, a.busId, gpuCount, &device);
+    memory(s, driver, h, a, nvml, nvmlFound ? &device : nullptr);
     temperature(s, driver, h, a.recordVersions[kThermalRecord]);
-    if (nvmlPresent)
-        powerAndDriverModel(s, a, slot, gpuCount, nvml);
+    if (nvmlFound)
+        powerAndDriverModel(s, nvml, device);
     performanceState(s, driver, h);
     engineLoads(s, driver, h);
     fan(s, driver, h, a.recordVersions[kCoolerRecord]);

@@ -402,7 +402,8 @@ TEST_F(SamplerTest, NvmlGoneSkipsPowerDriverModelAndTccMemory) {
     EXPECT_EQ(1u, s.temperatureSupported); // NvAPI readings go on
 }
 
-TEST_F(SamplerTest, DriverModelFoundByBusNumber) {
+// Power draw 1000 + j at NVML index j; 0 where no device has the slot's bus.
+TEST_F(SamplerTest, NvmlDeviceFoundByBusNumber) {
     struct Case {
         const char* what;
         uint32_t nvmlBus[2];
@@ -410,16 +411,24 @@ TEST_F(SamplerTest, DriverModelFoundByBusNumber) {
         nvmlReturn_t model[2];
         uint32_t flag[2];
         int32_t value[2];
+        uint32_t power[2];
     } cases[] = {
-        {"devices in the other order", {9, 5}, {0, 0}, {0, 0}, {1, 1}, {0, 1}},
-        {"no match", {11, 12}, {0, 0}, {0, 0}, {0, 0}, {0, 0}},
+        {"devices in the other order", {9, 5}, {0, 0}, {0, 0}, {1, 1}, {0, 1}, {1001, 1000}},
+        {"no match", {11, 12}, {0, 0}, {0, 0}, {0, 0}, {0, 0}, {0, 0}},
         {"first match stops even when its call fails",
          {5, 5},
          {0, 0},
          {NVML_ERROR_UNKNOWN, 0},
          {0, 0},
-         {0, 0}},
-        {"failed PCI lookup never matches", {5, 9}, {NVML_ERROR_UNKNOWN, 0}, {0, 0}, {0, 1}, {0, 0}},
+         {0, 0},
+         {1000, 0}},
+        {"failed PCI lookup never matches",
+         {5, 9},
+         {NVML_ERROR_UNKNOWN, 0},
+         {0, 0},
+         {0, 1},
+         {0, 0},
+         {0, 1001}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -431,6 +440,7 @@ TEST_F(SamplerTest, DriverModelFoundByBusNumber) {
             gFake.gpus[j].nvmlBus = c.nvmlBus[j];
             gFake.gpus[j].nvmlPciStatus = c.pci[j];
             gFake.gpus[j].nvmlDriverModelStatus = c.model[j];
+            gFake.gpus[j].nvmlPower = 1000 + j;
         }
         gFake.gpus[0].nvmlDriverModel = NVML_DRIVER_WDM; // the device at NVML index 0
         gFake.gpus[1].nvmlDriverModel = NVML_DRIVER_WDDM;
@@ -439,7 +449,40 @@ TEST_F(SamplerTest, DriverModelFoundByBusNumber) {
         for (int slot = 0; slot < 2; ++slot) {
             EXPECT_EQ(c.flag[slot], sample(slot).driverModelSupported) << slot;
             EXPECT_EQ(c.value[slot], sample(slot).driverModel) << slot;
+            EXPECT_EQ(c.power[slot] ? 1u : 0u, sample(slot).powerDrawSupported) << slot;
+            EXPECT_EQ(c.power[slot], sample(slot).powerDraw) << slot;
         }
+    }
+}
+
+// NVML numbers its devices by bus, the slots list display GPUs first: the TCC
+// card on bus 1 is NVML's device 0 but slot 1.
+TEST_F(SamplerTest, TccCardOnTheLowerBusGivesItsReadingsToItsOwnSlot) {
+    gFake.gpus.resize(2);
+    FakeGpu& tcc = gFake.gpus[0];
+    tcc.tcc = true;
+    tcc.busId = tcc.nvmlBus = 1;
+    tcc.nvmlDriverModel = NVML_DRIVER_WDM;
+    tcc.nvmlPower = 250000;
+    tcc.nvmlLimit = 300000;
+    tcc.nvmlTotalBytes = 40ull << 30;
+    tcc.nvmlUsedBytes = 5ull << 30;
+    gFake.gpus[1].busId = gFake.gpus[1].nvmlBus = 2;
+    struct Slot {
+        uint32_t power, limit;
+        int32_t model;
+        uint32_t memoryTotal, memoryUsage;
+    } slots[] = {{65432, 180000, 0, 8388608, 1203456}, {250000, 300000, 1, 40u << 20, 5u << 20}};
+    start();
+    pass();
+    pass(); // the TCC slot's memory comes from NVML once its driver model is known
+    for (int i = 0; i < 2; ++i) {
+        GpuSample s = sample(i);
+        EXPECT_EQ(slots[i].power, s.powerDraw) << i;
+        EXPECT_EQ(slots[i].limit, s.powerLimit) << i;
+        EXPECT_EQ(slots[i].model, s.driverModel) << i;
+        EXPECT_EQ(slots[i].memoryTotal, s.memoryTotal) << i;
+        EXPECT_EQ(slots[i].memoryUsage, s.memoryUsage) << i;
     }
 }
 
