@@ -119,9 +119,7 @@ TEST_F(SamplerTest, BaseClocksFallBackToThePstateTable) {
         SetUp();
         FakeGpu& g = gFake.gpus[0];
         g.clockStatus[1] = NVAPI_NOT_SUPPORTED;
-        g.pstateClockCount = static_cast<uint32_t>(c.entries.size());
-        for (size_t j = 0; j < c.entries.size(); ++j)
-            g.pstateClocks[j] = c.entries[j];
+        g.pstateClocks = c.entries;
         start();
         pass();
         GpuSample s = sample(0);
@@ -143,16 +141,22 @@ TEST_F(SamplerTest, FallbackKeepsEarlierBaseClocksWhenTheTableFails) {
     EXPECT_EQ(1506000u, s.videoClockRated);
 }
 
+// The driver reports every entry it writes; the sampler reads the table's eight.
 TEST_F(SamplerTest, ClockCountBeyondTheTableIsBounded) {
-    FakeGpu& g = gFake.gpus[0];
-    g.clockStatus[1] = NVAPI_NOT_SUPPORTED;
-    g.pstateClockCount = 8;
-    for (int j = 0; j < 8; ++j)
-        g.pstateClocks[j] = {99, 0, 1, 0};
-    g.pstateClocks[7] = {4, 0, 4200000, 0};
-    start();
-    pass();
-    EXPECT_EQ(4200000u, sample(0).memoryClockRated);
+    struct Case {
+        size_t entries;
+        uint32_t memory;
+    } cases[] = {{8, 4200000}, {9, 0}, {40, 0}};
+    for (const Case& c : cases) {
+        SetUp();
+        FakeGpu& g = gFake.gpus[0];
+        g.clockStatus[1] = NVAPI_NOT_SUPPORTED;
+        g.pstateClocks.assign(c.entries, {99, 0, 1, 0});
+        g.pstateClocks.back() = {4, 0, 4200000, 0};
+        start();
+        pass();
+        EXPECT_EQ(c.memory, sample(0).memoryClockRated) << c.entries;
+    }
 }
 
 TEST_F(SamplerTest, ScalesOnlyGrow) {
@@ -495,21 +499,36 @@ TEST_F(SamplerTest, UnknownBusNumberDoesNotMatchAFailedLookup) {
     EXPECT_EQ(0u, sample(0).driverModelSupported);
 }
 
+// Domains 0 to 3 hold 37, 21, 14 and 3 %: each engine load comes from its own
+// domain, and a failed call leaves only its own pair unchanged.
 TEST_F(SamplerTest, TemperaturePstateAndEngineLoads) {
-    gFake.gpus[0].dynamicStatus[1] = NVAPI_ERROR; // only the video engine call fails
-    gFake.gpus[0].pstate = 0;
-    start();
-    pass();
-    GpuSample s = sample(0);
-    EXPECT_EQ(1u, s.temperatureSupported);
-    EXPECT_EQ(54, s.temperature);
-    EXPECT_EQ(1u, s.pStateSupported);
-    EXPECT_EQ(0, s.pState);
-    EXPECT_EQ(1u, s.memoryControllerLoadSupported);
-    EXPECT_EQ(21u, s.memoryControllerLoad);
-    EXPECT_EQ(0u, s.videoEngineLoadSupported);
-    EXPECT_EQ(1u, s.busInterfaceLoadSupported);
-    EXPECT_EQ(3u, s.busInterfaceLoad);
+    struct Case {
+        int failing; // which of the three calls fails, -1 none
+        uint32_t flag[3], load[3];
+    } cases[] = {{-1, {1, 1, 1}, {21, 14, 3}},
+                 {0, {0, 1, 1}, {0, 14, 3}},
+                 {1, {1, 0, 1}, {21, 0, 3}},
+                 {2, {1, 1, 0}, {21, 14, 0}}};
+    for (const Case& c : cases) {
+        SetUp();
+        if (c.failing >= 0)
+            gFake.gpus[0].dynamicStatus[c.failing] = NVAPI_ERROR;
+        gFake.gpus[0].pstate = 8;
+        start();
+        pass();
+        GpuSample s = sample(0);
+        EXPECT_EQ(1u, s.temperatureSupported);
+        EXPECT_EQ(54, s.temperature);
+        EXPECT_EQ(1u, s.pStateSupported);
+        EXPECT_EQ(8, s.pState);
+        const uint32_t flags[3] = {s.memoryControllerLoadSupported, s.videoEngineLoadSupported,
+                                   s.busInterfaceLoadSupported};
+        const uint32_t loads[3] = {s.memoryControllerLoad, s.videoEngineLoad, s.busInterfaceLoad};
+        for (int k = 0; k < 3; ++k) {
+            EXPECT_EQ(c.flag[k], flags[k]) << c.failing << " " << k;
+            EXPECT_EQ(c.load[k], loads[k]) << c.failing << " " << k;
+        }
+    }
 }
 
 TEST_F(SamplerTest, LabelsGetTheConnectorSuffix) {
