@@ -153,6 +153,25 @@ TEST(AgentChild, Run) {
         EXPECT_EQ(1u, samples[1].memoryUsageSupported);
         EXPECT_EQ(1u, samples[1].powerDrawSupported);
         EXPECT_EQ(150000u, samples[1].powerDraw);
+    } else if (c == "tcc-on-lower-bus") {
+        // NVML's device 0 is the TCC card on bus 1; the display card is slot 0.
+        ASSERT_TRUE(ok);
+        samplePass(*state, driver);
+        samplePass(*state, driver);
+        GpuSample samples[kGpuSlotCount];
+        snapshotSamples(*state, samples);
+        struct Slot {
+            uint32_t power;
+            int32_t load, model;
+            uint32_t memoryTotal, memoryUsage;
+        } slots[] = {{65000, 40, 0, 8388608, 1048576}, {250000, 90, 1, 41943040, 5242880}};
+        for (int i = 0; i < 2; ++i) {
+            EXPECT_EQ(slots[i].power, samples[i].powerDraw) << i;
+            EXPECT_EQ(slots[i].load, samples[i].gpuLoad) << i;
+            EXPECT_EQ(slots[i].model, samples[i].driverModel) << i;
+            EXPECT_EQ(slots[i].memoryTotal, samples[i].memoryTotal) << i;
+            EXPECT_EQ(slots[i].memoryUsage, samples[i].memoryUsage) << i;
+        }
     } else if (c == "nine") {
         ASSERT_TRUE(ok);
         ASSERT_EQ(1u, shown.messages.size());
@@ -209,6 +228,21 @@ TEST(AgentStartup, PhysicalThenTccGpu) {
                                                                              "gpu 1 name Example GPU B\n"
                                                                              "gpu 1 bus 20\n"
                                                                              "gpu 1 powerDraw 150000\n"));
+}
+
+TEST(AgentStartup, TccCardOnALowerBusThanTheDisplayCard) {
+    EXPECT_EQ(static_cast<DWORD>(kChildPassed), runChild("tcc-on-lower-bus", "gpu 0 physical\n"
+                                                                             "gpu 0 bus 2\n"
+                                                                             "gpu 0 powerDraw 65000\n"
+                                                                             "gpu 0 gpuLoad 40\n"
+                                                                             "gpu 0 memoryTotal 8388608\n"
+                                                                             "gpu 0 memoryUsed 1048576\n"
+                                                                             "gpu 1 tcc\n"
+                                                                             "gpu 1 bus 1\n"
+                                                                             "gpu 1 powerDraw 250000\n"
+                                                                             "gpu 1 gpuLoad 90\n"
+                                                                             "gpu 1 memoryTotal 41943040\n"
+                                                                             "gpu 1 memoryUsed 5242880\n"));
 }
 
 TEST(AgentStartup, NineGpusAreCutToEight) {

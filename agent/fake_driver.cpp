@@ -1,5 +1,6 @@
 #include "agent/fake_driver.h"
 
+#include <cstddef>
 #include <cstring>
 
 FakeDriver gFake;
@@ -88,18 +89,24 @@ NvAPI_Status pstates20(NvPhysicalGpuHandle h, NV_GPU_PERF_PSTATES20_INFO* p) {
     if (g->pstatesStatus != NVAPI_OK)
         return g->pstatesStatus;
     p->numPstates = 1;
-    p->numClocks = g->pstateClockCount;
+    p->numClocks = static_cast<uint32_t>(g->pstateClocks.size());
     p->numBaseVoltages = 1;
     p->pstates[0].pstateId = 0;
-    for (uint32_t j = 0; j < g->pstateClockCount && j < 8; ++j) {
-        NV_GPU_PSTATE20_CLOCK_ENTRY_V1& e = p->pstates[0].clocks[j];
-        e.domainId = g->pstateClocks[j].domain;
-        e.typeId = g->pstateClocks[j].type;
-        e.data.range.minFreq_kHz = g->pstateClocks[j].freq;
-        if (e.typeId == 1)
-            e.data.range.maxFreq_kHz = g->pstateClocks[j].maxFreq;
-    }
     p->pstates[0].baseVoltages[0].volt_uV = g->baseVoltage;
+    auto* record = reinterpret_cast<uint8_t*>(p);
+    size_t at = offsetof(NV_GPU_PERF_PSTATES20_INFO, pstates[0].clocks);
+    for (const FakeClockEntry& c : g->pstateClocks) {
+        NV_GPU_PSTATE20_CLOCK_ENTRY_V1 e{};
+        e.domainId = c.domain;
+        e.typeId = c.type;
+        e.data.range.minFreq_kHz = c.freq;
+        if (e.typeId == 1)
+            e.data.range.maxFreq_kHz = c.maxFreq;
+        if (at + sizeof e > sizeof *p)
+            break;
+        std::memcpy(record + at, &e, sizeof e);
+        at += sizeof e;
+    }
     return NVAPI_OK;
 }
 
@@ -228,6 +235,8 @@ NvAPI_Status NVAPI_CALL directUsage(NvPhysicalGpuHandle h, GpuUsageRecord* r) {
     FakeGpu* g = gpuOf(h);
     if (!g || r->version != kGpuUsageVersion)
         return NVAPI_INVALID_HANDLE;
+    if (g->usageStatus != NVAPI_OK)
+        return g->usageStatus;
     r->gpuUsage = g->gpuUsage;
     return NVAPI_OK;
 }

@@ -31,8 +31,9 @@ struct FakeGpu {
     bool videoPresent = true;
 
     NvAPI_Status pstatesStatus = NVAPI_OK;
-    uint32_t pstateClockCount = 0;
-    FakeClockEntry pstateClocks[8] = {};
+    // The first P-state's clock entries, all reported: entries past the table's
+    // eight are written on after it, as a driver with a longer table would.
+    std::vector<FakeClockEntry> pstateClocks;
     uint32_t baseVoltage = 1062500;
 
     NvAPI_Status frameBufferStatus = NVAPI_OK;
@@ -47,7 +48,7 @@ struct FakeGpu {
     uint32_t pstate = 0;
     // The three utilisation calls of a slot, in order.
     NvAPI_Status dynamicStatus[3] = {NVAPI_OK, NVAPI_OK, NVAPI_OK};
-    uint32_t utilisation[4] = {37, 21, 0, 3};
+    uint32_t utilisation[4] = {37, 21, 14, 3};
 
     NvAPI_Status coolerStatus = NVAPI_OK;
     uint32_t coolerCount = 1;
@@ -64,7 +65,8 @@ struct FakeGpu {
     bool alternateConnector = false; // DP and HDMI on alternate calls
     int displayCalls = 0;
 
-    uint32_t gpuUsage = 37; // GPU usage query
+    NvAPI_Status usageStatus = NVAPI_OK; // GPU usage query
+    uint32_t gpuUsage = 37;
 
     // Record versions this GPU rejects (the probing tests).
     std::set<uint32_t> rejected;

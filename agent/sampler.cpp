@@ -131,29 +131,28 @@ void boostClocks(SharedSample& s, const DriverTable& driver, NvPhysicalGpuHandle
 }
 
 // The GPU usage query has no binding entry: it is looked up in the driver
-// library directly, and read with a fresh list of the non-TCC GPUs.
-void gpuLoad(SharedSample& s, const DriverTable& driver, int slot) {
+// library directly, and asked with the slot's own handle (the TCC GPUs, which
+// the library's enumeration leaves out, included).
+void gpuLoad(SharedSample& s, const DriverTable& driver, NvPhysicalGpuHandle h) {
     NvAPI_QueryInterfaceFn query = driver.directQueryInterface ? driver.directQueryInterface() : nullptr;
     if (!query)
         return;
     void* initialize = query(nvapi_id::NvAPI_Initialize);
-    auto enumerate = reinterpret_cast<NvAPI_EnumGpusFn>(query(nvapi_id::NvAPI_EnumPhysicalGPUs));
+    void* enumerate = query(nvapi_id::NvAPI_EnumPhysicalGPUs);
     auto usage = reinterpret_cast<NvAPI_GpuUsageFn>(query(nvapi_id::GpuUsageQuery));
     if (!initialize || !enumerate || !usage)
         return;
-    store(s.gpuLoadSupported, 1u);
-    NvPhysicalGpuHandle handles[NVAPI_MAX_PHYSICAL_GPUS] = {};
-    uint32_t count = 0;
-    enumerate(handles, &count);
     GpuUsageRecord record;
     std::memset(&record, 0, sizeof record);
     record.version = kGpuUsageVersion;
-    usage(handles[slot], &record);
+    if (usage(h, &record) != NVAPI_OK)
+        return;
+    store(s.gpuLoadSupported, 1u);
     store(s.gpuLoad, static_cast<int32_t>(record.gpuUsage));
 }
 
 void memory(SharedSample& s, const DriverTable& driver, NvPhysicalGpuHandle h, const AgentSlot& slot,
-            int index, bool nvmlPresent, const NvmlApi& nvml) {
+            const NvmlApi& nvml, const nvmlDevice_t* device) {
     int32_t model = load(s.driverModel);
     if (model == NVML_DRIVER_WDDM) {
         uint32_t sizeKb = 0;
@@ -165,21 +164,15 @@ void memory(SharedSample& s, const DriverTable& driver, NvPhysicalGpuHandle h, c
         info.version = slot.recordVersions[kMemoryRecord];
         if (!driver.getMemoryInfo || driver.getMemoryInfo(h, &info) != NVAPI_OK)
             return;
-        store(s.memoryUsageSupported, 1u);
-        // A driver that reports more available than present gives no use at all,
-        // not a wrapped-around figure.
-        uint32_t used = info.dedicatedVideoMemory >= info.curAvailableDedicatedVideoMemory
-                            ? info.dedicatedVideoMemory - info.curAvailableDedicatedVideoMemory
-                            : 0;
-        store(s.memoryUsage, used);
-    } else if (model == NVML_DRIVER_WDM && nvmlPresent) {
-        nvmlDevice_t device = nullptr;
-        if (!nvml.getHandleByIndex ||
-            nvml.getHandleByIndex(static_cast<uint32_t>(index), &device) != NVML_SUCCESS)
+        // More available than present gives no figure of use: the last one stands.
+        if (info.curAvailableDedicatedVideoMemory > info.dedicatedVideoMemory)
             return;
+        store(s.memoryUsageSupported, 1u);
+        store(s.memoryUsage, info.dedicatedVideoMemory - info.curAvailableDedicatedVideoMemory);
+    } else if (model == NVML_DRIVER_WDM && device) {
         nvmlMemory_t m;
         std::memset(&m, 0, sizeof m);
-        if (!nvml.getMemoryInfo || nvml.getMemoryInfo(device, &m) != NVML_SUCCESS)
+        if (!nvml.getMemoryInfo || nvml.getMemoryInfo(*device, &m) != NVML_SUCCESS)
             return;
         store(s.memoryUsageSupported, 1u);
         store(s.memoryTotal, static_cast<uint32_t>(m.total / 1024));
@@ -197,17 +190,28 @@ void temperature(SharedSample& s, const DriverTable& driver, NvPhysicalGpuHandle
     store(s.temperature, t.sensor[0].currentTemp);
 }
 
-nvmlDevice_t nvmlDevice(const NvmlApi& nvml, int index, bool* ok) {
-    nvmlDevice_t device = nullptr;
-    *ok =
-        nvml.getHandleByIndex && nvml.getHandleByIndex(static_cast<uint32_t>(index), &device) == NVML_SUCCESS;
-    return device;
+// NVML numbers its devices in its own order (by PCI bus), which is not the
+// slots' order when TCC and display GPUs are mixed: the slot's device is the
+// one on the slot's bus. Only a bus number NVML actually reported can match; a
+// failed lookup leaves 0, which would match a slot whose bus number is unknown.
+bool nvmlDeviceOnBus(const NvmlApi& nvml, uint32_t bus, int gpuCount, nvmlDevice_t* device) {
+    for (int j = 0; j < gpuCount; ++j) {
+        nvmlDevice_t candidate = nullptr;
+        nvmlPciInfo_t pci;
+        std::memset(&pci, 0, sizeof pci);
+        if (!nvml.getHandleByIndex ||
+            nvml.getHandleByIndex(static_cast<uint32_t>(j), &candidate) != NVML_SUCCESS || !nvml.getPciInfo ||
+            nvml.getPciInfo(candidate, &pci) != NVML_SUCCESS)
+            continue;
+        if (pci.bus == bus) {
+            *device = candidate;
+            return true;
+        }
+    }
+    return false;
 }
 
-void powerAndDriverModel(SharedSample& s, const AgentSlot& slot, int index, int gpuCount,
-                         const NvmlApi& nvml) {
-    bool ok;
-    nvmlDevice_t device = nvmlDevice(nvml, index, &ok);
+void powerAndDriverModel(SharedSample& s, const NvmlApi& nvml, nvmlDevice_t device) {
     uint32_t usage = 0, limit = 0;
     if (nvml.getPowerUsage && nvml.getPowerUsage(device, &usage) == NVML_SUCCESS &&
         nvml.getPowerManagementLimit && nvml.getPowerManagementLimit(device, &limit) == NVML_SUCCESS) {
@@ -215,22 +219,10 @@ void powerAndDriverModel(SharedSample& s, const AgentSlot& slot, int index, int 
         store(s.powerLimit, limit);
         store(s.powerDraw, usage);
     }
-    for (int j = 0; j < gpuCount; ++j) {
-        nvmlDevice_t other = nvmlDevice(nvml, j, &ok);
-        nvmlPciInfo_t pci;
-        std::memset(&pci, 0, sizeof pci);
-        // Only a bus number NVML actually reported can match; a failed lookup
-        // leaves 0, which would match a slot whose bus number is unknown.
-        if (!ok || !nvml.getPciInfo || nvml.getPciInfo(other, &pci) != NVML_SUCCESS)
-            continue;
-        if (pci.bus != slot.busId)
-            continue;
-        nvmlDriverModel_t current = 0, pending = 0;
-        if (nvml.getDriverModel && nvml.getDriverModel(other, &current, &pending) == NVML_SUCCESS) {
-            store(s.driverModelSupported, 1u);
-            store(s.driverModel, current);
-        }
-        break;
+    nvmlDriverModel_t current = 0, pending = 0;
+    if (nvml.getDriverModel && nvml.getDriverModel(device, &current, &pending) == NVML_SUCCESS) {
+        store(s.driverModelSupported, 1u);
+        store(s.driverModel, current);
     }
 }
 
@@ -334,13 +326,15 @@ void sampleSlot(AgentState& state, const DriverTable& driver, int slot) {
     currentClocks(s, driver, h, a.recordVersions[kClockRecord]);
     baseClocks(s, driver, h, a);
     boostClocks(s, driver, h, a.recordVersions[kClockRecord]);
-    gpuLoad(s, driver, slot);
+    gpuLoad(s, driver, h);
     NvmlApi nvml;
-    bool nvmlPresent = driver.loadNvml && driver.loadNvml(&nvml);
-    memory(s, driver, h, a, slot, nvmlPresent, nvml);
+    nvmlDevice_t device = nullptr;
+    bool nvmlFound =
+        driver.loadNvml && driver.loadNvml(&nvml) && nvmlDeviceOnBus(nvml, a.busId, gpuCount, &device);
+    memory(s, driver, h, a, nvml, nvmlFound ? &device : nullptr);
     temperature(s, driver, h, a.recordVersions[kThermalRecord]);
-    if (nvmlPresent)
-        powerAndDriverModel(s, a, slot, gpuCount, nvml);
+    if (nvmlFound)
+        powerAndDriverModel(s, nvml, device);
     performanceState(s, driver, h);
     engineLoads(s, driver, h);
     fan(s, driver, h, a.recordVersions[kCoolerRecord]);

@@ -119,9 +119,7 @@ TEST_F(SamplerTest, BaseClocksFallBackToThePstateTable) {
         SetUp();
         FakeGpu& g = gFake.gpus[0];
         g.clockStatus[1] = NVAPI_NOT_SUPPORTED;
-        g.pstateClockCount = static_cast<uint32_t>(c.entries.size());
-        for (size_t j = 0; j < c.entries.size(); ++j)
-            g.pstateClocks[j] = c.entries[j];
+        g.pstateClocks = c.entries;
         start();
         pass();
         GpuSample s = sample(0);
@@ -143,16 +141,22 @@ TEST_F(SamplerTest, FallbackKeepsEarlierBaseClocksWhenTheTableFails) {
     EXPECT_EQ(1506000u, s.videoClockRated);
 }
 
+// The driver reports every entry it writes; the sampler reads the table's eight.
 TEST_F(SamplerTest, ClockCountBeyondTheTableIsBounded) {
-    FakeGpu& g = gFake.gpus[0];
-    g.clockStatus[1] = NVAPI_NOT_SUPPORTED;
-    g.pstateClockCount = 8;
-    for (int j = 0; j < 8; ++j)
-        g.pstateClocks[j] = {99, 0, 1, 0};
-    g.pstateClocks[7] = {4, 0, 4200000, 0};
-    start();
-    pass();
-    EXPECT_EQ(4200000u, sample(0).memoryClockRated);
+    struct Case {
+        size_t entries;
+        uint32_t memory;
+    } cases[] = {{8, 4200000}, {9, 0}, {40, 0}};
+    for (const Case& c : cases) {
+        SetUp();
+        FakeGpu& g = gFake.gpus[0];
+        g.clockStatus[1] = NVAPI_NOT_SUPPORTED;
+        g.pstateClocks.assign(c.entries, {99, 0, 1, 0});
+        g.pstateClocks.back() = {4, 0, 4200000, 0};
+        start();
+        pass();
+        EXPECT_EQ(c.memory, sample(0).memoryClockRated) << c.entries;
+    }
 }
 
 TEST_F(SamplerTest, ScalesOnlyGrow) {
@@ -212,19 +216,23 @@ TEST_F(SamplerTest, TccGpuMemoryMovesFromNvapiToNvml) {
     EXPECT_EQ(static_cast<uint32_t>(3ull << 20), second.memoryUsage); // the odd bytes round down
 }
 
+// A second pass with the case's figures, after one with 1203456 KiB in use.
 TEST_F(SamplerTest, NvapiMemoryUseWithEachRecordVersion) {
     struct Case {
         bool oldRecord;
         uint32_t dedicated, available, used;
-    } cases[] = {{false, 8388608, 7185152, 1203456}, {true, 8388608, 7185152, 8388608}, {false, 100, 200, 0}};
+    } cases[] = {{false, 8388608, 6185152, 2203456},
+                 {true, 8388608, 7185152, 8388608},
+                 {false, 100, 200, 1203456}}; // more available than present: no new figure
     for (const Case& c : cases) {
         SetUp();
         FakeGpu& g = gFake.gpus[0];
         if (c.oldRecord)
             g.rejected.insert(NV_DISPLAY_DRIVER_MEMORY_INFO_VER_2);
+        start();
+        pass();
         g.dedicatedKb = c.dedicated;
         g.curAvailableKb = c.available;
-        start();
         pass();
         GpuSample s = sample(0);
         EXPECT_EQ(1u, s.memoryUsageSupported);
@@ -309,14 +317,30 @@ TEST_F(SamplerTest, GpuLoadThroughTheDirectLookup) {
     gFake.gpus[1].busId = gFake.gpus[1].nvmlBus = 2;
     start();
     pass();
-    // The fresh list holds only the physical GPU: the TCC slot asks with null.
+    // Each slot asks with its own handle, the TCC slot included.
     ASSERT_EQ(2u, gFake.usageHandles.size());
     EXPECT_EQ(reinterpret_cast<uintptr_t>(fakeHandle(0)), gFake.usageHandles[0]);
-    EXPECT_EQ(0u, gFake.usageHandles[1]);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(fakeHandle(1)), gFake.usageHandles[1]);
     EXPECT_EQ(1u, sample(0).gpuLoadSupported);
     EXPECT_EQ(37, sample(0).gpuLoad);
     EXPECT_EQ(1u, sample(1).gpuLoadSupported);
-    EXPECT_EQ(0, sample(1).gpuLoad);
+    EXPECT_EQ(88, sample(1).gpuLoad);
+}
+
+TEST_F(SamplerTest, AFailedGpuLoadQueryLeavesFlagAndLoadAsTheyWere) {
+    struct Pass {
+        NvAPI_Status status;
+        uint32_t usage, flag;
+        int32_t load;
+    } passes[] = {{NVAPI_ERROR, 50, 0, 0}, {NVAPI_OK, 61, 1, 61}, {NVAPI_INVALID_HANDLE, 70, 1, 61}};
+    start();
+    for (const Pass& p : passes) {
+        gFake.gpus[0].usageStatus = p.status;
+        gFake.gpus[0].gpuUsage = p.usage;
+        pass();
+        EXPECT_EQ(p.flag, sample(0).gpuLoadSupported) << p.usage;
+        EXPECT_EQ(p.load, sample(0).gpuLoad) << p.usage;
+    }
 }
 
 TEST_F(SamplerTest, GpuLoadNeedsAllThreeLookups) {
@@ -382,7 +406,8 @@ TEST_F(SamplerTest, NvmlGoneSkipsPowerDriverModelAndTccMemory) {
     EXPECT_EQ(1u, s.temperatureSupported); // NvAPI readings go on
 }
 
-TEST_F(SamplerTest, DriverModelFoundByBusNumber) {
+// Power draw 1000 + j at NVML index j; 0 where no device has the slot's bus.
+TEST_F(SamplerTest, NvmlDeviceFoundByBusNumber) {
     struct Case {
         const char* what;
         uint32_t nvmlBus[2];
@@ -390,16 +415,24 @@ TEST_F(SamplerTest, DriverModelFoundByBusNumber) {
         nvmlReturn_t model[2];
         uint32_t flag[2];
         int32_t value[2];
+        uint32_t power[2];
     } cases[] = {
-        {"devices in the other order", {9, 5}, {0, 0}, {0, 0}, {1, 1}, {0, 1}},
-        {"no match", {11, 12}, {0, 0}, {0, 0}, {0, 0}, {0, 0}},
+        {"devices in the other order", {9, 5}, {0, 0}, {0, 0}, {1, 1}, {0, 1}, {1001, 1000}},
+        {"no match", {11, 12}, {0, 0}, {0, 0}, {0, 0}, {0, 0}, {0, 0}},
         {"first match stops even when its call fails",
          {5, 5},
          {0, 0},
          {NVML_ERROR_UNKNOWN, 0},
          {0, 0},
-         {0, 0}},
-        {"failed PCI lookup never matches", {5, 9}, {NVML_ERROR_UNKNOWN, 0}, {0, 0}, {0, 1}, {0, 0}},
+         {0, 0},
+         {1000, 0}},
+        {"failed PCI lookup never matches",
+         {5, 9},
+         {NVML_ERROR_UNKNOWN, 0},
+         {0, 0},
+         {0, 1},
+         {0, 0},
+         {0, 1001}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -411,6 +444,7 @@ TEST_F(SamplerTest, DriverModelFoundByBusNumber) {
             gFake.gpus[j].nvmlBus = c.nvmlBus[j];
             gFake.gpus[j].nvmlPciStatus = c.pci[j];
             gFake.gpus[j].nvmlDriverModelStatus = c.model[j];
+            gFake.gpus[j].nvmlPower = 1000 + j;
         }
         gFake.gpus[0].nvmlDriverModel = NVML_DRIVER_WDM; // the device at NVML index 0
         gFake.gpus[1].nvmlDriverModel = NVML_DRIVER_WDDM;
@@ -419,7 +453,40 @@ TEST_F(SamplerTest, DriverModelFoundByBusNumber) {
         for (int slot = 0; slot < 2; ++slot) {
             EXPECT_EQ(c.flag[slot], sample(slot).driverModelSupported) << slot;
             EXPECT_EQ(c.value[slot], sample(slot).driverModel) << slot;
+            EXPECT_EQ(c.power[slot] ? 1u : 0u, sample(slot).powerDrawSupported) << slot;
+            EXPECT_EQ(c.power[slot], sample(slot).powerDraw) << slot;
         }
+    }
+}
+
+// NVML numbers its devices by bus, the slots list display GPUs first: the TCC
+// card on bus 1 is NVML's device 0 but slot 1.
+TEST_F(SamplerTest, TccCardOnTheLowerBusGivesItsReadingsToItsOwnSlot) {
+    gFake.gpus.resize(2);
+    FakeGpu& tcc = gFake.gpus[0];
+    tcc.tcc = true;
+    tcc.busId = tcc.nvmlBus = 1;
+    tcc.nvmlDriverModel = NVML_DRIVER_WDM;
+    tcc.nvmlPower = 250000;
+    tcc.nvmlLimit = 300000;
+    tcc.nvmlTotalBytes = 40ull << 30;
+    tcc.nvmlUsedBytes = 5ull << 30;
+    gFake.gpus[1].busId = gFake.gpus[1].nvmlBus = 2;
+    struct Slot {
+        uint32_t power, limit;
+        int32_t model;
+        uint32_t memoryTotal, memoryUsage;
+    } slots[] = {{65432, 180000, 0, 8388608, 1203456}, {250000, 300000, 1, 40u << 20, 5u << 20}};
+    start();
+    pass();
+    pass(); // the TCC slot's memory comes from NVML once its driver model is known
+    for (int i = 0; i < 2; ++i) {
+        GpuSample s = sample(i);
+        EXPECT_EQ(slots[i].power, s.powerDraw) << i;
+        EXPECT_EQ(slots[i].limit, s.powerLimit) << i;
+        EXPECT_EQ(slots[i].model, s.driverModel) << i;
+        EXPECT_EQ(slots[i].memoryTotal, s.memoryTotal) << i;
+        EXPECT_EQ(slots[i].memoryUsage, s.memoryUsage) << i;
     }
 }
 
@@ -432,21 +499,36 @@ TEST_F(SamplerTest, UnknownBusNumberDoesNotMatchAFailedLookup) {
     EXPECT_EQ(0u, sample(0).driverModelSupported);
 }
 
+// Domains 0 to 3 hold 37, 21, 14 and 3 %: each engine load comes from its own
+// domain, and a failed call leaves only its own pair unchanged.
 TEST_F(SamplerTest, TemperaturePstateAndEngineLoads) {
-    gFake.gpus[0].dynamicStatus[1] = NVAPI_ERROR; // only the video engine call fails
-    gFake.gpus[0].pstate = 0;
-    start();
-    pass();
-    GpuSample s = sample(0);
-    EXPECT_EQ(1u, s.temperatureSupported);
-    EXPECT_EQ(54, s.temperature);
-    EXPECT_EQ(1u, s.pStateSupported);
-    EXPECT_EQ(0, s.pState);
-    EXPECT_EQ(1u, s.memoryControllerLoadSupported);
-    EXPECT_EQ(21u, s.memoryControllerLoad);
-    EXPECT_EQ(0u, s.videoEngineLoadSupported);
-    EXPECT_EQ(1u, s.busInterfaceLoadSupported);
-    EXPECT_EQ(3u, s.busInterfaceLoad);
+    struct Case {
+        int failing; // which of the three calls fails, -1 none
+        uint32_t flag[3], load[3];
+    } cases[] = {{-1, {1, 1, 1}, {21, 14, 3}},
+                 {0, {0, 1, 1}, {0, 14, 3}},
+                 {1, {1, 0, 1}, {21, 0, 3}},
+                 {2, {1, 1, 0}, {21, 14, 0}}};
+    for (const Case& c : cases) {
+        SetUp();
+        if (c.failing >= 0)
+            gFake.gpus[0].dynamicStatus[c.failing] = NVAPI_ERROR;
+        gFake.gpus[0].pstate = 8;
+        start();
+        pass();
+        GpuSample s = sample(0);
+        EXPECT_EQ(1u, s.temperatureSupported);
+        EXPECT_EQ(54, s.temperature);
+        EXPECT_EQ(1u, s.pStateSupported);
+        EXPECT_EQ(8, s.pState);
+        const uint32_t flags[3] = {s.memoryControllerLoadSupported, s.videoEngineLoadSupported,
+                                   s.busInterfaceLoadSupported};
+        const uint32_t loads[3] = {s.memoryControllerLoad, s.videoEngineLoad, s.busInterfaceLoad};
+        for (int k = 0; k < 3; ++k) {
+            EXPECT_EQ(c.flag[k], flags[k]) << c.failing << " " << k;
+            EXPECT_EQ(c.load[k], loads[k]) << c.failing << " " << k;
+        }
+    }
 }
 
 TEST_F(SamplerTest, LabelsGetTheConnectorSuffix) {

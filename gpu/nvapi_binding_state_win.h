@@ -27,11 +27,34 @@ enum NvapiEntry : int {
 };
 extern const uint32_t kNvapiEntryIds[kEntryCount];
 
-// The driver function an entry found, and the binding generation it found it at.
+// The driver function an entry found, and the binding generation it looked it
+// up at. The two are published as one pair: sequence is odd while a pair is
+// being written, and a reader that sees it odd or changed takes the cache as
+// empty, so a function is never paired with another binding's generation.
 struct NvapiEntryCache {
+    std::atomic<uint32_t> sequence{0};
     std::atomic<void*> function{nullptr};
     std::atomic<uint32_t> generation{0};
 };
+
+inline bool readEntryCache(const NvapiEntryCache& cache, void*& function, uint32_t& generation) {
+    uint32_t sequence = cache.sequence.load();
+    if (sequence & 1)
+        return false;
+    function = cache.function.load();
+    generation = cache.generation.load();
+    return cache.sequence.load() == sequence;
+}
+
+// Another thread writing at the same moment keeps its own pair; this one is dropped.
+inline void writeEntryCache(NvapiEntryCache& cache, void* function, uint32_t generation) {
+    uint32_t sequence = cache.sequence.load();
+    if ((sequence & 1) || !cache.sequence.compare_exchange_strong(sequence, sequence + 1))
+        return;
+    cache.function.store(function);
+    cache.generation.store(generation);
+    cache.sequence.store(sequence + 2);
+}
 
 constexpr int kRetiredLibraryCapacity = 4;
 constexpr int kUnloadGateWaits = 10;
@@ -54,6 +77,13 @@ struct NvapiBinding {
     HMODULE retired[kRetiredLibraryCapacity] = {};
     int retiredCount = 0;
     NvapiEntryCache entries[kEntryCount];
+    // Test seams, null in the programs. The first two replace how the driver is
+    // found among the loaded modules and loaded from the system directory, so a
+    // test can re-bind between copies of other identities; the third runs on an
+    // entry's lookup path between its reads of the binding, where a re-bind can land.
+    HMODULE (*findLoadedLibrary)() = nullptr;
+    HMODULE (*loadLibrary)() = nullptr;
+    void (*lookupPause)() = nullptr;
 };
 
 extern NvapiBinding nvapiBinding; // the process-wide instance
@@ -77,16 +107,22 @@ template <typename... Args> NvAPI_Status forwardCall(NvapiBinding& binding, Nvap
     if (outcome == AcquireOutcome::Failed)
         return status;
     NvapiEntryCache& cache = binding.entries[entry];
-    uint32_t cachedGeneration = cache.generation.load();
-    void* function = cache.function.load();
-    if (outcome == AcquireOutcome::BoundNow || cachedGeneration != binding.generation.load())
+    void* function = nullptr;
+    uint32_t cachedGeneration = 0;
+    if (outcome == AcquireOutcome::BoundNow || !readEntryCache(cache, function, cachedGeneration) ||
+        cachedGeneration != binding.generation.load())
         function = nullptr;
-    NvAPI_QueryInterfaceFn query = binding.queryInterface.load();
-    if (!function && module && query) {
+    if (!function && module) {
+        // The generation before the query function: a re-bind publishes its query
+        // function before it raises the generation, so the function found is of
+        // this generation's binding or a newer one, never of an older one.
         uint32_t generation = binding.generation.load();
-        function = query(kNvapiEntryIds[entry]);
-        cache.function.store(function);
-        cache.generation.store(generation);
+        if (binding.lookupPause)
+            binding.lookupPause();
+        if (NvAPI_QueryInterfaceFn query = binding.queryInterface.load()) {
+            function = query(kNvapiEntryIds[entry]);
+            writeEntryCache(cache, function, generation);
+        }
     }
     if (!function) {
         releaseBusy(binding);

@@ -8,7 +8,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <thread>
 #include <vector>
 
@@ -527,4 +529,101 @@ TEST_F(BindingTest, ForwardedCallCostFigures) {
     std::printf("direct driver call %.0f ns, through the binding layer %.0f ns\n",
                 static_cast<double>(directNs.count()) / kCalls,
                 static_cast<double>(boundNs.count()) / kCalls);
+}
+
+// Re-binds back and forth between the two copies of the driver while threads
+// call the entries. Calls in progress during a re-bind may finish in the copy
+// that was replaced; once the calls have stopped, none may reach it.
+namespace {
+// The copy "in the system directory" now. A thread binds the copy it found,
+// so that a thread which found the copy just replaced binds that one back.
+std::atomic<HMODULE> rebindTarget{nullptr};
+thread_local HMODULE rebindFound = nullptr;
+
+HMODULE findRebindTarget() {
+    rebindFound = rebindTarget.load();
+    return rebindFound;
+}
+HMODULE loadRebindTarget() {
+    HMODULE module = nullptr; // a reference of the layer's own, as a load gives
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(rebindFound),
+                       &module);
+    return module;
+}
+
+const NvapiEntry kStressEntries[] = {
+    kEntryGetFullName,      kEntryGetBusId,      kEntryGetAllClockFrequencies,     kEntryGetPstates20,
+    kEntryGetCurrentPstate, kEntryGetMemoryInfo, kEntryGetPhysicalFrameBufferSize, kEntryQueryVoltageStatus};
+
+// Each entry with a null GPU: the driver counts the call and turns it away.
+void callEveryEntry(NvapiBinding& binding) {
+    for (NvapiEntry entry : kStressEntries)
+        forwardCall(binding, entry, static_cast<NvPhysicalGpuHandle>(nullptr), static_cast<void*>(nullptr));
+}
+
+uint32_t entryCalls(HMODULE copy) {
+    uint32_t total = 0;
+    for (NvapiEntry entry : kStressEntries) {
+        char id[16];
+        std::snprintf(id, sizeof id, "0x%08X", kNvapiEntryIds[entry]);
+        total += simCount(copy, id);
+    }
+    return total;
+}
+} // namespace
+
+TEST(BindingRebind, NoEntryKeepsCallingAReplacedDriver) {
+    useScenario("hooks none\n");
+    const HMODULE copies[2] = {LoadLibraryW(systemNvapiPath().c_str()), LoadLibraryW(altNvapiPath().c_str())};
+    static NvapiBinding binding;
+    binding.findLoadedLibrary = findRebindTarget;
+    binding.loadLibrary = loadRebindTarget;
+    binding.lookupPause = [] { Sleep(1); }; // room for a re-bind
+    std::atomic<int> calls{0};
+    uint32_t rebinds = 0, callsAfterwards = 0, intoReplaced = 0;
+    for (int round = 0; copies[0] && copies[1] && round < 200; ++round) {
+        rebindTarget.store(copies[round & 1]);
+        callEveryEntry(binding);
+        uint32_t generation = binding.generation.load();
+        std::atomic<bool> stop{false};
+        std::vector<std::thread> callers;
+        for (int t = 0; t < 3; ++t) {
+            callers.emplace_back([&] {
+                while (!stop.load()) {
+                    callEveryEntry(binding);
+                    calls.fetch_add(static_cast<int>(std::size(kStressEntries)));
+                    Sleep(0);
+                }
+            });
+        }
+        for (int k = 1; k <= 3; ++k) {
+            rebindTarget.store(copies[(round + k) & 1]);
+            callEveryEntry(binding); // binds that copy
+            Sleep(k % 3);
+        }
+        stop.store(true);
+        for (std::thread& t : callers)
+            t.join();
+        rebinds += binding.generation.load() - generation;
+        // Calls from now on find the copy that is bound.
+        HMODULE bound = binding.library.load();
+        rebindTarget.store(bound);
+        HMODULE replaced = bound == copies[0] ? copies[1] : copies[0];
+        uint32_t before = entryCalls(replaced);
+        callEveryEntry(binding);
+        callsAfterwards += static_cast<uint32_t>(std::size(kStressEntries));
+        intoReplaced += entryCalls(replaced) - before;
+    }
+    std::printf("calls %d, re-binds %u; afterwards %u calls, %u into a replaced copy\n", calls.load(),
+                rebinds, callsAfterwards, intoReplaced);
+    EXPECT_EQ(bindingUnload(binding), NVAPI_OK);
+    for (HMODULE copy : copies) {
+        for (int i = 0; copy && i < 100000 && FreeLibrary(copy); ++i) {
+        }
+    }
+    clearScenario();
+    ASSERT_TRUE(copies[0] && copies[1]) << "a copy of the driver is missing";
+    EXPECT_GE(rebinds, 300u);
+    EXPECT_EQ(intoReplaced, 0u);
+    EXPECT_EQ(binding.busyCount.load(), 0);
 }

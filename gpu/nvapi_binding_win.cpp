@@ -33,6 +33,14 @@ void ensureLock(NvapiBinding& binding) {
     InitOnceExecuteOnce(&binding.lockOnce, createLock, &binding.lock, nullptr);
 }
 
+HMODULE findLoaded(const NvapiBinding& binding) {
+    return binding.findLoadedLibrary ? binding.findLoadedLibrary() : GetModuleHandleA(kLibraryName);
+}
+
+HMODULE loadFromSystem(const NvapiBinding& binding) {
+    return binding.loadLibrary ? binding.loadLibrary() : LoadSystemLibraryA(kLibraryName, 0);
+}
+
 struct LockGuard {
     CRITICAL_SECTION& lock;
     explicit LockGuard(CRITICAL_SECTION& l) : lock(l) { EnterCriticalSection(&lock); }
@@ -120,16 +128,16 @@ void publishBinding(NvapiBinding& binding, HMODULE module, const DriverBinding& 
     binding.queryInterface.store(bound.queryInterface);
     binding.library.store(module);
     recordIdentity(binding, identityOf(module));
-    binding.generation.fetch_add(1);
+    binding.generation.fetch_add(1); // last: entries read it before the query function
 }
 
 // Module not loaded in the process: load and bind it under the lock.
 AcquireOutcome loadAndBind(NvapiBinding& binding, HMODULE& module, NvAPI_Status& status) {
     LockGuard guard(binding.lock);
-    module = GetModuleHandleA(kLibraryName);
+    module = findLoaded(binding);
     if (module)
         return AcquireOutcome::AlreadyBound; // caller goes on to the identity test
-    module = LoadSystemLibraryA(kLibraryName, 0);
+    module = loadFromSystem(binding);
     if (!module) {
         releaseBusy(binding);
         status = NVAPI_LIBRARY_NOT_FOUND;
@@ -160,7 +168,7 @@ AcquireOutcome rebindChanged(NvapiBinding& binding, HMODULE& module, NvAPI_Statu
     // is tried again on the next call.
     if (binding.queryInterface.load())
         recordIdentity(binding, found);
-    module = LoadSystemLibraryA(kLibraryName, 0);
+    module = loadFromSystem(binding);
     if (!module) {
         releaseBusy(binding);
         status = NVAPI_LIBRARY_NOT_FOUND;
@@ -206,7 +214,7 @@ AcquireOutcome acquireLibrary(NvapiBinding& binding, HMODULE& module, NvAPI_Stat
         }
         Sleep(kUnloadGateWaitMs);
     }
-    module = GetModuleHandleA(kLibraryName);
+    module = findLoaded(binding);
     if (!module) {
         AcquireOutcome outcome = loadAndBind(binding, module, status);
         if (outcome != AcquireOutcome::AlreadyBound)

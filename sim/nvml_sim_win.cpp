@@ -11,7 +11,7 @@ namespace {
 char deviceTokens[kSimMaxGpus];
 std::atomic<int32_t> initCount{0};
 
-// NVML numbers devices physical first, then TCC, as the Agent's slots are.
+// NVML numbers devices by PCI bus, which need not be the Agent's slot order.
 const SimGpu* gpuAt(size_t index) {
     std::vector<int> order = nvmlGpuOrder(simRuntime.scenario);
     return index < order.size() ? &simRuntime.scenario.gpus[static_cast<size_t>(order[index])] : nullptr;

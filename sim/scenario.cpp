@@ -569,6 +569,9 @@ std::vector<int> nvmlGpuOrder(const Scenario& scenario) {
     std::vector<int> list = physicalGpuOrder(scenario);
     std::vector<int> tcc = tccGpuOrder(scenario);
     list.insert(list.end(), tcc.begin(), tcc.end());
+    std::stable_sort(list.begin(), list.end(), [&](int a, int b) {
+        return scenario.gpus[static_cast<size_t>(a)].bus < scenario.gpus[static_cast<size_t>(b)].bus;
+    });
     return list;
 }
 

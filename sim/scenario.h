@@ -191,6 +191,7 @@ uint32_t delayMs(const Scenario& scenario, int function, int gpu);
 // The GPUs in the order the driver lists them: physical ones, then TCC ones.
 std::vector<int> physicalGpuOrder(const Scenario& scenario);
 std::vector<int> tccGpuOrder(const Scenario& scenario);
+// NVML numbers them by PCI bus (ties in the driver's order), as the real library does.
 std::vector<int> nvmlGpuOrder(const Scenario& scenario);
 
 // A scenario path as Windows opens it: a Unix path goes through Wine's Z: drive.

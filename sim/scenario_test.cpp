@@ -50,6 +50,7 @@ TEST(SimScenario, GpusWithPropertiesAndReadingModels) {
     EXPECT_EQ(gpuDriverModel(b), 1);
     EXPECT_EQ(physicalGpuOrder(s), std::vector<int>{0});
     EXPECT_EQ(tccGpuOrder(s), std::vector<int>{1});
+    EXPECT_EQ(nvmlGpuOrder(s), (std::vector<int>{1, 0})); // by bus, as NVML numbers them
 }
 
 TEST(SimScenario, FailDelayOmitHooksAndTime) {
