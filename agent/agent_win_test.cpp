@@ -55,8 +55,15 @@ Process start(const std::wstring& program, const std::wstring& arguments, const 
     STARTUPINFOW si = {};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi = {};
-    BOOL ok =
-        CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi);
+    // Wine now and then refuses a process start on a loaded machine; one more
+    // try keeps that from reading as a failed case.
+    BOOL ok = FALSE;
+    for (int attempt = 0; attempt < 2 && !ok; ++attempt) {
+        if (attempt > 0)
+            Sleep(500);
+        ok = CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                            &pi);
+    }
     SetEnvironmentVariableW(L"GAUGELINE_SIM_SCENARIO", nullptr);
     SetEnvironmentVariableA(kChildVariable, nullptr);
     if (!ok)
