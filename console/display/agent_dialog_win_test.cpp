@@ -3,6 +3,7 @@
 #include "console/display/main_window_win.h"
 #include "console/intake/agent_connection_win.h"
 #include "console/intake/intake.h"
+#include "console/intake/own_dialog_win_test.h"
 #include "net/tcp.h"
 
 #include <gtest/gtest.h>
@@ -24,8 +25,8 @@ std::wstring textOf(HWND w) {
 HWND waitForDialog(const wchar_t* caption, int timeoutMs) {
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (std::chrono::steady_clock::now() < end) {
-        HWND w = FindWindowW(L"#32770", caption);
-        if (w && IsWindowVisible(w))
+        // Other test programs may show the same dialog at the same time.
+        if (HWND w = findOwnDialog(caption))
             return w;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
@@ -120,7 +121,7 @@ TEST(AgentDialog, EmptyBoxesEndInTheFailureMessageOverTheDialog) {
     EXPECT_TRUE(seen.messageOwnedByDialog);
     EXPECT_GE(seconds, 2.0);
     // The dialog is gone, the address forgotten, the readings reset.
-    EXPECT_EQ(FindWindowW(L"#32770", L"IP 入力画面"), nullptr);
+    EXPECT_EQ(findOwnDialog(L"IP 入力画面"), nullptr);
     char address[kAddressTextMax + 1];
     copyAgentAddress(app->panel, address);
     EXPECT_STREQ(address, "");
