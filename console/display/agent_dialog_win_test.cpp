@@ -3,6 +3,8 @@
 #include "console/display/main_window_win.h"
 #include "console/intake/agent_connection_win.h"
 #include "console/intake/intake.h"
+#include "console/intake/own_dialog_win_test.h"
+#include "net/tcp.h"
 
 #include <gtest/gtest.h>
 
@@ -23,12 +25,37 @@ std::wstring textOf(HWND w) {
 HWND waitForDialog(const wchar_t* caption, int timeoutMs) {
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (std::chrono::steady_clock::now() < end) {
-        HWND w = FindWindowW(L"#32770", caption);
-        if (w && IsWindowVisible(w))
+        // Other test programs may show the same dialog at the same time.
+        if (HWND w = findOwnDialog(caption))
             return w;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     return nullptr;
+}
+
+// A message box (or any dialog) owned by owner.
+HWND waitForOwned(HWND owner, int timeoutMs) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (std::chrono::steady_clock::now() < end) {
+        HWND w = nullptr;
+        while ((w = FindWindowExW(nullptr, w, L"#32770", nullptr)) != nullptr)
+            if (IsWindowVisible(w) && GetWindow(w, GW_OWNER) == owner)
+                return w;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return nullptr;
+}
+
+// The main window on screen; the Console listens on a port of the test's own.
+std::unique_ptr<ConsoleApp> showConsole(uint16_t listenPort) {
+    auto app = std::make_unique<ConsoleApp>();
+    app->appRunning.store(1);
+    app->listener.bindAddress = "127.0.0.1";
+    app->listener.port = listenPort;
+    if (!registerConsoleClass(*app, GetModuleHandleW(nullptr)) || !createMainWindow(*app))
+        return nullptr;
+    showMainWindow(*app, SW_SHOWNORMAL);
+    return app;
 }
 
 struct DialogObservation {
@@ -46,13 +73,10 @@ struct DialogObservation {
 } // namespace
 
 TEST(AgentDialog, EmptyBoxesEndInTheFailureMessageOverTheDialog) {
-    auto app = std::make_unique<ConsoleApp>();
-    app->appRunning.store(1);
-    ASSERT_TRUE(registerConsoleClass(*app, GetModuleHandleW(nullptr)));
+    auto app = showConsole(46830);
+    ASSERT_TRUE(app);
     EXPECT_EQ(std::wstring(app->title), L"Kovra Gaugeline Console");
     EXPECT_EQ(std::wstring(app->className), L"KOVRAGAUGELINECONSOLE");
-    ASSERT_TRUE(createMainWindow(*app));
-    showMainWindow(*app, SW_SHOWNORMAL);
     store(app->panel.gpuCount, 4);
     setAgentAddress(app->panel, "192.0.2.20");
 
@@ -97,7 +121,7 @@ TEST(AgentDialog, EmptyBoxesEndInTheFailureMessageOverTheDialog) {
     EXPECT_TRUE(seen.messageOwnedByDialog);
     EXPECT_GE(seconds, 2.0);
     // The dialog is gone, the address forgotten, the readings reset.
-    EXPECT_EQ(FindWindowW(L"#32770", L"IP 入力画面"), nullptr);
+    EXPECT_EQ(findOwnDialog(L"IP 入力画面"), nullptr);
     char address[kAddressTextMax + 1];
     copyAgentAddress(app->panel, address);
     EXPECT_STREQ(address, "");
@@ -105,6 +129,49 @@ TEST(AgentDialog, EmptyBoxesEndInTheFailureMessageOverTheDialog) {
     EXPECT_EQ(relaxed(app->panel.reconnectRequested), 0);
     EXPECT_EQ(textOf(app->mainWindow), L"Kovra Gaugeline Console");
     DestroyWindow(app->mainWindow);
+    closeListener(app->listener);
+}
+
+TEST(AgentDialog, PortTakenShowsWhyOverTheDialogAndKeepsItOpen) {
+    const uint16_t port = 46831;
+    auto app = showConsole(port);
+    ASSERT_TRUE(app);
+    setAgentAddress(app->panel, "192.0.2.20");
+    netStartup();
+    TcpSocket other = tcpListen("127.0.0.1", port, 1);
+    ASSERT_NE(other, kNoSocket);
+
+    std::wstring caption, text;
+    bool openAfterOk = false;
+    std::thread driver([&] {
+        HWND dialog = waitForDialog(L"IP 入力画面", 30000);
+        if (!dialog)
+            return;
+        PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(kConnectButtonId, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetDlgItem(dialog, kConnectButtonId)));
+        HWND box = waitForOwned(dialog, 30000);
+        if (box) {
+            caption = textOf(box);
+            text = textOf(GetDlgItem(box, 0xFFFF));
+            PostMessageW(box, WM_COMMAND, IDOK, 0);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        openAfterOk = IsWindow(dialog) && IsWindowVisible(dialog);
+        PostMessageW(dialog, WM_CLOSE, 0, 0);
+    });
+    SendMessageW(app->ipButton, BM_CLICK, 0, 0);
+    driver.join();
+
+    EXPECT_EQ(caption, L"Kovra Gaugeline");
+    EXPECT_EQ(text, L"ポート 58680 を受信に使えません");
+    EXPECT_TRUE(openAfterOk);
+    // Nothing was asked of anyone: the typed address stays.
+    char address[kAddressTextMax + 1];
+    copyAgentAddress(app->panel, address);
+    EXPECT_STREQ(address, "192.0.2.20");
+    DestroyWindow(app->mainWindow);
+    tcpClose(other);
+    netCleanup();
 }
 
 TEST(AgentDialog, ProgramResourcesArePresent) {

@@ -6,6 +6,7 @@
 #include "console/display/history_store.h"
 #include "console/display/plot_templates_win.h"
 #include "console/intake/csv_settings.h"
+#include "console/intake/intake.h"
 #include "console/intake/intake_hooks.h"
 #include "console/intake/panel_state.h"
 
@@ -30,6 +31,7 @@ struct ConsoleApp {
     wchar_t className[kTitleChars] = {};
 
     GpuPanelState panel;
+    ListenerSlot listener;
     HistoryStore history;
     CsvSettings csv;
     PlotTemplates templates;

@@ -22,7 +22,11 @@ int runConsole(ConsoleApp& app, HINSTANCE instance, int showCommand, void (*tick
 
     ConsoleApp* shared = &app;
     std::thread([shared, tick] { tick(*shared); }).detach();
-    std::thread([shared] { runReceiver(shared->panel, shared->hooks, ReceiverConfig{}); }).detach();
+    // Listening is tried here and at "接続" only, never in the background.
+    ensureListening(app.listener);
+    ReceiverConfig receiver;
+    receiver.listener = &app.listener;
+    std::thread([shared, receiver] { runReceiver(shared->panel, shared->hooks, receiver); }).detach();
     showMainWindow(app, showCommand);
 
     HACCEL accelerators = LoadAcceleratorsW(instance, MAKEINTRESOURCEW(109));

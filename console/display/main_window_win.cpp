@@ -149,7 +149,7 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         case kAcceleratorCommand:
             return 0;
         case kIpButtonId:
-            openAgentDialog(app->instance, window, app->panel, app->hooks);
+            openAgentDialog(app->instance, window, app->panel, app->hooks, app->listener);
             return 0;
         default:
             return DefWindowProcW(window, message, wParam, lParam);

@@ -87,7 +87,11 @@ AgentRequestResult sendAgentRequest(const char* agentAddress, const char* localA
     return result;
 }
 
-bool connectToAgent(GpuPanelState& state, const IntakeWindowHooks& hooks, const ConnectSteps& steps) {
+ConnectOutcome connectToAgent(GpuPanelState& state, const IntakeWindowHooks& hooks,
+                              const ConnectSteps& steps) {
+    // An Agent asked from here could never report back.
+    if (steps.listener && !ensureListening(*steps.listener))
+        return ConnectOutcome::cannotListen;
     store(state.reconnectRequested, 1);
     pauseFor(steps.request, steps.dropWaitMs);
     char boxes[4][kBoxChars + 2] = {};
@@ -106,9 +110,9 @@ bool connectToAgent(GpuPanelState& state, const IntakeWindowHooks& hooks, const 
     if (sent) {
         if (hooks.writeTitle)
             hooks.writeTitle(kConsoleTitle);
-        return true;
+        return ConnectOutcome::requested;
     }
     setAgentAddress(state, "");
     resetGpuPanelState(state, hooks);
-    return false;
+    return ConnectOutcome::failed;
 }

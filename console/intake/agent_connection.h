@@ -52,7 +52,11 @@ struct AgentRequestConfig {
 AgentRequestResult sendAgentRequest(const char* agentAddress, const char* localAddress,
                                     const AgentRequestConfig& config);
 
+struct ListenerSlot;
+
 struct ConnectSteps {
+    // The Console's listener; "接続" listens first when it does not yet.
+    ListenerSlot* listener = nullptr;
     // Reads the four boxes (at most 3 characters each); called after the pause.
     void (*readBoxes)(void* context, char boxes[4][kBoxChars + 2]) = nullptr;
     void* context = nullptr;
@@ -63,8 +67,16 @@ struct ConnectSteps {
     AgentRequestConfig request;
 };
 
-// What the "接続" button does, in order: raise reconnectRequested, pause,
-// read the boxes into agentAddress, lower the flag, find the local address,
-// send the request. Success sets the title to the product name; failure
-// empties agentAddress and resets the panel state. Returns success.
-bool connectToAgent(GpuPanelState& state, const IntakeWindowHooks& hooks, const ConnectSteps& steps);
+enum class ConnectOutcome {
+    requested,    // the request went out
+    failed,       // no request delivered: address forgotten, readings reset
+    cannotListen, // the Console cannot listen: nothing sent, nothing changed
+};
+
+// What the "接続" button does, in order: make sure the Console listens (when
+// it cannot, stop here), raise reconnectRequested, pause, read the boxes into
+// agentAddress, lower the flag, find the local address, send the request.
+// Success sets the title to the product name; failure empties agentAddress
+// and resets the panel state.
+ConnectOutcome connectToAgent(GpuPanelState& state, const IntakeWindowHooks& hooks,
+                              const ConnectSteps& steps);

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -30,48 +31,64 @@ void recordPause(int ms) {
     gFlagDuringPause.push_back(gWatched ? relaxed(gWatched->reconnectRequested) : -1);
 }
 
-// An Agent stand-in: accepts one connection and reads what it sends.
+// An Agent stand-in: accepts every connection until finish() and keeps what
+// each one carried, in the order they came.
 struct FakeAgent {
     uint16_t port;
     TcpSocket listener = kNoSocket;
+    std::atomic<bool> stopping{false};
     std::thread thread;
-    std::vector<uint8_t> received;
-    std::string peer;
+    std::vector<std::vector<uint8_t>> connections;
 
     explicit FakeAgent(uint16_t p) : port(p) {
         netStartup();
         listener = tcpListen("127.0.0.1", port, 4);
         thread = std::thread([this] {
-            char peerText[16] = {};
-            TcpSocket s = tcpAccept(listener, 5000, peerText);
-            if (s == kNoSocket)
-                return;
-            peer = peerText;
-            uint8_t buffer[64];
-            int total = 0;
+            std::vector<TcpSocket> open;
             for (;;) {
-                int n = tcpRecvOnce(s, buffer + total, static_cast<int>(sizeof buffer) - total, 3000);
-                if (n <= 0)
-                    break;
-                total += n;
+                char peer[16];
+                TcpSocket s = tcpAccept(listener, 50, peer);
+                if (s != kNoSocket) {
+                    open.push_back(s);
+                    connections.emplace_back();
+                }
+                bool anyOpen = false;
+                for (size_t i = 0; i < open.size(); ++i) {
+                    uint8_t buffer[64];
+                    int n = open[i] == kNoSocket ? 0 : tcpRecvOnce(open[i], buffer, sizeof buffer, 0);
+                    if (n > 0)
+                        connections[i].insert(connections[i].end(), buffer, buffer + n);
+                    if (n == 0 || n == -1) {
+                        tcpClose(open[i]);
+                        open[i] = kNoSocket;
+                    }
+                    anyOpen = anyOpen || open[i] != kNoSocket;
+                }
+                if (s == kNoSocket && !anyOpen && stopping)
+                    return;
             }
-            received.assign(buffer, buffer + total);
-            tcpClose(s);
         });
     }
     ~FakeAgent() {
         if (thread.joinable())
-            thread.join();
+            finish();
         tcpClose(listener);
         netCleanup();
     }
-    void finish() { thread.join(); }
+    void finish() {
+        stopping = true;
+        thread.join();
+    }
 };
 
-std::vector<uint8_t> requestFor(const char* text) {
+using Connections = std::vector<std::vector<uint8_t>>;
+
+// A request as the Agent sees it: the 20 bytes on the first connection, and a
+// second connection that carries nothing.
+Connections requestFor(const char* text) {
     uint8_t r[kRequestBytes];
     EXPECT_TRUE(writeRequest(text, r));
-    return std::vector<uint8_t>(r, r + kRequestBytes);
+    return {std::vector<uint8_t>(r, r + kRequestBytes), {}};
 }
 
 std::wstring gTitle;
@@ -163,7 +180,7 @@ TEST(AgentConnection, SendsTheRequestWithTheGivenAddress) {
     FakeAgent agent(46811);
     EXPECT_EQ(sendAgentRequest("127.0.0.1", "192.0.2.5", quick(46811)), AgentRequestResult::sent);
     agent.finish();
-    EXPECT_EQ(agent.received, requestFor("192.0.2.5"));
+    EXPECT_EQ(agent.connections, requestFor("192.0.2.5"));
     EXPECT_EQ(gPauses, std::vector<int>{1000});
 }
 
@@ -171,11 +188,11 @@ TEST(AgentConnection, FallsBackToTheConnectionsOwnAddress) {
     FakeAgent agent(46812);
     EXPECT_EQ(sendAgentRequest("127.0.0.1", "", quick(46812)), AgentRequestResult::sent);
     agent.finish();
-    EXPECT_EQ(agent.received, requestFor("127.0.0.1"));
+    EXPECT_EQ(agent.connections, requestFor("127.0.0.1"));
     FakeAgent again(46813);
     EXPECT_EQ(sendAgentRequest("127.0.0.1", nullptr, quick(46813)), AgentRequestResult::sent);
     again.finish();
-    EXPECT_EQ(again.received, requestFor("127.0.0.1"));
+    EXPECT_EQ(again.connections, requestFor("127.0.0.1"));
 }
 
 TEST(AgentConnection, FailsWithoutAnAgentOrAnAddress) {
@@ -192,7 +209,7 @@ TEST(AgentConnection, OverlongLocalAddressSendsNothing) {
     EXPECT_EQ(sendAgentRequest("127.0.0.1", "1234567890.1234567", quick(46815)),
               AgentRequestResult::noLocalAddress);
     agent.finish();
-    EXPECT_TRUE(agent.received.empty());
+    EXPECT_EQ(agent.connections, Connections(2));
 }
 
 TEST(AgentConnection, ButtonStepsOnSuccess) {
@@ -215,9 +232,9 @@ TEST(AgentConnection, ButtonStepsOnSuccess) {
     steps.findLocalAddress = fixedLocal;
     steps.request = quick(46816);
     FakeAgent agent(46816);
-    EXPECT_TRUE(connectToAgent(*state, hooks, steps));
+    EXPECT_EQ(connectToAgent(*state, hooks, steps), ConnectOutcome::requested);
     agent.finish();
-    EXPECT_EQ(agent.received, requestFor("192.0.2.5"));
+    EXPECT_EQ(agent.connections, requestFor("192.0.2.5"));
     EXPECT_EQ(gPauses, (std::vector<int>{2000, 1000}));
     // Raised during the drop pause, lowered before the request.
     EXPECT_EQ(gFlagDuringPause, (std::vector<int32_t>{1, 0}));
@@ -255,7 +272,7 @@ TEST(AgentConnection, ButtonStepsOnFailureForgetTheAddressAndReset) {
         steps.readBoxes = readBoxes;
         steps.findLocalAddress = c.local;
         steps.request = quick(46817);
-        EXPECT_FALSE(connectToAgent(*state, hooks, steps));
+        EXPECT_EQ(connectToAgent(*state, hooks, steps), ConnectOutcome::failed);
         char address[kAddressTextMax + 1];
         copyAgentAddress(*state, address);
         EXPECT_STREQ(address, "");
@@ -265,4 +282,109 @@ TEST(AgentConnection, ButtonStepsOnFailureForgetTheAddressAndReset) {
         EXPECT_EQ(gTitle, std::wstring(kConsoleTitle));
         EXPECT_EQ(gResetLabel, std::string(kEmptyTabLabel));
     }
+}
+
+TEST(AgentConnection, ButtonListensFirstAndAsksNothingWhenItCannot) {
+    const uint16_t consolePort = 46820, agentPort = 46821;
+    netStartup();
+    IntakeWindowHooks hooks;
+    hooks.writeTitle = writeTitle;
+    hooks.resetTabs = resetTabs;
+    struct Case {
+        const char* name;
+        bool heldElsewhere;
+        bool listeningAlready;
+        ConnectOutcome outcome;
+    };
+    const Case cases[] = {
+        {"port held by another program", true, false, ConnectOutcome::cannotListen},
+        {"port free", false, false, ConnectOutcome::requested},
+        {"already listening keeps its port", false, true, ConnectOutcome::requested},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto state = std::make_unique<GpuPanelState>();
+        initGpuPanelState(*state);
+        setAgentAddress(*state, "192.0.2.20");
+        store(state->gpuCount, 3);
+        ListenerSlot listener;
+        listener.bindAddress = "127.0.0.1";
+        listener.port = consolePort;
+        TcpSocket other = c.heldElsewhere ? tcpListen("127.0.0.1", consolePort, 1) : kNoSocket;
+        if (c.listeningAlready) {
+            ASSERT_TRUE(ensureListening(listener));
+        }
+        for (int i = 0; i < 4; ++i)
+            gBoxes[i] = i == 0 ? "127" : i == 3 ? "1" : "0";
+        ConnectSteps steps;
+        steps.listener = &listener;
+        steps.readBoxes = readBoxes;
+        steps.findLocalAddress = fixedLocal;
+        steps.request = quick(agentPort);
+        gPauses.clear();
+        FakeAgent agent(agentPort);
+        EXPECT_EQ(connectToAgent(*state, hooks, steps), c.outcome);
+        agent.finish();
+        bool asked = c.outcome == ConnectOutcome::requested;
+        EXPECT_EQ(agent.connections, asked ? requestFor("192.0.2.5") : Connections());
+        // The Console listens afterwards exactly when it could bind.
+        tcpClose(other);
+        TcpSocket probe = tcpConnect(addr("127.0.0.1"), consolePort, 1000);
+        EXPECT_EQ(probe != kNoSocket, asked);
+        tcpClose(probe);
+        if (!asked) {
+            char address[kAddressTextMax + 1];
+            copyAgentAddress(*state, address);
+            EXPECT_STREQ(address, "192.0.2.20");
+            EXPECT_EQ(relaxed(state->gpuCount), 3);
+            EXPECT_TRUE(gPauses.empty());
+        }
+        closeListener(listener);
+    }
+    netCleanup();
+}
+
+TEST(AgentConnection, ReceiverNeverTakesThePortByItself) {
+    const uint16_t port = 46822;
+    auto state = std::make_unique<GpuPanelState>();
+    initGpuPanelState(*state);
+    IntakeWindowHooks hooks;
+    ListenerSlot listener;
+    listener.bindAddress = "127.0.0.1";
+    listener.port = port;
+    netStartup();
+    TcpSocket other = tcpListen("127.0.0.1", port, 1);
+    ASSERT_NE(other, kNoSocket);
+    EXPECT_FALSE(ensureListening(listener)); // start-up, while a local Agent holds the port
+    std::atomic<int> keepRunning{1};
+    ReceiverConfig config;
+    config.listener = &listener;
+    config.keepRunning = &keepRunning;
+    std::thread receiver([&] { runReceiver(*state, hooks, config); });
+
+    // The Agent gives the port up to report: it must find it free again.
+    tcpClose(other);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    other = tcpListen("127.0.0.1", port, 1);
+    EXPECT_NE(other, kNoSocket);
+    tcpClose(other);
+
+    // "接続" listens; the receiver serves the typed Agent on that listener.
+    ASSERT_TRUE(ensureListening(listener));
+    setAgentAddress(*state, "127.0.0.1");
+    GpuSample samples[kGpuSlotCount];
+    for (auto& sample : samples)
+        clearGpuSample(&sample);
+    uint8_t block[kReportBlockBytes];
+    buildReportBlock(samples, 2, "127.0.0.1", block);
+    TcpSocket s = tcpConnect(addr("127.0.0.1"), port, 2000);
+    EXPECT_EQ(tcpSendOnce(s, block, kReportBlockBytes), kReportBlockBytes);
+    for (int i = 0; i < 250 && relaxed(state->gpuCount) != 2; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(relaxed(state->gpuCount), 2);
+    tcpClose(s);
+    keepRunning = 0;
+    receiver.join();
+    closeListener(listener);
+    netCleanup();
 }

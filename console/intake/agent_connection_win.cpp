@@ -11,6 +11,7 @@ namespace {
 struct DialogContext {
     GpuPanelState* state;
     const IntakeWindowHooks* hooks;
+    ListenerSlot* listener;
     HWND dialog;
 };
 
@@ -45,7 +46,14 @@ INT_PTR CALLBACK agentDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARA
             steps.readBoxes = readBoxes;
             steps.context = context;
             steps.findLocalAddress = findLocalAddress;
-            if (!connectToAgent(*context->state, *context->hooks, steps))
+            steps.listener = context->listener;
+            ConnectOutcome outcome = connectToAgent(*context->state, *context->hooks, steps);
+            if (outcome == ConnectOutcome::cannotListen) {
+                // The operator may free the port and press "接続" again.
+                MessageBoxW(dialog, L"ポート 58680 を受信に使えません", L"Kovra Gaugeline", MB_OK);
+                return TRUE;
+            }
+            if (outcome == ConnectOutcome::failed)
                 MessageBoxW(dialog, L"接続出来ませんでした", kConsoleTitle, MB_OK);
             EndDialog(dialog, 0);
             return TRUE;
@@ -61,8 +69,9 @@ INT_PTR CALLBACK agentDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARA
 
 } // namespace
 
-void openAgentDialog(HINSTANCE instance, HWND owner, GpuPanelState& state, const IntakeWindowHooks& hooks) {
-    DialogContext context = {&state, &hooks, nullptr};
+void openAgentDialog(HINSTANCE instance, HWND owner, GpuPanelState& state, const IntakeWindowHooks& hooks,
+                     ListenerSlot& listener) {
+    DialogContext context = {&state, &hooks, &listener, nullptr};
     DialogBoxParamW(instance, MAKEINTRESOURCEW(kAgentDialogId), owner, agentDialogProc,
                     reinterpret_cast<LPARAM>(&context));
 }

@@ -3,6 +3,7 @@
 #pragma once
 #include "console/intake/intake_hooks.h"
 #include "console/intake/panel_state.h"
+#include "net/tcp.h"
 
 #include <atomic>
 #include <cstdint>
@@ -25,13 +26,32 @@ bool extendedTitle(const wchar_t* current, const char* agentLabel, wchar_t* out,
 
 void resetGpuPanelState(GpuPanelState& state, const IntakeWindowHooks& hooks);
 
+// The Console's one listening socket on its report port. Only start-up and
+// the "接続" button make it (ensureListening); the receiver thread accepts on
+// whatever it holds and never binds by itself, so an Agent on the same PC gets
+// its port back after serving another Console.
+struct ListenerSlot {
+    const char* bindAddress = "0.0.0.0";
+    uint16_t port = kGaugelinePort;
+    std::atomic<TcpSocket> socket{kNoSocket};
+};
+
+// Listens when not yet listening; once listening the port is kept. False when
+// the port cannot be bound (another program holds it).
+bool ensureListening(ListenerSlot& slot);
+void closeListener(ListenerSlot& slot);
+
 struct ReceiverConfig {
+    // Null: the thread makes its own slot from bindAddress and port and tries
+    // to listen once when it starts.
+    ListenerSlot* listener = nullptr;
     const char* bindAddress = "0.0.0.0";
     uint16_t port = kGaugelinePort;
     // The thread returns once this reads 0 (tests); null runs for ever.
     const std::atomic<int>* keepRunning = nullptr;
 };
 
-// Listens, accepts only agentAddress (exact text), serves one connection at a
-// time, drops it on reconnectRequested, resets the state when the peer goes away.
+// Accepts on the listener slot, only agentAddress (exact text), serves one
+// connection at a time, drops it on reconnectRequested, resets the state when
+// the peer goes away.
 void runReceiver(GpuPanelState& state, const IntakeWindowHooks& hooks, const ReceiverConfig& config);

@@ -49,17 +49,43 @@ void serve(GpuPanelState& state, const IntakeWindowHooks& hooks, const ReceiverC
 
 } // namespace
 
+bool ensureListening(ListenerSlot& slot) {
+    if (slot.socket.load() != kNoSocket)
+        return true;
+    netStartup();
+    TcpSocket s = tcpListen(slot.bindAddress, slot.port, 1);
+    if (s == kNoSocket) {
+        netCleanup();
+        return false;
+    }
+    slot.socket.store(s);
+    return true;
+}
+
+void closeListener(ListenerSlot& slot) {
+    TcpSocket s = slot.socket.exchange(kNoSocket);
+    if (s != kNoSocket) {
+        tcpClose(s);
+        netCleanup();
+    }
+}
+
 void runReceiver(GpuPanelState& state, const IntakeWindowHooks& hooks, const ReceiverConfig& config) {
     netStartup();
-    TcpSocket listener = kNoSocket;
+    ListenerSlot own;
+    ListenerSlot* slot = config.listener;
+    if (!slot) {
+        own.bindAddress = config.bindAddress;
+        own.port = config.port;
+        ensureListening(own);
+        slot = &own;
+    }
     while (running(config)) {
+        TcpSocket listener = slot->socket.load();
         if (listener == kNoSocket) {
-            // Another program may hold the port; try again rather than never serving.
-            listener = tcpListen(config.bindAddress, config.port, 1);
-            if (listener == kNoSocket) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
-                continue;
-            }
+            // Not listening: wait for "接続" to listen rather than take the port.
+            std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
+            continue;
         }
         char peer[16] = {};
         bool timedOut = false;
@@ -75,6 +101,6 @@ void runReceiver(GpuPanelState& state, const IntakeWindowHooks& hooks, const Rec
         }
         serve(state, hooks, config, s);
     }
-    tcpClose(listener);
+    closeListener(own);
     netCleanup();
 }
