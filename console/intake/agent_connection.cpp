@@ -92,6 +92,7 @@ ConnectOutcome connectToAgent(GpuPanelState& state, const IntakeWindowHooks& hoo
     // An Agent asked from here could never report back.
     if (steps.listener && !ensureListening(*steps.listener))
         return ConnectOutcome::cannotListen;
+    state.reconnectCount.fetch_add(1, std::memory_order_relaxed);
     store(state.reconnectRequested, 1);
     pauseFor(steps.request, steps.dropWaitMs);
     char boxes[4][kBoxChars + 2] = {};

@@ -20,6 +20,9 @@ struct GpuPanelSlot {
 struct GpuPanelState {
     std::atomic<int32_t> gpuCount{0};
     std::atomic<int32_t> reconnectRequested{0};
+    // Raised each time reconnectRequested is: a receiver held in a window call
+    // (the window's thread pauses inside "接続") may miss the flag, never this.
+    std::atomic<uint32_t> reconnectCount{0};
     GpuPanelSlot slots[kGpuSlotCount];
 
     mutable std::mutex textLock;

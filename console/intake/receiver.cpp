@@ -27,8 +27,10 @@ void serve(GpuPanelState& state, const IntakeWindowHooks& hooks, const ReceiverC
     // TCP delivers a block in as many pieces as the path makes: gather them.
     uint8_t block[kReportBlockBytes];
     int have = 0;
+    const uint32_t servedSince = state.reconnectCount.load(std::memory_order_relaxed);
     while (running(config)) {
-        if (relaxed(state.reconnectRequested) != 0)
+        if (relaxed(state.reconnectRequested) != 0 ||
+            state.reconnectCount.load(std::memory_order_relaxed) != servedSince)
             break;
         int n = tcpRecvOnce(s, block + have, kReportBlockBytes - have, kPollMs);
         if (n == -2)
