@@ -44,6 +44,13 @@ void serve(GpuPanelState& state, const IntakeWindowHooks& hooks, const ReceiverC
         if (have == kReportBlockBytes) {
             applyReportBlock(state, block, hooks);
             have = 0;
+            if (state.reconnectCount.load(std::memory_order_relaxed) != servedSince) {
+                // The block waited on the window while "接続" asked a new Agent
+                // and set the bare title; the old Agent must not keep its name.
+                if (hooks.writeTitle)
+                    hooks.writeTitle(kConsoleTitle);
+                break;
+            }
         }
     }
     tcpClose(s);
