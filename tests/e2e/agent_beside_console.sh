@@ -6,13 +6,7 @@
 require_programs "$CONSOLE_EXE" "$AGENT_EXE" "$UIDRIVER" "$GL_PEERS/gl-fake-console" "$GL_PEERS/gl-fake-agent"
 
 # gl-uidriver beside the Console on the watched PC.
-pc_ui() {
-    ui_args "$@"
-    UI_OUT=$("$HOST_RUN" pc "$UIDRIVER" "${UI_ARGS[@]}" 2>/dev/null)
-    local rc=$?
-    printf '%s\n' "$UI_OUT" | sed 's/^/    pc-ui> /'
-    return $rc
-}
+pc_ui() { ui_on pc pc-ui "$@"; }
 
 start_agent || exit 1
 wait_listening op "$ADDR_PC" 60 >/dev/null || { fail "agent never listened on 58680"; finish; }

@@ -111,21 +111,19 @@ ui_args() {
         fi
     done
 }
-ui() {
+# ui_on HOST TAG ARGS...: the UI driver in that host, its output in UI_OUT.
+ui_on() {
+    local host=$1 tag=$2
+    shift 2
     ui_args "$@"
-    UI_OUT=$("$HOST_RUN" op "$UIDRIVER" "${UI_ARGS[@]}" 2>/dev/null)
+    UI_OUT=$("$HOST_RUN" "$host" "$UIDRIVER" "${UI_ARGS[@]}" 2>/dev/null)
     local rc=$?
-    printf '%s\n' "$UI_OUT" | sed 's/^/    ui> /'
+    printf '%s\n' "$UI_OUT" | sed "s/^/    $tag> /"
     return $rc
 }
+ui() { ui_on op ui "$@"; }
 # The same in the watched PC's host, for the Agent's window.
-agent_ui() {
-    ui_args "$@"
-    UI_OUT=$("$HOST_RUN" pc "$UIDRIVER" "${UI_ARGS[@]}" --class KOVRAGAUGELINEAGENT 2>/dev/null)
-    local rc=$?
-    printf '%s\n' "$UI_OUT" | sed 's/^/    agent-ui> /'
-    return $rc
-}
+agent_ui() { ui_on pc agent-ui "$@" --class KOVRAGAUGELINEAGENT; }
 # Red pixels of the Agent's link picture (client 100,70, 88 x 26): the red
 # cross of the broken link.
 agent_link_red() {
