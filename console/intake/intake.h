@@ -42,11 +42,7 @@ bool ensureListening(ListenerSlot& slot);
 void closeListener(ListenerSlot& slot);
 
 struct ReceiverConfig {
-    // Null: the thread makes its own slot from bindAddress and port and tries
-    // to listen once when it starts.
     ListenerSlot* listener = nullptr;
-    const char* bindAddress = "0.0.0.0";
-    uint16_t port = kGaugelinePort;
     // The thread returns once this reads 0 (tests); null runs for ever.
     const std::atomic<int>* keepRunning = nullptr;
 };

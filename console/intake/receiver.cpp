@@ -81,16 +81,8 @@ void closeListener(ListenerSlot& slot) {
 
 void runReceiver(GpuPanelState& state, const IntakeWindowHooks& hooks, const ReceiverConfig& config) {
     netStartup();
-    ListenerSlot own;
-    ListenerSlot* slot = config.listener;
-    if (!slot) {
-        own.bindAddress = config.bindAddress;
-        own.port = config.port;
-        ensureListening(own);
-        slot = &own;
-    }
     while (running(config)) {
-        TcpSocket listener = slot->socket.load();
+        TcpSocket listener = config.listener ? config.listener->socket.load() : kNoSocket;
         if (listener == kNoSocket) {
             // Not listening: wait for "接続" to listen rather than take the port.
             std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
@@ -110,6 +102,5 @@ void runReceiver(GpuPanelState& state, const IntakeWindowHooks& hooks, const Rec
         }
         serve(state, hooks, config, s);
     }
-    closeListener(own);
     netCleanup();
 }

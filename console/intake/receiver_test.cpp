@@ -65,8 +65,10 @@ class Receiver : public ::testing::Test {
                 ++gTitleResets;
         };
         hooks.readTitle = readTitleWhenFree;
-        config.bindAddress = "127.0.0.1";
-        config.port = testPort();
+        listener.bindAddress = "127.0.0.1";
+        listener.port = testPort();
+        ASSERT_TRUE(ensureListening(listener));
+        config.listener = &listener;
         config.keepRunning = &keepRunning;
         thread = std::thread([this] { runReceiver(state, hooks, config); });
         ASSERT_TRUE(parseInetAddr("127.0.0.1", &loopback));
@@ -74,12 +76,13 @@ class Receiver : public ::testing::Test {
     void TearDown() override {
         keepRunning = 0;
         thread.join();
+        closeListener(listener);
         netCleanup();
     }
 
     TcpSocket connectToConsole() {
         TcpSocket s = kNoSocket;
-        eventually([&] { return (s = tcpConnect(loopback, config.port, 1000)) != kNoSocket; });
+        eventually([&] { return (s = tcpConnect(loopback, listener.port, 1000)) != kNoSocket; });
         return s;
     }
     // True when the Console let the connection go: a receive sees the end, or a
@@ -111,6 +114,7 @@ class Receiver : public ::testing::Test {
 
     GpuPanelState state;
     IntakeWindowHooks hooks;
+    ListenerSlot listener;
     ReceiverConfig config;
     std::atomic<int> keepRunning{1};
     std::thread thread;
