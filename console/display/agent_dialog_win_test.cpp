@@ -3,8 +3,8 @@
 #include "console/display/main_window_win.h"
 #include "console/intake/agent_connection_win.h"
 #include "console/intake/intake.h"
-#include "console/intake/own_dialog_win_test.h"
 #include "net/tcp.h"
+#include "tests/support/own_dialog_win.h"
 
 #include <gtest/gtest.h>
 

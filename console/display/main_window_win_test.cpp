@@ -4,7 +4,7 @@
 #include "console/display/main_layout.h"
 #include "console/display/main_window_win.h"
 #include "console/intake/intake.h"
-#include "console/intake/own_dialog_win_test.h"
+#include "tests/support/own_dialog_win.h"
 
 #include <gtest/gtest.h>
 

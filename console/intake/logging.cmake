@@ -1,6 +1,8 @@
 # CSV logging, the text console log and the update tick (included by this
 # folder's CMakeLists).
 set(logging_dir ${CMAKE_CURRENT_LIST_DIR})
+# Dialog 138 for the tests that show it (test support, built only with the tests).
+set(output_dialog_rc ${PROJECT_SOURCE_DIR}/tests/support/output_dialog_win.rc)
 
 gaugeline_library(gaugeline_logging_portable
     SOURCES ${logging_dir}/csv_format.cpp ${logging_dir}/csv_path_check.cpp ${logging_dir}/log_console_block.cpp
@@ -30,14 +32,14 @@ if(GAUGELINE_WINDOWS)
 
     gaugeline_test(logging_win_test
         SOURCES ${logging_dir}/output_dialog_win_test.cpp ${logging_dir}/log_console_win_test.cpp
-                ${logging_dir}/logging_test_win.rc
+                ${output_dialog_rc}
         LIBS gaugeline_logging LABELS intake logging TIMEOUT 120)
-    set_source_files_properties(${logging_dir}/logging_test_win.rc PROPERTIES
+    set_source_files_properties(${output_dialog_rc} PROPERTIES
         OBJECT_DEPENDS ${PROJECT_SOURCE_DIR}/resources/console/dialog138.rc)
 endif()
 if(GAUGELINE_WINDOWS)
     # The tick thread end to end: its own counters stand in for the display.
     gaugeline_test(logging_tick_win_test
-        SOURCES ${logging_dir}/update_tick_win_test.cpp ${logging_dir}/logging_test_win.rc
+        SOURCES ${logging_dir}/update_tick_win_test.cpp ${output_dialog_rc}
         LIBS gaugeline_logging LABELS intake logging gui TIMEOUT 120)
 endif()

@@ -2,7 +2,7 @@
 #include "console/intake/csv_choices.h"
 #include "console/intake/csv_dialogs_win.h"
 #include "console/intake/csv_format.h"
-#include "console/intake/own_dialog_win_test.h"
+#include "tests/support/own_dialog_win.h"
 
 #include <gtest/gtest.h>
 

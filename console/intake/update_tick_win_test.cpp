@@ -3,8 +3,8 @@
 #include "console/display/console_app_win.h"
 #include "console/intake/csv_choices.h"
 #include "console/intake/csv_format.h"
-#include "console/intake/own_dialog_win_test.h"
 #include "console/intake/update_tick.h"
+#include "tests/support/own_dialog_win.h"
 
 #include <gtest/gtest.h>
 
