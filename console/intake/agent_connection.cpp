@@ -53,30 +53,30 @@ AgentRequestResult sendAgentRequest(const char* agentAddress, const char* localA
                                     const AgentRequestConfig& config) {
     uint32_t target = 0;
     if (!agentAddress || !parseInetAddr(agentAddress, &target))
-        return AgentRequestResult::badAddress;
+        return AgentRequestResult::BadAddress;
     netStartup();
-    AgentRequestResult result = AgentRequestResult::sent;
+    AgentRequestResult result = AgentRequestResult::Sent;
     TcpSocket second = kNoSocket;
     TcpSocket first = tcpConnect(target, config.port, config.connectWaitMs);
     if (first == kNoSocket) {
-        result = AgentRequestResult::noAnswer;
+        result = AgentRequestResult::NoAnswer;
     } else {
         second = tcpConnect(target, config.port, -1);
         if (second == kNoSocket)
-            result = AgentRequestResult::secondRefused;
+            result = AgentRequestResult::SecondRefused;
     }
-    if (result == AgentRequestResult::sent) {
+    if (result == AgentRequestResult::Sent) {
         char own[16] = {};
         const char* carried = localAddress;
         if (!carried || carried[0] == '\0')
             carried = tcpLocalAddress(first, own) ? own : "";
         uint8_t request[kRequestBytes];
         if (carried[0] == '\0' || !writeRequest(carried, request)) {
-            result = AgentRequestResult::noLocalAddress;
+            result = AgentRequestResult::NoLocalAddress;
         } else {
             pauseFor(config, config.sendDelayMs);
             if (tcpSendOnce(first, request, kRequestBytes) != kRequestBytes)
-                result = AgentRequestResult::shortSend;
+                result = AgentRequestResult::ShortSend;
         }
     }
     if (second != kNoSocket)
@@ -91,7 +91,7 @@ ConnectOutcome connectToAgent(GpuPanelState& state, const IntakeWindowHooks& hoo
                               const ConnectSteps& steps) {
     // An Agent asked from here could never report back.
     if (steps.listener && !ensureListening(*steps.listener))
-        return ConnectOutcome::cannotListen;
+        return ConnectOutcome::CannotListen;
     state.reconnectCount.fetch_add(1, std::memory_order_relaxed);
     store(state.reconnectRequested, 1);
     pauseFor(steps.request, steps.dropWaitMs);
@@ -107,13 +107,13 @@ ConnectOutcome connectToAgent(GpuPanelState& state, const IntakeWindowHooks& hoo
     char local[16] = {};
     if (!steps.findLocalAddress || !steps.findLocalAddress(local))
         local[0] = '\0';
-    bool sent = sendAgentRequest(address, local, steps.request) == AgentRequestResult::sent;
+    bool sent = sendAgentRequest(address, local, steps.request) == AgentRequestResult::Sent;
     if (sent) {
         if (hooks.writeTitle)
             hooks.writeTitle(kConsoleTitle);
-        return ConnectOutcome::requested;
+        return ConnectOutcome::Requested;
     }
     setAgentAddress(state, "");
     resetGpuPanelState(state, hooks);
-    return ConnectOutcome::failed;
+    return ConnectOutcome::Failed;
 }

@@ -28,12 +28,12 @@ bool localAddressFromRows(const AddressRow* rows, int count, char out[16]);
 void joinAgentAddress(const char* const boxes[4], char out[kAddressTextMax + 1]);
 
 enum class AgentRequestResult {
-    sent,          // all 20 bytes went out
-    badAddress,    // the Agent address cannot be read as an IPv4 address
-    noAnswer,      // the first connection was not made within the wait
-    secondRefused, // the second connection could not be made
-    noLocalAddress,
-    shortSend,
+    Sent,          // all 20 bytes went out
+    BadAddress,    // the Agent address cannot be read as an IPv4 address
+    NoAnswer,      // the first connection was not made within the wait
+    SecondRefused, // the second connection could not be made
+    NoLocalAddress,
+    ShortSend,
 };
 
 struct AgentRequestConfig {
@@ -68,9 +68,9 @@ struct ConnectSteps {
 };
 
 enum class ConnectOutcome {
-    requested,    // the request went out
-    failed,       // no request delivered: address forgotten, readings reset
-    cannotListen, // the Console cannot listen: nothing sent, nothing changed
+    Requested,    // the request went out
+    Failed,       // no request delivered: address forgotten, readings reset
+    CannotListen, // the Console cannot listen: nothing sent, nothing changed
 };
 
 // What the "接続" button does, in order: make sure the Console listens (when

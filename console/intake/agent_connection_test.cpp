@@ -178,7 +178,7 @@ TEST(AgentConnection, JoinsTheFourBoxes) {
 TEST(AgentConnection, SendsTheRequestWithTheGivenAddress) {
     gPauses.clear();
     FakeAgent agent(46811);
-    EXPECT_EQ(sendAgentRequest("127.0.0.1", "192.0.2.5", quick(46811)), AgentRequestResult::sent);
+    EXPECT_EQ(sendAgentRequest("127.0.0.1", "192.0.2.5", quick(46811)), AgentRequestResult::Sent);
     agent.finish();
     EXPECT_EQ(agent.connections, requestFor("192.0.2.5"));
     EXPECT_EQ(gPauses, std::vector<int>{1000});
@@ -186,28 +186,28 @@ TEST(AgentConnection, SendsTheRequestWithTheGivenAddress) {
 
 TEST(AgentConnection, FallsBackToTheConnectionsOwnAddress) {
     FakeAgent agent(46812);
-    EXPECT_EQ(sendAgentRequest("127.0.0.1", "", quick(46812)), AgentRequestResult::sent);
+    EXPECT_EQ(sendAgentRequest("127.0.0.1", "", quick(46812)), AgentRequestResult::Sent);
     agent.finish();
     EXPECT_EQ(agent.connections, requestFor("127.0.0.1"));
     FakeAgent again(46813);
-    EXPECT_EQ(sendAgentRequest("127.0.0.1", nullptr, quick(46813)), AgentRequestResult::sent);
+    EXPECT_EQ(sendAgentRequest("127.0.0.1", nullptr, quick(46813)), AgentRequestResult::Sent);
     again.finish();
     EXPECT_EQ(again.connections, requestFor("127.0.0.1"));
 }
 
 TEST(AgentConnection, FailsWithoutAnAgentOrAnAddress) {
     gPauses.clear();
-    EXPECT_EQ(sendAgentRequest("127.0.0.1", "192.0.2.5", quick(46814)), AgentRequestResult::noAnswer);
-    EXPECT_EQ(sendAgentRequest("...", "192.0.2.5", quick(46814)), AgentRequestResult::badAddress);
-    EXPECT_EQ(sendAgentRequest("1.2.3.", "192.0.2.5", quick(46814)), AgentRequestResult::badAddress);
-    EXPECT_EQ(sendAgentRequest(nullptr, "192.0.2.5", quick(46814)), AgentRequestResult::badAddress);
+    EXPECT_EQ(sendAgentRequest("127.0.0.1", "192.0.2.5", quick(46814)), AgentRequestResult::NoAnswer);
+    EXPECT_EQ(sendAgentRequest("...", "192.0.2.5", quick(46814)), AgentRequestResult::BadAddress);
+    EXPECT_EQ(sendAgentRequest("1.2.3.", "192.0.2.5", quick(46814)), AgentRequestResult::BadAddress);
+    EXPECT_EQ(sendAgentRequest(nullptr, "192.0.2.5", quick(46814)), AgentRequestResult::BadAddress);
     EXPECT_TRUE(gPauses.empty());
 }
 
 TEST(AgentConnection, OverlongLocalAddressSendsNothing) {
     FakeAgent agent(46815);
     EXPECT_EQ(sendAgentRequest("127.0.0.1", "1234567890.1234567", quick(46815)),
-              AgentRequestResult::noLocalAddress);
+              AgentRequestResult::NoLocalAddress);
     agent.finish();
     EXPECT_EQ(agent.connections, Connections(2));
 }
@@ -232,7 +232,7 @@ TEST(AgentConnection, ButtonStepsOnSuccess) {
     steps.findLocalAddress = fixedLocal;
     steps.request = quick(46816);
     FakeAgent agent(46816);
-    EXPECT_EQ(connectToAgent(*state, hooks, steps), ConnectOutcome::requested);
+    EXPECT_EQ(connectToAgent(*state, hooks, steps), ConnectOutcome::Requested);
     agent.finish();
     EXPECT_EQ(agent.connections, requestFor("192.0.2.5"));
     EXPECT_EQ(gPauses, (std::vector<int>{2000, 1000}));
@@ -272,7 +272,7 @@ TEST(AgentConnection, ButtonStepsOnFailureForgetTheAddressAndReset) {
         steps.readBoxes = readBoxes;
         steps.findLocalAddress = c.local;
         steps.request = quick(46817);
-        EXPECT_EQ(connectToAgent(*state, hooks, steps), ConnectOutcome::failed);
+        EXPECT_EQ(connectToAgent(*state, hooks, steps), ConnectOutcome::Failed);
         char address[kAddressTextMax + 1];
         copyAgentAddress(*state, address);
         EXPECT_STREQ(address, "");
@@ -297,9 +297,9 @@ TEST(AgentConnection, ButtonListensFirstAndAsksNothingWhenItCannot) {
         ConnectOutcome outcome;
     };
     const Case cases[] = {
-        {"port held by another program", true, false, ConnectOutcome::cannotListen},
-        {"port free", false, false, ConnectOutcome::requested},
-        {"already listening keeps its port", false, true, ConnectOutcome::requested},
+        {"port held by another program", true, false, ConnectOutcome::CannotListen},
+        {"port free", false, false, ConnectOutcome::Requested},
+        {"already listening keeps its port", false, true, ConnectOutcome::Requested},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -325,7 +325,7 @@ TEST(AgentConnection, ButtonListensFirstAndAsksNothingWhenItCannot) {
         FakeAgent agent(agentPort);
         EXPECT_EQ(connectToAgent(*state, hooks, steps), c.outcome);
         agent.finish();
-        bool asked = c.outcome == ConnectOutcome::requested;
+        bool asked = c.outcome == ConnectOutcome::Requested;
         EXPECT_EQ(agent.connections, asked ? requestFor("192.0.2.5") : Connections());
         // The Console listens afterwards exactly when it could bind.
         tcpClose(other);

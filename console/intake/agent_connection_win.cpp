@@ -48,12 +48,12 @@ INT_PTR CALLBACK agentDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARA
             steps.findLocalAddress = findLocalAddress;
             steps.listener = context->listener;
             ConnectOutcome outcome = connectToAgent(*context->state, *context->hooks, steps);
-            if (outcome == ConnectOutcome::cannotListen) {
+            if (outcome == ConnectOutcome::CannotListen) {
                 // The operator may free the port and press "接続" again.
                 MessageBoxW(dialog, L"ポート 58680 を受信に使えません", L"Kovra Gaugeline", MB_OK);
                 return TRUE;
             }
-            if (outcome == ConnectOutcome::failed)
+            if (outcome == ConnectOutcome::Failed)
                 MessageBoxW(dialog, L"接続出来ませんでした", kConsoleTitle, MB_OK);
             EndDialog(dialog, 0);
             return TRUE;

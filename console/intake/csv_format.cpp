@@ -87,31 +87,31 @@ std::string timeStampText(const LogTime& time, char terminator) {
     return text;
 }
 
-std::string csvCell(const PanelSlotSnapshot& slot, int item) {
+std::string csvCell(const PanelSlotSnapshot& slot, CsvItem item) {
     switch (item) {
-    case kItemGraphicsClock:
+    case CsvItem::GraphicsClock:
         return decimal(clockMhz(slot.graphicsClock));
-    case kItemMemoryClock:
+    case CsvItem::MemoryClock:
         return decimal(clockMhz(slot.memoryClock));
-    case kItemGpuLoad:
+    case CsvItem::GpuLoad:
         return decimal(slot.gpuLoad);
-    case kItemMemoryUsage:
+    case CsvItem::MemoryUsage:
         return memoryMbText(slot.memoryUsage) + ",";
-    case kItemVideoEngineLoad:
+    case CsvItem::VideoEngineLoad:
         return decimal(static_cast<int32_t>(slot.videoEngineLoad));
-    case kItemTemperature:
+    case CsvItem::Temperature:
         return decimal(slot.temperature);
-    case kItemFanLevel:
+    case CsvItem::FanLevel:
         return slot.fanLevelSupported != 0 ? decimal(static_cast<int32_t>(slot.fanLevel)) : ",";
-    case kItemFanRpm:
+    case CsvItem::FanRpm:
         return slot.fanRpm != 0 ? decimal(static_cast<int32_t>(slot.fanRpm)) : ",";
-    case kItemPowerDraw:
+    case CsvItem::PowerDraw:
         return slot.powerDrawSupported != 0 ? powerWattsText(slot.powerDraw) + "," : ",";
-    case kItemPState:
+    case CsvItem::PState:
         return decimal(slot.pState);
-    case kItemMemoryControllerLoad:
+    case CsvItem::MemoryControllerLoad:
         return decimal(static_cast<int32_t>(slot.memoryControllerLoad));
-    case kItemBusInterfaceLoad:
+    case CsvItem::BusInterfaceLoad:
         return decimal(static_cast<int32_t>(slot.busInterfaceLoad));
     default:
         return "";
@@ -149,7 +149,7 @@ std::string csvDataLine(const PanelSlotSnapshot* slots, const LogSelection& sele
         line += stamp;
         for (int k = 0; k < kCsvItemCount; ++k)
             if (selection.itemSelected[k])
-                line += csvCell(slots[i], k);
+                line += csvCell(slots[i], static_cast<CsvItem>(k));
     }
     return line + "\r\n";
 }

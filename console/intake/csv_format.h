@@ -8,19 +8,19 @@
 #include <string>
 
 // The twelve items in the order of the dialog, the columns and the console lines.
-enum CsvItem {
-    kItemGraphicsClock,
-    kItemMemoryClock,
-    kItemGpuLoad,
-    kItemMemoryUsage,
-    kItemVideoEngineLoad,
-    kItemTemperature,
-    kItemFanLevel,
-    kItemFanRpm,
-    kItemPowerDraw,
-    kItemPState,
-    kItemMemoryControllerLoad,
-    kItemBusInterfaceLoad,
+enum class CsvItem {
+    GraphicsClock,
+    MemoryClock,
+    GpuLoad,
+    MemoryUsage,
+    VideoEngineLoad,
+    Temperature,
+    FanLevel,
+    FanRpm,
+    PowerDraw,
+    PState,
+    MemoryControllerLoad,
+    BusInterfaceLoad,
 };
 
 struct CsvItemInfo {
@@ -73,4 +73,4 @@ std::string csvHeaderText(const PanelSlotSnapshot* slots, const LogSelection& se
 std::string csvDataLine(const PanelSlotSnapshot* slots, const LogSelection& selection, const LogTime& time);
 
 // Cell text of one item for one slot, trailing comma included.
-std::string csvCell(const PanelSlotSnapshot& slot, int item);
+std::string csvCell(const PanelSlotSnapshot& slot, CsvItem item);

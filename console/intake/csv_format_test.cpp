@@ -1,4 +1,6 @@
+// The CSV lines and the text console's block for the same readings.
 #include "console/intake/csv_format.h"
+#include "console/intake/log_console_block.h"
 
 #include <gtest/gtest.h>
 
@@ -8,227 +10,150 @@
 
 namespace {
 
-PanelSlotSnapshot slot(const wchar_t* name) {
-    PanelSlotSnapshot s;
-    std::memset(&s, 0, sizeof s);
-    std::wcsncpy(s.fullName, name, kFullNameChars);
-    return s;
-}
+const LogTime kTime{2026, 3, 7, 9, 8, 7};
+const std::string kStamp = "2026/03/07 09:08:07,";
 
-LogSelection select(int gpuCount, std::initializer_list<int> gpus, std::initializer_list<int> items) {
+// Slot 0 shows every item; slot 1 the edge cases; slots 2 to 7 are "G" with zeros.
+struct Slots {
+    PanelSlotSnapshot s[kGpuSlotCount];
+    Slots() {
+        std::memset(s, 0, sizeof s);
+        for (auto& slot : s)
+            std::wcscpy(slot.fullName, L"G");
+        std::wcscpy(s[0].fullName, L"Example GPU");
+        s[0].graphicsClock = 1189500;
+        s[0].memoryClock = 5005000;
+        s[0].gpuLoad = 37;
+        s[0].memoryUsage = 3000000;
+        s[0].videoEngineLoad = 21;
+        s[0].temperature = 54;
+        s[0].fanLevelSupported = 1;
+        s[0].fanLevel = 33;
+        s[0].fanRpm = 1125; // printed without its flag
+        s[0].powerDrawSupported = 1;
+        s[0].powerDraw = 123456;
+        s[0].pState = 8;
+        s[0].memoryControllerLoad = 3;
+        s[0].busInterfaceLoad = 1;
+        std::wcscpy(s[1].fullName, L"GPU\u63a5\u7d9a");
+        s[1].graphicsClock = 16777999; // 16778000 as a float
+        s[1].memoryClock = 999;
+        s[1].gpuLoad = 100;
+        s[1].memoryUsage = 11;
+        s[1].temperature = -5;
+        s[1].fanLevel = 40; // without support
+        s[1].fanRpmSupported = 1;
+        s[1].powerDraw = 5000; // without support
+        s[1].pState = -1;
+        s[1].busInterfaceLoad = 0xFFFFFFFFu;
+        s[2].graphicsClock = -1500;
+        s[2].memoryUsage = 0xFFFFFFFFu;
+        s[2].powerDrawSupported = 1;
+        s[2].powerDraw = 16384009; // single precision shows in the third decimal
+    }
+};
+
+LogSelection select(int gpuCount, unsigned gpus, unsigned items) {
     LogSelection sel;
     sel.gpuCount = gpuCount;
-    for (int g : gpus)
-        sel.gpuSelected[g] = true;
-    for (int k : items)
-        sel.itemSelected[k] = true;
+    for (int i = 0; i < kGpuSlotCount; ++i)
+        sel.gpuSelected[i] = (gpus >> i) & 1;
+    for (int k = 0; k < kCsvItemCount; ++k)
+        sel.itemSelected[k] = (items >> k) & 1;
     return sel;
 }
 
-const LogTime kNoon{2026, 3, 7, 12, 4, 9};
-
-struct TwoGpus {
-    PanelSlotSnapshot slots[kGpuSlotCount];
-    TwoGpus() {
-        for (auto& s : slots)
-            s = slot(L"- empty -");
-        slots[0] = slot(L"GeForce A");
-        slots[0].gpuLoad = 37;
-        slots[0].temperature = 54;
-        slots[1] = slot(L"GeForce B");
-        slots[1].gpuLoad = 100;
-        slots[1].temperature = -5;
-    }
-};
-
-TEST(CsvFormat, ExampleWithTwoGpusLoadAndTemperature) {
-    TwoGpus g;
-    const LogSelection sel = select(2, {0, 1}, {kItemGpuLoad, kItemTemperature});
-    EXPECT_EQ(csvHeaderText(g.slots, sel), "GeForce A,,,GeForce B\r\n"
-                                           ",GPU Load,Temperature,,GPU Load,Temperature,\r\n");
-    EXPECT_EQ(csvDataLine(g.slots, sel, kNoon), "2026/03/07 12:04:09,37,54,2026/03/07 12:04:09,100,-5,\r\n");
+unsigned bit(CsvItem item) {
+    return 1u << static_cast<int>(item);
 }
 
-TEST(CsvFormat, NamesSitAboveTheirTimeStampColumns) {
-    TwoGpus g;
-    const LogSelection sel = select(2, {0, 1}, {kItemGpuLoad, kItemTemperature, kItemPState});
-    const std::string header = csvHeaderText(g.slots, sel);
-    const std::string names = header.substr(0, header.find("\r\n"));
-    const std::string row = csvDataLine(g.slots, sel, kNoon);
-    auto column = [](const std::string& line, const std::string& cell) {
-        size_t at = line.find(cell);
-        int commas = 0;
-        for (size_t i = 0; i < at; ++i)
-            commas += line[i] == ',' ? 1 : 0;
-        return commas;
-    };
-    EXPECT_EQ(column(names, "GeForce B"), 4);
-    EXPECT_EQ(column(row, "2026/03/07 12:04:09,100"), 4);
+std::string times(const std::string& text, int n) {
+    std::string all;
+    while (n-- > 0)
+        all += text;
+    return all;
 }
 
-TEST(CsvFormat, UnselectedAndAbsentSlotsAreLeftOut) {
-    TwoGpus g;
-    // Slot 0 off, slot 1 on, slot 2 selected but beyond gpuCount.
-    const LogSelection sel = select(2, {1, 2}, {kItemGpuLoad});
-    EXPECT_EQ(csvHeaderText(g.slots, sel), "GeForce B\r\n,GPU Load,\r\n");
-    EXPECT_EQ(csvDataLine(g.slots, sel, kNoon), "2026/03/07 12:04:09,100,\r\n");
+// The pieces as one text; a coloured piece starts with its attribute in <>.
+std::string shown(const std::vector<ConsolePiece>& pieces) {
+    std::string all;
+    for (const ConsolePiece& p : pieces)
+        all += (p.attribute == kAttrKeep ? "" : "<" + std::to_string(p.attribute) + ">") + p.text;
+    return all;
 }
 
-TEST(CsvFormat, NoGpuGivesOnlyLineEnds) {
-    TwoGpus g;
-    const LogSelection sel = select(0, {0, 1}, {kItemGpuLoad});
-    EXPECT_EQ(csvDataLine(g.slots, sel, kNoon), "\r\n");
-    EXPECT_EQ(csvHeaderText(g.slots, sel), "\r\n\r\n");
-}
+const unsigned kAll = 0xFFF;
+const unsigned kLoadTemp = bit(CsvItem::GpuLoad) | bit(CsvItem::Temperature);
+const std::string kAllCells =
+    ",Graphics Clock,Memory Clock,GPU Load,Memory Usage,Video Engine Load,Temperature,"
+    "FAN Level,FAN rpm,Power Draw,P-State,Memory Controller Load,Bus Interface Load,";
 
-TEST(CsvFormat, GpuCountAboveEightWritesEightSlots) {
-    PanelSlotSnapshot slots[kGpuSlotCount];
-    for (auto& s : slots)
-        s = slot(L"G");
-    const LogSelection sel = select(200, {0, 1, 2, 3, 4, 5, 6, 7}, {kItemGpuLoad});
-    const std::string row = csvDataLine(slots, sel, kNoon);
-    EXPECT_EQ(row.size(), 8 * std::string("2026/03/07 12:04:09,0,").size() + 2);
-}
-
-TEST(CsvFormat, JapaneseNameIsCodePage932) {
-    PanelSlotSnapshot slots[kGpuSlotCount];
-    for (auto& s : slots)
-        s = slot(L"");
-    slots[0] = slot(L"GPU\u63a5\u7d9a"); // 接続
-    const LogSelection sel = select(1, {0}, {kItemTemperature});
-    EXPECT_EQ(csvHeaderText(slots, sel), "GPU\x90\xda\x91\xb1\r\n,Temperature,\r\n");
-}
-
-TEST(CsvFormat, AllTwelveItems) {
-    PanelSlotSnapshot slots[kGpuSlotCount];
-    for (auto& s : slots)
-        s = slot(L"");
-    PanelSlotSnapshot& s = slots[0];
-    std::wcscpy(s.fullName, L"Example GPU");
-    s.graphicsClock = 1189500;
-    s.memoryClock = 5005000;
-    s.gpuLoad = 37;
-    s.memoryUsage = 1203456;
-    s.videoEngineLoad = 21;
-    s.temperature = 54;
-    s.fanLevelSupported = 1;
-    s.fanLevel = 33;
-    s.fanRpm = 1125;
-    s.powerDrawSupported = 1;
-    s.powerDraw = 65432;
-    s.pState = 0;
-    s.memoryControllerLoad = 3;
-    s.busInterfaceLoad = 1;
-    LogSelection sel = select(1, {0}, {});
-    for (bool& on : sel.itemSelected)
-        on = true;
-    EXPECT_EQ(csvHeaderText(slots, sel),
-              "Example GPU\r\n"
-              ",Graphics Clock,Memory Clock,GPU Load,Memory Usage,Video Engine Load,Temperature,FAN Level,"
-              "FAN rpm,Power Draw,P-State,Memory Controller Load,Bus Interface Load,\r\n");
-    EXPECT_EQ(csvDataLine(slots, sel, LogTime{2026, 12, 31, 23, 59, 58}),
-              "2026/12/31 23:59:58,1189,5005,37,1175.25,21,54,33,1125,65.432,0,3,1,\r\n");
-}
-
-TEST(CsvFormat, HeaderOfOneGpuWithAllItemsHasThirteenCommasPerGpu) {
-    PanelSlotSnapshot slots[kGpuSlotCount];
-    for (auto& s : slots)
-        s = slot(L"N");
-    LogSelection sel = select(3, {0, 2}, {});
-    for (bool& on : sel.itemSelected)
-        on = true;
-    const std::string header = csvHeaderText(slots, sel);
-    EXPECT_EQ(header.substr(0, header.find("\r\n")), "N" + std::string(13, ',') + "N");
-}
-
-struct CellCase {
-    const char* what;
-    int item;
-    void (*set)(PanelSlotSnapshot&);
-    const char* cell;
-};
-
-const CellCase kCellCases[] = {
-    {"clock cut toward zero", kItemGraphicsClock, [](PanelSlotSnapshot& s) { s.graphicsClock = 1189500; },
-     "1189,"},
-    {"clock below one MHz", kItemMemoryClock, [](PanelSlotSnapshot& s) { s.memoryClock = 999; }, "0,"},
-    {"power three decimals", kItemPowerDraw,
-     [](PanelSlotSnapshot& s) {
-         s.powerDrawSupported = 1;
-         s.powerDraw = 123456;
-     },
-     "123.456,"},
-    {"power without support", kItemPowerDraw, [](PanelSlotSnapshot& s) { s.powerDraw = 123456; }, ","},
-    {"fan level without support", kItemFanLevel, [](PanelSlotSnapshot& s) { s.fanLevel = 40; }, ","},
-    {"fan level supported at 0", kItemFanLevel, [](PanelSlotSnapshot& s) { s.fanLevelSupported = 1; }, "0,"},
-    {"fan rpm 0 with support", kItemFanRpm, [](PanelSlotSnapshot& s) { s.fanRpmSupported = 1; }, ","},
-    {"fan rpm without support flag", kItemFanRpm, [](PanelSlotSnapshot& s) { s.fanRpm = 900; }, "900,"},
-    {"load printed whatever its flag", kItemGpuLoad, [](PanelSlotSnapshot& s) { s.gpuLoad = 12; }, "12,"},
-    {"memory usage", kItemMemoryUsage, [](PanelSlotSnapshot& s) { s.memoryUsage = 1536; }, "1.50,"},
-    {"largest unsigned load prints as %d", kItemBusInterfaceLoad,
-     [](PanelSlotSnapshot& s) { s.busInterfaceLoad = 0xFFFFFFFFu; }, "-1,"},
-    {"negative p-state", kItemPState, [](PanelSlotSnapshot& s) { s.pState = -1; }, "-1,"},
-    {"unknown item", 12, [](PanelSlotSnapshot&) {}, ""},
-    {"negative item", -1, [](PanelSlotSnapshot&) {}, ""},
-};
-
-TEST(CsvFormat, Cells) {
-    for (const CellCase& c : kCellCases) {
-        PanelSlotSnapshot s = slot(L"x");
-        c.set(s);
-        EXPECT_EQ(csvCell(s, c.item), c.cell) << c.what;
-    }
-}
-
-TEST(CsvFormat, MemoryMbText) {
+TEST(CsvFormat, HeaderAndRow) {
     const struct {
-        uint32_t kib;
-        const char* text;
-    } cases[] = {{1536, "1.50"}, {3000000, "2929.68"}, {0, "0.00"},         {1048576, "1024.00"},
-                 {1, "0.00"},    {11, "0.01"},         {0xFFFFFFFFu, "4194303.99"}};
-    for (const auto& c : cases)
-        EXPECT_EQ(memoryMbText(c.kib), c.text) << c.kib;
-}
-
-TEST(CsvFormat, ClockAndPowerInSinglePrecision) {
-    EXPECT_EQ(clockMhz(1189500), 1189);
-    EXPECT_EQ(clockMhz(-1500), -1);
-    EXPECT_EQ(clockMhz(0), 0);
-    // 16777999 kHz is 16778000 as a float, so the cut gives 16778, not 16777.
-    EXPECT_EQ(clockMhz(16777999), 16778);
-    EXPECT_EQ(powerWattsText(123456), "123.456");
-    EXPECT_EQ(powerWattsText(0), "0.000");
-    EXPECT_EQ(powerWattsText(1), "0.001");
-    // Single precision shows in the third decimal for large draws.
-    EXPECT_EQ(powerWattsText(16384009), "16384.010");
-}
-
-TEST(CsvFormat, TimeStampPadsToTwoDigits) {
-    EXPECT_EQ(timeStampText(LogTime{2026, 1, 2, 3, 4, 5}, ','), "2026/01/02 03:04:05,");
-    EXPECT_EQ(timeStampText(LogTime{2026, 11, 12, 13, 14, 15}, ' '), "2026/11/12 13:14:15 ");
-}
-
-TEST(CsvFormat, ReadSelectionFromSettings) {
-    CsvSettings csv;
-    initCsvSettings(csv);
-    csv.csvGpuSelected[3].store(0);
-    csv.csvItemSelected[kItemFanRpm].store(0);
-    LogSelection sel = readLogSelection(csv, 5);
-    EXPECT_EQ(sel.gpuCount, 5);
-    EXPECT_FALSE(sel.gpuSelected[3]);
-    EXPECT_TRUE(sel.gpuSelected[4]);
-    EXPECT_FALSE(sel.itemSelected[kItemFanRpm]);
-    EXPECT_EQ(selectedItemCount(sel), 11);
-    EXPECT_EQ(readLogSelection(csv, -3).gpuCount, 0);
-    EXPECT_EQ(readLogSelection(csv, 9).gpuCount, 8);
-}
-
-TEST(CsvFormat, ItemTableMatchesDialogIds) {
-    const int ids[kCsvItemCount] = {1000, 1001, 1002, 1003, 1004, 1005, 1006, 1007, 1008, 1009, 1021, 1022};
-    for (int k = 0; k < kCsvItemCount; ++k) {
-        EXPECT_EQ(kCsvItems[k].checkBoxId, ids[k]);
-        EXPECT_EQ(std::string(",") + kCsvItems[k].dialogText, kCsvItems[k].headerCell);
+        int gpuCount;
+        unsigned gpus, items;
+        std::string header, row;
+    } cases[] = {
+        {2, 0b11, kLoadTemp,
+         "Example GPU,,,GPU\x90\xda\x91\xb1\r\n,GPU Load,Temperature,,GPU Load,Temperature,\r\n",
+         kStamp + "37,54," + kStamp + "100,-5,\r\n"},
+        // Slot 0 off, slot 2 beyond the count.
+        {2, 0b110, bit(CsvItem::GpuLoad), "GPU\x90\xda\x91\xb1\r\n,GPU Load,\r\n", kStamp + "100,\r\n"},
+        {0, 0b11, bit(CsvItem::GpuLoad), "\r\n\r\n", "\r\n"},
+        {2, 0b11, kAll,
+         "Example GPU" + times(",", 13) + "GPU\x90\xda\x91\xb1\r\n" + kAllCells + kAllCells + "\r\n",
+         kStamp + "1189,5005,37,2929.68,21,54,33,1125,123.456,8,3,1," + kStamp +
+             "16778,0,100,0.01,0,-5,,,,-1,0,-1,\r\n"},
+        {200, 0xFF, bit(CsvItem::PState),
+         "Example GPU,,GPU\x90\xda\x91\xb1" + times(",,G", 6) + "\r\n" + times(",P-State,", 8) + "\r\n",
+         kStamp + "8," + kStamp + "-1," + times(kStamp + "0,", 6) + "\r\n"},
+        {3, 0b100, bit(CsvItem::GraphicsClock) | bit(CsvItem::MemoryUsage) | bit(CsvItem::PowerDraw),
+         "G\r\n,Graphics Clock,Memory Usage,Power Draw,\r\n", kStamp + "-1,4194303.99,16384.010,\r\n"},
+    };
+    Slots slots;
+    for (const auto& c : cases) {
+        const LogSelection sel = select(c.gpuCount, c.gpus, c.items);
+        EXPECT_EQ(c.header, csvHeaderText(slots.s, sel));
+        EXPECT_EQ(c.row, csvDataLine(slots.s, sel, kTime));
     }
+}
+
+TEST(LogConsoleBlock, Pieces) {
+    const std::string start = "2026/03/07 09:08:07 ==============================\n";
+    const std::string end = times("=", 50) + "\n";
+    const struct {
+        int gpuCount;
+        unsigned gpus, items;
+        bool fileOpened;
+        std::string text;
+    } cases[] = {
+        {1, 0b1, kAll, true,
+         start +
+             "<11>Example GPU:\n<5>\tGraphics Clock      1189 MHz\n\tMemory Clock        5005 MHz\n"
+             "<5>\tGPU Load            37 %\n<5>\tMemory Usage        2929.68 MB\n"
+             "<5>\tVideo Engine Load   21 %\n<5>\tTemperature         54\n<5>\tFAN Level           33 %\n"
+             "<5>\tFAN rpm             1125 rpm\n<5>\tPower(Draw)         123.456 W\n"
+             "<5>\tP-State             8\n<5>\tMemory Controller Load   3 %\n<5>\tBus Interface Load  1 %\n" +
+             end},
+        {2, 0b10,
+         bit(CsvItem::MemoryClock) | bit(CsvItem::FanLevel) | bit(CsvItem::FanRpm) | bit(CsvItem::PowerDraw),
+         true,
+         start +
+             "<11>GPU\x90\xda\x91\xb1:\n<5>\tMemory Clock        0 MHz\n<5>\tFAN Level           No Support\n"
+             "<5>\tFAN rpm             No Support\n<5>\tPower(Draw)         No Support\n" +
+             end},
+        // "csvファイルが見つかりません" in code page 932.
+        {2, 0b11, kLoadTemp, false,
+         start +
+             "csv\x83\x74\x83\x40\x83\x43\x83\x8b\x82\xaa\x8c\xa9\x82\xc2\x82\xa9\x82\xe8\x82\xdc\x82\xb9\x82"
+             "\xf1\n" +
+             end},
+        {0, 0xFF, kLoadTemp, true, start + end},
+    };
+    Slots slots;
+    for (const auto& c : cases)
+        EXPECT_EQ(c.text,
+                  shown(consoleRowBlock(slots.s, select(c.gpuCount, c.gpus, c.items), kTime, c.fileOpened)));
 }
 
 } // namespace

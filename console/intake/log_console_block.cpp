@@ -26,38 +26,38 @@ std::string cp932(const wchar_t* text) {
 
 } // namespace
 
-std::string consoleItemLine(const PanelSlotSnapshot& slot, int item) {
+std::string consoleItemLine(const PanelSlotSnapshot& slot, CsvItem item) {
     switch (item) {
-    case kItemGraphicsClock:
+    case CsvItem::GraphicsClock:
         return withNumber("\tGraphics Clock      %d MHz\n", clockMhz(slot.graphicsClock));
-    case kItemMemoryClock:
+    case CsvItem::MemoryClock:
         return withNumber("\tMemory Clock        %d MHz\n", clockMhz(slot.memoryClock));
-    case kItemGpuLoad:
+    case CsvItem::GpuLoad:
         return withNumber("\tGPU Load            %d %%\n", slot.gpuLoad);
-    case kItemMemoryUsage:
+    case CsvItem::MemoryUsage:
         return withText("\tMemory Usage        %s MB\n", memoryMbText(slot.memoryUsage));
-    case kItemVideoEngineLoad:
+    case CsvItem::VideoEngineLoad:
         return withNumber("\tVideo Engine Load   %d %%\n", static_cast<int32_t>(slot.videoEngineLoad));
-    case kItemTemperature:
+    case CsvItem::Temperature:
         return withNumber("\tTemperature         %d\n", slot.temperature);
-    case kItemFanLevel:
+    case CsvItem::FanLevel:
         if (slot.fanLevelSupported == 0)
             return "\tFAN Level           No Support\n";
         return withNumber("\tFAN Level           %d %%\n", static_cast<int32_t>(slot.fanLevel));
-    case kItemFanRpm:
+    case CsvItem::FanRpm:
         if (slot.fanRpm == 0)
             return "\tFAN rpm             No Support\n";
         return withNumber("\tFAN rpm             %d rpm\n", static_cast<int32_t>(slot.fanRpm));
-    case kItemPowerDraw:
+    case CsvItem::PowerDraw:
         if (slot.powerDrawSupported == 0)
             return "\tPower(Draw)         No Support\n";
         return withText("\tPower(Draw)         %s W\n", powerWattsText(slot.powerDraw));
-    case kItemPState:
+    case CsvItem::PState:
         return withNumber("\tP-State             %d\n", slot.pState);
-    case kItemMemoryControllerLoad:
+    case CsvItem::MemoryControllerLoad:
         return withNumber("\tMemory Controller Load   %d %%\n",
                           static_cast<int32_t>(slot.memoryControllerLoad));
-    case kItemBusInterfaceLoad:
+    case CsvItem::BusInterfaceLoad:
         return withNumber("\tBus Interface Load  %d %%\n", static_cast<int32_t>(slot.busInterfaceLoad));
     default:
         return "";
@@ -72,17 +72,19 @@ std::vector<ConsolePiece> consoleGpuPieces(const PanelSlotSnapshot& slot,
                                            const bool itemSelected[kCsvItemCount]) {
     std::vector<ConsolePiece> pieces;
     pieces.push_back({kAttrGpuName, cp932(slot.fullName) + ":\n"});
-    if (itemSelected[kItemGraphicsClock] || itemSelected[kItemMemoryClock]) {
+    const bool graphics = itemSelected[static_cast<int>(CsvItem::GraphicsClock)];
+    const bool memory = itemSelected[static_cast<int>(CsvItem::MemoryClock)];
+    if (graphics || memory) {
         std::string clocks;
-        if (itemSelected[kItemGraphicsClock])
-            clocks += consoleItemLine(slot, kItemGraphicsClock);
-        if (itemSelected[kItemMemoryClock])
-            clocks += consoleItemLine(slot, kItemMemoryClock);
+        if (graphics)
+            clocks += consoleItemLine(slot, CsvItem::GraphicsClock);
+        if (memory)
+            clocks += consoleItemLine(slot, CsvItem::MemoryClock);
         pieces.push_back({kAttrValue, clocks});
     }
-    for (int k = kItemGpuLoad; k < kCsvItemCount; ++k)
+    for (int k = static_cast<int>(CsvItem::GpuLoad); k < kCsvItemCount; ++k)
         if (itemSelected[k])
-            pieces.push_back({kAttrValue, consoleItemLine(slot, k)});
+            pieces.push_back({kAttrValue, consoleItemLine(slot, static_cast<CsvItem>(k))});
     return pieces;
 }
 

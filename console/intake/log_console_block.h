@@ -39,4 +39,4 @@ std::vector<ConsolePiece> consoleRowBlock(const PanelSlotSnapshot* slots, const 
                                           const LogTime& time, bool fileOpened);
 
 // The console line of one item for one slot (for the clock items, one line each).
-std::string consoleItemLine(const PanelSlotSnapshot& slot, int item);
+std::string consoleItemLine(const PanelSlotSnapshot& slot, CsvItem item);

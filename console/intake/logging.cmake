@@ -11,8 +11,7 @@ gaugeline_library(gaugeline_logging_portable
     LIBS gaugeline_intake gaugeline_protocol)
 
 gaugeline_test(logging_format_test
-    SOURCES ${logging_dir}/csv_format_test.cpp ${logging_dir}/log_console_block_test.cpp
-            ${logging_dir}/csv_path_check_test.cpp ${logging_dir}/csv_choices_test.cpp
+    SOURCES ${logging_dir}/csv_format_test.cpp ${logging_dir}/csv_path_check_test.cpp
     LIBS gaugeline_logging_portable LABELS intake logging)
 gaugeline_test(logging_test
     SOURCES ${logging_dir}/logger_wait_test.cpp ${logging_dir}/logger_test.cpp ${logging_dir}/update_tick_test.cpp

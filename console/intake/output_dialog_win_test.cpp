@@ -213,8 +213,8 @@ TEST(OutputDialog, EmptySelectionKeepsItOpenWithTheMessage) {
         s.openAfterEmptyPress = IsWindowVisible(dialog) != FALSE;
         // Then a real choice: slot 2, Temperature and Power Draw, 30 seconds.
         setCheck(dialog, kGpuCheckBoxIds[2], true);
-        setCheck(dialog, kCsvItems[kItemTemperature].checkBoxId, true);
-        setCheck(dialog, kCsvItems[kItemPowerDraw].checkBoxId, true);
+        setCheck(dialog, kCsvItems[static_cast<int>(CsvItem::Temperature)].checkBoxId, true);
+        setCheck(dialog, kCsvItems[static_cast<int>(CsvItem::PowerDraw)].checkBoxId, true);
         SendDlgItemMessageW(dialog, kIntervalComboId, CB_SETCURSEL, 4, 0);
         press(dialog, kOutputButtonId);
         s.openAfterGoodPress = IsWindow(dialog) && IsWindowVisible(dialog);
@@ -233,7 +233,7 @@ TEST(OutputDialog, EmptySelectionKeepsItOpenWithTheMessage) {
     for (int slot = 0; slot < kGpuSlotCount; ++slot)
         EXPECT_EQ(f.csv.csvGpuSelected[slot].load(), slot == 2 ? 1 : 0) << slot;
     for (int k = 0; k < kCsvItemCount; ++k)
-        EXPECT_EQ(f.csv.csvItemSelected[k].load(), k == kItemTemperature || k == kItemPowerDraw ? 1 : 0) << k;
+        EXPECT_EQ(f.csv.csvItemSelected[k].load(), k == static_cast<int>(CsvItem::Temperature) || k == static_cast<int>(CsvItem::PowerDraw) ? 1 : 0) << k;
     EXPECT_EQ(f.csv.logIntervalMs.load(), 30000);
     EXPECT_EQ(f.csv.csvDialogCancelled.load(), 0);
 }
