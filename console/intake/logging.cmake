@@ -14,7 +14,7 @@ gaugeline_test(logging_format_test
     SOURCES ${logging_dir}/csv_format_test.cpp ${logging_dir}/csv_path_check_test.cpp
     LIBS gaugeline_logging_portable LABELS intake logging)
 gaugeline_test(logging_test
-    SOURCES ${logging_dir}/logger_wait_test.cpp ${logging_dir}/logger_test.cpp ${logging_dir}/update_tick_test.cpp
+    SOURCES ${logging_dir}/logger_test.cpp ${logging_dir}/update_tick_test.cpp
     LIBS gaugeline_logging_portable LABELS intake logging)
 gaugeline_test(logging_concurrency_test SOURCES ${logging_dir}/logger_concurrency_test.cpp
     LIBS gaugeline_logging_portable LABELS concurrency intake logging)
