@@ -181,8 +181,9 @@ TEST_F(Receiver, ResetsWhenTheAgentGoesAndWaitsForItAgain) {
         sendBlock(s, 1733000, 2);
         ASSERT_TRUE(eventually([&] { return relaxed(state.slots[0].graphicsClock) == 1733000; }));
         EXPECT_EQ(2, relaxed(state.gpuCount));
-        if (c.midBlock)
+        if (c.midBlock) {
             ASSERT_EQ(2000, tcpSendOnce(s, makeBlock(1800000, 2).data(), 2000));
+        }
         if (c.abort)
             abortConnection(s);
         else
