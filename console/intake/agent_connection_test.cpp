@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -92,21 +93,8 @@ Connections requestFor(const char* text) {
 }
 
 std::wstring gTitle;
-int gTitleWrites = 0;
-void writeTitle(const wchar_t* t) {
-    gTitle = t;
-    ++gTitleWrites;
-}
-std::string gResetLabel;
-void resetTabs(const char* label) {
-    gResetLabel = label;
-}
-
-const char* gBoxes[4];
-void readBoxes(void*, char boxes[4][kBoxChars + 2]) {
-    for (int i = 0; i < 4; ++i)
-        std::strncpy(boxes[i], gBoxes[i], kBoxChars + 1);
-}
+std::vector<std::string> gTabResets;
+std::string gBoxes;
 
 bool noLocal(char*) {
     return false;
@@ -116,197 +104,70 @@ bool fixedLocal(char out[16]) {
     return true;
 }
 
-AgentRequestConfig quick(uint16_t port) {
-    AgentRequestConfig c;
-    c.port = port;
-    c.connectWaitMs = 2000;
-    c.pause = recordPause;
-    return c;
-}
-
 } // namespace
 
 TEST(AgentConnection, ChoosesFirstPrimaryDhcpRow) {
-    struct Case {
+    const struct {
         const char* name;
         std::vector<AddressRow> rows;
-        int expected;
-        const char* text;
-    };
-    const Case cases[] = {
+        const char* text; // nullptr: none
+    } cases[] = {
         {"dhcp after static",
          {{addr("192.168.1.9"), 1}, {addr("10.0.0.7"), 5}, {addr("10.0.0.8"), 5}},
-         1,
          "10.0.0.7"},
-        {"only static rows (as Wine reports)", {{addr("192.0.2.5"), 1}, {addr("127.0.0.1"), 1}}, -1, nullptr},
-        {"flags with more bits are not 5", {{addr("10.1.1.1"), 5 | 8}, {addr("10.1.1.2"), 4}}, -1, nullptr},
-        {"first row", {{addr("172.16.0.1"), 5}}, 0, "172.16.0.1"},
-        {"empty table", {}, -1, nullptr},
+        {"only static rows (as Wine reports)", {{addr("192.0.2.5"), 1}, {addr("127.0.0.1"), 1}}, nullptr},
+        {"flags with more bits are not 5", {{addr("10.1.1.1"), 5 | 8}, {addr("10.1.1.2"), 4}}, nullptr},
+        {"first row", {{addr("172.16.0.1"), 5}}, "172.16.0.1"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        EXPECT_EQ(chooseLocalAddressRow(c.rows.data(), static_cast<int>(c.rows.size())), c.expected);
         char out[16] = "unchanged";
         EXPECT_EQ(localAddressFromRows(c.rows.data(), static_cast<int>(c.rows.size()), out),
-                  c.text != nullptr);
-        if (c.text) {
-            EXPECT_STREQ(out, c.text);
-        }
-    }
-    EXPECT_EQ(chooseLocalAddressRow(nullptr, 3), -1);
-    AddressRow one{addr("10.0.0.1"), 5};
-    EXPECT_EQ(chooseLocalAddressRow(&one, -1), -1);
-}
-
-TEST(AgentConnection, JoinsTheFourBoxes) {
-    struct Case {
-        const char* boxes[4];
-        const char* expected;
-    };
-    const Case cases[] = {
-        {{"192", "0", "2", "20"}, "192.0.2.20"}, {{"", "", "", ""}, "..."},
-        {{"010", "0", "0", "1"}, "010.0.0.1"},   {{"1234", "5678", "9999", "0000"}, "123.567.999.000"},
-        {{nullptr, "1", nullptr, "2"}, ".1..2"},
-    };
-    for (const auto& c : cases) {
-        char out[kAddressTextMax + 1];
-        joinAgentAddress(c.boxes, out);
-        EXPECT_STREQ(out, c.expected);
+                  c.text != nullptr)
+            << c.name;
+        EXPECT_STREQ(out, c.text ? c.text : "unchanged") << c.name;
     }
 }
 
-TEST(AgentConnection, SendsTheRequestWithTheGivenAddress) {
-    gPauses.clear();
-    FakeAgent agent(46811);
-    EXPECT_EQ(sendAgentRequest("127.0.0.1", "192.0.2.5", quick(46811)), AgentRequestResult::Sent);
-    agent.finish();
-    EXPECT_EQ(agent.connections, requestFor("192.0.2.5"));
-    EXPECT_EQ(gPauses, std::vector<int>{1000});
-}
-
-TEST(AgentConnection, FallsBackToTheConnectionsOwnAddress) {
-    FakeAgent agent(46812);
-    EXPECT_EQ(sendAgentRequest("127.0.0.1", "", quick(46812)), AgentRequestResult::Sent);
-    agent.finish();
-    EXPECT_EQ(agent.connections, requestFor("127.0.0.1"));
-    FakeAgent again(46813);
-    EXPECT_EQ(sendAgentRequest("127.0.0.1", nullptr, quick(46813)), AgentRequestResult::Sent);
-    again.finish();
-    EXPECT_EQ(again.connections, requestFor("127.0.0.1"));
-}
-
-TEST(AgentConnection, FailsWithoutAnAgentOrAnAddress) {
-    gPauses.clear();
-    EXPECT_EQ(sendAgentRequest("127.0.0.1", "192.0.2.5", quick(46814)), AgentRequestResult::NoAnswer);
-    EXPECT_EQ(sendAgentRequest("...", "192.0.2.5", quick(46814)), AgentRequestResult::BadAddress);
-    EXPECT_EQ(sendAgentRequest("1.2.3.", "192.0.2.5", quick(46814)), AgentRequestResult::BadAddress);
-    EXPECT_EQ(sendAgentRequest(nullptr, "192.0.2.5", quick(46814)), AgentRequestResult::BadAddress);
-    EXPECT_TRUE(gPauses.empty());
-}
-
-TEST(AgentConnection, OverlongLocalAddressSendsNothing) {
-    FakeAgent agent(46815);
-    EXPECT_EQ(sendAgentRequest("127.0.0.1", "1234567890.1234567", quick(46815)),
-              AgentRequestResult::NoLocalAddress);
-    agent.finish();
-    EXPECT_EQ(agent.connections, Connections(2));
-}
-
-TEST(AgentConnection, ButtonStepsOnSuccess) {
-    auto state = std::make_unique<GpuPanelState>();
-    initGpuPanelState(*state);
-    gWatched = state.get();
-    gPauses.clear();
-    gFlagDuringPause.clear();
-    gTitle.clear();
-    gTitleWrites = 0;
-    IntakeWindowHooks hooks;
-    hooks.writeTitle = writeTitle;
-    hooks.resetTabs = resetTabs;
-    gBoxes[0] = "127";
-    gBoxes[1] = "0";
-    gBoxes[2] = "0";
-    gBoxes[3] = "1";
-    ConnectSteps steps;
-    steps.readBoxes = readBoxes;
-    steps.findLocalAddress = fixedLocal;
-    steps.request = quick(46816);
-    FakeAgent agent(46816);
-    EXPECT_EQ(connectToAgent(*state, hooks, steps), ConnectOutcome::Requested);
-    agent.finish();
-    EXPECT_EQ(agent.connections, requestFor("192.0.2.5"));
-    EXPECT_EQ(gPauses, (std::vector<int>{2000, 1000}));
-    // Raised during the drop pause, lowered before the request.
-    EXPECT_EQ(gFlagDuringPause, (std::vector<int32_t>{1, 0}));
-    char address[kAddressTextMax + 1];
-    copyAgentAddress(*state, address);
-    EXPECT_STREQ(address, "127.0.0.1");
-    EXPECT_EQ(gTitle, std::wstring(kConsoleTitle));
-    EXPECT_EQ(gTitleWrites, 1);
-    EXPECT_EQ(relaxed(state->gpuCount), 0);
-    gWatched = nullptr;
-}
-
-TEST(AgentConnection, ButtonStepsOnFailureForgetTheAddressAndReset) {
-    auto state = std::make_unique<GpuPanelState>();
-    initGpuPanelState(*state);
-    store(state->slots[0].gpuLoad, 77);
-    gTitle.clear();
-    gResetLabel.clear();
-    IntakeWindowHooks hooks;
-    hooks.writeTitle = writeTitle;
-    hooks.resetTabs = resetTabs;
-    struct Case {
-        const char* boxes[4];
-        bool (*local)(char*);
-    };
-    const Case cases[] = {
-        {{"127", "0", "0", "1"}, noLocal}, // nobody listening
-        {{"", "", "", ""}, fixedLocal},    // "..." cannot be read
-        {{"999", "0", "0", "1"}, fixedLocal},
-    };
-    for (const auto& c : cases) {
-        for (int i = 0; i < 4; ++i)
-            gBoxes[i] = c.boxes[i];
-        ConnectSteps steps;
-        steps.readBoxes = readBoxes;
-        steps.findLocalAddress = c.local;
-        steps.request = quick(46817);
-        EXPECT_EQ(connectToAgent(*state, hooks, steps), ConnectOutcome::Failed);
-        char address[kAddressTextMax + 1];
-        copyAgentAddress(*state, address);
-        EXPECT_STREQ(address, "");
-        EXPECT_EQ(relaxed(state->gpuCount), 1);
-        EXPECT_EQ(relaxed(state->slots[0].gpuLoad), 0);
-        EXPECT_EQ(relaxed(state->reconnectRequested), 0);
-        EXPECT_EQ(gTitle, std::wstring(kConsoleTitle));
-        EXPECT_EQ(gResetLabel, std::string(kEmptyTabLabel));
-    }
-}
-
-TEST(AgentConnection, ButtonListensFirstAndAsksNothingWhenItCannot) {
+// "接続": listen first, drop the connection served, read the boxes, ask the Agent.
+TEST(AgentConnection, ButtonListensDropsReadsAndAsks) {
     const uint16_t consolePort = 46820, agentPort = 46821;
+    const struct {
+        const char* name;
+        const char* boxes; // the four boxes, dot between
+        bool (*local)(char*);
+        bool agent, heldElsewhere, listeningAlready;
+        ConnectOutcome outcome;
+        const char* carried; // the address in the request; nullptr: none sent
+    } cases[] = {
+        {"typed Agent answers", "127.0.0.1", fixedLocal, true, false, false, ConnectOutcome::Requested,
+         "192.0.2.5"},
+        {"no DHCP address: the connection's own", "127.0.0.1", noLocal, true, false, false,
+         ConnectOutcome::Requested, "127.0.0.1"},
+        {"already listening keeps its port", "127.0.0.1", fixedLocal, true, false, true,
+         ConnectOutcome::Requested, "192.0.2.5"},
+        {"nobody listening", "127.0.0.1", fixedLocal, false, false, false, ConnectOutcome::Failed, nullptr},
+        {"empty boxes", "...", fixedLocal, true, false, false, ConnectOutcome::Failed, nullptr},
+        {"not an address", "999.0.0.1", fixedLocal, true, false, false, ConnectOutcome::Failed, nullptr},
+        {"port held by another program", "127.0.0.1", fixedLocal, true, true, false,
+         ConnectOutcome::CannotListen, nullptr},
+    };
     netStartup();
     IntakeWindowHooks hooks;
-    hooks.writeTitle = writeTitle;
-    hooks.resetTabs = resetTabs;
-    struct Case {
-        const char* name;
-        bool heldElsewhere;
-        bool listeningAlready;
-        ConnectOutcome outcome;
-    };
-    const Case cases[] = {
-        {"port held by another program", true, false, ConnectOutcome::CannotListen},
-        {"port free", false, false, ConnectOutcome::Requested},
-        {"already listening keeps its port", false, true, ConnectOutcome::Requested},
-    };
+    hooks.writeTitle = [](const wchar_t* t) { gTitle += t; };
+    hooks.resetTabs = [](const char* label) { gTabResets.push_back(label); };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         auto state = std::make_unique<GpuPanelState>();
         initGpuPanelState(*state);
         setAgentAddress(*state, "192.0.2.20");
         store(state->gpuCount, 3);
+        store(state->slots[0].gpuLoad, 77);
+        gWatched = state.get();
+        gPauses.clear();
+        gFlagDuringPause.clear();
+        gTitle.clear();
+        gTabResets.clear();
+        gBoxes = c.boxes;
         ListenerSlot listener;
         listener.bindAddress = "127.0.0.1";
         listener.port = consolePort;
@@ -314,33 +175,45 @@ TEST(AgentConnection, ButtonListensFirstAndAsksNothingWhenItCannot) {
         if (c.listeningAlready) {
             ASSERT_TRUE(ensureListening(listener));
         }
-        for (int i = 0; i < 4; ++i)
-            gBoxes[i] = i == 0 ? "127" : i == 3 ? "1" : "0";
         ConnectSteps steps;
         steps.listener = &listener;
-        steps.readBoxes = readBoxes;
-        steps.findLocalAddress = fixedLocal;
-        steps.request = quick(agentPort);
-        gPauses.clear();
-        FakeAgent agent(agentPort);
+        steps.readBoxes = [](void*, char boxes[4][kBoxChars + 2]) {
+            std::sscanf(gBoxes.c_str(), "%3[0-9].%3[0-9].%3[0-9].%3[0-9]", boxes[0], boxes[1], boxes[2],
+                        boxes[3]);
+        };
+        steps.findLocalAddress = c.local;
+        steps.request.port = agentPort;
+        steps.request.pause = recordPause;
+        std::unique_ptr<FakeAgent> agent(c.agent ? new FakeAgent(agentPort) : nullptr);
         EXPECT_EQ(connectToAgent(*state, hooks, steps), c.outcome);
-        agent.finish();
-        bool asked = c.outcome == ConnectOutcome::Requested;
-        EXPECT_EQ(agent.connections, asked ? requestFor("192.0.2.5") : Connections());
+        if (agent) {
+            agent->finish();
+            EXPECT_EQ(agent->connections, c.carried ? requestFor(c.carried) : Connections());
+        }
+        const bool asked = c.outcome == ConnectOutcome::Requested,
+                   failed = c.outcome == ConnectOutcome::Failed;
+        // The flag is up during the drop pause and down before the request.
+        const std::vector<int> pauses = asked ? std::vector<int>{2000, 1000} : std::vector<int>(failed, 2000);
+        EXPECT_EQ(gPauses, pauses);
+        const std::vector<int32_t> flags =
+            asked ? std::vector<int32_t>{1, 0} : std::vector<int32_t>(failed, 1);
+        EXPECT_EQ(gFlagDuringPause, flags);
+        char address[kAddressTextMax + 1];
+        copyAgentAddress(*state, address);
+        EXPECT_STREQ(address, asked ? "127.0.0.1" : failed ? "" : "192.0.2.20");
+        EXPECT_EQ(relaxed(state->gpuCount), asked ? 3 : failed ? 1 : 3);
+        EXPECT_EQ(relaxed(state->slots[0].gpuLoad), failed ? 0 : 77);
+        EXPECT_EQ(relaxed(state->reconnectRequested), 0);
+        EXPECT_EQ(gTitle, c.outcome == ConnectOutcome::CannotListen ? L"" : kConsoleTitle);
+        EXPECT_EQ(gTabResets, failed ? std::vector<std::string>{kEmptyTabLabel} : std::vector<std::string>{});
         // The Console listens afterwards exactly when it could bind.
         tcpClose(other);
         TcpSocket probe = tcpConnect(addr("127.0.0.1"), consolePort, 1000);
-        EXPECT_EQ(probe != kNoSocket, asked);
+        EXPECT_EQ(probe != kNoSocket, c.outcome != ConnectOutcome::CannotListen);
         tcpClose(probe);
-        if (!asked) {
-            char address[kAddressTextMax + 1];
-            copyAgentAddress(*state, address);
-            EXPECT_STREQ(address, "192.0.2.20");
-            EXPECT_EQ(relaxed(state->gpuCount), 3);
-            EXPECT_TRUE(gPauses.empty());
-        }
         closeListener(listener);
     }
+    gWatched = nullptr;
     netCleanup();
 }
 
