@@ -14,6 +14,4 @@ TEST(AgentConnectionWin, ReadsTheAddressTableWithLoopback) {
     for (int i = 0; i < count; ++i)
         sawLoopback = sawLoopback || rows[i].address == loopback;
     EXPECT_TRUE(sawLoopback);
-    // A buffer too small for every row gives at most that many.
-    EXPECT_LE(readAddressTable(rows, 1), 1);
 }

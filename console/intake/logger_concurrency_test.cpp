@@ -120,6 +120,7 @@ TEST(LoggerThreads, TickStartsAndStopsRunsWhileTheReceiverWrites) {
     }
     EXPECT_EQ(headers, 2);
     EXPECT_EQ(dataRows, s.rows.load());
+    lines.close();
     fs::remove(s.path);
 }
 
