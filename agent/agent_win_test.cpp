@@ -196,17 +196,17 @@ TEST(AgentChild, Run) {
     } else if (c == "versions") {
         ASSERT_TRUE(ok);
         const uint32_t* v = state->slots[0].recordVersions;
-        EXPECT_EQ(0x20108u, v[kClockRecord]);
-        EXPECT_EQ(0x11C94u, v[kPstatesRecord]);
-        EXPECT_EQ(0x10044u, v[kThermalRecord]);
-        EXPECT_EQ(0x20018u, v[kMemoryRecord]);
-        EXPECT_EQ(0x203C8u, v[kCoolerRecord]);
+        EXPECT_EQ(0x20108u, v[static_cast<int>(RecordVersion::Clock)]);
+        EXPECT_EQ(0x11C94u, v[static_cast<int>(RecordVersion::Pstates)]);
+        EXPECT_EQ(0x10044u, v[static_cast<int>(RecordVersion::Thermal)]);
+        EXPECT_EQ(0x20018u, v[static_cast<int>(RecordVersion::Memory)]);
+        EXPECT_EQ(0x203C8u, v[static_cast<int>(RecordVersion::Cooler)]);
         const uint32_t* newest = state->slots[1].recordVersions;
-        EXPECT_EQ(0x30108u, newest[kClockRecord]);
-        EXPECT_EQ(0x31CF8u, newest[kPstatesRecord]);
-        EXPECT_EQ(0x20044u, newest[kThermalRecord]);
-        EXPECT_EQ(0x20018u, newest[kMemoryRecord]);
-        EXPECT_EQ(0x40558u, newest[kCoolerRecord]);
+        EXPECT_EQ(0x30108u, newest[static_cast<int>(RecordVersion::Clock)]);
+        EXPECT_EQ(0x31CF8u, newest[static_cast<int>(RecordVersion::Pstates)]);
+        EXPECT_EQ(0x20044u, newest[static_cast<int>(RecordVersion::Thermal)]);
+        EXPECT_EQ(0x20018u, newest[static_cast<int>(RecordVersion::Memory)]);
+        EXPECT_EQ(0x40558u, newest[static_cast<int>(RecordVersion::Cooler)]);
         // The sampler reads with what was chosen.
         samplePass(*state, driver);
         GpuSample samples[kGpuSlotCount];
@@ -337,7 +337,7 @@ TEST(AgentWindow, LinkPictureFollowsTheReportConnection) {
     EXPECT_EQ(RGB(60, 63, 70), pixelAt(window, 200 + 2, 60 + 20));
     EXPECT_EQ(RGB(60, 63, 70), pixelAt(window, 40 + 20, 50 + 61));
 
-    EXPECT_EQ(0, SendMessageW(window, WM_COMMAND, kCommandIgnored, 0));
+    EXPECT_EQ(0, SendMessageW(window, WM_COMMAND, IDM_AGENT_IGNORED, 0));
     HDC dc = GetDC(window);
     EXPECT_EQ(1, SendMessageW(window, WM_ERASEBKGND, reinterpret_cast<WPARAM>(dc), 0));
     ReleaseDC(window, dc);
