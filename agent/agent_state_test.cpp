@@ -13,7 +13,7 @@ TEST(AgentState, ResetGivesEmptySlots) {
     state->gpuCount.store(3);
     state->reportConnected.store(1);
     state->slots[2].busId = 7;
-    state->slots[2].recordVersions[kCoolerRecord] = 0x40558;
+    recordVersion(state->slots[2], RecordVersion::Cooler) = 0x40558;
     state->slots[2].sample.fanRpm.store(1200);
     state->gpuHandles[5] = reinterpret_cast<NvPhysicalGpuHandle>(state.get());
     storeTabLabel(*state, 2, "x");

@@ -156,17 +156,17 @@ TEST_F(StartupTest, RecordVersionsPickTheNewestAccepted) {
         gFake.gpus[1].rejected = c.rejected;
         ASSERT_TRUE(run());
         const uint32_t* v = state->slots[1].recordVersions;
-        EXPECT_EQ(c.clock, v[kClockRecord]);
-        EXPECT_EQ(c.pstates, v[kPstatesRecord]);
-        EXPECT_EQ(c.thermal, v[kThermalRecord]);
-        EXPECT_EQ(c.memory, v[kMemoryRecord]);
-        EXPECT_EQ(c.cooler, v[kCoolerRecord]);
+        EXPECT_EQ(c.clock, v[static_cast<int>(RecordVersion::Clock)]);
+        EXPECT_EQ(c.pstates, v[static_cast<int>(RecordVersion::Pstates)]);
+        EXPECT_EQ(c.thermal, v[static_cast<int>(RecordVersion::Thermal)]);
+        EXPECT_EQ(c.memory, v[static_cast<int>(RecordVersion::Memory)]);
+        EXPECT_EQ(c.cooler, v[static_cast<int>(RecordVersion::Cooler)]);
         // Versions taken untried are never offered to the driver.
         for (uint32_t tried : gFake.triedVersions)
             EXPECT_TRUE(tried != 0x10108 && tried != 0x11C94 && tried != 0x10044 && tried != 0x10014 &&
                         tried != 0x10098)
                 << std::hex << tried;
-        EXPECT_EQ(0x30108u, state->slots[0].recordVersions[kClockRecord]);
+        EXPECT_EQ(0x30108u, recordVersion(state->slots[0], RecordVersion::Clock));
     }
 }
 
