@@ -6,6 +6,7 @@
 #include "agent/sampler.h"
 #include "agent/startup.h"
 #include "agent/transport.h"
+#include "common/program_shell_win.h"
 #include "gpu/nvapi_binding.h"
 
 #include <windows.h>
@@ -19,9 +20,9 @@ namespace {
 constexpr const wchar_t* kCaption = L"Kovra Gaugeline Agent";
 constexpr const wchar_t* kMutexName = L"Kovra Gaugeline Agent.exe";
 
-AgentState agent;
-AgentWindow mainWindow;
-ReporterConfig reporter;
+AgentState gAgent;
+AgentWindow gMainWindow;
+ReporterConfig gReporter;
 
 void showMessage(void*, StartupMessage message) {
     MessageBoxW(nullptr, startupMessageText(message), kCaption, MB_OK);
@@ -30,7 +31,7 @@ void showMessage(void*, StartupMessage message) {
 bool fail(StartupMessage message, bool stopAgent) {
     showMessage(nullptr, message);
     if (stopAgent)
-        agent.agentRunning.store(0, std::memory_order_relaxed);
+        gAgent.agentRunning.store(0, std::memory_order_relaxed);
     return false;
 }
 
@@ -51,20 +52,19 @@ bool windowsVersionOk() {
 
 bool initInstance(HINSTANCE instance, int showCommand) {
     InitCommonControls();
-    mainWindow.instance = instance;
-    mainWindow.state = &agent;
-    mainWindow.onDestroy = unloadDriver;
-    HWND window = createAgentWindow(mainWindow, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
+    gMainWindow.instance = instance;
+    gMainWindow.state = &gAgent;
+    gMainWindow.onDestroy = unloadDriver;
+    HWND window =
+        createAgentWindow(gMainWindow, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
     if (!window)
         return fail(StartupMessage::WindowFailed, true);
-    mainWindow.window = window;
+    gMainWindow.window = window;
     RECT outer;
     GetWindowRect(window, &outer);
 
-    mainWindow.font =
-        CreateFontW(12, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, SHIFTJIS_CHARSET, OUT_DEFAULT_PRECIS,
-                    CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, L"ＭＳ Ｐゴシック");
-    if (!mainWindow.font)
+    gMainWindow.font = createUiFont();
+    if (!gMainWindow.font)
         return fail(StartupMessage::FontFailed, false);
 
     if (!windowsVersionOk())
@@ -76,13 +76,13 @@ bool initInstance(HINSTANCE instance, int showCommand) {
 
     StartupHooks hooks;
     hooks.message = showMessage;
-    if (!prepareGpus(agent, windowsDriverTable(), hooks))
+    if (!prepareGpus(gAgent, windowsDriverTable(), hooks))
         return false;
 
-    std::thread([] { runSampler(agent, windowsDriverTable(), 1000); }).detach();
-    reporter.invalidate = invalidateAgentWindow;
-    reporter.invalidateContext = &mainWindow;
-    std::thread([] { runReporter(agent, reporter); }).detach();
+    std::thread([] { runSampler(gAgent, windowsDriverTable(), 1000); }).detach();
+    gReporter.invalidate = invalidateAgentWindow;
+    gReporter.invalidateContext = &gMainWindow;
+    std::thread([] { runReporter(gAgent, gReporter); }).detach();
 
     ShowWindow(window, showCommand);
     UpdateWindow(window);
@@ -92,30 +92,18 @@ bool initInstance(HINSTANCE instance, int showCommand) {
 } // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
-    agent.agentRunning.store(1, std::memory_order_relaxed);
-    HANDLE mutex = CreateMutexW(nullptr, TRUE, kMutexName);
+    gAgent.agentRunning.store(1, std::memory_order_relaxed);
+    HANDLE mutex = claimSingleInstance(kMutexName);
     if (!mutex)
         return 0;
-    if (GetLastError() == ERROR_ALREADY_EXISTS) {
-        CloseHandle(mutex);
-        return 0;
-    }
-    mainWindow.mutex = mutex;
-    mainWindow.instance = instance;
-    LoadStringW(instance, kStringTitle, mainWindow.title, 100);
-    LoadStringW(instance, kStringClass, mainWindow.className, 100);
-    registerAgentClass(mainWindow);
+    gMainWindow.mutex = mutex;
+    gMainWindow.instance = instance;
+    LoadStringW(instance, IDS_AGENT_TITLE, gMainWindow.title, 100);
+    LoadStringW(instance, IDS_AGENT_CLASS, gMainWindow.className, 100);
+    registerAgentClass(gMainWindow);
 
     if (!initInstance(instance, showCommand))
         return 0;
 
-    HACCEL accelerators = LoadAcceleratorsW(instance, MAKEINTRESOURCEW(kAccelerators));
-    MSG message;
-    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-        if (!TranslateAcceleratorW(message.hwnd, accelerators, &message)) {
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
-        }
-    }
-    return static_cast<int>(message.wParam);
+    return runMessageLoop(LoadAcceleratorsW(instance, MAKEINTRESOURCEW(IDR_AGENT_ACCELERATORS)));
 }

@@ -6,7 +6,7 @@
 void resetAgentSlots(AgentState& state) {
     std::lock_guard<std::mutex> lock(state.labelLock);
     for (AgentSlot& slot : state.slots) {
-        std::wcsncpy(slot.fullName, L"- empty -", kFullNameChars);
+        std::wcsncpy(slot.fullName, kEmptyGpuNameWide, kFullNameChars);
         slot.fullName[kFullNameChars] = L'\0';
         slot.busId = 0;
         for (uint32_t& v : slot.recordVersions)

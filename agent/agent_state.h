@@ -12,14 +12,9 @@
 constexpr int kMaxGpuHandles = NVAPI_MAX_PHYSICAL_GPUS;
 constexpr int kRecordVersionCount = 5;
 
-// Indexes into AgentSlot::recordVersions.
-enum RecordVersionIndex {
-    kClockRecord = 0,
-    kPstatesRecord = 1,
-    kThermalRecord = 2,
-    kMemoryRecord = 3,
-    kCoolerRecord = 4,
-};
+// The driver records whose version start-up probes, in the order of
+// AgentSlot::recordVersions.
+enum class RecordVersion { Clock, Pstates, Thermal, Memory, Cooler };
 
 // One GPU's readings as the sampler publishes them: every number an atomic
 // the reporting thread may load at any time, the label behind the state's lock.
@@ -37,6 +32,13 @@ struct AgentSlot {
     uint32_t recordVersions[kRecordVersionCount] = {};
     SharedSample sample;
 };
+
+inline uint32_t& recordVersion(AgentSlot& slot, RecordVersion r) {
+    return slot.recordVersions[static_cast<int>(r)];
+}
+inline uint32_t recordVersion(const AgentSlot& slot, RecordVersion r) {
+    return slot.recordVersions[static_cast<int>(r)];
+}
 
 struct AgentState {
     std::atomic<int32_t> agentRunning{0};

@@ -1,5 +1,7 @@
 #include "agent/agent_window_win.h"
 
+#include "common/program_shell_win.h"
+
 namespace {
 
 void drawBitmap(HDC target, HINSTANCE instance, int id, int x, int y, int width, int height) {
@@ -20,9 +22,9 @@ void paint(HWND window, const AgentWindow& w) {
     PAINTSTRUCT ps;
     HDC dc = BeginPaint(window, &ps);
     bool connected = w.state && w.state->reportConnected.load(std::memory_order_relaxed) != 0;
-    drawBitmap(dc, w.instance, kBitmapAgent, 40, 50, 48, 64);
-    drawBitmap(dc, w.instance, connected ? kBitmapLinkOpen : kBitmapLinkBroken, 100, 70, 88, 26);
-    drawBitmap(dc, w.instance, kBitmapConsole, 200, 60, 48, 48);
+    drawBitmap(dc, w.instance, IDB_AGENT_COMPUTER, 40, 50, 48, 64);
+    drawBitmap(dc, w.instance, connected ? IDB_LINK_OPEN : IDB_LINK_BROKEN, 100, 70, 88, 26);
+    drawBitmap(dc, w.instance, IDB_CONSOLE_MONITOR, 200, 60, 48, 48);
     EndPaint(window, &ps);
 }
 
@@ -38,11 +40,11 @@ ATOM registerAgentClass(const AgentWindow& w) {
     wc.style = CS_HREDRAW | CS_VREDRAW;
     wc.lpfnWndProc = agentWindowProc;
     wc.hInstance = w.instance;
-    wc.hIcon = LoadIconW(w.instance, MAKEINTRESOURCEW(kIconLarge));
-    wc.hIconSm = LoadIconW(w.instance, MAKEINTRESOURCEW(kIconSmall));
+    wc.hIcon = LoadIconW(w.instance, MAKEINTRESOURCEW(IDI_AGENT_LARGE));
+    wc.hIconSm = LoadIconW(w.instance, MAKEINTRESOURCEW(IDI_AGENT_SMALL));
     wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-    wc.lpszMenuName = MAKEINTRESOURCEW(kAccelerators);
+    wc.lpszMenuName = MAKEINTRESOURCEW(IDR_AGENT_ACCELERATORS);
     wc.lpszClassName = w.className;
     return RegisterClassExW(&wc);
 }
@@ -77,11 +79,7 @@ LRESULT CALLBACK agentWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
             if (w->font)
                 DeleteObject(w->font);
             w->font = nullptr;
-            if (w->mutex) {
-                ReleaseMutex(w->mutex);
-                CloseHandle(w->mutex);
-            }
-            w->mutex = nullptr;
+            releaseSingleInstance(w->mutex);
             if (w->onDestroy)
                 w->onDestroy();
         }
@@ -90,7 +88,7 @@ LRESULT CALLBACK agentWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
     case WM_CTLCOLORSTATIC:
         return reinterpret_cast<LRESULT>(GetStockObject(WHITE_BRUSH));
     case WM_COMMAND:
-        if (LOWORD(wParam) == kCommandIgnored)
+        if (LOWORD(wParam) == IDM_AGENT_IGNORED)
             return 0;
         break;
     default:

@@ -2,24 +2,12 @@
 // report connection is open.
 #pragma once
 #include "agent/agent_state.h"
+#include "resources/agent/agent_resources.h"
 
 #include <windows.h>
 
 constexpr int kAgentWindowWidth = 320;
 constexpr int kAgentWindowHeight = 200;
-constexpr UINT kCommandIgnored = 104;
-
-enum AgentResource : int {
-    kIconLarge = 107,
-    kIconSmall = 108,
-    kStringTitle = 103,
-    kStringClass = 109,
-    kAccelerators = 109,
-    kBitmapAgent = 142,
-    kBitmapLinkBroken = 143,
-    kBitmapLinkOpen = 144,
-    kBitmapConsole = 145,
-};
 
 // What the window procedure works on; the window holds its address.
 struct AgentWindow {

@@ -67,15 +67,15 @@ void currentClocks(SharedSample& s, const DriverTable& driver, NvPhysicalGpuHand
 
 void baseClocks(SharedSample& s, const DriverTable& driver, NvPhysicalGpuHandle h, const AgentSlot& slot) {
     NV_GPU_CLOCK_FREQUENCIES c;
-    if (readClocks(driver, h, slot.recordVersions[kClockRecord], NV_GPU_CLOCK_FREQUENCIES_BASE_CLOCK, &c) ==
-        NVAPI_OK) {
+    if (readClocks(driver, h, recordVersion(slot, RecordVersion::Clock), NV_GPU_CLOCK_FREQUENCIES_BASE_CLOCK,
+                   &c) == NVAPI_OK) {
         store(s.graphicsClockRated, c.domain[NVAPI_GPU_PUBLIC_CLOCK_GRAPHICS].frequency);
         store(s.memoryClockRated, c.domain[NVAPI_GPU_PUBLIC_CLOCK_MEMORY].frequency);
         store(s.processorClockRated, c.domain[NVAPI_GPU_PUBLIC_CLOCK_PROCESSOR].frequency);
         store(s.videoClockRated, c.domain[NVAPI_GPU_PUBLIC_CLOCK_VIDEO].frequency);
         return;
     }
-    auto table = readPstates(driver, h, slot.recordVersions[kPstatesRecord]);
+    auto table = readPstates(driver, h, recordVersion(slot, RecordVersion::Pstates));
     if (!table)
         return;
     const NV_GPU_PSTATE20_ENTRY& first = table->pstates[0];
@@ -161,7 +161,7 @@ void memory(SharedSample& s, const DriverTable& driver, NvPhysicalGpuHandle h, c
         store(s.memoryTotal, sizeKb);
         NV_DISPLAY_DRIVER_MEMORY_INFO info;
         std::memset(&info, 0, sizeof info);
-        info.version = slot.recordVersions[kMemoryRecord];
+        info.version = recordVersion(slot, RecordVersion::Memory);
         if (!driver.getMemoryInfo || driver.getMemoryInfo(h, &info) != NVAPI_OK)
             return;
         // More available than present gives no figure of use: the last one stands.
@@ -323,22 +323,22 @@ void sampleSlot(AgentState& state, const DriverTable& driver, int slot) {
     if (gpuCount > kGpuSlotCount)
         gpuCount = kGpuSlotCount;
 
-    currentClocks(s, driver, h, a.recordVersions[kClockRecord]);
+    currentClocks(s, driver, h, recordVersion(a, RecordVersion::Clock));
     baseClocks(s, driver, h, a);
-    boostClocks(s, driver, h, a.recordVersions[kClockRecord]);
+    boostClocks(s, driver, h, recordVersion(a, RecordVersion::Clock));
     gpuLoad(s, driver, h);
     NvmlApi nvml;
     nvmlDevice_t device = nullptr;
     bool nvmlFound =
         driver.loadNvml && driver.loadNvml(&nvml) && nvmlDeviceOnBus(nvml, a.busId, gpuCount, &device);
     memory(s, driver, h, a, nvml, nvmlFound ? &device : nullptr);
-    temperature(s, driver, h, a.recordVersions[kThermalRecord]);
+    temperature(s, driver, h, recordVersion(a, RecordVersion::Thermal));
     if (nvmlFound)
         powerAndDriverModel(s, nvml, device);
     performanceState(s, driver, h);
     engineLoads(s, driver, h);
-    fan(s, driver, h, a.recordVersions[kCoolerRecord]);
-    voltages(s, driver, h, a.recordVersions[kPstatesRecord]);
+    fan(s, driver, h, recordVersion(a, RecordVersion::Cooler));
+    voltages(s, driver, h, recordVersion(a, RecordVersion::Pstates));
     connectorLabel(state, driver, h, slot, gpuCount);
 }
 

@@ -173,12 +173,12 @@ void probeRecordVersions(AgentState& state, const DriverTable& driver) {
     int count = state.gpuCount.load(std::memory_order_relaxed);
     for (int i = 0; i < count && i < kGpuSlotCount; ++i) {
         NvPhysicalGpuHandle h = state.gpuHandles[i];
-        uint32_t* v = state.slots[i].recordVersions;
-        v[kClockRecord] = probeClocks(driver, h);
-        v[kPstatesRecord] = probePstates(driver, h);
-        v[kThermalRecord] = probeThermal(driver, h);
-        v[kMemoryRecord] = probeMemory(driver, h);
-        v[kCoolerRecord] = probeCooler(driver, h);
+        AgentSlot& slot = state.slots[i];
+        recordVersion(slot, RecordVersion::Clock) = probeClocks(driver, h);
+        recordVersion(slot, RecordVersion::Pstates) = probePstates(driver, h);
+        recordVersion(slot, RecordVersion::Thermal) = probeThermal(driver, h);
+        recordVersion(slot, RecordVersion::Memory) = probeMemory(driver, h);
+        recordVersion(slot, RecordVersion::Cooler) = probeCooler(driver, h);
     }
 }
 

@@ -58,12 +58,6 @@ TEST_F(StartupTest, PhysicalThenTccGpus) {
     EXPECT_EQ(1, gFake.nvmlInitCalls);
 }
 
-TEST_F(StartupTest, OneGpuHasNoSlotSuffix) {
-    ASSERT_TRUE(run());
-    EXPECT_EQ(1, state->gpuCount.load());
-    EXPECT_EQ("Example GPU", label(0));
-}
-
 TEST_F(StartupTest, FailuresEndStartUpWithTheirMessage) {
     struct Case {
         const char* what;
@@ -95,28 +89,29 @@ TEST_F(StartupTest, FailuresEndStartUpWithTheirMessage) {
     }
 }
 
-TEST_F(StartupTest, NineGpusAreCutToEight) {
-    gFake.gpus.resize(9);
-    for (int k = 0; k < 9; ++k)
-        gFake.gpus[k].name = "GPU " + std::to_string(k);
-    ASSERT_TRUE(run());
-    ASSERT_EQ(1u, shown.messages.size());
-    EXPECT_EQ(StartupMessage::TooManyGpus, shown.messages[0]);
-    EXPECT_EQ(8, state->gpuCount.load());
-    EXPECT_EQ("GPU 0(1)", label(0));
-    EXPECT_EQ("GPU 7(8)", label(7));
-    EXPECT_EQ(1, state->agentRunning.load());
-}
-
-TEST_F(StartupTest, FullHandleListsDoNotOverrun) {
-    gFake.gpus.resize(100);
-    for (int k = 50; k < 100; ++k)
-        gFake.gpus[k].tcc = true;
-    ASSERT_TRUE(run());
-    EXPECT_EQ(8, state->gpuCount.load());
-    EXPECT_EQ(fakeHandle(49), state->gpuHandles[49]);
-    EXPECT_EQ(fakeHandle(50), state->gpuHandles[50]);
-    EXPECT_EQ(fakeHandle(63), state->gpuHandles[63]);
+TEST_F(StartupTest, GpuCountIsCutToEight) {
+    struct Case {
+        int physical, tcc, count;
+        const char *firstLabel, *lastLabel;
+        size_t messages;
+    } cases[] = {{1, 0, 1, "Example GPU", "Example GPU", 0},
+                 {9, 0, 8, "Example GPU(1)", "Example GPU(8)", 1},
+                 {50, 50, 8, "Example GPU(1)", "Example GPU(8)", 1}}; // both handle lists full
+    for (const Case& c : cases) {
+        SetUp();
+        shown.messages.clear();
+        gFake.gpus.resize(c.physical + c.tcc);
+        for (int k = c.physical; k < c.physical + c.tcc; ++k)
+            gFake.gpus[k].tcc = true;
+        ASSERT_TRUE(run());
+        EXPECT_EQ(c.count, state->gpuCount.load());
+        EXPECT_EQ(c.firstLabel, label(0));
+        EXPECT_EQ(c.lastLabel, label(c.count - 1));
+        ASSERT_EQ(c.messages, shown.messages.size()) << c.physical;
+        if (c.messages)
+            EXPECT_EQ(StartupMessage::TooManyGpus, shown.messages[0]);
+        EXPECT_EQ(1, state->agentRunning.load());
+    }
 }
 
 TEST_F(StartupTest, NamesAreCutAndBusNumbersKept) {
@@ -156,17 +151,14 @@ TEST_F(StartupTest, RecordVersionsPickTheNewestAccepted) {
         gFake.gpus[1].rejected = c.rejected;
         ASSERT_TRUE(run());
         const uint32_t* v = state->slots[1].recordVersions;
-        EXPECT_EQ(c.clock, v[kClockRecord]);
-        EXPECT_EQ(c.pstates, v[kPstatesRecord]);
-        EXPECT_EQ(c.thermal, v[kThermalRecord]);
-        EXPECT_EQ(c.memory, v[kMemoryRecord]);
-        EXPECT_EQ(c.cooler, v[kCoolerRecord]);
+        EXPECT_EQ((std::vector<uint32_t>{c.clock, c.pstates, c.thermal, c.memory, c.cooler}),
+                  std::vector<uint32_t>(v, v + kRecordVersionCount));
         // Versions taken untried are never offered to the driver.
         for (uint32_t tried : gFake.triedVersions)
             EXPECT_TRUE(tried != 0x10108 && tried != 0x11C94 && tried != 0x10044 && tried != 0x10014 &&
                         tried != 0x10098)
                 << std::hex << tried;
-        EXPECT_EQ(0x30108u, state->slots[0].recordVersions[kClockRecord]);
+        EXPECT_EQ(0x30108u, recordVersion(state->slots[0], RecordVersion::Clock));
     }
 }
 
@@ -187,13 +179,10 @@ TEST_F(StartupTest, WindowsVersions) {
 }
 
 TEST_F(StartupTest, TooManyGpusMessageHasThreeLines) {
-    std::wstring text = startupMessageText(StartupMessage::TooManyGpus);
-    size_t first = text.find(L'\n');
-    size_t second = text.find(L'\n', first + 1);
-    ASSERT_NE(std::wstring::npos, second);
-    EXPECT_EQ(std::wstring::npos, text.find(L'\n', second + 1));
-    EXPECT_EQ(0u, text.find(L"ビデオカードが9枚以上存在します"));
-    EXPECT_EQ(L"8枚までを認識します", text.substr(second + 1));
+    EXPECT_EQ(
+        std::wstring(
+            L"ビデオカードが9枚以上存在します\n認識できるビデオカードは8枚までです\n8枚までを認識します"),
+        startupMessageText(StartupMessage::TooManyGpus));
 }
 
 } // namespace

@@ -139,80 +139,84 @@ template <typename F> bool waitFor(F condition, int withinMs) {
     return condition();
 }
 
-std::string firstLine(const uint8_t* block) {
-    const char* text = reinterpret_cast<const char*>(block);
-    const char* end = std::strchr(text, '\n');
-    return end ? std::string(text, end) : std::string();
-}
-
 TEST(Transport, WholeRequestMakesTheAgentReportToTheNamedAddress) {
-    ReporterRun run;
-    TcpSocket console = tcpListen("127.0.0.1", run.consolePort, 1);
-    ASSERT_NE(kNoSocket, console);
-    run.start();
-    TcpSocket request = connectAgent(run.listenPort, 3000);
-    ASSERT_NE(kNoSocket, request);
-    sendRequest(request, "127.0.0.1", 0xAB);
-    tcpClose(request);
+    struct Case {
+        bool (*ownAddress)(char[16]);
+        const char* label; // without an address of its own: the connection's local address
+    } cases[] = {{fixedLabel, "192.0.2.20"}, {noLabel, "127.0.0.1"}};
+    for (const Case& c : cases) {
+        ReporterRun run;
+        run.config.ownAddress = c.ownAddress;
+        TcpSocket console = tcpListen("127.0.0.1", run.consolePort, 1);
+        ASSERT_NE(kNoSocket, console);
+        run.start();
+        TcpSocket request = connectAgent(run.listenPort, 3000);
+        ASSERT_NE(kNoSocket, request);
+        sendRequest(request, "127.0.0.1", 0xAB);
+        tcpClose(request);
 
-    char peer[16];
-    TcpSocket report = tcpAccept(console, 3000, peer);
-    ASSERT_NE(kNoSocket, report);
-    EXPECT_STREQ("127.0.0.1", peer);
-
-    uint8_t block[kReportBlockBytes];
-    ASSERT_TRUE(recvAll(report, block, kReportBlockBytes, 3000));
-    GpuSample samples[kGpuSlotCount];
-    snapshotSamples(*run.state, samples);
-    uint8_t expected[kReportBlockBytes];
-    buildReportBlock(samples, 1, "192.0.2.20", expected);
-    EXPECT_EQ(0, std::memcmp(expected, block, kReportBlockBytes));
-    EXPECT_EQ(1, run.state->reportConnected.load());
-    EXPECT_GE(run.invalidations.load(), 1);
-
-    // Later blocks follow the sampler's latest values.
-    run.state->slots[0].sample.graphicsClock.store(999);
-    snapshotSamples(*run.state, samples);
-    buildReportBlock(samples, 1, "192.0.2.20", expected);
-    bool seen = false;
-    for (int i = 0; i < 20 && !seen; ++i) {
+        char peer[16];
+        TcpSocket report = tcpAccept(console, 3000, peer);
+        ASSERT_NE(kNoSocket, report);
+        EXPECT_STREQ("127.0.0.1", peer);
+        uint8_t block[kReportBlockBytes];
         ASSERT_TRUE(recvAll(report, block, kReportBlockBytes, 3000));
-        seen = std::memcmp(expected, block, kReportBlockBytes) == 0;
-    }
-    EXPECT_TRUE(seen);
+        GpuSample samples[kGpuSlotCount];
+        snapshotSamples(*run.state, samples);
+        uint8_t expected[kReportBlockBytes];
+        buildReportBlock(samples, 1, c.label, expected);
+        EXPECT_EQ(0, std::memcmp(expected, block, kReportBlockBytes)) << c.label;
+        EXPECT_EQ(1, run.state->reportConnected.load());
+        EXPECT_GE(run.invalidations.load(), 1);
 
-    // While reporting the Agent does not listen.
-    EXPECT_EQ(kNoSocket, tcpConnect(loopback(), run.listenPort, 500));
-    tcpClose(report);
-    tcpClose(console);
+        // Later blocks follow the sampler's latest values.
+        run.state->slots[0].sample.graphicsClock.store(999);
+        snapshotSamples(*run.state, samples);
+        buildReportBlock(samples, 1, c.label, expected);
+        bool seen = false;
+        for (int i = 0; i < 20 && !seen; ++i) {
+            ASSERT_TRUE(recvAll(report, block, kReportBlockBytes, 3000));
+            seen = std::memcmp(expected, block, kReportBlockBytes) == 0;
+        }
+        EXPECT_TRUE(seen);
+        // While reporting the Agent does not listen.
+        EXPECT_EQ(kNoSocket, tcpConnect(loopback(), run.listenPort, 500));
+        tcpClose(report);
+        tcpClose(console);
+    }
 }
 
-TEST(Transport, ConsoleClosingEndsTheReportAndTheAgentListensAgain) {
+// A busy port is retried, a silent peer dropped after the bound, and after a
+// report ends the Agent listens again and serves the next request.
+TEST(Transport, AgentListensAgainAfterEachConnectionEnds) {
     ReporterRun run;
+    run.config.requestWaitMs = 200;
+    TcpSocket blocker = tcpListen("127.0.0.1", run.listenPort, 1);
+    ASSERT_NE(kNoSocket, blocker);
     TcpSocket console = tcpListen("127.0.0.1", run.consolePort, 1);
     ASSERT_NE(kNoSocket, console);
     run.start();
-    TcpSocket request = connectAgent(run.listenPort, 3000);
-    ASSERT_NE(kNoSocket, request);
-    sendRequest(request, "127.0.0.1", 0);
-    tcpClose(request);
-    char peer[16];
-    TcpSocket report = tcpAccept(console, 3000, peer);
-    ASSERT_NE(kNoSocket, report);
-    ASSERT_TRUE(waitFor([&] { return run.state->reportConnected.load() == 1; }, 2000));
-    int before = run.invalidations.load();
-    tcpClose(report);
-
-    ASSERT_TRUE(waitFor([&] { return run.state->reportConnected.load() == 0; }, 3000));
-    EXPECT_GT(run.invalidations.load(), before);
-    // Listening again: a second request is served.
-    TcpSocket again = connectAgent(run.listenPort, 3000);
-    ASSERT_NE(kNoSocket, again);
-    sendRequest(again, "127.0.0.1", 0);
-    tcpClose(again);
-    TcpSocket second = tcpAccept(console, 3000, peer);
-    EXPECT_NE(kNoSocket, second);
-    tcpClose(second);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    tcpClose(blocker);
+    TcpSocket silent = connectAgent(run.listenPort, 3000);
+    ASSERT_NE(kNoSocket, silent);
+    uint8_t byte;
+    EXPECT_EQ(0, tcpRecvOnce(silent, &byte, 1, 3000));
+    tcpClose(silent);
+    for (int round = 0; round < 2; ++round) {
+        TcpSocket request = connectAgent(run.listenPort, 3000);
+        ASSERT_NE(kNoSocket, request);
+        sendRequest(request, "127.0.0.1", 0);
+        tcpClose(request);
+        char peer[16];
+        TcpSocket report = tcpAccept(console, 3000, peer);
+        ASSERT_NE(kNoSocket, report) << round;
+        ASSERT_TRUE(waitFor([&] { return run.state->reportConnected.load() == 1; }, 2000));
+        int before = run.invalidations.load();
+        tcpClose(report);
+        ASSERT_TRUE(waitFor([&] { return run.state->reportConnected.load() == 0; }, 3000));
+        EXPECT_GT(run.invalidations.load(), before);
+    }
     tcpClose(console);
 }
 
@@ -237,61 +241,15 @@ TEST(Transport, RequestInTwoPiecesIsNotTaken) {
     tcpClose(console);
 }
 
-TEST(Transport, SilentPeerIsDroppedAfterTheBound) {
-    ReporterRun run;
-    run.config.requestWaitMs = 200;
-    TcpSocket console = tcpListen("127.0.0.1", run.consolePort, 1);
-    ASSERT_NE(kNoSocket, console);
-    run.start();
-    TcpSocket silent = connectAgent(run.listenPort, 3000);
-    ASSERT_NE(kNoSocket, silent);
-    // The Agent closes the idle connection by itself.
-    uint8_t byte;
-    EXPECT_EQ(0, tcpRecvOnce(silent, &byte, 1, 3000));
-    TcpSocket request = connectAgent(run.listenPort, 3000);
-    ASSERT_NE(kNoSocket, request);
-    sendRequest(request, "127.0.0.1", 0);
-    char peer[16];
-    TcpSocket report = tcpAccept(console, 3000, peer);
-    EXPECT_NE(kNoSocket, report);
-    tcpClose(report);
-    tcpClose(request);
-    tcpClose(silent);
-    tcpClose(console);
-}
-
-TEST(Transport, LabelFallsBackToTheConnectionsLocalAddress) {
-    ReporterRun run;
-    run.config.ownAddress = noLabel;
-    TcpSocket console = tcpListen("127.0.0.1", run.consolePort, 1);
-    ASSERT_NE(kNoSocket, console);
-    run.start();
-    TcpSocket request = connectAgent(run.listenPort, 3000);
-    ASSERT_NE(kNoSocket, request);
-    sendRequest(request, "127.0.0.1", 0);
-    char peer[16];
-    TcpSocket report = tcpAccept(console, 3000, peer);
-    ASSERT_NE(kNoSocket, report);
-    uint8_t block[kReportBlockBytes];
-    ASSERT_TRUE(recvAll(report, block, kReportBlockBytes, 3000));
-    EXPECT_EQ("127.0.0.1", firstLine(block));
-    tcpClose(report);
-    tcpClose(request);
-    tcpClose(console);
-}
-
 TEST(Transport, FailedConnectBackShowsTheBreakAndListensAgain) {
-    struct Case {
-        const char* address;
-    } cases[] = {{"127.0.0.1"}, {"not.an.address"}, {""}};
     ReporterRun run;
     run.start();
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.address);
+    for (const char* address : {"127.0.0.1", "not.an.address", ""}) {
+        SCOPED_TRACE(address);
         int before = run.invalidations.load();
         TcpSocket request = connectAgent(run.listenPort, 3000);
         ASSERT_NE(kNoSocket, request);
-        sendRequest(request, c.address, 0x7F);
+        sendRequest(request, address, 0x7F);
         tcpClose(request);
         // No Console listens: the hook reports the unchanged break.
         EXPECT_TRUE(waitFor([&] { return run.invalidations.load() > before; }, 3000));
@@ -300,36 +258,6 @@ TEST(Transport, FailedConnectBackShowsTheBreakAndListensAgain) {
     TcpSocket last = connectAgent(run.listenPort, 3000);
     EXPECT_NE(kNoSocket, last);
     tcpClose(last);
-}
-
-TEST(Transport, BusyPortIsRetriedUntilFree) {
-    ReporterRun run;
-    TcpSocket blocker = tcpListen("127.0.0.1", run.listenPort, 1);
-    ASSERT_NE(kNoSocket, blocker);
-    TcpSocket console = tcpListen("127.0.0.1", run.consolePort, 1);
-    ASSERT_NE(kNoSocket, console);
-    run.start();
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    tcpClose(blocker);
-    TcpSocket request = connectAgent(run.listenPort, 3000);
-    ASSERT_NE(kNoSocket, request);
-    sendRequest(request, "127.0.0.1", 0);
-    char peer[16];
-    TcpSocket report = tcpAccept(console, 3000, peer);
-    EXPECT_NE(kNoSocket, report);
-    tcpClose(report);
-    tcpClose(request);
-    tcpClose(console);
-}
-
-TEST(Transport, HostAddressLabelIsDottedTextOrNothing) {
-    char label[16] = {};
-    if (hostAddressLabel(label)) {
-        uint32_t parsed;
-        EXPECT_TRUE(parseInetAddr(label, &parsed)) << label;
-    } else {
-        EXPECT_EQ('\0', label[0]);
-    }
 }
 
 } // namespace

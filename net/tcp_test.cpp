@@ -24,8 +24,6 @@ TEST(InetAddr, ReadsTheWayInetAddrDoes) {
         {"1.2.3.4.5", false, ""},
         {"08.1.1.1", false, ""},
         {"1.2.3.4x", false, ""},
-        {"", false, ""},
-        {"1..2.3", false, ""},
         {"0x.1.1.1", false, ""},
     };
     for (const Case& c : cases) {
@@ -41,12 +39,7 @@ TEST(InetAddr, ReadsTheWayInetAddrDoes) {
 
 TEST(Tcp, ConnectAcceptSendReceiveOnLoopback) {
     ASSERT_TRUE(netStartup());
-    TcpSocket listener = tcpListen("127.0.0.1", 0, 1);
-    ASSERT_NE(kNoSocket, listener);
-    // Port 0 picked a free port; find out which by connecting through the
-    // bound address is not possible portably, so bind a known one instead.
-    tcpClose(listener);
-    listener = tcpListen("127.0.0.1", 58999, 1);
+    TcpSocket listener = tcpListen("127.0.0.1", 58999, 1);
     ASSERT_NE(kNoSocket, listener);
 
     uint32_t loopback;

@@ -11,7 +11,7 @@ const SampleFieldInfo kSampleFields[kSampleFieldCount] = {
 
 void clearGpuSample(GpuSample* sample) {
     std::memset(sample, 0, sizeof *sample);
-    std::wcscpy(sample->fullName, L"- empty -");
+    std::wcscpy(sample->fullName, kEmptyGpuNameWide);
 }
 
 namespace {

@@ -1,15 +1,8 @@
 // The readings of one GPU as they travel from the Agent to the Console.
 #pragma once
-#include <cstdint>
+#include "protocol/wire.h"
 
-constexpr int kGpuSlotCount = 8;
-constexpr int kFullNameChars = 39; // wide characters, terminator not counted
-constexpr int kTabLabelBytes = 50; // field size; at most 49 bytes of text
-constexpr int kSampleFieldCount = 42;
-constexpr int kReportBlockBytes = 4096;
-constexpr int kRequestBytes = 20;
-constexpr int kAddressTextMax = 15; // "255.255.255.255"
-constexpr uint16_t kGaugelinePort = 58680;
+#include <cstdint>
 
 // Every numeric field in wire order (lines 3 to 44 of a GPU part).
 // X(name, wire kind, how the Console converts the line)

@@ -2,7 +2,7 @@
 gaugeline_library(gaugeline_display_win
     SOURCES plot_templates_win.cpp plot_paint_win.cpp level_meter_win.cpp readout_panel_win.cpp
             main_window_win.cpp display_tick_win.cpp console_entry_win.cpp
-    LIBS gaugeline_display gaugeline_connection gaugeline_intake gaugeline_net gaugeline_protocol
+    LIBS gaugeline_common_win gaugeline_display gaugeline_connection gaugeline_intake gaugeline_net gaugeline_protocol
          comctl32 msimg32 gdi32 user32 iphlpapi ws2_32)
 if(TARGET gaugeline_gpu)
     target_link_libraries(gaugeline_display_win PUBLIC gaugeline_gpu)

@@ -1,5 +1,6 @@
 #include "console/display/main_window_win.h"
 
+#include "common/program_shell_win.h"
 #include "console/display/console_paint_win.h"
 #include "console/display/main_layout.h"
 #include "console/intake/agent_connection_win.h"
@@ -107,11 +108,7 @@ void destroyMainWindow(ConsoleApp& app) {
         DeleteObject(app.font);
         app.font = nullptr;
     }
-    if (app.instanceMutex) {
-        ReleaseMutex(app.instanceMutex);
-        CloseHandle(app.instanceMutex);
-        app.instanceMutex = nullptr;
-    }
+    releaseSingleInstance(app.instanceMutex);
 #if GAUGELINE_HAVE_NVAPI
     NvAPI_Unload();
 #endif
@@ -238,8 +235,7 @@ bool createMainWindow(ConsoleApp& app) {
     if (!app.csvCheckBox || !app.ipButton)
         return creationFailed(app, L"ウィンドウを作成できません");
 
-    app.font = CreateFontW(12, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, SHIFTJIS_CHARSET, OUT_DEFAULT_PRECIS,
-                           CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, L"ＭＳ Ｐゴシック");
+    app.font = createUiFont();
     if (!app.font) {
         MessageBoxW(nullptr, L"フォント作成エラー", kConsoleTitle, MB_OK);
         return false;

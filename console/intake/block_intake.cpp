@@ -131,7 +131,7 @@ void resetGpuPanelState(GpuPanelState& state, const IntakeWindowHooks& hooks) {
         std::lock_guard<std::mutex> lock(state.textLock);
         std::memset(state.tabLabel, 0, sizeof state.tabLabel);
         for (auto& name : state.fullName)
-            std::wcscpy(name, L"- empty -");
+            std::wcscpy(name, kEmptyGpuNameWide);
     }
     setTabLabel(state, 0, kEmptyTabLabel);
     if (hooks.resetTabs)

@@ -33,7 +33,7 @@ void initGpuPanelState(GpuPanelState& state) {
     std::memset(state.agentAddress, 0, sizeof state.agentAddress);
     std::memset(state.tabLabel, 0, sizeof state.tabLabel);
     for (auto& name : state.fullName)
-        std::wcscpy(name, L"- empty -");
+        std::wcscpy(name, kEmptyGpuNameWide);
     copyBounded(state.tabLabel[0], kEmptyTabLabel);
 }
 

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Draws the Agent's bitmaps (142-145) and icons (107, 108) and writes them
+"""Draws the Agent's bitmaps and icons and writes them
 beside this script. The files are committed; run this again after a change."""
 import os
 import struct
@@ -89,7 +89,7 @@ def write_ico(name, canvases):
         f.write(out + b''.join(images))
 
 
-def tower():  # 142: the Agent's computer, 48 x 64
+def tower():  # the Agent's computer, 48 x 64
     c = Canvas(48, 64)
     body, edge, dark = (200, 203, 210), (90, 94, 104), (60, 63, 70)
     c.rect(10, 2, 37, 59, body)
@@ -104,7 +104,7 @@ def tower():  # 142: the Agent's computer, 48 x 64
     return c
 
 
-def link(broken):  # 143 / 144: 88 x 26
+def link(broken):  # the link, broken or open: 88 x 26
     c = Canvas(88, 26)
     colour = (150, 150, 150) if broken else (96, 120, 160)
     for y in (10, 15):
@@ -117,7 +117,7 @@ def link(broken):  # 143 / 144: 88 x 26
     return c
 
 
-def monitor():  # 145: the Console, 48 x 48
+def monitor():  # the Console, 48 x 48
     c = Canvas(48, 48)
     edge, screen, green = (60, 63, 70), (20, 28, 24), (40, 220, 80)
     c.rect(2, 4, 45, 35, (170, 174, 182))
@@ -156,9 +156,9 @@ def icon(size):  # a small tower beside a small monitor, transparent elsewhere
 
 
 if __name__ == '__main__':
-    write_bmp('bitmap142.bmp', tower(), 32)
-    write_bmp('bitmap143.bmp', link(True), 24)
-    write_bmp('bitmap144.bmp', link(False), 24)
-    write_bmp('bitmap145.bmp', monitor(), 32)
-    write_ico('icon107.ico', [icon(32), icon(48)])
-    write_ico('icon108.ico', [icon(16)])
+    write_bmp('agent_computer.bmp', tower(), 32)
+    write_bmp('link_broken.bmp', link(True), 24)
+    write_bmp('link_open.bmp', link(False), 24)
+    write_bmp('console_monitor.bmp', monitor(), 32)
+    write_ico('agent_large.ico', [icon(32), icon(48)])
+    write_ico('agent_small.ico', [icon(16)])

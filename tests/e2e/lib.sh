@@ -165,17 +165,16 @@ pid_of() { echo "${started[$1]:-}"; }
 cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat" 2>/dev/null || echo 0; }
 rss_kb() { awk '/^VmRSS/ {print $2}' "/proc/$1/status" 2>/dev/null || echo 0; }
 
-# Blocks until the Agent accepts requests again, as a fake Console in host 3
-# would see it: polls a plain TCP connect to ADDR_PC:58680 from the pc2 host.
-wait_listening() { # host addr seconds
-    local host=$1 addr=$2 secs=$3 start
-    start=$(now_ms)
-    while [ $(($(now_ms) - start)) -lt $((secs * 1000)) ]; do
-        if "$HOST_RUN" "$host" bash -c "exec 3<>/dev/tcp/$addr/58680" 2>/dev/null; then
-            echo $(($(now_ms) - start))
-            return 0
-        fi
-        sleep 0.2
+GL_PORT=58680
+# Whether a plain TCP connect from HOST to ADDR:58680 succeeds.
+port_open() { "$HOST_RUN" "$1" bash -c "exec 3<>/dev/tcp/$2/$GL_PORT" 2>/dev/null; }
+# Blocks until ADDR accepts on 58680 as seen from HOST, polled every 50 ms;
+# prints the milliseconds since T0 (default: now).
+wait_listening() { # host addr seconds [t0]
+    local start=${4:-$(now_ms)}
+    while [ $(($(now_ms) - start)) -lt $(($3 * 1000)) ]; do
+        port_open "$1" "$2" && { echo $(($(now_ms) - start)); return 0; }
+        sleep 0.05
     done
     return 1
 }

@@ -14,16 +14,8 @@ request() {
     local pad
     pad=$(printf '\\0%.0s' $(seq $((20 - ${#1}))))
     # one write, so that one receive brings all 20 bytes
-    "$HOST_RUN" op bash -c 'exec 3<>"/dev/tcp/$1/58680" && printf "%s$2" "$3" >&3 && cat <&3 >/dev/null' \
-        _ "$ADDR_PC" "$pad" "$1"
-}
-# Milliseconds from T0 until a plain connect to the Agent succeeds (polled every 50 ms).
-listening_again() { # t0 seconds
-    while [ $(($(now_ms) - $1)) -lt $(($2 * 1000)) ]; do
-        "$HOST_RUN" op bash -c "exec 3<>/dev/tcp/$ADDR_PC/58680" 2>/dev/null && { echo $(($(now_ms) - $1)); return 0; }
-        sleep 0.05
-    done
-    return 1
+    "$HOST_RUN" op bash -c 'exec 3<>"/dev/tcp/$1/$4" && printf "%s$2" "$3" >&3 && cat <&3 >/dev/null' \
+        _ "$ADDR_PC" "$pad" "$1" "$GL_PORT"
 }
 
 within() { [ "$1" != never ] && [ "$1" -lt "$2" ]; }
@@ -31,7 +23,7 @@ within() { [ "$1" != never ] && [ "$1" -lt "$2" ]; }
 for named in "$ADDR_OP" "$ADDR_PC2" "$ADDR_OP"; do
     t0=$(now_ms)
     check "request naming $named taken" request "$named"
-    ms=$(listening_again "$t0" 15) || ms=never
+    ms=$(wait_listening op "$ADDR_PC" 15 "$t0") || ms=never
     log "figure: request naming $named (nothing listening) to the Agent accepting again: $ms ms"
     check "listening again within 1.5 s after $named refused the connect back" within "$ms" 1500
 done

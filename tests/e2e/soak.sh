@@ -24,7 +24,7 @@ sample() {
     local ch cg cu ah ag
     ui resources >/dev/null
     ch=$(ui_value handles) cg=$(ui_value gdi) cu=$(ui_value user)
-    UI_OUT=$("$HOST_RUN" pc "$UIDRIVER" resources --class KOVRAGAUGELINEAGENT 2>/dev/null)
+    agent_ui resources >/dev/null
     ah=$(ui_value handles) ag=$(ui_value gdi)
     printf '%s %s %s %s %s %s %s %s\n' "$1" "${ch:-?}" "${cg:-?}" "${cu:-?}" "$(rss_kb "$(pid_of console)")" \
         "${ah:-?}" "${ag:-?}" "$(rss_kb "$(pid_of agent)")" | tee -a "$samples"

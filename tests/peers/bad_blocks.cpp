@@ -17,7 +17,7 @@ const char* const kBadBlockKinds[] = {"short",     "split",    "nolf",    "longl
                                       "oversized", "crlf",     "hugenum", "noterm"};
 const int kBadBlockKindCount = sizeof kBadBlockKinds / sizeof kBadBlockKinds[0];
 
-void makeGoodBlock(int gpuCount, uint32_t tick, const char* agentLabel, uint8_t out[4096]) {
+void makeGoodBlock(int gpuCount, uint32_t tick, const char* agentLabel, uint8_t out[kReportBlockBytes]) {
     GpuSample samples[kGpuSlotCount];
     for (int i = 0; i < kGpuSlotCount; ++i) {
         if (i < gpuCount)
@@ -29,7 +29,7 @@ void makeGoodBlock(int gpuCount, uint32_t tick, const char* agentLabel, uint8_t 
 }
 
 namespace {
-std::vector<uint8_t> textBlock(const std::string& text, size_t size = 4096) {
+std::vector<uint8_t> textBlock(const std::string& text, size_t size = kReportBlockBytes) {
     std::vector<uint8_t> b(size, 0);
     std::memcpy(b.data(), text.data(), std::min(text.size(), size));
     return b;
@@ -39,7 +39,7 @@ std::vector<uint8_t> textBlock(const std::string& text, size_t size = 4096) {
 bool makeBadBlock(const std::string& kind, uint32_t seed, const char* agentLabel, BadSend* out) {
     out->pieces.clear();
     out->pauseMs = 0;
-    std::vector<uint8_t> good(4096);
+    std::vector<uint8_t> good(kReportBlockBytes);
     makeGoodBlock(2, seed, agentLabel, good.data());
     std::string label = agentLabel;
     std::mt19937 rng(seed);
@@ -51,7 +51,7 @@ bool makeBadBlock(const std::string& kind, uint32_t seed, const char* agentLabel
         out->pieces.push_back(std::vector<uint8_t>(good.begin() + 2000, good.end()));
         out->pauseMs = 300;
     } else if (kind == "nolf") {
-        out->pieces.push_back(std::vector<uint8_t>(4096, 'A'));
+        out->pieces.push_back(std::vector<uint8_t>(kReportBlockBytes, 'A'));
     } else if (kind == "longline") {
         std::string t = label + "\n2\n";
         while (t.size() < 4000)
@@ -65,12 +65,12 @@ bool makeBadBlock(const std::string& kind, uint32_t seed, const char* agentLabel
         t = t.substr(0, lf + 1) + count + t.substr(lf2);
         out->pieces.push_back(textBlock(t));
     } else if (kind == "random") {
-        std::vector<uint8_t> b(4096);
+        std::vector<uint8_t> b(kReportBlockBytes);
         for (auto& c : b)
             c = static_cast<uint8_t>(rng());
         out->pieces.push_back(b);
     } else if (kind == "zeros") {
-        out->pieces.push_back(std::vector<uint8_t>(4096, 0));
+        out->pieces.push_back(std::vector<uint8_t>(kReportBlockBytes, 0));
     } else if (kind == "truncated") {
         std::string t = label + "\n8\nExample GPU\nExample GPU(1)\n1\n1\n";
         out->pieces.push_back(textBlock(t));
@@ -90,7 +90,7 @@ bool makeBadBlock(const std::string& kind, uint32_t seed, const char* agentLabel
     } else if (kind == "noterm") {
         // every line just under and over the 100-byte line buffer
         std::string t = label + "\n2\n";
-        for (int i = 0; t.size() < 4096; ++i)
+        for (int i = 0; t.size() < kReportBlockBytes; ++i)
             t += std::string(i % 2 ? 99 : 100, 'x') + "\n";
         out->pieces.push_back(textBlock(t));
     } else {

@@ -2,6 +2,7 @@
 // few POSIX helpers the native peers share.
 #pragma once
 #include "net/tcp.h"
+#include "protocol/wire.h"
 
 #include <cstdint>
 #include <string>
@@ -21,7 +22,7 @@ struct BadSend {
 bool makeBadBlock(const std::string& kind, uint32_t seed, const char* agentLabel, BadSend* out);
 
 // A good block of the example rig (see exampleSample), tick moves the load.
-void makeGoodBlock(int gpuCount, uint32_t tick, const char* agentLabel, uint8_t out[4096]);
+void makeGoodBlock(int gpuCount, uint32_t tick, const char* agentLabel, uint8_t out[kReportBlockBytes]);
 
 // Connects from a chosen local address (empty: any) to address:port.
 TcpSocket connectFrom(const char* localAddress, const char* address, uint16_t port, int timeoutMs);

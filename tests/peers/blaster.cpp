@@ -155,7 +155,7 @@ int main(int argc, char** argv) {
         }
     } else if (o.mode == "oversized") {
         for (int i = 0; i < o.count; ++i)
-            sendAndClose(o, t, std::vector<uint8_t>(i % 2 ? 65536 : 4096, '9'), 200);
+            sendAndClose(o, t, std::vector<uint8_t>(i % 2 ? 65536 : kReportBlockBytes, '9'), 200);
     } else if (o.mode == "bad-address") {
         const std::string names[] = {o.name,      "999.1.2.3",       "abc",    "",
                                      "1.2.3.4.5", "255.255.255.255", "0.0.0.0"};

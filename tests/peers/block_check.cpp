@@ -60,8 +60,8 @@ int sampleFieldIndex(const char* name) {
 }
 
 bool checkReportBlock(const uint8_t block[kReportBlockBytes], CheckedBlock* out, std::string* error) {
-    std::string lines[2 + kGpuSlotCount * 44];
-    const int lineCount = 2 + kGpuSlotCount * 44;
+    std::string lines[2 + kGpuSlotCount * kLinesPerGpu];
+    const int lineCount = 2 + kGpuSlotCount * kLinesPerGpu;
     int pos = 0;
     for (int i = 0; i < lineCount; ++i) {
         int start = pos;
@@ -90,8 +90,8 @@ bool checkReportBlock(const uint8_t block[kReportBlockBytes], CheckedBlock* out,
     out->gpuCount = lines[1][0] - '0';
 
     for (int slot = 0; slot < kGpuSlotCount; ++slot) {
-        const std::string* part = lines + 2 + slot * 44;
-        int base = 3 + slot * 44;
+        const std::string* part = lines + 2 + slot * kLinesPerGpu;
+        int base = 3 + slot * kLinesPerGpu;
         CheckedGpu& g = out->gpus[slot];
         g.fullName = part[0];
         g.tabLabel = part[1];
@@ -117,7 +117,7 @@ bool checkReportBlock(const uint8_t block[kReportBlockBytes], CheckedBlock* out,
             g.fields[k] = v;
         }
         if (slot >= out->gpuCount) {
-            if (part[0] != "- empty -" || !part[1].empty())
+            if (part[0] != kEmptyGpuName || !part[1].empty())
                 return fail(error, base, "slot beyond gpu count is not \"- empty -\" with an empty label",
                             part[0]);
             for (int k = 0; k < kSampleFieldCount; ++k)

@@ -7,7 +7,6 @@
 #include <commctrl.h>
 #include <fcntl.h>
 #include <io.h>
-#include <psapi.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -69,12 +68,6 @@ std::wstring className(HWND w) {
     wchar_t c[256] = L"";
     GetClassNameW(w, c, 256);
     return c;
-}
-
-std::wstring hex(UINT_PTR v) {
-    wchar_t b[32];
-    swprintf(b, 32, L"0x%llx", static_cast<unsigned long long>(v));
-    return b;
 }
 
 // Polls fn every 50 ms until it returns true or timeoutMs passes.
@@ -322,23 +315,9 @@ int cmdWait(const Args& a) {
         out(L"error=no window");
         return 1;
     }
-    RECT r;
-    GetWindowRect(w, &r);
-    out(L"hwnd=" + hex(reinterpret_cast<UINT_PTR>(w)));
-    out(L"pid=" + std::to_wstring(processOf(w)));
     out(L"title=" + windowText(w));
-    out(L"rect=" + std::to_wstring(r.left) + L"," + std::to_wstring(r.top) + L"," +
-        std::to_wstring(r.right - r.left) + L"," + std::to_wstring(r.bottom - r.top));
     out(L"elapsed_ms=" + std::to_wstring(GetTickCount() - start));
     return 0;
-}
-
-int cmdGone(const Args& a) {
-    std::wstring cls = arg(a, L"--class", kConsoleClass);
-    bool gone = poll(argInt(a, L"--timeout", 10) * 1000,
-                     [&] { return FindWindowW(cls.c_str(), nullptr) == nullptr; });
-    out(gone ? L"gone=1" : L"gone=0");
-    return gone ? 0 : 1;
 }
 
 int cmdTitle(const Args& a) {
@@ -544,11 +523,6 @@ int cmdSaveDialog(const Args& a) {
         out(L"error=no save dialog");
         return 1;
     }
-    if (a.count(L"--cancel")) {
-        PostMessageW(dlg, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
-        out(L"result=cancelled");
-        return 0;
-    }
     HWND edit = GetDlgItem(dlg, 0x47C); // cmb13, explorer style
     if (!edit)
         edit = GetDlgItem(dlg, 0x480); // edt1
@@ -566,7 +540,7 @@ int cmdSaveDialog(const Args& a) {
     return closed ? 0 : 1;
 }
 
-// Dialog 138: prints its GPU boxes, sets the choices and presses "CSV出力".
+// Dialog 138: prints its GPU boxes and presses "CSV出力" with the default choices.
 int cmdCsvDialog(const Args& a) {
     HWND w = mainWindow(a, 10000);
     DWORD pid = w ? processOf(w) : 0;
@@ -584,33 +558,6 @@ int cmdCsvDialog(const Args& a) {
             std::to_wstring(SendMessageW(b, BM_GETCHECK, 0, 0)) + L" enabled=" +
             std::to_wstring(IsWindowEnabled(b)));
     }
-    HWND combo = GetDlgItem(dlg, 1012);
-    if (combo)
-        out(L"interval_index=" + std::to_wstring(SendMessageW(combo, CB_GETCURSEL, 0, 0)) + L" choices=" +
-            std::to_wstring(SendMessageW(combo, CB_GETCOUNT, 0, 0)));
-    if (a.count(L"--close")) {
-        PostMessageW(dlg, WM_CLOSE, 0, 0);
-        out(L"result=closed");
-        return 0;
-    }
-    // --gpus "0,1" and --items "1000,1002,..." (ids) choose; absent: keep the defaults.
-    auto setList = [&](const wchar_t* key, const std::vector<int>& ids) {
-        if (!a.count(key))
-            return;
-        std::wstring list = L"," + arg(a, key) + L",";
-        for (int id : ids) {
-            HWND b = GetDlgItem(dlg, id);
-            std::wstring token =
-                L"," + std::to_wstring(key == std::wstring(L"--gpus") ? id - 1013 : id) + L",";
-            if (b)
-                SendMessageW(b, BM_SETCHECK,
-                             list.find(token) != std::wstring::npos ? BST_CHECKED : BST_UNCHECKED, 0);
-        }
-    };
-    setList(L"--gpus", {1013, 1014, 1015, 1016, 1017, 1018, 1019, 1020});
-    setList(L"--items", {1000, 1001, 1002, 1003, 1004, 1005, 1006, 1007, 1008, 1009, 1021, 1022});
-    if (combo && a.count(L"--interval"))
-        SendMessageW(combo, CB_SETCURSEL, argInt(a, L"--interval", 0), 0);
     HWND press = GetDlgItem(dlg, 1011);
     if (!press) {
         out(L"error=no button 1011");
@@ -622,35 +569,20 @@ int cmdCsvDialog(const Args& a) {
     return closed ? 0 : 1;
 }
 
-// Prints the colour (RRGGBB) of client pixels given as x,y pairs; --bmp saves the area.
-int cmdPixels(const Args& a, const std::vector<std::wstring>& rest) {
+// Saves the client area as a bitmap file.
+int cmdPixels(const Args& a) {
     HWND w = mainWindow(a, 10000);
     int width = 0, height = 0;
     std::vector<uint32_t> px;
-    if (!w || !grabClient(w, &width, &height, &px)) {
-        out(L"error=no pixels");
-        return 1;
-    }
-    out(L"size=" + std::to_wstring(width) + L"x" + std::to_wstring(height));
-    for (const std::wstring& p : rest) {
-        int x = 0, y = 0;
-        if (swscanf(p.c_str(), L"%d,%d", &x, &y) != 2 || x < 0 || y < 0 || x >= width || y >= height) {
-            out(L"pixel " + p + L"=out");
-            continue;
-        }
-        wchar_t b[16];
-        swprintf(b, 16, L"%06X", px[static_cast<size_t>(y) * width + x] & 0xFFFFFF);
-        out(L"pixel " + p + L"=" + b);
-    }
-    if (a.count(L"--bmp") && !saveBmp(arg(a, L"--bmp"), width, height, px)) {
+    if (!w || !grabClient(w, &width, &height, &px) || !saveBmp(arg(a, L"--bmp"), width, height, px)) {
         out(L"error=bmp not written");
         return 1;
     }
     return 0;
 }
 
-// Colour statistics of a client rectangle: white and non-white pixel counts,
-// distinct colours and the three commonest non-white colours.
+// Colour statistics of a client rectangle: white, non-white and reddish pixel
+// counts and the number of distinct colours.
 int cmdStats(const Args& a) {
     HWND w = mainWindow(a, 10000);
     int width = 0, height = 0;
@@ -680,19 +612,10 @@ int cmdStats(const Args& a) {
             if (r >= 150 && g < 100 && b < 100)
                 ++reddish;
         }
-    std::vector<std::pair<int, uint32_t>> top;
-    for (auto& kv : counts)
-        top.push_back({kv.second, kv.first});
-    std::sort(top.rbegin(), top.rend());
     out(L"white=" + std::to_wstring(white));
     out(L"nonwhite=" + std::to_wstring(rw * rh - white));
     out(L"colours=" + std::to_wstring(counts.size() + (white ? 1 : 0)));
     out(L"reddish=" + std::to_wstring(reddish));
-    for (size_t i = 0; i < top.size() && i < 3; ++i) {
-        wchar_t b[16];
-        swprintf(b, 16, L"%06X", top[i].second);
-        out(L"top" + std::to_wstring(i) + L"=" + b + L" " + std::to_wstring(top[i].first));
-    }
     return 0;
 }
 
@@ -710,10 +633,6 @@ int cmdResources(const Args& a) {
     out(L"gdi=" + std::to_wstring(GetGuiResources(proc, GR_GDIOBJECTS)));
     out(L"user=" + std::to_wstring(GetGuiResources(proc, GR_USEROBJECTS)));
     out(L"handles=" + std::to_wstring(handles));
-    PROCESS_MEMORY_COUNTERS pmc{};
-    pmc.cb = sizeof pmc;
-    if (GetProcessMemoryInfo(proc, &pmc, sizeof pmc))
-        out(L"working_set_kb=" + std::to_wstring(pmc.WorkingSetSize / 1024));
     CloseHandle(proc);
     return 0;
 }
@@ -723,43 +642,37 @@ int cmdClose(const Args& a) {
     if (!w)
         return 1;
     PostMessageW(w, WM_CLOSE, 0, 0);
-    std::wstring cls = arg(a, L"--class", kConsoleClass);
     bool gone = poll(argInt(a, L"--timeout", 10) * 1000, [&] { return !IsWindow(w); });
     out(gone ? L"closed=1" : L"closed=0");
     return gone ? 0 : 1;
 }
 
-int cmdList(const Args&) {
-    EnumWindows(
-        [](HWND w, LPARAM) -> BOOL {
-            if (IsWindowVisible(w))
-                out(L"window class=" + className(w) + L" pid=" + std::to_wstring(processOf(w)) + L" title=" +
-                    windowText(w));
-            return TRUE;
-        },
-        0);
-    return 0;
-}
+struct Command {
+    const wchar_t* name;
+    int (*run)(const Args&);
+} const kCommands[] = {
+    {L"wait", cmdWait},
+    {L"title", cmdTitle},
+    {L"tabs", cmdTabs},
+    {L"select-tab", cmdSelectTab},
+    {L"controls", cmdControls},
+    {L"connect", cmdConnect},
+    {L"msgbox", cmdMsgbox},
+    {L"no-msgbox", cmdNoMsgbox},
+    {L"csv-check", cmdCsvCheck},
+    {L"save-dialog", cmdSaveDialog},
+    {L"csv-dialog", cmdCsvDialog},
+    {L"pixels", cmdPixels},
+    {L"resources", cmdResources},
+    {L"stats", cmdStats},
+    {L"close", cmdClose},
+};
 
 void usage() {
-    out(L"usage: gl-uidriver COMMAND [--class C] [options]\n"
-        L"  wait [--timeout s]                 wait for the main window (visible, tab strip present)\n"
-        L"  gone [--timeout s]                 wait until the main window is gone\n"
-        L"  title [--contains T|--equals T] [--wait s]\n"
-        L"  tabs [--count N] [--first T] [--wait s]\n"
-        L"  select-tab --index i\n"
-        L"  controls                           list child controls\n"
-        L"  connect --address A [--wait s]     dialog 139\n"
-        L"  msgbox [--title T] [--timeout s] [--keep]\n"
-        L"  no-msgbox\n"
-        L"  csv-check [--state on|off] [--wait s]\n"
-        L"  save-dialog --path P | --cancel\n"
-        L"  csv-dialog [--gpus 0,1] [--items 1000,..] [--interval i] [--close]\n"
-        L"  pixels [--bmp FILE] x,y ...\n"
-        L"  stats [--rect x,y,w,h]             white/non-white pixels, commonest colours\n"
-        L"  resources                          GDI/USER objects, handles, working set\n"
-        L"  close\n"
-        L"  list");
+    std::wstring names = L"usage: gl-uidriver COMMAND [--class C] [--option value ...]; COMMAND is one of";
+    for (const Command& c : kCommands)
+        names += std::wstring(L" ") + c.name;
+    out(names);
 }
 
 } // namespace
@@ -788,53 +701,18 @@ int wmain(int argc, wchar_t** argv) {
     }
     std::wstring cmd = argv[1];
     Args a;
-    std::vector<std::wstring> rest;
     for (int i = 2; i < argc; ++i) {
         std::wstring s = argv[i];
-        if (s.rfind(L"--", 0) == 0) {
-            bool flag = s == L"--keep" || s == L"--cancel" || s == L"--close";
-            if (flag || i + 1 >= argc)
-                a[s] = L"1";
-            else
-                a[s] = argv[++i];
-        } else {
-            rest.push_back(s);
-        }
+        if (s.rfind(L"--", 0) != 0)
+            continue;
+        if (s == L"--keep" || i + 1 >= argc)
+            a[s] = L"1";
+        else
+            a[s] = argv[++i];
     }
-    if (cmd == L"wait")
-        return cmdWait(a);
-    if (cmd == L"gone")
-        return cmdGone(a);
-    if (cmd == L"title")
-        return cmdTitle(a);
-    if (cmd == L"tabs")
-        return cmdTabs(a);
-    if (cmd == L"select-tab")
-        return cmdSelectTab(a);
-    if (cmd == L"controls")
-        return cmdControls(a);
-    if (cmd == L"connect")
-        return cmdConnect(a);
-    if (cmd == L"msgbox")
-        return cmdMsgbox(a);
-    if (cmd == L"no-msgbox")
-        return cmdNoMsgbox(a);
-    if (cmd == L"csv-check")
-        return cmdCsvCheck(a);
-    if (cmd == L"save-dialog")
-        return cmdSaveDialog(a);
-    if (cmd == L"csv-dialog")
-        return cmdCsvDialog(a);
-    if (cmd == L"pixels")
-        return cmdPixels(a, rest);
-    if (cmd == L"resources")
-        return cmdResources(a);
-    if (cmd == L"stats")
-        return cmdStats(a);
-    if (cmd == L"close")
-        return cmdClose(a);
-    if (cmd == L"list")
-        return cmdList(a);
+    for (const Command& c : kCommands)
+        if (cmd == c.name)
+            return c.run(a);
     usage();
     return 2;
 }
