@@ -1,6 +1,6 @@
 #include "agent/sampler.h"
 
-#include "agent/fake_driver.h"
+#include "tests/support/fake_driver.h"
 #include "agent/startup.h"
 
 #include <gtest/gtest.h>

@@ -3,7 +3,7 @@
 // directory: the layer must use neither.
 #include "gpu/nvapi_binding.h"
 #include "gpu/nvapi_binding_state_win.h"
-#include "gpu/sim_test_support_win.h"
+#include "tests/support/sim_test_support_win.h"
 #include "gpu/system_library_win.h"
 
 #include <gtest/gtest.h>
@@ -52,8 +52,8 @@ TEST_F(NoDriverTest, EveryCallReportsLibraryNotFoundAndTheCopyBesideIsNotUsed) {
     EXPECT_EQ(QueryVoltageStatus(nullptr, nullptr), NVAPI_LIBRARY_NOT_FOUND);
     EXPECT_EQ(GetModuleHandleA("nvapi64.dll"), nullptr);
     EXPECT_EQ(NvAPI_Unload(), NVAPI_API_NOT_INITIALIZED);
-    EXPECT_EQ(nvapiBinding.busyCount.load(), 0);
-    EXPECT_EQ(nvapiBinding.generation.load(), 0u);
+    EXPECT_EQ(gNvapiBinding.busyCount.load(), 0);
+    EXPECT_EQ(gNvapiBinding.generation.load(), 0u);
 
     SetLastError(0);
     EXPECT_EQ(LoadSystemLibraryA("nvapi64.dll", 0), nullptr);
@@ -71,9 +71,9 @@ TEST_F(NoDriverTest, ACopyLoadedByOtherCodeFromBesideTheProgramIsNotBound) {
     EXPECT_EQ(NvAPI_GPU_GetBusId(nullptr, &bus), NVAPI_LIBRARY_NOT_FOUND);
     EXPECT_EQ(simCount(copy, "NvAPI_Initialize"), 0u);
     EXPECT_EQ(simCount(copy, "lookup:NvAPI_GPU_GetBusId"), 0u);
-    EXPECT_EQ(nvapiBinding.queryInterface.load(), nullptr);
-    EXPECT_EQ(nvapiBinding.identityCheckSum.load(), 0u);
+    EXPECT_EQ(gNvapiBinding.queryInterface.load(), nullptr);
+    EXPECT_EQ(gNvapiBinding.identityCheckSum.load(), 0u);
     EXPECT_EQ(NvAPI_Unload(), NVAPI_API_NOT_INITIALIZED);
-    EXPECT_EQ(nvapiBinding.busyCount.load(), 0);
+    EXPECT_EQ(gNvapiBinding.busyCount.load(), 0);
     FreeLibrary(copy);
 }

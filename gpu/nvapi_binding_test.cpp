@@ -2,7 +2,7 @@
 // system directory. Each case names its own scenario before the driver loads.
 #include "gpu/nvapi_binding.h"
 #include "gpu/nvapi_binding_state_win.h"
-#include "gpu/sim_test_support_win.h"
+#include "tests/support/sim_test_support_win.h"
 
 #include <gtest/gtest.h>
 
@@ -70,7 +70,7 @@ TEST_F(BindingTest, SecondInitializeDoesNotRunTheDriversInitializeAgain) {
     char name[NVAPI_SHORT_STRING_MAX];
     ASSERT_EQ(NvAPI_GPU_GetFullName(firstGpu(), name), NVAPI_OK);
     EXPECT_STREQ(name, "Example GPU Alpha");
-    EXPECT_EQ(nvapiBinding.busyCount.load(), 0);
+    EXPECT_EQ(gNvapiBinding.busyCount.load(), 0);
 }
 
 TEST_F(BindingTest, EntriesBindOnDemandWithoutInitialize) {
@@ -83,13 +83,13 @@ TEST_F(BindingTest, EntriesBindOnDemandWithoutInitialize) {
 
 TEST_F(BindingTest, UnloadBeforeAnyInitializeChangesNothing) {
     ASSERT_FALSE(systemNvapiLoaded());
-    uint32_t generation = nvapiBinding.generation.load();
+    uint32_t generation = gNvapiBinding.generation.load();
     EXPECT_EQ(NvAPI_Unload(), NVAPI_API_NOT_INITIALIZED);
     EXPECT_EQ(NvAPI_Unload(), NVAPI_API_NOT_INITIALIZED);
     EXPECT_FALSE(systemNvapiLoaded());
-    EXPECT_EQ(nvapiBinding.generation.load(), generation);
-    EXPECT_EQ(nvapiBinding.unloading.load(), 0);
-    EXPECT_EQ(nvapiBinding.busyCount.load(), 0);
+    EXPECT_EQ(gNvapiBinding.generation.load(), generation);
+    EXPECT_EQ(gNvapiBinding.unloading.load(), 0);
+    EXPECT_EQ(gNvapiBinding.busyCount.load(), 0);
 }
 
 TEST_F(BindingTest, UnloadWhileAnotherThreadIsInsideACallIsRefused) {
@@ -109,7 +109,7 @@ TEST_F(BindingTest, UnloadWhileAnotherThreadIsInsideACallIsRefused) {
     uint32_t bus = 0;
     EXPECT_EQ(NvAPI_GPU_GetBusId(gpu, &bus), NVAPI_OK); // still bound, no new bind
     EXPECT_EQ(systemNvapiCount("NvAPI_Initialize"), 1u);
-    EXPECT_EQ(nvapiBinding.busyCount.load(), 0);
+    EXPECT_EQ(gNvapiBinding.busyCount.load(), 0);
 }
 
 TEST_F(BindingTest, ACallDuringALongUnloadGivesUpAfterTheTenthWait) {
@@ -128,14 +128,14 @@ TEST_F(BindingTest, ACallDuringALongUnloadGivesUpAfterTheTenthWait) {
     unloader.join();
     EXPECT_EQ(unloadStatus, NVAPI_OK);
     EXPECT_FALSE(systemNvapiLoaded());
-    EXPECT_EQ(nvapiBinding.busyCount.load(), 0);
+    EXPECT_EQ(gNvapiBinding.busyCount.load(), 0);
 }
 
 TEST_F(BindingTest, ACallDuringAShortUnloadWaitsAndThenBindsAgain) {
     useScenario("delay NvAPI_Unload 300\ngpu 0 bus 7\n");
     ASSERT_EQ(NvAPI_Initialize(), NVAPI_OK);
     NvPhysicalGpuHandle gpu = firstGpu();
-    uint32_t generation = nvapiBinding.generation.load();
+    uint32_t generation = gNvapiBinding.generation.load();
     NvAPI_Status unloadStatus = NVAPI_ERROR;
     std::thread unloader([&] { unloadStatus = NvAPI_Unload(); });
     ASSERT_TRUE(waitFor([] { return systemNvapiCount("NvAPI_Unload") == 1; }));
@@ -146,7 +146,7 @@ TEST_F(BindingTest, ACallDuringAShortUnloadWaitsAndThenBindsAgain) {
     unloader.join();
     EXPECT_EQ(unloadStatus, NVAPI_OK);
     EXPECT_EQ(bus, 7u);
-    EXPECT_EQ(nvapiBinding.generation.load(), generation + 1);
+    EXPECT_EQ(gNvapiBinding.generation.load(), generation + 1);
     EXPECT_EQ(systemNvapiCount("NvAPI_Initialize"), 1u); // a fresh load of the driver
 }
 
@@ -160,13 +160,13 @@ TEST_F(BindingTest, AfterUnloadTheNextCallBindsAgainAndLooksEveryFunctionUpAgain
     ASSERT_EQ(NvAPI_GPU_GetBusId(gpu, &bus), NVAPI_OK);
     EXPECT_EQ(simCount(kept, "lookup:NvAPI_GPU_GetBusId"), 1u); // cached within a binding
     EXPECT_EQ(simCount(kept, "NvAPI_Initialize"), 1u);
-    uint32_t generation = nvapiBinding.generation.load();
+    uint32_t generation = gNvapiBinding.generation.load();
 
     ASSERT_EQ(NvAPI_Unload(), NVAPI_OK);
     EXPECT_EQ(simCount(kept, "NvAPI_Unload"), 1u);
-    EXPECT_EQ(nvapiBinding.library.load(), nullptr);
-    EXPECT_EQ(nvapiBinding.identityCheckSum.load(), 0u);
-    EXPECT_EQ(nvapiBinding.identityTimeDateStamp.load(), 0u);
+    EXPECT_EQ(gNvapiBinding.library.load(), nullptr);
+    EXPECT_EQ(gNvapiBinding.identityCheckSum.load(), 0u);
+    EXPECT_EQ(gNvapiBinding.identityTimeDateStamp.load(), 0u);
 
     ASSERT_EQ(NvAPI_GPU_GetBusId(gpu, &bus), NVAPI_OK);
     EXPECT_EQ(bus, 3u);
@@ -175,7 +175,7 @@ TEST_F(BindingTest, AfterUnloadTheNextCallBindsAgainAndLooksEveryFunctionUpAgain
     EXPECT_EQ(simCount(kept, "lookup:NvAPI_EnumPhysicalGPUs"), 1u);
     firstGpu();
     EXPECT_EQ(simCount(kept, "lookup:NvAPI_EnumPhysicalGPUs"), 2u);
-    EXPECT_EQ(nvapiBinding.generation.load(), generation + 1);
+    EXPECT_EQ(gNvapiBinding.generation.load(), generation + 1);
 }
 
 TEST_F(BindingTest, AfterUnloadTheDriverIsReleasedAndLoadedAfresh) {
@@ -195,7 +195,7 @@ TEST_F(BindingTest, TheSameModuleLoadedByOtherCodeIsStillLoadedThroughTheLoaderA
     HMODULE other = hold(systemNvapiPath());
     ASSERT_NE(other, nullptr);
     ASSERT_EQ(NvAPI_Initialize(), NVAPI_OK);
-    EXPECT_EQ(nvapiBinding.library.load(), other);
+    EXPECT_EQ(gNvapiBinding.library.load(), other);
     EXPECT_EQ(simCount(other, "NvAPI_Initialize"), 1u);
     ASSERT_EQ(NvAPI_Unload(), NVAPI_OK);
     EXPECT_TRUE(systemNvapiLoaded()); // the layer released only its own reference
@@ -210,7 +210,7 @@ TEST_F(BindingTest, ACopyWithAnotherIdentityLoadedElsewhereDoesNotStopTheSystemC
     HMODULE system = GetModuleHandleW(systemNvapiPath().c_str());
     ASSERT_NE(system, nullptr);
     EXPECT_NE(system, alt);
-    EXPECT_EQ(nvapiBinding.library.load(), system);
+    EXPECT_EQ(gNvapiBinding.library.load(), system);
     uint32_t bus = 0;
     NvPhysicalGpuHandle gpu = firstGpu();
     for (int i = 0; i < 5; ++i) {
@@ -256,7 +256,7 @@ TEST_F(BindingTest, AMissingIdGivesNoImplementationAndIsLookedUpEveryTime) {
         EXPECT_EQ(systemNvapiCount("lookup:NvAPI_GPU_GetBusId"), i);
     }
     EXPECT_EQ(bus, 99u);
-    EXPECT_EQ(nvapiBinding.busyCount.load(), 0);
+    EXPECT_EQ(gNvapiBinding.busyCount.load(), 0);
     char name[NVAPI_SHORT_STRING_MAX];
     EXPECT_EQ(NvAPI_GPU_GetFullName(gpu, name), NVAPI_OK);
 }
@@ -279,8 +279,8 @@ TEST_F(BindingTest, BindFailuresReleaseTheModuleAndReportTheirStatus) {
         uint32_t bus;
         EXPECT_EQ(NvAPI_GPU_GetBusId(nullptr, &bus), c.expected) << c.scenario;
         EXPECT_EQ(NvAPI_Unload(), NVAPI_API_NOT_INITIALIZED);
-        EXPECT_EQ(nvapiBinding.busyCount.load(), 0);
-        EXPECT_EQ(nvapiBinding.queryInterface.load(), nullptr);
+        EXPECT_EQ(gNvapiBinding.busyCount.load(), 0);
+        EXPECT_EQ(gNvapiBinding.queryInterface.load(), nullptr);
     }
 }
 
@@ -309,8 +309,8 @@ TEST_F(BindingTest, UnloadRefusalsLeaveTheLayerBound) {
         ASSERT_EQ(NvAPI_Initialize(), NVAPI_OK);
         EXPECT_EQ(NvAPI_Unload(), c.expected) << c.scenario;
         EXPECT_TRUE(systemNvapiLoaded());
-        EXPECT_NE(nvapiBinding.queryInterface.load(), nullptr);
-        EXPECT_EQ(nvapiBinding.unloading.load(), 0);
+        EXPECT_NE(gNvapiBinding.queryInterface.load(), nullptr);
+        EXPECT_EQ(gNvapiBinding.unloading.load(), 0);
         uint32_t bus;
         EXPECT_EQ(NvAPI_GPU_GetBusId(firstGpu(), &bus), NVAPI_OK);
         // Let the unload through so the next case starts unbound.
@@ -434,7 +434,7 @@ TEST_F(BindingTest, EveryEntryForwardsItsParametersAndRecords) {
     voltage.version = kVoltageStatusVersion;
     ASSERT_EQ(QueryVoltageStatus(gpu, &voltage), NVAPI_OK);
     EXPECT_EQ(voltage.value_uV, 912000u);
-    EXPECT_EQ(nvapiBinding.busyCount.load(), 0);
+    EXPECT_EQ(gNvapiBinding.busyCount.load(), 0);
 }
 
 // Fresh binding state: a set unloading flag keeps a call at the gate for ten
@@ -494,8 +494,8 @@ TEST_F(BindingTest, EntriesAndUnloadsOnSeveralThreads) {
     EXPECT_EQ(wrong.load(), 0);
     EXPECT_GT(ok.load(), 0);
     EXPECT_GT(unloaded, 0);
-    EXPECT_EQ(nvapiBinding.busyCount.load(), 0);
-    EXPECT_EQ(nvapiBinding.unloading.load(), 0);
+    EXPECT_EQ(gNvapiBinding.busyCount.load(), 0);
+    EXPECT_EQ(gNvapiBinding.unloading.load(), 0);
     std::printf("calls ok %d, turned away %d; unloads %d, declined %d\n", ok.load(), refused.load(), unloaded,
                 declined);
 }

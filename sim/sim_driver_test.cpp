@@ -1,7 +1,7 @@
 // The simulated driver DLLs as the Agent meets them: installed in the prefix's
 // system directory and NVSMI folder, driven by a scenario named before loading.
 #include "gpu/driver_records.h"
-#include "gpu/sim_test_support_win.h"
+#include "tests/support/sim_test_support_win.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "agent/fake_driver.h"
+#include "tests/support/fake_driver.h"
 
 #include <cstddef>
 #include <cstring>
@@ -33,14 +33,14 @@ NvAPI_Status enumerate(NvPhysicalGpuHandle* handles, uint32_t* count, bool tcc, 
     *count = n;
     return NVAPI_OK;
 }
-NvAPI_Status enumPhysical(NvPhysicalGpuHandle* h, uint32_t* c) {
+NvAPI_Status enumPhysicalGpus(NvPhysicalGpuHandle* h, uint32_t* c) {
     return enumerate(h, c, false, gFake.enumStatus);
 }
-NvAPI_Status enumTcc(NvPhysicalGpuHandle* h, uint32_t* c) {
+NvAPI_Status enumTccPhysicalGpus(NvPhysicalGpuHandle* h, uint32_t* c) {
     return enumerate(h, c, true, gFake.tccStatus);
 }
 
-NvAPI_Status fullName(NvPhysicalGpuHandle h, char* name) {
+NvAPI_Status getFullName(NvPhysicalGpuHandle h, char* name) {
     FakeGpu* g = gpuOf(h);
     if (!g)
         return NVAPI_INVALID_HANDLE;
@@ -52,7 +52,7 @@ NvAPI_Status fullName(NvPhysicalGpuHandle h, char* name) {
     return NVAPI_OK;
 }
 
-NvAPI_Status busId(NvPhysicalGpuHandle h, uint32_t* bus) {
+NvAPI_Status getBusId(NvPhysicalGpuHandle h, uint32_t* bus) {
     FakeGpu* g = gpuOf(h);
     if (!g || g->busStatus != NVAPI_OK)
         return g ? g->busStatus : NVAPI_INVALID_HANDLE;
@@ -60,7 +60,7 @@ NvAPI_Status busId(NvPhysicalGpuHandle h, uint32_t* bus) {
     return NVAPI_OK;
 }
 
-NvAPI_Status allClocks(NvPhysicalGpuHandle h, NV_GPU_CLOCK_FREQUENCIES* c) {
+NvAPI_Status getAllClockFrequencies(NvPhysicalGpuHandle h, NV_GPU_CLOCK_FREQUENCIES* c) {
     FakeGpu* g = gpuOf(h);
     if (!g)
         return NVAPI_INVALID_HANDLE;
@@ -80,7 +80,7 @@ NvAPI_Status allClocks(NvPhysicalGpuHandle h, NV_GPU_CLOCK_FREQUENCIES* c) {
     return NVAPI_OK;
 }
 
-NvAPI_Status pstates20(NvPhysicalGpuHandle h, NV_GPU_PERF_PSTATES20_INFO* p) {
+NvAPI_Status getPstates20(NvPhysicalGpuHandle h, NV_GPU_PERF_PSTATES20_INFO* p) {
     FakeGpu* g = gpuOf(h);
     if (!g)
         return NVAPI_INVALID_HANDLE;
@@ -110,7 +110,7 @@ NvAPI_Status pstates20(NvPhysicalGpuHandle h, NV_GPU_PERF_PSTATES20_INFO* p) {
     return NVAPI_OK;
 }
 
-NvAPI_Status currentPstate(NvPhysicalGpuHandle h, NV_GPU_PERF_PSTATE_ID* id) {
+NvAPI_Status getCurrentPstate(NvPhysicalGpuHandle h, NV_GPU_PERF_PSTATE_ID* id) {
     FakeGpu* g = gpuOf(h);
     if (!g || g->pstateStatus != NVAPI_OK)
         return g ? g->pstateStatus : NVAPI_INVALID_HANDLE;
@@ -119,7 +119,7 @@ NvAPI_Status currentPstate(NvPhysicalGpuHandle h, NV_GPU_PERF_PSTATE_ID* id) {
 }
 
 int gDynamicCall = 0;
-NvAPI_Status dynamicPstates(NvPhysicalGpuHandle h, NV_GPU_DYNAMIC_PSTATES_INFO_EX* info) {
+NvAPI_Status getDynamicPstatesInfoEx(NvPhysicalGpuHandle h, NV_GPU_DYNAMIC_PSTATES_INFO_EX* info) {
     FakeGpu* g = gpuOf(h);
     if (!g)
         return NVAPI_INVALID_HANDLE;
@@ -135,7 +135,7 @@ NvAPI_Status dynamicPstates(NvPhysicalGpuHandle h, NV_GPU_DYNAMIC_PSTATES_INFO_E
     return NVAPI_OK;
 }
 
-NvAPI_Status thermal(NvPhysicalGpuHandle h, uint32_t sensor, NV_GPU_THERMAL_SETTINGS* t) {
+NvAPI_Status getThermalSettings(NvPhysicalGpuHandle h, uint32_t sensor, NV_GPU_THERMAL_SETTINGS* t) {
     FakeGpu* g = gpuOf(h);
     if (!g || sensor != 0)
         return NVAPI_INVALID_ARGUMENT;
@@ -148,7 +148,7 @@ NvAPI_Status thermal(NvPhysicalGpuHandle h, uint32_t sensor, NV_GPU_THERMAL_SETT
     return NVAPI_OK;
 }
 
-NvAPI_Status memoryInfo(NvPhysicalGpuHandle h, NV_DISPLAY_DRIVER_MEMORY_INFO* m) {
+NvAPI_Status getMemoryInfo(NvPhysicalGpuHandle h, NV_DISPLAY_DRIVER_MEMORY_INFO* m) {
     FakeGpu* g = gpuOf(h);
     if (!g)
         return NVAPI_INVALID_HANDLE;
@@ -162,7 +162,7 @@ NvAPI_Status memoryInfo(NvPhysicalGpuHandle h, NV_DISPLAY_DRIVER_MEMORY_INFO* m)
     return NVAPI_OK;
 }
 
-NvAPI_Status frameBuffer(NvPhysicalGpuHandle h, uint32_t* kb) {
+NvAPI_Status getPhysicalFrameBufferSize(NvPhysicalGpuHandle h, uint32_t* kb) {
     FakeGpu* g = gpuOf(h);
     ++gFake.frameBufferCalls;
     if (!g || g->frameBufferStatus != NVAPI_OK)
@@ -171,7 +171,8 @@ NvAPI_Status frameBuffer(NvPhysicalGpuHandle h, uint32_t* kb) {
     return NVAPI_OK;
 }
 
-NvAPI_Status displayIds(NvPhysicalGpuHandle h, NV_GPU_DISPLAYIDS* displays, uint32_t* count, uint32_t flags) {
+NvAPI_Status getConnectedDisplayIds(NvPhysicalGpuHandle h, NV_GPU_DISPLAYIDS* displays, uint32_t* count,
+                                    uint32_t flags) {
     FakeGpu* g = gpuOf(h);
     if (!g || flags != 0)
         return NVAPI_INVALID_ARGUMENT;
@@ -196,7 +197,7 @@ NvAPI_Status displayIds(NvPhysicalGpuHandle h, NV_GPU_DISPLAYIDS* displays, uint
     return NVAPI_OK;
 }
 
-NvAPI_Status cooler(NvPhysicalGpuHandle h, uint32_t index, void* record) {
+NvAPI_Status queryCoolerStatus(NvPhysicalGpuHandle h, uint32_t index, void* record) {
     FakeGpu* g = gpuOf(h);
     if (!g || index != 0)
         return NVAPI_INVALID_ARGUMENT;
@@ -212,7 +213,7 @@ NvAPI_Status cooler(NvPhysicalGpuHandle h, uint32_t index, void* record) {
     return NVAPI_OK;
 }
 
-NvAPI_Status voltage(NvPhysicalGpuHandle h, void* record) {
+NvAPI_Status queryVoltageStatus(NvPhysicalGpuHandle h, void* record) {
     FakeGpu* g = gpuOf(h);
     VoltageStatusRecord* r = static_cast<VoltageStatusRecord*>(record);
     if (!g || r->version != kVoltageStatusVersion)
@@ -259,17 +260,18 @@ NvAPI_QueryInterfaceFn directLookup() {
 }
 
 // NVML: device handles are the GPU positions plus one.
+namespace nvml {
 FakeGpu* nvmlGpu(nvmlDevice_t d) {
     uintptr_t k = reinterpret_cast<uintptr_t>(d);
     if (k == 0 || k > gFake.gpus.size())
         return nullptr;
     return &gFake.gpus[k - 1];
 }
-nvmlReturn_t nvmlInit() {
+nvmlReturn_t init() {
     ++gFake.nvmlInitCalls;
     return gFake.nvmlInitStatus;
 }
-nvmlReturn_t nvmlHandle(uint32_t index, nvmlDevice_t* d) {
+nvmlReturn_t getHandleByIndex(uint32_t index, nvmlDevice_t* d) {
     if (index >= gFake.gpus.size())
         return NVML_ERROR_INVALID_ARGUMENT;
     if (gFake.gpus[index].nvmlHandleStatus != NVML_SUCCESS)
@@ -277,7 +279,7 @@ nvmlReturn_t nvmlHandle(uint32_t index, nvmlDevice_t* d) {
     *d = reinterpret_cast<nvmlDevice_t>(static_cast<uintptr_t>(index + 1));
     return NVML_SUCCESS;
 }
-nvmlReturn_t nvmlMemory(nvmlDevice_t d, nvmlMemory_t* m) {
+nvmlReturn_t getMemoryInfo(nvmlDevice_t d, nvmlMemory_t* m) {
     ++gFake.nvmlMemoryCalls;
     FakeGpu* g = nvmlGpu(d);
     if (!g || g->nvmlMemoryStatus != NVML_SUCCESS)
@@ -287,28 +289,28 @@ nvmlReturn_t nvmlMemory(nvmlDevice_t d, nvmlMemory_t* m) {
     m->free = g->nvmlTotalBytes - g->nvmlUsedBytes;
     return NVML_SUCCESS;
 }
-nvmlReturn_t nvmlPower(nvmlDevice_t d, uint32_t* v) {
+nvmlReturn_t getPowerUsage(nvmlDevice_t d, uint32_t* v) {
     FakeGpu* g = nvmlGpu(d);
     if (!g || g->nvmlPowerStatus != NVML_SUCCESS)
         return g ? g->nvmlPowerStatus : NVML_ERROR_INVALID_ARGUMENT;
     *v = g->nvmlPower;
     return NVML_SUCCESS;
 }
-nvmlReturn_t nvmlLimit(nvmlDevice_t d, uint32_t* v) {
+nvmlReturn_t getPowerManagementLimit(nvmlDevice_t d, uint32_t* v) {
     FakeGpu* g = nvmlGpu(d);
     if (!g || g->nvmlLimitStatus != NVML_SUCCESS)
         return g ? g->nvmlLimitStatus : NVML_ERROR_INVALID_ARGUMENT;
     *v = g->nvmlLimit;
     return NVML_SUCCESS;
 }
-nvmlReturn_t nvmlPci(nvmlDevice_t d, nvmlPciInfo_t* p) {
+nvmlReturn_t getPciInfo(nvmlDevice_t d, nvmlPciInfo_t* p) {
     FakeGpu* g = nvmlGpu(d);
     if (!g || g->nvmlPciStatus != NVML_SUCCESS)
         return g ? g->nvmlPciStatus : NVML_ERROR_INVALID_ARGUMENT;
     p->bus = g->nvmlBus;
     return NVML_SUCCESS;
 }
-nvmlReturn_t nvmlModel(nvmlDevice_t d, nvmlDriverModel_t* current, nvmlDriverModel_t* pending) {
+nvmlReturn_t getDriverModel(nvmlDevice_t d, nvmlDriverModel_t* current, nvmlDriverModel_t* pending) {
     ++gFake.driverModelCalls;
     FakeGpu* g = nvmlGpu(d);
     if (!g || g->nvmlDriverModelStatus != NVML_SUCCESS)
@@ -318,21 +320,16 @@ nvmlReturn_t nvmlModel(nvmlDevice_t d, nvmlDriverModel_t* current, nvmlDriverMod
     return NVML_SUCCESS;
 }
 
-template <typename F> F unlessMissing(const char* name, F f) {
-    return gFake.nvmlMissing.count(name) ? nullptr : f;
-}
+} // namespace nvml
 
 bool loadNvml(NvmlApi* api) {
     *api = NvmlApi{};
     if (!gFake.nvmlLoads)
         return false;
-    api->init = unlessMissing("nvmlInit", &nvmlInit);
-    api->getHandleByIndex = unlessMissing("nvmlDeviceGetHandleByIndex", &nvmlHandle);
-    api->getMemoryInfo = unlessMissing("nvmlDeviceGetMemoryInfo", &nvmlMemory);
-    api->getPowerUsage = unlessMissing("nvmlDeviceGetPowerUsage", &nvmlPower);
-    api->getPowerManagementLimit = unlessMissing("nvmlDeviceGetPowerManagementLimit", &nvmlLimit);
-    api->getPciInfo = unlessMissing("nvmlDeviceGetPciInfo", &nvmlPci);
-    api->getDriverModel = unlessMissing("nvmlDeviceGetDriverModel", &nvmlModel);
+#define GAUGELINE_FAKE_NVML(name, field, params)                                                             \
+    api->field = gFake.nvmlMissing.count("nvml" #name) ? nullptr : nvml::field;
+    GAUGELINE_NVML_CALLS(GAUGELINE_FAKE_NVML)
+#undef GAUGELINE_FAKE_NVML
     return true;
 }
 
@@ -356,20 +353,9 @@ const DriverTable& fakeDriverTable() {
     static const DriverTable table = [] {
         DriverTable t;
         t.initialize = initialize;
-        t.enumPhysicalGpus = enumPhysical;
-        t.enumTccPhysicalGpus = enumTcc;
-        t.getFullName = fullName;
-        t.getBusId = busId;
-        t.getAllClockFrequencies = allClocks;
-        t.getPstates20 = pstates20;
-        t.getCurrentPstate = currentPstate;
-        t.getDynamicPstatesInfoEx = dynamicPstates;
-        t.getThermalSettings = thermal;
-        t.getMemoryInfo = memoryInfo;
-        t.getPhysicalFrameBufferSize = frameBuffer;
-        t.getConnectedDisplayIds = displayIds;
-        t.queryCoolerStatus = cooler;
-        t.queryVoltageStatus = voltage;
+#define GAUGELINE_FAKE_ENTRY(entry, name, id, field, params, args) t.field = field;
+        GAUGELINE_NVAPI_CALLS(GAUGELINE_FAKE_ENTRY)
+#undef GAUGELINE_FAKE_ENTRY
         t.directQueryInterface = directLookup;
         t.loadNvml = loadNvml;
         t.sleepMs = sleepMs;
