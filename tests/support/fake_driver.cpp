@@ -1,5 +1,6 @@
 #include "tests/support/fake_driver.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 
@@ -7,16 +8,26 @@ FakeDriver gFake;
 
 namespace {
 
-FakeGpu* gpuOf(NvPhysicalGpuHandle h) {
-    uintptr_t k = reinterpret_cast<uintptr_t>(h);
-    if (k == 0 || k > gFake.gpus.size())
-        return nullptr;
-    return &gFake.gpus[k - 1];
+int gDynamicCall = 0;
+
+FakeGpu* gpuAt(uintptr_t k) {
+    return k == 0 || k > gFake.gpus.size() ? nullptr : &gFake.gpus[k - 1];
 }
 
-bool rejects(const FakeGpu& g, uint32_t version) {
-    gFake.triedVersions.push_back(version);
-    return g.rejected.count(version) != 0;
+// Common start of a GPU call: the GPU behind the handle, then a record version
+// the GPU rejects (every version tried is noted), then the status the test gave.
+NvAPI_Status begin(NvPhysicalGpuHandle h, const void* record, NvAPI_Status FakeGpu::*status, FakeGpu*& g) {
+    g = gpuAt(reinterpret_cast<uintptr_t>(h));
+    if (!g)
+        return NVAPI_INVALID_HANDLE;
+    if (record) {
+        uint32_t version;
+        std::memcpy(&version, record, 4);
+        gFake.triedVersions.push_back(version);
+        if (g->rejected.count(version))
+            return NVAPI_INCOMPATIBLE_STRUCT_VERSION;
+    }
+    return status ? g->*status : NVAPI_OK;
 }
 
 NvAPI_Status initialize() {
@@ -24,14 +35,12 @@ NvAPI_Status initialize() {
 }
 
 NvAPI_Status enumerate(NvPhysicalGpuHandle* handles, uint32_t* count, bool tcc, NvAPI_Status status) {
-    if (status != NVAPI_OK)
-        return status;
-    uint32_t n = 0;
-    for (size_t k = 0; k < gFake.gpus.size(); ++k)
+    *count = 0;
+    for (size_t k = 0; status == NVAPI_OK && k < gFake.gpus.size(); ++k) {
         if (gFake.gpus[k].tcc == tcc)
-            handles[n++] = fakeHandle(static_cast<int>(k));
-    *count = n;
-    return NVAPI_OK;
+            handles[(*count)++] = fakeHandle(static_cast<int>(k));
+    }
+    return status;
 }
 NvAPI_Status enumPhysicalGpus(NvPhysicalGpuHandle* h, uint32_t* c) {
     return enumerate(h, c, false, gFake.enumStatus);
@@ -41,92 +50,77 @@ NvAPI_Status enumTccPhysicalGpus(NvPhysicalGpuHandle* h, uint32_t* c) {
 }
 
 NvAPI_Status getFullName(NvPhysicalGpuHandle h, char* name) {
-    FakeGpu* g = gpuOf(h);
-    if (!g)
-        return NVAPI_INVALID_HANDLE;
-    if (g->nameStatus != NVAPI_OK)
-        return g->nameStatus;
-    // Fills all 64 bytes when the name is that long, as a careless driver might.
-    std::memset(name, 0, NVAPI_SHORT_STRING_MAX);
-    std::memcpy(name, g->name.data(), g->name.size() < 64 ? g->name.size() : 64);
-    return NVAPI_OK;
+    FakeGpu* g;
+    NvAPI_Status status = begin(h, nullptr, &FakeGpu::nameStatus, g);
+    if (status == NVAPI_OK) {
+        // Fills all 64 bytes when the name is that long, as a careless driver might.
+        std::memset(name, 0, NVAPI_SHORT_STRING_MAX);
+        std::memcpy(name, g->name.data(), std::min<size_t>(g->name.size(), NVAPI_SHORT_STRING_MAX));
+    }
+    return status;
 }
 
 NvAPI_Status getBusId(NvPhysicalGpuHandle h, uint32_t* bus) {
-    FakeGpu* g = gpuOf(h);
-    if (!g || g->busStatus != NVAPI_OK)
-        return g ? g->busStatus : NVAPI_INVALID_HANDLE;
-    *bus = g->busId;
-    return NVAPI_OK;
+    FakeGpu* g;
+    NvAPI_Status status = begin(h, nullptr, &FakeGpu::busStatus, g);
+    if (status == NVAPI_OK)
+        *bus = g->busId;
+    return status;
 }
 
 NvAPI_Status getAllClockFrequencies(NvPhysicalGpuHandle h, NV_GPU_CLOCK_FREQUENCIES* c) {
-    FakeGpu* g = gpuOf(h);
-    if (!g)
-        return NVAPI_INVALID_HANDLE;
-    if (rejects(*g, c->version))
-        return NVAPI_INCOMPATIBLE_STRUCT_VERSION;
+    FakeGpu* g;
+    NvAPI_Status status = begin(h, c, nullptr, g);
     uint32_t type = c->clockType & 0xF;
-    if (type > 2)
-        return NVAPI_INVALID_ARGUMENT;
-    if (g->clockStatus[type] != NVAPI_OK)
-        return g->clockStatus[type];
+    if (status != NVAPI_OK || type > 2 || g->clockStatus[type] != NVAPI_OK)
+        return status != NVAPI_OK ? status : type > 2 ? NVAPI_INVALID_ARGUMENT : g->clockStatus[type];
     const uint32_t ids[4] = {0, 4, 7, 8};
-    const bool presentBits[4] = {true, true, g->processorPresent, g->videoPresent};
+    const bool present[4] = {true, true, g->processorPresent, g->videoPresent};
     for (int d = 0; d < 4; ++d) {
-        c->domain[ids[d]].bIsPresent = presentBits[d] ? 1u : 0u;
+        c->domain[ids[d]].bIsPresent = present[d] ? 1u : 0u;
         c->domain[ids[d]].frequency = g->clocks[type][d];
     }
     return NVAPI_OK;
 }
 
 NvAPI_Status getPstates20(NvPhysicalGpuHandle h, NV_GPU_PERF_PSTATES20_INFO* p) {
-    FakeGpu* g = gpuOf(h);
-    if (!g)
-        return NVAPI_INVALID_HANDLE;
-    if (rejects(*g, p->version))
-        return NVAPI_INCOMPATIBLE_STRUCT_VERSION;
-    if (g->pstatesStatus != NVAPI_OK)
-        return g->pstatesStatus;
-    p->numPstates = 1;
+    FakeGpu* g;
+    NvAPI_Status status = begin(h, p, &FakeGpu::pstatesStatus, g);
+    if (status != NVAPI_OK)
+        return status;
+    p->numPstates = p->numBaseVoltages = 1;
     p->numClocks = static_cast<uint32_t>(g->pstateClocks.size());
-    p->numBaseVoltages = 1;
-    p->pstates[0].pstateId = 0;
     p->pstates[0].baseVoltages[0].volt_uV = g->baseVoltage;
-    auto* record = reinterpret_cast<uint8_t*>(p);
+    // Every entry is written, past the table's eight into the record after it.
     size_t at = offsetof(NV_GPU_PERF_PSTATES20_INFO, pstates[0].clocks);
     for (const FakeClockEntry& c : g->pstateClocks) {
         NV_GPU_PSTATE20_CLOCK_ENTRY_V1 e{};
         e.domainId = c.domain;
         e.typeId = c.type;
         e.data.range.minFreq_kHz = c.freq;
-        if (e.typeId == 1)
-            e.data.range.maxFreq_kHz = c.maxFreq;
+        e.data.range.maxFreq_kHz = c.type == 1 ? c.maxFreq : 0;
         if (at + sizeof e > sizeof *p)
             break;
-        std::memcpy(record + at, &e, sizeof e);
+        std::memcpy(reinterpret_cast<uint8_t*>(p) + at, &e, sizeof e);
         at += sizeof e;
     }
     return NVAPI_OK;
 }
 
 NvAPI_Status getCurrentPstate(NvPhysicalGpuHandle h, NV_GPU_PERF_PSTATE_ID* id) {
-    FakeGpu* g = gpuOf(h);
-    if (!g || g->pstateStatus != NVAPI_OK)
-        return g ? g->pstateStatus : NVAPI_INVALID_HANDLE;
-    *id = g->pstate;
-    return NVAPI_OK;
+    FakeGpu* g;
+    NvAPI_Status status = begin(h, nullptr, &FakeGpu::pstateStatus, g);
+    if (status == NVAPI_OK)
+        *id = g->pstate;
+    return status;
 }
 
-int gDynamicCall = 0;
 NvAPI_Status getDynamicPstatesInfoEx(NvPhysicalGpuHandle h, NV_GPU_DYNAMIC_PSTATES_INFO_EX* info) {
-    FakeGpu* g = gpuOf(h);
-    if (!g)
-        return NVAPI_INVALID_HANDLE;
-    if (info->version != NV_GPU_DYNAMIC_PSTATES_INFO_EX_VER)
-        return NVAPI_INCOMPATIBLE_STRUCT_VERSION;
-    NvAPI_Status status = g->dynamicStatus[gDynamicCall++ % 3];
-    if (status != NVAPI_OK)
+    FakeGpu* g;
+    NvAPI_Status status = begin(h, nullptr, nullptr, g);
+    if (status == NVAPI_OK && info->version != NV_GPU_DYNAMIC_PSTATES_INFO_EX_VER)
+        status = NVAPI_INCOMPATIBLE_STRUCT_VERSION;
+    if (status != NVAPI_OK || (status = g->dynamicStatus[gDynamicCall++ % 3]) != NVAPI_OK)
         return status;
     for (int d = 0; d < 4; ++d) {
         info->utilization[d].bIsPresent = 1;
@@ -136,136 +130,120 @@ NvAPI_Status getDynamicPstatesInfoEx(NvPhysicalGpuHandle h, NV_GPU_DYNAMIC_PSTAT
 }
 
 NvAPI_Status getThermalSettings(NvPhysicalGpuHandle h, uint32_t sensor, NV_GPU_THERMAL_SETTINGS* t) {
-    FakeGpu* g = gpuOf(h);
-    if (!g || sensor != 0)
-        return NVAPI_INVALID_ARGUMENT;
-    if (rejects(*g, t->version))
-        return NVAPI_INCOMPATIBLE_STRUCT_VERSION;
-    if (g->thermalStatus != NVAPI_OK)
-        return g->thermalStatus;
-    t->count = 1;
-    t->sensor[0].currentTemp = g->temperature;
-    return NVAPI_OK;
+    FakeGpu* g;
+    NvAPI_Status status = sensor != 0 ? NVAPI_INVALID_ARGUMENT : begin(h, t, &FakeGpu::thermalStatus, g);
+    if (status == NVAPI_OK) {
+        t->count = 1;
+        t->sensor[0].currentTemp = g->temperature;
+    }
+    return status;
 }
 
 NvAPI_Status getMemoryInfo(NvPhysicalGpuHandle h, NV_DISPLAY_DRIVER_MEMORY_INFO* m) {
-    FakeGpu* g = gpuOf(h);
-    if (!g)
-        return NVAPI_INVALID_HANDLE;
-    if (rejects(*g, m->version))
-        return NVAPI_INCOMPATIBLE_STRUCT_VERSION;
-    if (g->memoryInfoStatus != NVAPI_OK)
-        return g->memoryInfoStatus;
-    m->dedicatedVideoMemory = g->dedicatedKb;
-    if (m->version == NV_DISPLAY_DRIVER_MEMORY_INFO_VER_2)
-        m->curAvailableDedicatedVideoMemory = g->curAvailableKb;
-    return NVAPI_OK;
+    FakeGpu* g;
+    NvAPI_Status status = begin(h, m, &FakeGpu::memoryInfoStatus, g);
+    if (status == NVAPI_OK) {
+        m->dedicatedVideoMemory = g->dedicatedKb;
+        if (m->version == NV_DISPLAY_DRIVER_MEMORY_INFO_VER_2)
+            m->curAvailableDedicatedVideoMemory = g->curAvailableKb;
+    }
+    return status;
 }
 
 NvAPI_Status getPhysicalFrameBufferSize(NvPhysicalGpuHandle h, uint32_t* kb) {
-    FakeGpu* g = gpuOf(h);
-    ++gFake.frameBufferCalls;
-    if (!g || g->frameBufferStatus != NVAPI_OK)
-        return g ? g->frameBufferStatus : NVAPI_INVALID_HANDLE;
-    *kb = g->frameBufferKb;
-    return NVAPI_OK;
+    FakeGpu* g;
+    NvAPI_Status status = begin(h, nullptr, &FakeGpu::frameBufferStatus, g);
+    if (status == NVAPI_OK)
+        *kb = g->frameBufferKb;
+    return status;
 }
 
 NvAPI_Status getConnectedDisplayIds(NvPhysicalGpuHandle h, NV_GPU_DISPLAYIDS* displays, uint32_t* count,
                                     uint32_t flags) {
-    FakeGpu* g = gpuOf(h);
-    if (!g || flags != 0)
-        return NVAPI_INVALID_ARGUMENT;
-    if (!displays) {
-        if (g->displayCountStatus != NVAPI_OK)
-            return g->displayCountStatus;
-        *count = g->displayCount;
-        return NVAPI_OK;
+    FakeGpu* g;
+    NvAPI_Status status = flags != 0
+                              ? NVAPI_INVALID_ARGUMENT
+                              : begin(h, nullptr, displays ? nullptr : &FakeGpu::displayCountStatus, g);
+    if (status != NVAPI_OK || !displays) {
+        if (status == NVAPI_OK)
+            *count = g->displayCount;
+        return status;
     }
     ++g->displayCalls;
-    if (g->displayStatus != NVAPI_OK)
-        return g->displayStatus;
-    for (uint32_t k = 0; k < *count && k < g->displayCount; ++k) {
+    for (uint32_t k = 0; g->displayStatus == NVAPI_OK && k < *count && k < g->displayCount; ++k) {
         if (displays[k].version != NV_GPU_DISPLAYIDS_VER1)
             return NVAPI_INCOMPATIBLE_STRUCT_VERSION;
-        int32_t first = g->alternateConnector
-                            ? (g->displayCalls % 2 ? NV_MONITOR_CONN_TYPE_DP : NV_MONITOR_CONN_TYPE_HDMI)
-                            : g->connector;
+        // DP and HDMI on alternate calls when asked for.
+        int32_t first = !g->alternateConnector ? g->connector
+                        : g->displayCalls % 2  ? NV_MONITOR_CONN_TYPE_DP
+                                               : NV_MONITOR_CONN_TYPE_HDMI;
         displays[k].connectorType = k == 0 ? first : NV_MONITOR_CONN_TYPE_VGA;
         displays[k].flags = NV_GPU_DISPLAYIDS_FLAG_CONNECTED;
     }
-    return NVAPI_OK;
+    return g->displayStatus;
 }
 
 NvAPI_Status queryCoolerStatus(NvPhysicalGpuHandle h, uint32_t index, void* record) {
-    FakeGpu* g = gpuOf(h);
-    if (!g || index != 0)
-        return NVAPI_INVALID_ARGUMENT;
-    CoolerStatusRecord* r = static_cast<CoolerStatusRecord*>(record);
-    if (rejects(*g, r->version))
-        return NVAPI_INCOMPATIBLE_STRUCT_VERSION;
-    if (g->coolerStatus != NVAPI_OK)
-        return g->coolerStatus;
-    r->coolerCount = g->coolerCount;
-    r->currentLevel = g->fanLevel;
-    r->currentRpm = g->fanRpm;
-    r->rpmValid = g->rpmValid;
-    return NVAPI_OK;
+    FakeGpu* g;
+    NvAPI_Status status = index != 0 ? NVAPI_INVALID_ARGUMENT : begin(h, record, &FakeGpu::coolerStatus, g);
+    if (status == NVAPI_OK) {
+        auto* r = static_cast<CoolerStatusRecord*>(record);
+        r->coolerCount = g->coolerCount;
+        r->currentLevel = g->fanLevel;
+        r->currentRpm = g->fanRpm;
+        r->rpmValid = g->rpmValid;
+    }
+    return status;
 }
 
 NvAPI_Status queryVoltageStatus(NvPhysicalGpuHandle h, void* record) {
-    FakeGpu* g = gpuOf(h);
-    VoltageStatusRecord* r = static_cast<VoltageStatusRecord*>(record);
-    if (!g || r->version != kVoltageStatusVersion)
-        return NVAPI_INVALID_ARGUMENT;
-    if (g->voltageStatus != NVAPI_OK)
-        return g->voltageStatus;
-    r->value_uV = g->voltage;
-    return NVAPI_OK;
+    FakeGpu* g;
+    auto* r = static_cast<VoltageStatusRecord*>(record);
+    NvAPI_Status status = r->version != kVoltageStatusVersion ? NVAPI_INVALID_ARGUMENT
+                                                              : begin(h, nullptr, &FakeGpu::voltageStatus, g);
+    if (status == NVAPI_OK)
+        r->value_uV = g->voltage;
+    return status;
 }
 
 // The driver library's own functions, reached through the direct lookup.
-NvAPI_Status NVAPI_CALL directInitialize() {
-    return NVAPI_OK;
-}
 NvAPI_Status NVAPI_CALL directEnum(NvPhysicalGpuHandle* h, uint32_t* c) {
     return enumerate(h, c, false, gFake.enumStatus);
 }
 NvAPI_Status NVAPI_CALL directUsage(NvPhysicalGpuHandle h, GpuUsageRecord* r) {
-    gFake.usageHandles.push_back(reinterpret_cast<uintptr_t>(h));
-    FakeGpu* g = gpuOf(h);
-    if (!g || r->version != kGpuUsageVersion)
-        return NVAPI_INVALID_HANDLE;
-    if (g->usageStatus != NVAPI_OK)
-        return g->usageStatus;
-    r->gpuUsage = g->gpuUsage;
-    return NVAPI_OK;
+    FakeGpu* g;
+    NvAPI_Status status =
+        r->version != kGpuUsageVersion ? NVAPI_INVALID_HANDLE : begin(h, nullptr, &FakeGpu::usageStatus, g);
+    if (status == NVAPI_OK)
+        r->gpuUsage = g->gpuUsage;
+    return status;
 }
 void* NVAPI_CALL directQuery(uint32_t id) {
     if (gFake.directMissing.count(id))
         return nullptr;
-    switch (id) {
-    case nvapi_id::NvAPI_Initialize:
-        return reinterpret_cast<void*>(&directInitialize);
-    case nvapi_id::NvAPI_EnumPhysicalGPUs:
+    if (id == nvapi_id::NvAPI_Initialize)
+        return reinterpret_cast<void*>(&initialize);
+    if (id == nvapi_id::NvAPI_EnumPhysicalGPUs)
         return reinterpret_cast<void*>(&directEnum);
-    case nvapi_id::GpuUsageQuery:
-        return reinterpret_cast<void*>(&directUsage);
-    default:
-        return nullptr;
-    }
+    return id == nvapi_id::GpuUsageQuery ? reinterpret_cast<void*>(&directUsage) : nullptr;
 }
-NvAPI_QueryInterfaceFn directLookup() {
+NvAPI_QueryInterfaceFn directQueryInterface() {
     return gFake.directLibrary ? &directQuery : nullptr;
 }
 
-// NVML: device handles are the GPU positions plus one.
+// NVML: device handles, like the GPU handles, are the GPU positions plus one.
 namespace nvml {
-FakeGpu* nvmlGpu(nvmlDevice_t d) {
-    uintptr_t k = reinterpret_cast<uintptr_t>(d);
-    if (k == 0 || k > gFake.gpus.size())
-        return nullptr;
-    return &gFake.gpus[k - 1];
+template <typename T> nvmlReturn_t answer(nvmlDevice_t d, nvmlReturn_t FakeGpu::*status, T* out, T value) {
+    FakeGpu* g = gpuAt(reinterpret_cast<uintptr_t>(d));
+    if (!g || g->*status != NVML_SUCCESS)
+        return g ? g->*status : NVML_ERROR_INVALID_ARGUMENT;
+    *out = value;
+    return NVML_SUCCESS;
+}
+FakeGpu& of(nvmlDevice_t d) {
+    static FakeGpu none;
+    FakeGpu* g = gpuAt(reinterpret_cast<uintptr_t>(d));
+    return g ? *g : none;
 }
 nvmlReturn_t init() {
     ++gFake.nvmlInitCalls;
@@ -274,52 +252,27 @@ nvmlReturn_t init() {
 nvmlReturn_t getHandleByIndex(uint32_t index, nvmlDevice_t* d) {
     if (index >= gFake.gpus.size())
         return NVML_ERROR_INVALID_ARGUMENT;
-    if (gFake.gpus[index].nvmlHandleStatus != NVML_SUCCESS)
-        return gFake.gpus[index].nvmlHandleStatus;
     *d = reinterpret_cast<nvmlDevice_t>(static_cast<uintptr_t>(index + 1));
     return NVML_SUCCESS;
 }
 nvmlReturn_t getMemoryInfo(nvmlDevice_t d, nvmlMemory_t* m) {
-    ++gFake.nvmlMemoryCalls;
-    FakeGpu* g = nvmlGpu(d);
-    if (!g || g->nvmlMemoryStatus != NVML_SUCCESS)
-        return g ? g->nvmlMemoryStatus : NVML_ERROR_INVALID_ARGUMENT;
-    m->total = g->nvmlTotalBytes;
-    m->used = g->nvmlUsedBytes;
-    m->free = g->nvmlTotalBytes - g->nvmlUsedBytes;
-    return NVML_SUCCESS;
+    const FakeGpu& g = of(d);
+    return answer(d, &FakeGpu::nvmlMemoryStatus, m,
+                  nvmlMemory_t{g.nvmlTotalBytes, g.nvmlTotalBytes - g.nvmlUsedBytes, g.nvmlUsedBytes});
 }
 nvmlReturn_t getPowerUsage(nvmlDevice_t d, uint32_t* v) {
-    FakeGpu* g = nvmlGpu(d);
-    if (!g || g->nvmlPowerStatus != NVML_SUCCESS)
-        return g ? g->nvmlPowerStatus : NVML_ERROR_INVALID_ARGUMENT;
-    *v = g->nvmlPower;
-    return NVML_SUCCESS;
+    return answer(d, &FakeGpu::nvmlPowerStatus, v, of(d).nvmlPower);
 }
 nvmlReturn_t getPowerManagementLimit(nvmlDevice_t d, uint32_t* v) {
-    FakeGpu* g = nvmlGpu(d);
-    if (!g || g->nvmlLimitStatus != NVML_SUCCESS)
-        return g ? g->nvmlLimitStatus : NVML_ERROR_INVALID_ARGUMENT;
-    *v = g->nvmlLimit;
-    return NVML_SUCCESS;
+    return answer(d, &FakeGpu::nvmlLimitStatus, v, of(d).nvmlLimit);
 }
 nvmlReturn_t getPciInfo(nvmlDevice_t d, nvmlPciInfo_t* p) {
-    FakeGpu* g = nvmlGpu(d);
-    if (!g || g->nvmlPciStatus != NVML_SUCCESS)
-        return g ? g->nvmlPciStatus : NVML_ERROR_INVALID_ARGUMENT;
-    p->bus = g->nvmlBus;
-    return NVML_SUCCESS;
+    return answer(d, &FakeGpu::nvmlPciStatus, &p->bus, of(d).nvmlBus);
 }
 nvmlReturn_t getDriverModel(nvmlDevice_t d, nvmlDriverModel_t* current, nvmlDriverModel_t* pending) {
-    ++gFake.driverModelCalls;
-    FakeGpu* g = nvmlGpu(d);
-    if (!g || g->nvmlDriverModelStatus != NVML_SUCCESS)
-        return g ? g->nvmlDriverModelStatus : NVML_ERROR_INVALID_ARGUMENT;
-    *current = g->nvmlDriverModel;
-    *pending = g->nvmlDriverModel;
-    return NVML_SUCCESS;
+    answer(d, &FakeGpu::nvmlDriverModelStatus, pending, of(d).nvmlDriverModel);
+    return answer(d, &FakeGpu::nvmlDriverModelStatus, current, of(d).nvmlDriverModel);
 }
-
 } // namespace nvml
 
 bool loadNvml(NvmlApi* api) {
@@ -334,7 +287,6 @@ bool loadNvml(NvmlApi* api) {
 }
 
 void sleepMs(int ms) {
-    ++gFake.sleeps;
     gFake.sleepMs.push_back(ms);
 }
 
@@ -356,7 +308,7 @@ const DriverTable& fakeDriverTable() {
 #define GAUGELINE_FAKE_ENTRY(entry, name, id, field, params, args) t.field = field;
         GAUGELINE_NVAPI_CALLS(GAUGELINE_FAKE_ENTRY)
 #undef GAUGELINE_FAKE_ENTRY
-        t.directQueryInterface = directLookup;
+        t.directQueryInterface = directQueryInterface;
         t.loadNvml = loadNvml;
         t.sleepMs = sleepMs;
         return t;
