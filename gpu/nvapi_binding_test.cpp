@@ -233,7 +233,7 @@ namespace {
 // The copy "in the system directory" now. A thread binds the copy it found,
 // so that a thread which found the copy just replaced binds that one back.
 std::atomic<HMODULE> gRebindTarget{nullptr};
-thread_local HMODULE tRebindFound = nullptr;
+thread_local HMODULE gRebindFound = nullptr;
 
 const NvapiEntry kStressEntries[] = {NvapiEntry::GetFullName, NvapiEntry::GetBusId, NvapiEntry::GetPstates20,
                                      NvapiEntry::GetMemoryInfo, NvapiEntry::QueryVoltageStatus};
@@ -260,10 +260,10 @@ TEST(BindingRebind, NoEntryKeepsCallingAReplacedDriver) {
     const HMODULE copies[2] = {LoadLibraryW(systemNvapiPath().c_str()), LoadLibraryW(altNvapiPath().c_str())};
     ASSERT_TRUE(copies[0] && copies[1]) << "a copy of the driver is missing";
     static NvapiBinding binding;
-    binding.findLoadedLibrary = [] { return tRebindFound = gRebindTarget.load(); };
+    binding.findLoadedLibrary = [] { return gRebindFound = gRebindTarget.load(); };
     binding.loadLibrary = [] {
         HMODULE module = nullptr; // a reference of the layer's own, as a load gives
-        GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(tRebindFound),
+        GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(gRebindFound),
                            &module);
         return module;
     };
