@@ -28,10 +28,6 @@ void sleepMs(int ms) {
     Sleep(static_cast<DWORD>(ms));
 }
 
-NvAPI_Status getFullName(NvPhysicalGpuHandle handle, char* name) {
-    return NvAPI_GPU_GetFullName(handle, name);
-}
-
 } // namespace
 
 bool loadNvmlFrom(const wchar_t* fixedPath, const char* systemName, NvmlApi* api) {
@@ -41,13 +37,10 @@ bool loadNvmlFrom(const wchar_t* fixedPath, const char* systemName, NvmlApi* api
         module = LoadSystemLibraryA(systemName, 0);
     if (!module)
         return false;
-    api->init = lookup<nvmlInitFn>(module, "nvmlInit");
-    api->getHandleByIndex = lookup<nvmlDeviceGetHandleByIndexFn>(module, "nvmlDeviceGetHandleByIndex");
-    api->getMemoryInfo = lookup<nvmlDeviceGetMemoryInfoFn>(module, "nvmlDeviceGetMemoryInfo");
-    api->getPowerUsage = lookup<nvmlDeviceGetUintFn>(module, "nvmlDeviceGetPowerUsage");
-    api->getPowerManagementLimit = lookup<nvmlDeviceGetUintFn>(module, "nvmlDeviceGetPowerManagementLimit");
-    api->getPciInfo = lookup<nvmlDeviceGetPciInfoFn>(module, "nvmlDeviceGetPciInfo");
-    api->getDriverModel = lookup<nvmlDeviceGetDriverModelFn>(module, "nvmlDeviceGetDriverModel");
+#define GAUGELINE_NVML_LOOKUP(name, field, params)                                                           \
+    api->field = lookup<decltype(api->field)>(module, "nvml" #name);
+    GAUGELINE_NVML_CALLS(GAUGELINE_NVML_LOOKUP)
+#undef GAUGELINE_NVML_LOOKUP
     return true;
 }
 
@@ -55,20 +48,9 @@ const DriverTable& windowsDriverTable() {
     static const DriverTable table = [] {
         DriverTable t;
         t.initialize = NvAPI_Initialize;
-        t.enumPhysicalGpus = NvAPI_EnumPhysicalGPUs;
-        t.enumTccPhysicalGpus = NvAPI_EnumTCCPhysicalGPUs;
-        t.getFullName = getFullName;
-        t.getBusId = NvAPI_GPU_GetBusId;
-        t.getAllClockFrequencies = NvAPI_GPU_GetAllClockFrequencies;
-        t.getPstates20 = NvAPI_GPU_GetPstates20;
-        t.getCurrentPstate = NvAPI_GPU_GetCurrentPstate;
-        t.getDynamicPstatesInfoEx = NvAPI_GPU_GetDynamicPstatesInfoEx;
-        t.getThermalSettings = NvAPI_GPU_GetThermalSettings;
-        t.getMemoryInfo = NvAPI_GPU_GetMemoryInfo;
-        t.getPhysicalFrameBufferSize = NvAPI_GPU_GetPhysicalFrameBufferSize;
-        t.getConnectedDisplayIds = NvAPI_GPU_GetConnectedDisplayIds;
-        t.queryCoolerStatus = QueryCoolerStatus;
-        t.queryVoltageStatus = QueryVoltageStatus;
+#define GAUGELINE_DRIVER_ENTRY(entry, name, id, field, params, args) t.field = name;
+        GAUGELINE_NVAPI_CALLS(GAUGELINE_DRIVER_ENTRY)
+#undef GAUGELINE_DRIVER_ENTRY
         t.directQueryInterface = directQueryInterface;
         t.loadNvml = loadNvml;
         t.sleepMs = sleepMs;

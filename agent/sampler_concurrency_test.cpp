@@ -1,7 +1,7 @@
 // The sampler thread writes while a reader takes snapshots, as the reporting
 // thread does. Run under TSan, this shows the shared state is race-free; the
 // checks show that no snapshot sees a torn label.
-#include "agent/fake_driver.h"
+#include "tests/support/fake_driver.h"
 #include "agent/sampler.h"
 #include "agent/startup.h"
 

@@ -1,6 +1,6 @@
 #include "agent/startup.h"
 
-#include "agent/fake_driver.h"
+#include "tests/support/fake_driver.h"
 
 #include <gtest/gtest.h>
 

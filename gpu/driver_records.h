@@ -50,29 +50,6 @@ constexpr uint32_t nvapiVersionNumber(uint32_t word) {
     return word >> 16;
 }
 
-// Interface ids passed to nvapi_QueryInterface.
-namespace nvapi_id {
-constexpr uint32_t NvAPI_Initialize = 0x0150E828;
-constexpr uint32_t NvAPI_Unload = 0xD22BDD7E;
-constexpr uint32_t NvAPI_EnumPhysicalGPUs = 0xE5AC921F;
-constexpr uint32_t NvAPI_EnumTCCPhysicalGPUs = 0xD9930B07;
-constexpr uint32_t NvAPI_GPU_GetFullName = 0xCEEE8E9F;
-constexpr uint32_t NvAPI_GPU_GetBusId = 0x1BE0B8E5;
-constexpr uint32_t NvAPI_GPU_GetAllClockFrequencies = 0xDCB616C3;
-constexpr uint32_t NvAPI_GPU_GetPstates20 = 0x6FF81213;
-constexpr uint32_t NvAPI_GPU_GetCurrentPstate = 0x927DA4F6;
-constexpr uint32_t NvAPI_GPU_GetDynamicPstatesInfoEx = 0x60DED2ED;
-constexpr uint32_t NvAPI_GPU_GetThermalSettings = 0xE3640A56;
-constexpr uint32_t NvAPI_GPU_GetMemoryInfo = 0x07F9B368;
-constexpr uint32_t NvAPI_GPU_GetPhysicalFrameBufferSize = 0x46FBEB03;
-constexpr uint32_t NvAPI_GPU_GetConnectedDisplayIds = 0x0078DBA2;
-constexpr uint32_t QueryCoolerStatus = 0xDA141340;
-constexpr uint32_t QueryVoltageStatus = 0xC16C7E2C;
-constexpr uint32_t GpuUsageQuery = 0x189A1FDF;
-constexpr uint32_t EntryHook = 0x33C7358C;
-constexpr uint32_t ExitHook = 0x593E8644;
-} // namespace nvapi_id
-
 // The driver's one export and the shapes of the functions it hands out.
 using NvAPI_QueryInterfaceFn = void*(NVAPI_CALL*)(uint32_t id);
 using NvAPI_VoidFn = NvAPI_Status(NVAPI_CALL*)();
@@ -384,11 +361,3 @@ struct nvmlPciInfo_t {
 static_assert(sizeof(nvmlPciInfo_t) == 68, "NVML PCI record");
 static_assert(offsetof(nvmlPciInfo_t, bus) == 20, "NVML PCI bus");
 constexpr uint32_t kNvmlPciInfoV1Bytes = 52; // what the oldest entry point fills
-
-using nvmlInitFn = nvmlReturn_t (*)();
-using nvmlDeviceGetHandleByIndexFn = nvmlReturn_t (*)(uint32_t index, nvmlDevice_t* device);
-using nvmlDeviceGetMemoryInfoFn = nvmlReturn_t (*)(nvmlDevice_t device, nvmlMemory_t* memory);
-using nvmlDeviceGetUintFn = nvmlReturn_t (*)(nvmlDevice_t device, uint32_t* value); // power, limit
-using nvmlDeviceGetPciInfoFn = nvmlReturn_t (*)(nvmlDevice_t device, nvmlPciInfo_t* pci);
-using nvmlDeviceGetDriverModelFn = nvmlReturn_t (*)(nvmlDevice_t device, nvmlDriverModel_t* current,
-                                                    nvmlDriverModel_t* pending);

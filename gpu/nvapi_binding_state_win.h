@@ -1,31 +1,12 @@
 // State of the NvAPI binding layer. The public entries of nvapi_binding.h work
 // on the process-wide instance; tests may drive a fresh one directly.
 #pragma once
-#include "gpu/driver_records.h"
 #include "gpu/module_identity.h"
+#include "gpu/nvapi_calls.h"
 
 #include <windows.h>
 
 #include <atomic>
-
-enum NvapiEntry : int {
-    kEntryEnumPhysicalGPUs,
-    kEntryEnumTCCPhysicalGPUs,
-    kEntryGetFullName,
-    kEntryGetBusId,
-    kEntryGetAllClockFrequencies,
-    kEntryGetPstates20,
-    kEntryGetCurrentPstate,
-    kEntryGetDynamicPstatesInfoEx,
-    kEntryGetThermalSettings,
-    kEntryGetMemoryInfo,
-    kEntryGetPhysicalFrameBufferSize,
-    kEntryGetConnectedDisplayIds,
-    kEntryQueryCoolerStatus,
-    kEntryQueryVoltageStatus,
-    kEntryCount
-};
-extern const uint32_t kNvapiEntryIds[kEntryCount];
 
 // The driver function an entry found, and the binding generation it looked it
 // up at. The two are published as one pair: sequence is odd while a pair is
@@ -76,7 +57,7 @@ struct NvapiBinding {
     // by the next unload, when no call is in progress. Written under the lock.
     HMODULE retired[kRetiredLibraryCapacity] = {};
     int retiredCount = 0;
-    NvapiEntryCache entries[kEntryCount];
+    NvapiEntryCache entries[kNvapiEntryCount];
     // Test seams, null in the programs. The first two replace how the driver is
     // found among the loaded modules and loaded from the system directory, so a
     // test can re-bind between copies of other identities; the third runs on an
@@ -86,7 +67,7 @@ struct NvapiBinding {
     void (*lookupPause)() = nullptr;
 };
 
-extern NvapiBinding nvapiBinding; // the process-wide instance
+extern NvapiBinding gNvapiBinding; // the process-wide instance
 
 enum class AcquireOutcome { AlreadyBound, BoundNow, Failed };
 
@@ -106,7 +87,7 @@ template <typename... Args> NvAPI_Status forwardCall(NvapiBinding& binding, Nvap
     AcquireOutcome outcome = acquireLibrary(binding, module, status);
     if (outcome == AcquireOutcome::Failed)
         return status;
-    NvapiEntryCache& cache = binding.entries[entry];
+    NvapiEntryCache& cache = binding.entries[static_cast<int>(entry)];
     void* function = nullptr;
     uint32_t cachedGeneration = 0;
     if (outcome == AcquireOutcome::BoundNow || !readEntryCache(cache, function, cachedGeneration) ||
@@ -120,7 +101,7 @@ template <typename... Args> NvAPI_Status forwardCall(NvapiBinding& binding, Nvap
         if (binding.lookupPause)
             binding.lookupPause();
         if (NvAPI_QueryInterfaceFn query = binding.queryInterface.load()) {
-            function = query(kNvapiEntryIds[entry]);
+            function = query(kNvapiEntryIds[static_cast<int>(entry)]);
             writeEntryCache(cache, function, generation);
         }
     }
@@ -133,11 +114,11 @@ template <typename... Args> NvAPI_Status forwardCall(NvapiBinding& binding, Nvap
     bool hooks = entryHook && exitHook;
     uint64_t cookie = 0;
     if (hooks)
-        entryHook(kNvapiEntryIds[entry], &cookie);
+        entryHook(kNvapiEntryIds[static_cast<int>(entry)], &cookie);
     using Function = NvAPI_Status(NVAPI_CALL*)(Args...);
     status = reinterpret_cast<Function>(function)(args...);
     if (hooks)
-        exitHook(kNvapiEntryIds[entry], cookie, status);
+        exitHook(kNvapiEntryIds[static_cast<int>(entry)], cookie, status);
     releaseBusy(binding);
     return status;
 }

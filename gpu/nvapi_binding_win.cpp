@@ -2,24 +2,7 @@
 #include "gpu/nvapi_binding_state_win.h"
 #include "gpu/system_library_win.h"
 
-NvapiBinding nvapiBinding;
-
-const uint32_t kNvapiEntryIds[kEntryCount] = {
-    nvapi_id::NvAPI_EnumPhysicalGPUs,
-    nvapi_id::NvAPI_EnumTCCPhysicalGPUs,
-    nvapi_id::NvAPI_GPU_GetFullName,
-    nvapi_id::NvAPI_GPU_GetBusId,
-    nvapi_id::NvAPI_GPU_GetAllClockFrequencies,
-    nvapi_id::NvAPI_GPU_GetPstates20,
-    nvapi_id::NvAPI_GPU_GetCurrentPstate,
-    nvapi_id::NvAPI_GPU_GetDynamicPstatesInfoEx,
-    nvapi_id::NvAPI_GPU_GetThermalSettings,
-    nvapi_id::NvAPI_GPU_GetMemoryInfo,
-    nvapi_id::NvAPI_GPU_GetPhysicalFrameBufferSize,
-    nvapi_id::NvAPI_GPU_GetConnectedDisplayIds,
-    nvapi_id::QueryCoolerStatus,
-    nvapi_id::QueryVoltageStatus,
-};
+NvapiBinding gNvapiBinding;
 
 namespace {
 constexpr char kLibraryName[] = "nvapi64.dll";
@@ -268,55 +251,15 @@ NvAPI_Status bindingUnload(NvapiBinding& binding) {
 }
 
 NvAPI_Status NvAPI_Initialize() {
-    return bindingInitialize(nvapiBinding);
+    return bindingInitialize(gNvapiBinding);
 }
 NvAPI_Status NvAPI_Unload() {
-    return bindingUnload(nvapiBinding);
+    return bindingUnload(gNvapiBinding);
 }
 
-NvAPI_Status NvAPI_EnumPhysicalGPUs(NvPhysicalGpuHandle handles[NVAPI_MAX_PHYSICAL_GPUS], uint32_t* count) {
-    return forwardCall(nvapiBinding, kEntryEnumPhysicalGPUs, handles, count);
-}
-NvAPI_Status NvAPI_EnumTCCPhysicalGPUs(NvPhysicalGpuHandle handles[NVAPI_MAX_PHYSICAL_GPUS],
-                                       uint32_t* count) {
-    return forwardCall(nvapiBinding, kEntryEnumTCCPhysicalGPUs, handles, count);
-}
-NvAPI_Status NvAPI_GPU_GetFullName(NvPhysicalGpuHandle handle, char name[NVAPI_SHORT_STRING_MAX]) {
-    return forwardCall(nvapiBinding, kEntryGetFullName, handle, name);
-}
-NvAPI_Status NvAPI_GPU_GetBusId(NvPhysicalGpuHandle handle, uint32_t* busId) {
-    return forwardCall(nvapiBinding, kEntryGetBusId, handle, busId);
-}
-NvAPI_Status NvAPI_GPU_GetAllClockFrequencies(NvPhysicalGpuHandle handle, NV_GPU_CLOCK_FREQUENCIES* clocks) {
-    return forwardCall(nvapiBinding, kEntryGetAllClockFrequencies, handle, clocks);
-}
-NvAPI_Status NvAPI_GPU_GetPstates20(NvPhysicalGpuHandle handle, NV_GPU_PERF_PSTATES20_INFO* pstates) {
-    return forwardCall(nvapiBinding, kEntryGetPstates20, handle, pstates);
-}
-NvAPI_Status NvAPI_GPU_GetCurrentPstate(NvPhysicalGpuHandle handle, NV_GPU_PERF_PSTATE_ID* pstate) {
-    return forwardCall(nvapiBinding, kEntryGetCurrentPstate, handle, pstate);
-}
-NvAPI_Status NvAPI_GPU_GetDynamicPstatesInfoEx(NvPhysicalGpuHandle handle,
-                                               NV_GPU_DYNAMIC_PSTATES_INFO_EX* info) {
-    return forwardCall(nvapiBinding, kEntryGetDynamicPstatesInfoEx, handle, info);
-}
-NvAPI_Status NvAPI_GPU_GetThermalSettings(NvPhysicalGpuHandle handle, uint32_t sensorIndex,
-                                          NV_GPU_THERMAL_SETTINGS* settings) {
-    return forwardCall(nvapiBinding, kEntryGetThermalSettings, handle, sensorIndex, settings);
-}
-NvAPI_Status NvAPI_GPU_GetMemoryInfo(NvPhysicalGpuHandle handle, NV_DISPLAY_DRIVER_MEMORY_INFO* memory) {
-    return forwardCall(nvapiBinding, kEntryGetMemoryInfo, handle, memory);
-}
-NvAPI_Status NvAPI_GPU_GetPhysicalFrameBufferSize(NvPhysicalGpuHandle handle, uint32_t* sizeKb) {
-    return forwardCall(nvapiBinding, kEntryGetPhysicalFrameBufferSize, handle, sizeKb);
-}
-NvAPI_Status NvAPI_GPU_GetConnectedDisplayIds(NvPhysicalGpuHandle handle, NV_GPU_DISPLAYIDS* displays,
-                                              uint32_t* count, uint32_t flags) {
-    return forwardCall(nvapiBinding, kEntryGetConnectedDisplayIds, handle, displays, count, flags);
-}
-NvAPI_Status QueryCoolerStatus(NvPhysicalGpuHandle handle, uint32_t coolerIndex, void* record) {
-    return forwardCall(nvapiBinding, kEntryQueryCoolerStatus, handle, coolerIndex, record);
-}
-NvAPI_Status QueryVoltageStatus(NvPhysicalGpuHandle handle, void* record) {
-    return forwardCall(nvapiBinding, kEntryQueryVoltageStatus, handle, record);
-}
+#define GAUGELINE_NVAPI_FORWARD(entry, name, id, field, params, args)                                        \
+    NvAPI_Status name params {                                                                               \
+        return forwardCall(gNvapiBinding, NvapiEntry::entry, GAUGELINE_NVAPI_UNPACK args);                   \
+    }
+#define GAUGELINE_NVAPI_UNPACK(...) __VA_ARGS__
+GAUGELINE_NVAPI_CALLS(GAUGELINE_NVAPI_FORWARD)

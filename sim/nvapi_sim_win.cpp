@@ -11,49 +11,53 @@
 namespace {
 // A GPU handle is the address of one of these bytes; the byte's index is the
 // GPU's position in the scenario.
-char gpuTokens[kSimMaxGpus];
+char gGpuTokens[kSimMaxGpus];
 
 NvPhysicalGpuHandle handleOf(size_t position) {
-    return reinterpret_cast<NvPhysicalGpuHandle>(&gpuTokens[position]);
+    return reinterpret_cast<NvPhysicalGpuHandle>(&gGpuTokens[position]);
 }
 
 const SimGpu* gpuOf(NvPhysicalGpuHandle handle) {
     auto* p = reinterpret_cast<char*>(handle);
-    if (p < gpuTokens || p >= gpuTokens + kSimMaxGpus)
+    if (p < gGpuTokens || p >= gGpuTokens + kSimMaxGpus)
         return nullptr;
-    size_t position = static_cast<size_t>(p - gpuTokens);
-    return position < simRuntime.scenario.gpus.size() ? &simRuntime.scenario.gpus[position] : nullptr;
+    size_t position = static_cast<size_t>(p - gGpuTokens);
+    return position < gSimRuntime.scenario.gpus.size() ? &gSimRuntime.scenario.gpus[position] : nullptr;
 }
 
-uint32_t reading(const SimGpu& gpu, int which) {
-    return static_cast<uint32_t>(readingValue(gpu.readings[which], simSeconds(simRuntime), 0, UINT32_MAX));
+int64_t valueOf(const SimGpu& gpu, SimReading which, int64_t low, int64_t high) {
+    return readingValue(modelOf(gpu, which), simSeconds(gSimRuntime), low, high);
 }
-int32_t signedReading(const SimGpu& gpu, int which) {
-    return static_cast<int32_t>(
-        readingValue(gpu.readings[which], simSeconds(simRuntime), INT32_MIN, INT32_MAX));
+uint32_t reading(const SimGpu& gpu, SimReading which) {
+    return static_cast<uint32_t>(valueOf(gpu, which, 0, UINT32_MAX));
 }
-uint32_t percent(const SimGpu& gpu, int which) {
-    return static_cast<uint32_t>(readingValue(gpu.readings[which], simSeconds(simRuntime), 0, 100));
+uint32_t percent(const SimGpu& gpu, SimReading which) {
+    return static_cast<uint32_t>(valueOf(gpu, which, 0, 100));
 }
 
-// Common start of a GPU call: counting, delay, fail rules, handle and record checks.
-NvAPI_Status beginGpuCall(int function, NvPhysicalGpuHandle handle, int selector, const void* record,
-                          int recordKind, const SimGpu*& gpu) {
+// Common start of a GPU call: counting, delay, fail rules and the handle check.
+NvAPI_Status beginGpuCall(SimFunction function, NvPhysicalGpuHandle handle, int selector,
+                          const SimGpu*& gpu) {
     gpu = gpuOf(handle);
     int32_t status;
-    if (simCallFails(simRuntime, function, gpu ? gpu->index : -1, selector, status))
+    if (simCallFails(gSimRuntime, function, gpu ? gpu->index : -1, selector, status))
         return status;
     if (!gpu)
         return handle ? NVAPI_EXPECTED_PHYSICAL_GPU_HANDLE : NVAPI_INVALID_ARGUMENT;
-    if (recordKind >= 0) {
-        if (!record)
-            return NVAPI_INVALID_ARGUMENT;
-        uint32_t version;
-        std::memcpy(&version, record, 4);
-        if (!gpuAcceptsVersion(*gpu, recordKind, version))
-            return NVAPI_INCOMPATIBLE_STRUCT_VERSION;
-    }
     return NVAPI_OK;
+}
+
+// The same for a call that takes a record, whose version word the GPU checks.
+NvAPI_Status beginRecordCall(SimFunction function, NvPhysicalGpuHandle handle, int selector,
+                             const void* record, SimRecord kind, const SimGpu*& gpu) {
+    NvAPI_Status status = beginGpuCall(function, handle, selector, gpu);
+    if (status != NVAPI_OK)
+        return status;
+    if (!record)
+        return NVAPI_INVALID_ARGUMENT;
+    uint32_t version;
+    std::memcpy(&version, record, 4);
+    return gpuAcceptsVersion(*gpu, kind, version) ? NVAPI_OK : NVAPI_INCOMPATIBLE_STRUCT_VERSION;
 }
 
 // Writes the first `size` bytes of a record built in full, keeping the version word.
@@ -66,22 +70,22 @@ template <typename Record> void deliver(void* out, const Record& built, uint32_t
 
 NvAPI_Status NVAPI_CALL simInitialize() {
     int32_t status;
-    if (simCallFails(simRuntime, kSimNvapiInitialize, -1, -1, status))
+    if (simCallFails(gSimRuntime, SimFunction::Initialize, -1, -1, status))
         return status;
     return NVAPI_OK;
 }
 
 NvAPI_Status NVAPI_CALL simUnload() {
     int32_t status;
-    if (simCallFails(simRuntime, kSimNvapiUnload, -1, -1, status))
+    if (simCallFails(gSimRuntime, SimFunction::Unload, -1, -1, status))
         return status;
     return NVAPI_OK;
 }
 
-NvAPI_Status enumerate(int function, const std::vector<int>& list, NvPhysicalGpuHandle* handles,
+NvAPI_Status enumerate(SimFunction function, const std::vector<int>& list, NvPhysicalGpuHandle* handles,
                        uint32_t* count, bool emptyIsError) {
     int32_t status;
-    if (simCallFails(simRuntime, function, -1, -1, status))
+    if (simCallFails(gSimRuntime, function, -1, -1, status))
         return status;
     if (!handles || !count)
         return NVAPI_INVALID_ARGUMENT;
@@ -93,16 +97,18 @@ NvAPI_Status enumerate(int function, const std::vector<int>& list, NvPhysicalGpu
 }
 
 NvAPI_Status NVAPI_CALL simEnumPhysicalGPUs(NvPhysicalGpuHandle* handles, uint32_t* count) {
-    return enumerate(kSimEnumPhysicalGPUs, physicalGpuOrder(simRuntime.scenario), handles, count, true);
+    return enumerate(SimFunction::EnumPhysicalGPUs, physicalGpuOrder(gSimRuntime.scenario), handles, count,
+                     true);
 }
 
 NvAPI_Status NVAPI_CALL simEnumTCCPhysicalGPUs(NvPhysicalGpuHandle* handles, uint32_t* count) {
-    return enumerate(kSimEnumTCCPhysicalGPUs, tccGpuOrder(simRuntime.scenario), handles, count, false);
+    return enumerate(SimFunction::EnumTCCPhysicalGPUs, tccGpuOrder(gSimRuntime.scenario), handles, count,
+                     false);
 }
 
 NvAPI_Status NVAPI_CALL simGetFullName(NvPhysicalGpuHandle handle, char* name) {
     const SimGpu* gpu;
-    NvAPI_Status status = beginGpuCall(kSimGetFullName, handle, -1, nullptr, -1, gpu);
+    NvAPI_Status status = beginGpuCall(SimFunction::GetFullName, handle, -1, gpu);
     if (status != NVAPI_OK)
         return status;
     if (!name)
@@ -114,7 +120,7 @@ NvAPI_Status NVAPI_CALL simGetFullName(NvPhysicalGpuHandle handle, char* name) {
 
 NvAPI_Status NVAPI_CALL simGetBusId(NvPhysicalGpuHandle handle, uint32_t* busId) {
     const SimGpu* gpu;
-    NvAPI_Status status = beginGpuCall(kSimGetBusId, handle, -1, nullptr, -1, gpu);
+    NvAPI_Status status = beginGpuCall(SimFunction::GetBusId, handle, -1, gpu);
     if (status != NVAPI_OK)
         return status;
     if (!busId)
@@ -129,15 +135,16 @@ NvAPI_Status NVAPI_CALL simGetAllClockFrequencies(NvPhysicalGpuHandle handle,
     if (clocks && nvapiVersionNumber(clocks->version) >= 2)
         type = clocks->clockType & 0xF;
     const SimGpu* gpu;
-    NvAPI_Status status =
-        beginGpuCall(kSimGetAllClockFrequencies, handle, static_cast<int>(type), clocks, kRecordClocks, gpu);
+    NvAPI_Status status = beginRecordCall(SimFunction::GetAllClockFrequencies, handle, static_cast<int>(type),
+                                          clocks, SimRecord::Clocks, gpu);
     if (status != NVAPI_OK)
         return status;
     if (type > NV_GPU_CLOCK_FREQUENCIES_BOOST_CLOCK)
         return NVAPI_INVALID_ARGUMENT;
     static const uint32_t kDomains[4] = {NVAPI_GPU_PUBLIC_CLOCK_GRAPHICS, NVAPI_GPU_PUBLIC_CLOCK_MEMORY,
                                          NVAPI_GPU_PUBLIC_CLOCK_PROCESSOR, NVAPI_GPU_PUBLIC_CLOCK_VIDEO};
-    static const int kFirstReading[3] = {kGraphicsClock, kGraphicsClockBase, kGraphicsClockBoost};
+    static const SimReading kFirstReading[3] = {SimReading::GraphicsClock, SimReading::GraphicsClockBase,
+                                                SimReading::GraphicsClockBoost};
     uint32_t clockTypeWord = clocks->clockType;
     std::memset(clocks->domain, 0, sizeof clocks->domain);
     clocks->clockType = clockTypeWord;
@@ -145,14 +152,16 @@ NvAPI_Status NVAPI_CALL simGetAllClockFrequencies(NvPhysicalGpuHandle handle,
         if (!(gpu->domainMask & (1u << kDomains[i])))
             continue;
         clocks->domain[kDomains[i]].bIsPresent = 1;
-        clocks->domain[kDomains[i]].frequency = reading(*gpu, kFirstReading[type] + i);
+        clocks->domain[kDomains[i]].frequency =
+            reading(*gpu, static_cast<SimReading>(static_cast<int>(kFirstReading[type]) + i));
     }
     return NVAPI_OK;
 }
 
 NvAPI_Status NVAPI_CALL simGetPstates20(NvPhysicalGpuHandle handle, NV_GPU_PERF_PSTATES20_INFO* info) {
     const SimGpu* gpu;
-    NvAPI_Status status = beginGpuCall(kSimGetPstates20, handle, -1, info, kRecordPstates, gpu);
+    NvAPI_Status status =
+        beginRecordCall(SimFunction::GetPstates20, handle, -1, info, SimRecord::Pstates, gpu);
     if (status != NVAPI_OK)
         return status;
     static NV_GPU_PERF_PSTATES20_INFO built; // 7 KB: kept off the caller's stack
@@ -166,16 +175,18 @@ NvAPI_Status NVAPI_CALL simGetPstates20(NvPhysicalGpuHandle handle, NV_GPU_PERF_
     struct Entry {
         uint32_t domain;
         uint32_t type;
-        int low;
-        int high;
+        SimReading low;
+        SimReading high;
     };
     const Entry kEntries[4] = {
-        {NVAPI_GPU_PUBLIC_CLOCK_GRAPHICS, NVAPI_GPU_PERF_PSTATE20_CLOCK_TYPE_RANGE, kGraphicsClockBase,
-         kGraphicsClockBoost},
-        {NVAPI_GPU_PUBLIC_CLOCK_MEMORY, NVAPI_GPU_PERF_PSTATE20_CLOCK_TYPE_SINGLE, kMemoryClockBase, -1},
-        {NVAPI_GPU_PUBLIC_CLOCK_PROCESSOR, NVAPI_GPU_PERF_PSTATE20_CLOCK_TYPE_RANGE, kProcessorClockBase,
-         kProcessorClockBoost},
-        {NVAPI_GPU_PUBLIC_CLOCK_VIDEO, NVAPI_GPU_PERF_PSTATE20_CLOCK_TYPE_RANGE, -1, kVideoClockBase},
+        {NVAPI_GPU_PUBLIC_CLOCK_GRAPHICS, NVAPI_GPU_PERF_PSTATE20_CLOCK_TYPE_RANGE,
+         SimReading::GraphicsClockBase, SimReading::GraphicsClockBoost},
+        {NVAPI_GPU_PUBLIC_CLOCK_MEMORY, NVAPI_GPU_PERF_PSTATE20_CLOCK_TYPE_SINGLE,
+         SimReading::MemoryClockBase, SimReading::Count},
+        {NVAPI_GPU_PUBLIC_CLOCK_PROCESSOR, NVAPI_GPU_PERF_PSTATE20_CLOCK_TYPE_RANGE,
+         SimReading::ProcessorClockBase, SimReading::ProcessorClockBoost},
+        {NVAPI_GPU_PUBLIC_CLOCK_VIDEO, NVAPI_GPU_PERF_PSTATE20_CLOCK_TYPE_RANGE, SimReading::Count,
+         SimReading::VideoClockBase},
     };
     static const uint32_t kPstateIds[16] = {0, 2, 5, 8, 10, 12, 1, 3, 4, 6, 7, 9, 11, 13, 14, 15};
     uint32_t clockCount = 0;
@@ -189,18 +200,18 @@ NvAPI_Status NVAPI_CALL simGetPstates20(NvPhysicalGpuHandle handle, NV_GPU_PERF_
             NV_GPU_PSTATE20_CLOCK_ENTRY_V1& clock = pstate.clocks[c++];
             clock.domainId = e.domain;
             clock.typeId = e.type;
-            uint32_t low = e.low >= 0 ? reading(*gpu, e.low) / (p + 1) : 0;
+            uint32_t low = e.low != SimReading::Count ? reading(*gpu, e.low) / (p + 1) : 0;
             if (e.type == NVAPI_GPU_PERF_PSTATE20_CLOCK_TYPE_SINGLE) {
                 clock.data.single.freq_kHz = low;
             } else {
                 clock.data.range.minFreq_kHz = low;
                 clock.data.range.maxFreq_kHz = reading(*gpu, e.high) / (p + 1);
-                clock.data.range.minVoltage_uV = reading(*gpu, kBaseVoltage) / (p + 1);
-                clock.data.range.maxVoltage_uV = reading(*gpu, kCoreVoltage);
+                clock.data.range.minVoltage_uV = reading(*gpu, SimReading::BaseVoltage) / (p + 1);
+                clock.data.range.maxVoltage_uV = reading(*gpu, SimReading::CoreVoltage);
             }
         }
         clockCount = c;
-        pstate.baseVoltages[0].volt_uV = reading(*gpu, kBaseVoltage) / (p + 1);
+        pstate.baseVoltages[0].volt_uV = reading(*gpu, SimReading::BaseVoltage) / (p + 1);
     }
     built.numClocks = clockCount;
     deliver(info, built, nvapiVersionSize(info->version));
@@ -210,24 +221,26 @@ NvAPI_Status NVAPI_CALL simGetPstates20(NvPhysicalGpuHandle handle, NV_GPU_PERF_
 
 NvAPI_Status NVAPI_CALL simGetCurrentPstate(NvPhysicalGpuHandle handle, NV_GPU_PERF_PSTATE_ID* pstate) {
     const SimGpu* gpu;
-    NvAPI_Status status = beginGpuCall(kSimGetCurrentPstate, handle, -1, nullptr, -1, gpu);
+    NvAPI_Status status = beginGpuCall(SimFunction::GetCurrentPstate, handle, -1, gpu);
     if (status != NVAPI_OK)
         return status;
     if (!pstate)
         return NVAPI_INVALID_ARGUMENT;
-    *pstate = static_cast<uint32_t>(readingValue(gpu->readings[kPstate], simSeconds(simRuntime), 0, 15));
+    *pstate = static_cast<uint32_t>(valueOf(*gpu, SimReading::Pstate, 0, 15));
     return NVAPI_OK;
 }
 
 NvAPI_Status NVAPI_CALL simGetDynamicPstatesInfoEx(NvPhysicalGpuHandle handle,
                                                    NV_GPU_DYNAMIC_PSTATES_INFO_EX* info) {
     const SimGpu* gpu;
-    NvAPI_Status status = beginGpuCall(kSimGetDynamicPstatesInfoEx, handle, -1, info, kRecordDynamic, gpu);
+    NvAPI_Status status =
+        beginRecordCall(SimFunction::GetDynamicPstatesInfoEx, handle, -1, info, SimRecord::Dynamic, gpu);
     if (status != NVAPI_OK)
         return status;
     NV_GPU_DYNAMIC_PSTATES_INFO_EX built{};
     built.flags = 1;
-    const int kLoads[4] = {kGpuLoad, kMemoryControllerLoad, kVideoEngineLoad, kBusInterfaceLoad};
+    const SimReading kLoads[4] = {SimReading::GpuLoad, SimReading::MemoryControllerLoad,
+                                  SimReading::VideoEngineLoad, SimReading::BusInterfaceLoad};
     for (int i = 0; i < 4; ++i) {
         built.utilization[i].bIsPresent = 1;
         built.utilization[i].percentage = percent(*gpu, kLoads[i]);
@@ -239,8 +252,8 @@ NvAPI_Status NVAPI_CALL simGetDynamicPstatesInfoEx(NvPhysicalGpuHandle handle,
 NvAPI_Status NVAPI_CALL simGetThermalSettings(NvPhysicalGpuHandle handle, uint32_t sensorIndex,
                                               NV_GPU_THERMAL_SETTINGS* settings) {
     const SimGpu* gpu;
-    NvAPI_Status status = beginGpuCall(kSimGetThermalSettings, handle, static_cast<int>(sensorIndex),
-                                       settings, kRecordThermal, gpu);
+    NvAPI_Status status = beginRecordCall(SimFunction::GetThermalSettings, handle,
+                                          static_cast<int>(sensorIndex), settings, SimRecord::Thermal, gpu);
     if (status != NVAPI_OK)
         return status;
     if (sensorIndex != 0 && sensorIndex != NVAPI_THERMAL_TARGET_ALL)
@@ -250,7 +263,8 @@ NvAPI_Status NVAPI_CALL simGetThermalSettings(NvPhysicalGpuHandle handle, uint32
     built.sensor[0].controller = 1; // GPU internal
     built.sensor[0].defaultMinTemp = 0;
     built.sensor[0].defaultMaxTemp = 127;
-    built.sensor[0].currentTemp = signedReading(*gpu, kTemperature);
+    built.sensor[0].currentTemp =
+        static_cast<int32_t>(valueOf(*gpu, SimReading::Temperature, INT32_MIN, INT32_MAX));
     built.sensor[0].target = NVAPI_THERMAL_TARGET_GPU;
     deliver(settings, built, sizeof built);
     return NVAPI_OK;
@@ -258,12 +272,13 @@ NvAPI_Status NVAPI_CALL simGetThermalSettings(NvPhysicalGpuHandle handle, uint32
 
 NvAPI_Status NVAPI_CALL simGetMemoryInfo(NvPhysicalGpuHandle handle, NV_DISPLAY_DRIVER_MEMORY_INFO* memory) {
     const SimGpu* gpu;
-    NvAPI_Status status = beginGpuCall(kSimGetMemoryInfo, handle, -1, memory, kRecordMemory, gpu);
+    NvAPI_Status status =
+        beginRecordCall(SimFunction::GetMemoryInfo, handle, -1, memory, SimRecord::Memory, gpu);
     if (status != NVAPI_OK)
         return status;
     NV_DISPLAY_DRIVER_MEMORY_INFO built{};
-    uint32_t total = reading(*gpu, kMemoryTotal);
-    uint32_t used = std::min(total, reading(*gpu, kMemoryUsed));
+    uint32_t total = reading(*gpu, SimReading::MemoryTotal);
+    uint32_t used = std::min(total, reading(*gpu, SimReading::MemoryUsed));
     built.dedicatedVideoMemory = total;
     if (!gpu->tcc) { // a TCC GPU fills in only the dedicated size
         built.availableDedicatedVideoMemory = total;
@@ -276,19 +291,19 @@ NvAPI_Status NVAPI_CALL simGetMemoryInfo(NvPhysicalGpuHandle handle, NV_DISPLAY_
 
 NvAPI_Status NVAPI_CALL simGetPhysicalFrameBufferSize(NvPhysicalGpuHandle handle, uint32_t* sizeKb) {
     const SimGpu* gpu;
-    NvAPI_Status status = beginGpuCall(kSimGetPhysicalFrameBufferSize, handle, -1, nullptr, -1, gpu);
+    NvAPI_Status status = beginGpuCall(SimFunction::GetPhysicalFrameBufferSize, handle, -1, gpu);
     if (status != NVAPI_OK)
         return status;
     if (!sizeKb)
         return NVAPI_INVALID_ARGUMENT;
-    *sizeKb = reading(*gpu, kMemoryTotal);
+    *sizeKb = reading(*gpu, SimReading::MemoryTotal);
     return NVAPI_OK;
 }
 
 NvAPI_Status NVAPI_CALL simGetConnectedDisplayIds(NvPhysicalGpuHandle handle, NV_GPU_DISPLAYIDS* displays,
                                                   uint32_t* count, uint32_t flags) {
     const SimGpu* gpu;
-    NvAPI_Status status = beginGpuCall(kSimGetConnectedDisplayIds, handle, -1, nullptr, -1, gpu);
+    NvAPI_Status status = beginGpuCall(SimFunction::GetConnectedDisplayIds, handle, -1, gpu);
     if (status != NVAPI_OK)
         return status;
     if (!count)
@@ -301,7 +316,7 @@ NvAPI_Status NVAPI_CALL simGetConnectedDisplayIds(NvPhysicalGpuHandle handle, NV
     }
     uint32_t n = std::min(*count, gpu->displays);
     for (uint32_t i = 0; i < n; ++i) {
-        if (!gpuAcceptsVersion(*gpu, kRecordDisplayIds, displays[i].version))
+        if (!gpuAcceptsVersion(*gpu, SimRecord::DisplayIds, displays[i].version))
             return NVAPI_INCOMPATIBLE_STRUCT_VERSION;
     }
     for (uint32_t i = 0; i < n; ++i) {
@@ -316,8 +331,8 @@ NvAPI_Status NVAPI_CALL simGetConnectedDisplayIds(NvPhysicalGpuHandle handle, NV
 
 NvAPI_Status NVAPI_CALL simQueryCoolerStatus(NvPhysicalGpuHandle handle, uint32_t coolerIndex, void* record) {
     const SimGpu* gpu;
-    NvAPI_Status status = beginGpuCall(kSimQueryCoolerStatus, handle, static_cast<int>(coolerIndex), record,
-                                       kRecordCooler, gpu);
+    NvAPI_Status status = beginRecordCall(SimFunction::QueryCoolerStatus, handle,
+                                          static_cast<int>(coolerIndex), record, SimRecord::Cooler, gpu);
     if (status != NVAPI_OK)
         return status;
     if (gpu->coolers > 0 && coolerIndex >= gpu->coolers)
@@ -325,8 +340,8 @@ NvAPI_Status NVAPI_CALL simQueryCoolerStatus(NvPhysicalGpuHandle handle, uint32_
     CoolerStatusRecord built{};
     built.coolerCount = gpu->coolers;
     if (gpu->coolers > 0) {
-        built.currentLevel = percent(*gpu, kFanLevel);
-        built.currentRpm = reading(*gpu, kFanRpm);
+        built.currentLevel = percent(*gpu, SimReading::FanLevel);
+        built.currentRpm = reading(*gpu, SimReading::FanRpm);
         built.rpmValid = gpu->rpmFlag ? 1 : 0;
     }
     uint32_t version;
@@ -337,22 +352,24 @@ NvAPI_Status NVAPI_CALL simQueryCoolerStatus(NvPhysicalGpuHandle handle, uint32_
 
 NvAPI_Status NVAPI_CALL simQueryVoltageStatus(NvPhysicalGpuHandle handle, void* record) {
     const SimGpu* gpu;
-    NvAPI_Status status = beginGpuCall(kSimQueryVoltageStatus, handle, -1, record, kRecordVoltage, gpu);
+    NvAPI_Status status =
+        beginRecordCall(SimFunction::QueryVoltageStatus, handle, -1, record, SimRecord::Voltage, gpu);
     if (status != NVAPI_OK)
         return status;
     VoltageStatusRecord built{};
-    built.value_uV = reading(*gpu, kCoreVoltage);
+    built.value_uV = reading(*gpu, SimReading::CoreVoltage);
     deliver(record, built, sizeof built);
     return NVAPI_OK;
 }
 
-NvAPI_Status NVAPI_CALL simGpuUsage(NvPhysicalGpuHandle handle, GpuUsageRecord* record) {
+NvAPI_Status NVAPI_CALL simGpuUsageQuery(NvPhysicalGpuHandle handle, GpuUsageRecord* record) {
     const SimGpu* gpu;
-    NvAPI_Status status = beginGpuCall(kSimGpuUsageQuery, handle, -1, record, kRecordUsage, gpu);
+    NvAPI_Status status =
+        beginRecordCall(SimFunction::GpuUsageQuery, handle, -1, record, SimRecord::Usage, gpu);
     if (status != NVAPI_OK)
         return status;
     GpuUsageRecord built{};
-    built.gpuUsage = percent(*gpu, kGpuLoad);
+    built.gpuUsage = percent(*gpu, SimReading::GpuLoad);
     deliver(record, built, sizeof built);
     return NVAPI_OK;
 }
@@ -362,62 +379,44 @@ uint64_t cookieFor(uint32_t id) {
 }
 
 NvAPI_Status NVAPI_CALL simEntryHook(uint32_t id, uint64_t* cookie) {
-    simRuntime.calls[kSimEntryHook].fetch_add(1);
+    gSimRuntime.calls[static_cast<int>(SimFunction::EntryHook)].fetch_add(1);
     if (cookie) {
         if (*cookie != 0)
-            simRuntime.badCookies.fetch_add(1);
+            gSimRuntime.badCookies.fetch_add(1);
         *cookie = cookieFor(id);
     }
     return NVAPI_OK;
 }
 
 NvAPI_Status NVAPI_CALL simExitHook(uint32_t id, uint64_t cookie, NvAPI_Status) {
-    simRuntime.calls[kSimExitHook].fetch_add(1);
+    gSimRuntime.calls[static_cast<int>(SimFunction::ExitHook)].fetch_add(1);
     if (cookie != cookieFor(id))
-        simRuntime.badCookies.fetch_add(1);
+        gSimRuntime.badCookies.fetch_add(1);
     return NVAPI_OK;
 }
 
-void* functionFor(int function) {
+// The conversion to the listed type checks each answer against its entry.
+template <typename Function> void* answer(Function function) {
+    return reinterpret_cast<void*>(function);
+}
+
+void* functionFor(SimFunction function) {
     switch (function) {
-    case kSimNvapiInitialize:
-        return reinterpret_cast<void*>(simInitialize);
-    case kSimNvapiUnload:
-        return reinterpret_cast<void*>(simUnload);
-    case kSimEnumPhysicalGPUs:
-        return reinterpret_cast<void*>(simEnumPhysicalGPUs);
-    case kSimEnumTCCPhysicalGPUs:
-        return reinterpret_cast<void*>(simEnumTCCPhysicalGPUs);
-    case kSimGetFullName:
-        return reinterpret_cast<void*>(simGetFullName);
-    case kSimGetBusId:
-        return reinterpret_cast<void*>(simGetBusId);
-    case kSimGetAllClockFrequencies:
-        return reinterpret_cast<void*>(simGetAllClockFrequencies);
-    case kSimGetPstates20:
-        return reinterpret_cast<void*>(simGetPstates20);
-    case kSimGetCurrentPstate:
-        return reinterpret_cast<void*>(simGetCurrentPstate);
-    case kSimGetDynamicPstatesInfoEx:
-        return reinterpret_cast<void*>(simGetDynamicPstatesInfoEx);
-    case kSimGetThermalSettings:
-        return reinterpret_cast<void*>(simGetThermalSettings);
-    case kSimGetMemoryInfo:
-        return reinterpret_cast<void*>(simGetMemoryInfo);
-    case kSimGetPhysicalFrameBufferSize:
-        return reinterpret_cast<void*>(simGetPhysicalFrameBufferSize);
-    case kSimGetConnectedDisplayIds:
-        return reinterpret_cast<void*>(simGetConnectedDisplayIds);
-    case kSimQueryCoolerStatus:
-        return reinterpret_cast<void*>(simQueryCoolerStatus);
-    case kSimQueryVoltageStatus:
-        return reinterpret_cast<void*>(simQueryVoltageStatus);
-    case kSimGpuUsageQuery:
-        return reinterpret_cast<void*>(simGpuUsage);
-    case kSimEntryHook:
-        return simRuntime.scenario.entryHook ? reinterpret_cast<void*>(simEntryHook) : nullptr;
-    case kSimExitHook:
-        return simRuntime.scenario.exitHook ? reinterpret_cast<void*>(simExitHook) : nullptr;
+#define GAUGELINE_SIM_ANSWER(entry, name, id, field, params, args)                                           \
+    case SimFunction::entry:                                                                                 \
+        return answer<NvAPI_Status(NVAPI_CALL*) params>(sim##entry);
+        GAUGELINE_NVAPI_CALLS(GAUGELINE_SIM_ANSWER)
+#undef GAUGELINE_SIM_ANSWER
+    case SimFunction::Initialize:
+        return answer<NvAPI_VoidFn>(simInitialize);
+    case SimFunction::Unload:
+        return answer<NvAPI_VoidFn>(simUnload);
+    case SimFunction::GpuUsageQuery:
+        return answer<NvAPI_GpuUsageFn>(simGpuUsageQuery);
+    case SimFunction::EntryHook:
+        return gSimRuntime.scenario.entryHook ? answer<NvAPI_EntryHookFn>(simEntryHook) : nullptr;
+    case SimFunction::ExitHook:
+        return gSimRuntime.scenario.exitHook ? answer<NvAPI_ExitHookFn>(simExitHook) : nullptr;
     default:
         return nullptr;
     }
@@ -427,24 +426,24 @@ void* functionFor(int function) {
 SIM_EXPORT void* NVAPI_CALL nvapi_QueryInterface(uint32_t id) {
     int function = findSimFunctionById(id);
     if (function < 0 || kSimFunctions[function].nvml) {
-        simRuntime.otherLookups.fetch_add(1);
+        gSimRuntime.otherLookups.fetch_add(1);
         return nullptr;
     }
-    simRuntime.lookups[function].fetch_add(1);
-    if (simRuntime.scenario.omitted[function])
+    gSimRuntime.lookups[function].fetch_add(1);
+    if (gSimRuntime.scenario.omitted[function])
         return nullptr;
-    return functionFor(function);
+    return functionFor(static_cast<SimFunction>(function));
 }
 
 // Test exports: call and lookup counts, reset, scenario reload.
 SIM_EXPORT uint32_t gaugelineSimCallCount(const char* name) {
-    return simCount(simRuntime, name);
+    return simCount(gSimRuntime, name);
 }
 SIM_EXPORT void gaugelineSimResetCounts() {
-    resetSimCounts(simRuntime);
+    resetSimCounts(gSimRuntime);
 }
 SIM_EXPORT int gaugelineSimReload() {
-    return loadSimScenario(simRuntime);
+    return loadSimScenario(gSimRuntime);
 }
 SIM_EXPORT uint32_t gaugelineSimIdentity() {
 #ifdef GAUGELINE_SIM_ALT
@@ -456,8 +455,8 @@ SIM_EXPORT uint32_t gaugelineSimIdentity() {
 
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
     if (reason == DLL_PROCESS_ATTACH) {
-        loadSimScenario(simRuntime);
-        hideOmittedExports(instance, simRuntime, false);
+        loadSimScenario(gSimRuntime);
+        hideOmittedExports(instance, gSimRuntime, false);
     }
     return TRUE;
 }

@@ -4,75 +4,76 @@
 
 #include <cstdio>
 #include <cstring>
+#include <type_traits>
 
 #define SIM_EXPORT extern "C" __declspec(dllexport)
 
 namespace {
-char deviceTokens[kSimMaxGpus];
-std::atomic<int32_t> initCount{0};
+char gDeviceTokens[kSimMaxGpus];
+std::atomic<int32_t> gInitCount{0};
 
 // NVML numbers devices by PCI bus, which need not be the Agent's slot order.
 const SimGpu* gpuAt(size_t index) {
-    std::vector<int> order = nvmlGpuOrder(simRuntime.scenario);
-    return index < order.size() ? &simRuntime.scenario.gpus[static_cast<size_t>(order[index])] : nullptr;
+    std::vector<int> order = nvmlGpuOrder(gSimRuntime.scenario);
+    return index < order.size() ? &gSimRuntime.scenario.gpus[static_cast<size_t>(order[index])] : nullptr;
 }
 
 const SimGpu* gpuOf(nvmlDevice_t device) {
     auto* p = reinterpret_cast<char*>(device);
-    if (p < deviceTokens || p >= deviceTokens + kSimMaxGpus)
+    if (p < gDeviceTokens || p >= gDeviceTokens + kSimMaxGpus)
         return nullptr;
-    return gpuAt(static_cast<size_t>(p - deviceTokens));
+    return gpuAt(static_cast<size_t>(p - gDeviceTokens));
 }
 
 // Counting, delay, fail rules, initialisation and device checks.
-nvmlReturn_t beginDeviceCall(int function, nvmlDevice_t device, const SimGpu*& gpu) {
+nvmlReturn_t beginDeviceCall(SimFunction function, nvmlDevice_t device, const SimGpu*& gpu) {
     gpu = gpuOf(device);
     int32_t status;
-    if (simCallFails(simRuntime, function, gpu ? gpu->index : -1, -1, status))
+    if (simCallFails(gSimRuntime, function, gpu ? gpu->index : -1, -1, status))
         return status;
-    if (initCount.load() <= 0)
+    if (gInitCount.load() <= 0)
         return NVML_ERROR_UNINITIALIZED;
     return gpu ? NVML_SUCCESS : NVML_ERROR_INVALID_ARGUMENT;
 }
 
-uint32_t reading(const SimGpu& gpu, int which) {
-    return static_cast<uint32_t>(readingValue(gpu.readings[which], simSeconds(simRuntime), 0, UINT32_MAX));
+uint32_t reading(const SimGpu& gpu, SimReading which) {
+    return static_cast<uint32_t>(readingValue(modelOf(gpu, which), simSeconds(gSimRuntime), 0, UINT32_MAX));
 }
 
-nvmlReturn_t init(int function) {
+nvmlReturn_t init(SimFunction function) {
     int32_t status;
-    if (simCallFails(simRuntime, function, -1, -1, status))
+    if (simCallFails(gSimRuntime, function, -1, -1, status))
         return status;
-    initCount.fetch_add(1);
+    gInitCount.fetch_add(1);
     return NVML_SUCCESS;
 }
 
-nvmlReturn_t deviceCount(int function, uint32_t* count) {
+nvmlReturn_t deviceCount(SimFunction function, uint32_t* count) {
     int32_t status;
-    if (simCallFails(simRuntime, function, -1, -1, status))
+    if (simCallFails(gSimRuntime, function, -1, -1, status))
         return status;
-    if (initCount.load() <= 0)
+    if (gInitCount.load() <= 0)
         return NVML_ERROR_UNINITIALIZED;
     if (!count)
         return NVML_ERROR_INVALID_ARGUMENT;
-    *count = static_cast<uint32_t>(simRuntime.scenario.gpus.size());
+    *count = static_cast<uint32_t>(gSimRuntime.scenario.gpus.size());
     return NVML_SUCCESS;
 }
 
-nvmlReturn_t handleByIndex(int function, uint32_t index, nvmlDevice_t* device) {
+nvmlReturn_t handleByIndex(SimFunction function, uint32_t index, nvmlDevice_t* device) {
     const SimGpu* gpu = gpuAt(index);
     int32_t status;
-    if (simCallFails(simRuntime, function, gpu ? gpu->index : -1, -1, status))
+    if (simCallFails(gSimRuntime, function, gpu ? gpu->index : -1, -1, status))
         return status;
-    if (initCount.load() <= 0)
+    if (gInitCount.load() <= 0)
         return NVML_ERROR_UNINITIALIZED;
     if (!gpu || !device)
         return NVML_ERROR_INVALID_ARGUMENT;
-    *device = reinterpret_cast<nvmlDevice_t>(&deviceTokens[index]);
+    *device = reinterpret_cast<nvmlDevice_t>(&gDeviceTokens[index]);
     return NVML_SUCCESS;
 }
 
-nvmlReturn_t pciInfo(int function, nvmlDevice_t device, nvmlPciInfo_t* pci, size_t bytes) {
+nvmlReturn_t pciInfo(SimFunction function, nvmlDevice_t device, nvmlPciInfo_t* pci, size_t bytes) {
     const SimGpu* gpu;
     nvmlReturn_t status = beginDeviceCall(function, device, gpu);
     if (status != NVML_SUCCESS)
@@ -91,7 +92,7 @@ nvmlReturn_t pciInfo(int function, nvmlDevice_t device, nvmlPciInfo_t* pci, size
     return NVML_SUCCESS;
 }
 
-nvmlReturn_t driverModel(int function, nvmlDevice_t device, nvmlDriverModel_t* current,
+nvmlReturn_t driverModel(SimFunction function, nvmlDevice_t device, nvmlDriverModel_t* current,
                          nvmlDriverModel_t* pending) {
     const SimGpu* gpu;
     nvmlReturn_t status = beginDeviceCall(function, device, gpu);
@@ -108,41 +109,41 @@ nvmlReturn_t driverModel(int function, nvmlDevice_t device, nvmlDriverModel_t* c
 } // namespace
 
 SIM_EXPORT nvmlReturn_t nvmlInit() {
-    return init(kSimNvmlInit);
+    return init(SimFunction::NvmlInit);
 }
 SIM_EXPORT nvmlReturn_t nvmlInit_v2() {
-    return init(kSimNvmlInitV2);
+    return init(SimFunction::NvmlInitV2);
 }
 SIM_EXPORT nvmlReturn_t nvmlShutdown() {
     int32_t status;
-    if (simCallFails(simRuntime, kSimNvmlShutdown, -1, -1, status))
+    if (simCallFails(gSimRuntime, SimFunction::NvmlShutdown, -1, -1, status))
         return status;
-    if (initCount.load() <= 0)
+    if (gInitCount.load() <= 0)
         return NVML_ERROR_UNINITIALIZED;
-    initCount.fetch_sub(1);
+    gInitCount.fetch_sub(1);
     return NVML_SUCCESS;
 }
 SIM_EXPORT nvmlReturn_t nvmlDeviceGetCount(uint32_t* count) {
-    return deviceCount(kSimNvmlDeviceGetCount, count);
+    return deviceCount(SimFunction::NvmlDeviceGetCount, count);
 }
 SIM_EXPORT nvmlReturn_t nvmlDeviceGetCount_v2(uint32_t* count) {
-    return deviceCount(kSimNvmlDeviceGetCountV2, count);
+    return deviceCount(SimFunction::NvmlDeviceGetCountV2, count);
 }
 SIM_EXPORT nvmlReturn_t nvmlDeviceGetHandleByIndex(uint32_t index, nvmlDevice_t* device) {
-    return handleByIndex(kSimNvmlDeviceGetHandleByIndex, index, device);
+    return handleByIndex(SimFunction::NvmlDeviceGetHandleByIndex, index, device);
 }
 SIM_EXPORT nvmlReturn_t nvmlDeviceGetHandleByIndex_v2(uint32_t index, nvmlDevice_t* device) {
-    return handleByIndex(kSimNvmlDeviceGetHandleByIndexV2, index, device);
+    return handleByIndex(SimFunction::NvmlDeviceGetHandleByIndexV2, index, device);
 }
 SIM_EXPORT nvmlReturn_t nvmlDeviceGetMemoryInfo(nvmlDevice_t device, nvmlMemory_t* memory) {
     const SimGpu* gpu;
-    nvmlReturn_t status = beginDeviceCall(kSimNvmlDeviceGetMemoryInfo, device, gpu);
+    nvmlReturn_t status = beginDeviceCall(SimFunction::NvmlDeviceGetMemoryInfo, device, gpu);
     if (status != NVML_SUCCESS)
         return status;
     if (!memory)
         return NVML_ERROR_INVALID_ARGUMENT;
-    uint64_t total = uint64_t{reading(*gpu, kMemoryTotal)} * 1024;
-    uint64_t used = uint64_t{reading(*gpu, kMemoryUsed)} * 1024;
+    uint64_t total = uint64_t{reading(*gpu, SimReading::MemoryTotal)} * 1024;
+    uint64_t used = uint64_t{reading(*gpu, SimReading::MemoryUsed)} * 1024;
     if (used > total)
         used = total;
     memory->total = total;
@@ -152,57 +153,63 @@ SIM_EXPORT nvmlReturn_t nvmlDeviceGetMemoryInfo(nvmlDevice_t device, nvmlMemory_
 }
 SIM_EXPORT nvmlReturn_t nvmlDeviceGetPowerUsage(nvmlDevice_t device, uint32_t* milliwatts) {
     const SimGpu* gpu;
-    nvmlReturn_t status = beginDeviceCall(kSimNvmlDeviceGetPowerUsage, device, gpu);
+    nvmlReturn_t status = beginDeviceCall(SimFunction::NvmlDeviceGetPowerUsage, device, gpu);
     if (status != NVML_SUCCESS)
         return status;
     if (!milliwatts)
         return NVML_ERROR_INVALID_ARGUMENT;
-    *milliwatts = reading(*gpu, kPowerDraw);
+    *milliwatts = reading(*gpu, SimReading::PowerDraw);
     return NVML_SUCCESS;
 }
 SIM_EXPORT nvmlReturn_t nvmlDeviceGetPowerManagementLimit(nvmlDevice_t device, uint32_t* milliwatts) {
     const SimGpu* gpu;
-    nvmlReturn_t status = beginDeviceCall(kSimNvmlDeviceGetPowerManagementLimit, device, gpu);
+    nvmlReturn_t status = beginDeviceCall(SimFunction::NvmlDeviceGetPowerManagementLimit, device, gpu);
     if (status != NVML_SUCCESS)
         return status;
     if (!milliwatts)
         return NVML_ERROR_INVALID_ARGUMENT;
-    *milliwatts = reading(*gpu, kPowerLimit);
+    *milliwatts = reading(*gpu, SimReading::PowerLimit);
     return NVML_SUCCESS;
 }
 // The oldest entry point fills the old 52-byte layout; bus is at 20 in both.
 SIM_EXPORT nvmlReturn_t nvmlDeviceGetPciInfo(nvmlDevice_t device, nvmlPciInfo_t* pci) {
-    return pciInfo(kSimNvmlDeviceGetPciInfo, device, pci, kNvmlPciInfoV1Bytes);
+    return pciInfo(SimFunction::NvmlDeviceGetPciInfo, device, pci, kNvmlPciInfoV1Bytes);
 }
 SIM_EXPORT nvmlReturn_t nvmlDeviceGetPciInfo_v2(nvmlDevice_t device, nvmlPciInfo_t* pci) {
-    return pciInfo(kSimNvmlDeviceGetPciInfoV2, device, pci, sizeof(nvmlPciInfo_t));
+    return pciInfo(SimFunction::NvmlDeviceGetPciInfoV2, device, pci, sizeof(nvmlPciInfo_t));
 }
 SIM_EXPORT nvmlReturn_t nvmlDeviceGetPciInfo_v3(nvmlDevice_t device, nvmlPciInfo_t* pci) {
-    return pciInfo(kSimNvmlDeviceGetPciInfoV3, device, pci, sizeof(nvmlPciInfo_t));
+    return pciInfo(SimFunction::NvmlDeviceGetPciInfoV3, device, pci, sizeof(nvmlPciInfo_t));
 }
 SIM_EXPORT nvmlReturn_t nvmlDeviceGetDriverModel(nvmlDevice_t device, nvmlDriverModel_t* current,
                                                  nvmlDriverModel_t* pending) {
-    return driverModel(kSimNvmlDeviceGetDriverModel, device, current, pending);
+    return driverModel(SimFunction::NvmlDeviceGetDriverModel, device, current, pending);
 }
 SIM_EXPORT nvmlReturn_t nvmlDeviceGetDriverModel_v2(nvmlDevice_t device, nvmlDriverModel_t* current,
                                                     nvmlDriverModel_t* pending) {
-    return driverModel(kSimNvmlDeviceGetDriverModelV2, device, current, pending);
+    return driverModel(SimFunction::NvmlDeviceGetDriverModelV2, device, current, pending);
 }
 
+// Each export the Agent looks up has the type its list gives.
+#define GAUGELINE_SIM_NVML_TYPE(name, field, params)                                                         \
+    static_assert(std::is_same_v<decltype(&nvml##name), nvmlReturn_t(*) params>, "nvml" #name);
+GAUGELINE_NVML_CALLS(GAUGELINE_SIM_NVML_TYPE)
+#undef GAUGELINE_SIM_NVML_TYPE
+
 SIM_EXPORT uint32_t gaugelineSimCallCount(const char* name) {
-    return simCount(simRuntime, name);
+    return simCount(gSimRuntime, name);
 }
 SIM_EXPORT void gaugelineSimResetCounts() {
-    resetSimCounts(simRuntime);
+    resetSimCounts(gSimRuntime);
 }
 SIM_EXPORT int gaugelineSimReload() {
-    return loadSimScenario(simRuntime);
+    return loadSimScenario(gSimRuntime);
 }
 
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
     if (reason == DLL_PROCESS_ATTACH) {
-        loadSimScenario(simRuntime);
-        hideOmittedExports(instance, simRuntime, true);
+        loadSimScenario(gSimRuntime);
+        hideOmittedExports(instance, gSimRuntime, true);
     }
     return TRUE;
 }

@@ -9,41 +9,15 @@
 #include <sstream>
 
 const SimFunctionInfo kSimFunctions[kSimFunctionCount] = {
-    {"NvAPI_Initialize", 0x0150E828, false},
-    {"NvAPI_Unload", 0xD22BDD7E, false},
-    {"NvAPI_EnumPhysicalGPUs", 0xE5AC921F, false},
-    {"NvAPI_EnumTCCPhysicalGPUs", 0xD9930B07, false},
-    {"NvAPI_GPU_GetFullName", 0xCEEE8E9F, false},
-    {"NvAPI_GPU_GetBusId", 0x1BE0B8E5, false},
-    {"NvAPI_GPU_GetAllClockFrequencies", 0xDCB616C3, false},
-    {"NvAPI_GPU_GetPstates20", 0x6FF81213, false},
-    {"NvAPI_GPU_GetCurrentPstate", 0x927DA4F6, false},
-    {"NvAPI_GPU_GetDynamicPstatesInfoEx", 0x60DED2ED, false},
-    {"NvAPI_GPU_GetThermalSettings", 0xE3640A56, false},
-    {"NvAPI_GPU_GetMemoryInfo", 0x07F9B368, false},
-    {"NvAPI_GPU_GetPhysicalFrameBufferSize", 0x46FBEB03, false},
-    {"NvAPI_GPU_GetConnectedDisplayIds", 0x0078DBA2, false},
-    {"QueryCoolerStatus", 0xDA141340, false},
-    {"QueryVoltageStatus", 0xC16C7E2C, false},
-    {"GpuUsageQuery", 0x189A1FDF, false},
-    {"EntryHook", 0x33C7358C, false},
-    {"ExitHook", 0x593E8644, false},
-    {"nvapi_QueryInterface", 0, false},
-    {"nvmlInit", 0, true},
-    {"nvmlInit_v2", 0, true},
-    {"nvmlShutdown", 0, true},
-    {"nvmlDeviceGetCount", 0, true},
-    {"nvmlDeviceGetCount_v2", 0, true},
-    {"nvmlDeviceGetHandleByIndex", 0, true},
-    {"nvmlDeviceGetHandleByIndex_v2", 0, true},
-    {"nvmlDeviceGetMemoryInfo", 0, true},
-    {"nvmlDeviceGetPowerUsage", 0, true},
-    {"nvmlDeviceGetPowerManagementLimit", 0, true},
-    {"nvmlDeviceGetPciInfo", 0, true},
-    {"nvmlDeviceGetPciInfo_v2", 0, true},
-    {"nvmlDeviceGetPciInfo_v3", 0, true},
-    {"nvmlDeviceGetDriverModel", 0, true},
-    {"nvmlDeviceGetDriverModel_v2", 0, true},
+#define GAUGELINE_SIM_NVAPI_INFO(entry, name, id, ...) {#name, id, false},
+#define GAUGELINE_SIM_NVML_INFO(name, ...) {"nvml" #name, 0, true},
+#define GAUGELINE_SIM_EXTRA_INFO(entry, name) {#name, 0, true},
+    GAUGELINE_NVAPI_DRIVER_FUNCTIONS(GAUGELINE_SIM_NVAPI_INFO)
+        GAUGELINE_NVAPI_CALLS(GAUGELINE_SIM_NVAPI_INFO){"nvapi_QueryInterface", 0, false},
+    GAUGELINE_NVML_CALLS(GAUGELINE_SIM_NVML_INFO) GAUGELINE_SIM_NVML_EXTRAS(GAUGELINE_SIM_EXTRA_INFO)
+#undef GAUGELINE_SIM_NVAPI_INFO
+#undef GAUGELINE_SIM_NVML_INFO
+#undef GAUGELINE_SIM_EXTRA_INFO
 };
 
 const char* const kSimReadingNames[kSimReadingCount] = {
@@ -361,7 +335,7 @@ int64_t readingValue(const ReadingModel& model, double seconds, int64_t low, int
     return static_cast<int64_t>(std::llround(v));
 }
 
-const std::vector<uint32_t>& defaultRecordVersions(int record) {
+const std::vector<uint32_t>& defaultRecordVersions(SimRecord record) {
     static const std::vector<uint32_t> kVersions[kSimRecordCount] = {
         {0x10108, 0x20108, 0x30108},
         {0x11C94, 0x21CF8, 0x31CF8},
@@ -374,46 +348,47 @@ const std::vector<uint32_t>& defaultRecordVersions(int record) {
         {0x10088},
     };
     static const std::vector<uint32_t> kNone;
-    return record >= 0 && record < kSimRecordCount ? kVersions[record] : kNone;
+    int index = static_cast<int>(record);
+    return index >= 0 && index < kSimRecordCount ? kVersions[index] : kNone;
 }
 
 SimGpu defaultSimGpu(int index) {
     SimGpu gpu;
     gpu.index = index;
     gpu.bus = static_cast<uint32_t>(index + 1);
-    auto set = [&](int reading, double value) { gpu.readings[reading].a = value; };
-    set(kGraphicsClock, 1500000);
-    set(kMemoryClock, 7000000);
-    set(kProcessorClock, 3000000);
-    set(kVideoClock, 1300000);
-    set(kGraphicsClockBase, 1400000);
-    set(kMemoryClockBase, 7000000);
-    set(kProcessorClockBase, 2800000);
-    set(kVideoClockBase, 1200000);
-    set(kGraphicsClockBoost, 1800000);
-    set(kMemoryClockBoost, 7000000);
-    set(kProcessorClockBoost, 3600000);
-    set(kVideoClockBoost, 1500000);
-    set(kGpuLoad, 30);
-    set(kMemoryControllerLoad, 20);
-    set(kVideoEngineLoad, 5);
-    set(kBusInterfaceLoad, 2);
-    set(kTemperature, 50);
-    set(kMemoryTotal, 8388608);
-    set(kMemoryUsed, 1048576);
-    set(kFanLevel, 40);
-    set(kFanRpm, 1500);
-    set(kCoreVoltage, 875000);
-    set(kBaseVoltage, 800000);
-    set(kPowerDraw, 90000);
-    set(kPowerLimit, 220000);
-    set(kPstate, 0);
+    auto set = [&](SimReading reading, double value) { gpu.readings[static_cast<int>(reading)].a = value; };
+    set(SimReading::GraphicsClock, 1500000);
+    set(SimReading::MemoryClock, 7000000);
+    set(SimReading::ProcessorClock, 3000000);
+    set(SimReading::VideoClock, 1300000);
+    set(SimReading::GraphicsClockBase, 1400000);
+    set(SimReading::MemoryClockBase, 7000000);
+    set(SimReading::ProcessorClockBase, 2800000);
+    set(SimReading::VideoClockBase, 1200000);
+    set(SimReading::GraphicsClockBoost, 1800000);
+    set(SimReading::MemoryClockBoost, 7000000);
+    set(SimReading::ProcessorClockBoost, 3600000);
+    set(SimReading::VideoClockBoost, 1500000);
+    set(SimReading::GpuLoad, 30);
+    set(SimReading::MemoryControllerLoad, 20);
+    set(SimReading::VideoEngineLoad, 5);
+    set(SimReading::BusInterfaceLoad, 2);
+    set(SimReading::Temperature, 50);
+    set(SimReading::MemoryTotal, 8388608);
+    set(SimReading::MemoryUsed, 1048576);
+    set(SimReading::FanLevel, 40);
+    set(SimReading::FanRpm, 1500);
+    set(SimReading::CoreVoltage, 875000);
+    set(SimReading::BaseVoltage, 800000);
+    set(SimReading::PowerDraw, 90000);
+    set(SimReading::PowerLimit, 220000);
+    set(SimReading::Pstate, 0);
     return gpu;
 }
 
-bool gpuAcceptsVersion(const SimGpu& gpu, int record, uint32_t version) {
-    const std::vector<uint32_t>& list =
-        gpu.accepts[record].empty() ? defaultRecordVersions(record) : gpu.accepts[record];
+bool gpuAcceptsVersion(const SimGpu& gpu, SimRecord record, uint32_t version) {
+    const std::vector<uint32_t>& given = gpu.accepts[static_cast<int>(record)];
+    const std::vector<uint32_t>& list = given.empty() ? defaultRecordVersions(record) : given;
     return std::find(list.begin(), list.end(), version) != list.end() && version != 0;
 }
 
@@ -484,7 +459,7 @@ Scenario parseScenario(const std::string& text) {
             }
             if (error.empty() && key == "fail") {
                 FailRule rule;
-                rule.function = f;
+                rule.function = static_cast<SimFunction>(f);
                 rule.gpu = sel.gpu;
                 rule.selector = sel.selector;
                 rule.from = sel.from;
@@ -493,7 +468,7 @@ Scenario parseScenario(const std::string& text) {
                 rule.status = sel.status;
                 s.fails.push_back(rule);
             } else if (error.empty()) {
-                s.delays.push_back(DelayRule{f, sel.gpu, ms});
+                s.delays.push_back(DelayRule{static_cast<SimFunction>(f), sel.gpu, ms});
             }
         } else if (key == "nogpus" && words.size() == 1) {
             s.noGpus = true;
@@ -524,7 +499,7 @@ Scenario parseScenario(const std::string& text) {
     return s;
 }
 
-bool failStatus(const Scenario& scenario, int function, int gpu, int selector, uint32_t pass,
+bool failStatus(const Scenario& scenario, SimFunction function, int gpu, int selector, uint32_t pass,
                 int32_t& status) {
     for (const FailRule& rule : scenario.fails) {
         if (rule.function != function || (rule.gpu >= 0 && rule.gpu != gpu) ||
@@ -533,13 +508,13 @@ bool failStatus(const Scenario& scenario, int function, int gpu, int selector, u
         if (rule.hasStatus)
             status = rule.status;
         else
-            status = kSimFunctions[function].nvml ? 999 : -1; // NVML_ERROR_UNKNOWN, NVAPI_ERROR
+            status = simFunctionInfo(function).nvml ? 999 : -1; // NVML_ERROR_UNKNOWN, NVAPI_ERROR
         return true;
     }
     return false;
 }
 
-uint32_t delayMs(const Scenario& scenario, int function, int gpu) {
+uint32_t delayMs(const Scenario& scenario, SimFunction function, int gpu) {
     uint32_t total = 0;
     for (const DelayRule& rule : scenario.delays) {
         if (rule.function == function && (rule.gpu < 0 || rule.gpu == gpu))

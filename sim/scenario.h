@@ -2,50 +2,38 @@
 // move, which calls fail or are slow or missing. Parsed from a small line-based
 // text (sim/README.md); evaluated against the seconds since the process began.
 #pragma once
+#include "gpu/nvapi_calls.h"
+#include "gpu/nvml_calls.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
 
+// NVML exports the simulated library carries beyond the Agent's calls:
+// X(entry, export name).
+#define GAUGELINE_SIM_NVML_EXTRAS(X)                                                                         \
+    X(NvmlInitV2, nvmlInit_v2)                                                                               \
+    X(NvmlShutdown, nvmlShutdown)                                                                            \
+    X(NvmlDeviceGetCount, nvmlDeviceGetCount)                                                                \
+    X(NvmlDeviceGetCountV2, nvmlDeviceGetCount_v2)                                                           \
+    X(NvmlDeviceGetHandleByIndexV2, nvmlDeviceGetHandleByIndex_v2)                                           \
+    X(NvmlDeviceGetPciInfoV2, nvmlDeviceGetPciInfo_v2)                                                       \
+    X(NvmlDeviceGetPciInfoV3, nvmlDeviceGetPciInfo_v3)                                                       \
+    X(NvmlDeviceGetDriverModelV2, nvmlDeviceGetDriverModel_v2)
+
 // Every function the simulated driver answers, NvAPI by interface id and NVML
 // by export name, plus the two hooks and the driver's own export.
-enum SimFunction : int {
-    kSimNvapiInitialize,
-    kSimNvapiUnload,
-    kSimEnumPhysicalGPUs,
-    kSimEnumTCCPhysicalGPUs,
-    kSimGetFullName,
-    kSimGetBusId,
-    kSimGetAllClockFrequencies,
-    kSimGetPstates20,
-    kSimGetCurrentPstate,
-    kSimGetDynamicPstatesInfoEx,
-    kSimGetThermalSettings,
-    kSimGetMemoryInfo,
-    kSimGetPhysicalFrameBufferSize,
-    kSimGetConnectedDisplayIds,
-    kSimQueryCoolerStatus,
-    kSimQueryVoltageStatus,
-    kSimGpuUsageQuery,
-    kSimEntryHook,
-    kSimExitHook,
-    kSimQueryInterfaceExport,
-    kSimNvmlInit,
-    kSimNvmlInitV2,
-    kSimNvmlShutdown,
-    kSimNvmlDeviceGetCount,
-    kSimNvmlDeviceGetCountV2,
-    kSimNvmlDeviceGetHandleByIndex,
-    kSimNvmlDeviceGetHandleByIndexV2,
-    kSimNvmlDeviceGetMemoryInfo,
-    kSimNvmlDeviceGetPowerUsage,
-    kSimNvmlDeviceGetPowerManagementLimit,
-    kSimNvmlDeviceGetPciInfo,
-    kSimNvmlDeviceGetPciInfoV2,
-    kSimNvmlDeviceGetPciInfoV3,
-    kSimNvmlDeviceGetDriverModel,
-    kSimNvmlDeviceGetDriverModelV2,
-    kSimFunctionCount
+enum class SimFunction : int {
+#define GAUGELINE_SIM_NVAPI(entry, ...) entry,
+#define GAUGELINE_SIM_NVML(name, ...) Nvml##name,
+    GAUGELINE_NVAPI_DRIVER_FUNCTIONS(GAUGELINE_SIM_NVAPI) GAUGELINE_NVAPI_CALLS(GAUGELINE_SIM_NVAPI)
+        QueryInterfaceExport,
+    GAUGELINE_NVML_CALLS(GAUGELINE_SIM_NVML) GAUGELINE_SIM_NVML_EXTRAS(GAUGELINE_SIM_NVAPI)
+#undef GAUGELINE_SIM_NVAPI
+#undef GAUGELINE_SIM_NVML
+        Count
 };
+constexpr int kSimFunctionCount = static_cast<int>(SimFunction::Count);
 
 struct SimFunctionInfo {
     const char* name; // NvAPI or NVML name
@@ -53,41 +41,45 @@ struct SimFunctionInfo {
     bool nvml;
 };
 extern const SimFunctionInfo kSimFunctions[kSimFunctionCount];
+inline const SimFunctionInfo& simFunctionInfo(SimFunction function) {
+    return kSimFunctions[static_cast<int>(function)];
+}
 
 // By name (with or without the "NvAPI_" / "NvAPI_GPU_" prefix, any case) or by
 // interface id written in hexadecimal ("0xCEEE8E9F"); -1 when unknown.
 int findSimFunction(const std::string& token);
 int findSimFunctionById(uint32_t id);
 
-enum SimReading : int {
-    kGraphicsClock, // kHz
-    kMemoryClock,
-    kProcessorClock,
-    kVideoClock,
-    kGraphicsClockBase,
-    kMemoryClockBase,
-    kProcessorClockBase,
-    kVideoClockBase,
-    kGraphicsClockBoost,
-    kMemoryClockBoost,
-    kProcessorClockBoost,
-    kVideoClockBoost,
-    kGpuLoad, // percent
-    kMemoryControllerLoad,
-    kVideoEngineLoad,
-    kBusInterfaceLoad,
-    kTemperature, // degrees C
-    kMemoryTotal, // KiB
-    kMemoryUsed,  // KiB
-    kFanLevel,    // percent
-    kFanRpm,
-    kCoreVoltage, // microvolts
-    kBaseVoltage, // microvolts, first base voltage of P0
-    kPowerDraw,   // milliwatts
-    kPowerLimit,
-    kPstate, // 0..15
-    kSimReadingCount
+enum class SimReading : int {
+    GraphicsClock, // kHz
+    MemoryClock,
+    ProcessorClock,
+    VideoClock,
+    GraphicsClockBase,
+    MemoryClockBase,
+    ProcessorClockBase,
+    VideoClockBase,
+    GraphicsClockBoost,
+    MemoryClockBoost,
+    ProcessorClockBoost,
+    VideoClockBoost,
+    GpuLoad, // percent
+    MemoryControllerLoad,
+    VideoEngineLoad,
+    BusInterfaceLoad,
+    Temperature, // degrees C
+    MemoryTotal, // KiB
+    MemoryUsed,  // KiB
+    FanLevel,    // percent
+    FanRpm,
+    CoreVoltage, // microvolts
+    BaseVoltage, // microvolts, first base voltage of P0
+    PowerDraw,   // milliwatts
+    PowerLimit,
+    Pstate, // 0..15
+    Count
 };
+constexpr int kSimReadingCount = static_cast<int>(SimReading::Count);
 extern const char* const kSimReadingNames[kSimReadingCount];
 
 enum class ReadingKind { Constant, Ramp, Wave };
@@ -104,21 +96,22 @@ double evaluateReading(const ReadingModel& model, double seconds);
 int64_t readingValue(const ReadingModel& model, double seconds, int64_t low, int64_t high);
 
 // Records whose version words a GPU checks.
-enum SimRecord : int {
-    kRecordClocks,
-    kRecordPstates,
-    kRecordThermal,
-    kRecordMemory,
-    kRecordCooler,
-    kRecordDynamic,
-    kRecordDisplayIds,
-    kRecordVoltage,
-    kRecordUsage,
-    kSimRecordCount
+enum class SimRecord : int {
+    Clocks,
+    Pstates,
+    Thermal,
+    Memory,
+    Cooler,
+    Dynamic,
+    DisplayIds,
+    Voltage,
+    Usage,
+    Count
 };
+constexpr int kSimRecordCount = static_cast<int>(SimRecord::Count);
 extern const char* const kSimRecordNames[kSimRecordCount];
 // The version words a real driver accepts for each record.
-const std::vector<uint32_t>& defaultRecordVersions(int record);
+const std::vector<uint32_t>& defaultRecordVersions(SimRecord record);
 
 constexpr int kSimMaxGpus = 64;
 constexpr int kSimNameMax = 63; // bytes, as the 64-byte name buffer allows
@@ -138,12 +131,15 @@ struct SimGpu {
     std::vector<uint32_t> accepts[kSimRecordCount]; // empty: defaultRecordVersions
     ReadingModel readings[kSimReadingCount];
 };
+inline const ReadingModel& modelOf(const SimGpu& gpu, SimReading which) {
+    return gpu.readings[static_cast<int>(which)];
+}
 SimGpu defaultSimGpu(int index);
-bool gpuAcceptsVersion(const SimGpu& gpu, int record, uint32_t version);
+bool gpuAcceptsVersion(const SimGpu& gpu, SimRecord record, uint32_t version);
 int32_t gpuDriverModel(const SimGpu& gpu);
 
 struct FailRule {
-    int function = -1;
+    SimFunction function = SimFunction::Count;
     int gpu = -1;      // scenario GPU index, or -1 for any
     int selector = -1; // clock type, sensor or cooler index; -1 for any
     uint32_t from = 1; // pass numbers, counted per function from 1
@@ -153,7 +149,7 @@ struct FailRule {
 };
 
 struct DelayRule {
-    int function = -1;
+    SimFunction function = SimFunction::Count;
     int gpu = -1;
     uint32_t ms = 0;
 };
@@ -184,9 +180,9 @@ Scenario defaultScenario();
 Scenario parseScenario(const std::string& text);
 
 // Status a call gets from the fail rules for its pass, or false to go on.
-bool failStatus(const Scenario& scenario, int function, int gpu, int selector, uint32_t pass,
+bool failStatus(const Scenario& scenario, SimFunction function, int gpu, int selector, uint32_t pass,
                 int32_t& status);
-uint32_t delayMs(const Scenario& scenario, int function, int gpu);
+uint32_t delayMs(const Scenario& scenario, SimFunction function, int gpu);
 
 // The GPUs in the order the driver lists them: physical ones, then TCC ones.
 std::vector<int> physicalGpuOrder(const Scenario& scenario);

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-SimRuntime simRuntime;
+SimRuntime gSimRuntime;
 
 namespace {
 bool readWholeFile(const std::string& path, std::string& text) {
@@ -76,8 +76,8 @@ double simSeconds(const SimRuntime& runtime) {
     return current > start ? static_cast<double>(current - start) / 1e7 : 0;
 }
 
-bool simCallFails(SimRuntime& runtime, int function, int gpu, int selector, int32_t& status) {
-    uint32_t pass = runtime.calls[function].fetch_add(1) + 1;
+bool simCallFails(SimRuntime& runtime, SimFunction function, int gpu, int selector, int32_t& status) {
+    uint32_t pass = runtime.calls[static_cast<int>(function)].fetch_add(1) + 1;
     if (uint32_t ms = delayMs(runtime.scenario, function, gpu))
         Sleep(ms);
     return failStatus(runtime.scenario, function, gpu, selector, pass, status);
@@ -125,7 +125,9 @@ bool hideExport(HMODULE module, const char* name) {
 
 void hideOmittedExports(HMODULE module, const SimRuntime& runtime, bool nvml) {
     for (int f = 0; f < kSimFunctionCount; ++f) {
-        bool export_ = kSimFunctions[f].nvml ? nvml : (!nvml && f == kSimQueryInterfaceExport);
+        bool export_ = kSimFunctions[f].nvml
+                           ? nvml
+                           : (!nvml && f == static_cast<int>(SimFunction::QueryInterfaceExport));
         if (export_ && runtime.scenario.omitted[f])
             hideExport(module, kSimFunctions[f].name);
     }

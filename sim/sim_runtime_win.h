@@ -15,7 +15,7 @@ struct SimRuntime {
     std::atomic<uint32_t> otherLookups{0};
     std::atomic<uint32_t> badCookies{0};
 };
-extern SimRuntime simRuntime; // one per DLL
+extern SimRuntime gSimRuntime; // one per DLL
 
 // Reads the scenario named by GAUGELINE_SIM_SCENARIO (default scenario when unset).
 // Returns the number of lines that could not be understood, -1 for an unreadable file.
@@ -27,7 +27,7 @@ double simSeconds(const SimRuntime& runtime);
 
 // Counts the call, waits its delay, and gives true with the status when a fail
 // rule applies to this pass.
-bool simCallFails(SimRuntime& runtime, int function, int gpu, int selector, int32_t& status);
+bool simCallFails(SimRuntime& runtime, SimFunction function, int gpu, int selector, int32_t& status);
 
 // Counter lookup by function name or hex id, or the names "lookup:<function>",
 // "hook.badcookie" and "lookup:other".

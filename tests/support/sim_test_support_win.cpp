@@ -1,4 +1,4 @@
-#include "gpu/sim_test_support_win.h"
+#include "tests/support/sim_test_support_win.h"
 
 #include <cstdio>
 

@@ -73,7 +73,6 @@ struct FakeGpu {
 
     // NVML, for the device whose index is this GPU's position.
     uint32_t nvmlBus = 1;
-    nvmlReturn_t nvmlHandleStatus = NVML_SUCCESS;
     nvmlReturn_t nvmlMemoryStatus = NVML_SUCCESS;
     uint64_t nvmlTotalBytes = 16ull << 30;
     uint64_t nvmlUsedBytes = (3ull << 30) + 1023;
@@ -100,12 +99,7 @@ struct FakeDriver {
 
     // What the driver saw.
     int nvmlInitCalls = 0;
-    int sleeps = 0;
     std::vector<int> sleepMs;
-    std::vector<uintptr_t> usageHandles; // handles given to the usage query
-    int frameBufferCalls = 0;
-    int nvmlMemoryCalls = 0;
-    int driverModelCalls = 0;
     std::vector<uint32_t> triedVersions;
 };
 
