@@ -6,17 +6,13 @@
 #include "console/intake/intake.h"
 #include "protocol/text_cp932.h"
 
-#include <commctrl.h>
-
-#if GAUGELINE_HAVE_NVAPI
 #include "gpu/nvapi_binding.h"
-#endif
+
+#include <commctrl.h>
 
 namespace {
 
 constexpr int kTabTextChars = kTabLabelBytes + 1;
-
-ConsoleApp* gHookApp = nullptr;
 
 const wchar_t* const kFrameTexts[kFrameCount] = {L"Graphics Clock",
                                                  L"Graphics Clock 履歴",
@@ -54,25 +50,32 @@ void insertTabItem(HWND tab, int index, const wchar_t* text) {
     SendMessageW(tab, TCM_INSERTITEMW, index, reinterpret_cast<LPARAM>(&item));
 }
 
-bool hookReadTitle(wchar_t* out, int outChars) {
-    if (!gHookApp || !gHookApp->mainWindow || outChars <= 0)
+ConsoleApp& hookApp(void* context) {
+    return *static_cast<ConsoleApp*>(context);
+}
+
+bool hookReadTitle(void* context, wchar_t* out, int outChars) {
+    ConsoleApp& app = hookApp(context);
+    if (!app.mainWindow || outChars <= 0)
         return false;
     out[0] = L'\0';
-    GetWindowTextW(gHookApp->mainWindow, out, outChars);
+    GetWindowTextW(app.mainWindow, out, outChars);
     return true;
 }
 
-void hookWriteTitle(const wchar_t* title) {
-    if (gHookApp && gHookApp->mainWindow)
-        SetWindowTextW(gHookApp->mainWindow, title);
+void hookWriteTitle(void* context, const wchar_t* title) {
+    ConsoleApp& app = hookApp(context);
+    if (app.mainWindow)
+        SetWindowTextW(app.mainWindow, title);
 }
 
-void hookResetTabs(const char* tab0Label) {
-    if (!gHookApp || !gHookApp->tabControl)
+void hookResetTabs(void* context, const char* tab0Label) {
+    ConsoleApp& app = hookApp(context);
+    if (!app.tabControl)
         return;
-    HWND tab = gHookApp->tabControl;
+    HWND tab = app.tabControl;
     SendMessageW(tab, TCM_SETCURSEL, 0, 0);
-    gHookApp->selectedGpu.store(0, std::memory_order_relaxed);
+    app.selectedGpu.store(0, std::memory_order_relaxed);
     for (int i = static_cast<int>(SendMessageW(tab, TCM_GETITEMCOUNT, 0, 0)) - 1; i >= 1; --i)
         SendMessageW(tab, TCM_DELETEITEM, i, 0);
     wchar_t text[kTabTextChars];
@@ -112,9 +115,7 @@ void destroyMainWindow(ConsoleApp& app) {
         CloseHandle(app.instanceMutex);
         app.instanceMutex = nullptr;
     }
-#if GAUGELINE_HAVE_NVAPI
     NvAPI_Unload();
-#endif
     PostQuitMessage(0);
 }
 
@@ -278,7 +279,7 @@ void showMainWindow(ConsoleApp& app, int showCommand) {
 }
 
 void installWindowHooks(ConsoleApp& app) {
-    gHookApp = &app;
+    app.hooks.context = &app;
     app.hooks.readTitle = hookReadTitle;
     app.hooks.writeTitle = hookWriteTitle;
     app.hooks.resetTabs = hookResetTabs;
@@ -311,6 +312,23 @@ void layoutMainWindow(ConsoleApp& app, int clientWidth) {
         ControlPlacement tab = tabPlacement(clientWidth);
         MoveWindow(app.tabControl, tab.x, tab.y, tab.w, tab.h, TRUE);
     }
+}
+
+UpdateTickLinks updateTickLinks(ConsoleApp& app) {
+    UpdateTickLinks links;
+    links.instance = app.instance;
+    links.mainWindow = app.mainWindow;
+    links.csvCheckBox = app.csvCheckBox;
+    links.panel = &app.panel;
+    links.csv = &app.csv;
+    links.appRunning = &app.appRunning;
+    links.uiReady = &app.uiReady;
+    links.display.context = &app;
+    links.display.advanceHistories = [](void* a, int slot) { advanceHistories(hookApp(a), slot); };
+    links.display.syncGpuTab = [](void* a, int slot) { syncGpuTab(hookApp(a), slot); };
+    links.display.advanceGridPhase = [](void* a) { advanceGridPhase(hookApp(a)); };
+    links.display.invalidatePlotAreas = [](void* a) { invalidatePlotAreas(hookApp(a)); };
+    return links;
 }
 
 // Tick-thread duties.

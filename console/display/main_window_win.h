@@ -2,6 +2,7 @@
 // layout, messages, painting and tear-down.
 #pragma once
 #include "console/display/console_app_win.h"
+#include "console/intake/update_tick_win.h"
 
 #include <windows.h>
 
@@ -23,6 +24,17 @@ void showMainWindow(ConsoleApp& app, int showCommand);
 
 // Fills app.hooks with window calls on app's main window and tab strip.
 void installWindowHooks(ConsoleApp& app);
+// What the update tick works on: app's state and controls, and the display's
+// once-a-second duties on app.
+UpdateTickLinks updateTickLinks(ConsoleApp& app);
+
+// The display's duties of a tick.
+void advanceHistories(ConsoleApp& app, int slot);
+// Brings the tab strip to gpuCount tabs (at most 8) and sets tab slot's text.
+void syncGpuTab(ConsoleApp& app, int slot);
+void advanceGridPhase(ConsoleApp& app);
+// Marks the six meters, six graphs and the readout panel for repainting.
+void invalidatePlotAreas(ConsoleApp& app);
 
 // Draws the whole offscreen image (meters, graphs, readout) for an outer size.
 void paintOffscreen(ConsoleApp& app, HDC offscreen, int outerWidth, int outerHeight);

@@ -93,12 +93,12 @@ Connections requestFor(const char* text) {
 
 std::wstring gTitle;
 int gTitleWrites = 0;
-void writeTitle(const wchar_t* t) {
+void writeTitle(void*, const wchar_t* t) {
     gTitle = t;
     ++gTitleWrites;
 }
 std::string gResetLabel;
-void resetTabs(const char* label) {
+void resetTabs(void*, const char* label) {
     gResetLabel = label;
 }
 

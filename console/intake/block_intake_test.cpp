@@ -22,16 +22,16 @@ FakeWindow* gWindow = nullptr;
 
 IntakeWindowHooks fakeHooks() {
     IntakeWindowHooks h;
-    h.readTitle = [](wchar_t* out, int n) {
+    h.readTitle = [](void*, wchar_t* out, int n) {
         std::wcsncpy(out, gWindow->title.c_str(), n);
         out[n - 1] = L'\0';
         return true;
     };
-    h.writeTitle = [](const wchar_t* t) {
+    h.writeTitle = [](void*, const wchar_t* t) {
         gWindow->title = t;
         ++gWindow->titleWrites;
     };
-    h.resetTabs = [](const char* label) { gWindow->tabResets.push_back(label); };
+    h.resetTabs = [](void*, const char* label) { gWindow->tabResets.push_back(label); };
     return h;
 }
 
