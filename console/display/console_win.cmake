@@ -7,8 +7,9 @@ gaugeline_library(gaugeline_display_win
 
 set(console_rc ${PROJECT_SOURCE_DIR}/resources/console/console.rc)
 add_executable(gaugeline_console WIN32 console_main_win.cpp ${console_rc})
+set(console_res ${PROJECT_SOURCE_DIR}/resources/console)
 set_source_files_properties(${console_rc} PROPERTIES OBJECT_DEPENDS
-    "${PROJECT_SOURCE_DIR}/resources/console/dialog138.rc;${PROJECT_SOURCE_DIR}/resources/console/console.manifest;${PROJECT_SOURCE_DIR}/resources/console/console_large.ico;${PROJECT_SOURCE_DIR}/resources/console/console_small.ico;${PROJECT_SOURCE_DIR}/resources/version.h")
+    "${console_res}/console_resources.h;${console_res}/agent_address_dialog.rc;${console_res}/csv_items_dialog.rc;${console_res}/console.manifest;${console_res}/console_large.ico;${console_res}/console_small.ico;${PROJECT_SOURCE_DIR}/resources/version.h")
 target_include_directories(gaugeline_console PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/resources/console)
 target_link_options(gaugeline_console PRIVATE -municode)
 set_target_properties(gaugeline_console PROPERTIES

@@ -147,9 +147,9 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     }
     case WM_COMMAND:
         switch (LOWORD(wParam)) {
-        case kAcceleratorCommand:
+        case IDM_ACCELERATOR_COMMAND:
             return 0;
-        case kIpButtonId:
+        case IDC_IP_BUTTON:
             openAgentDialog(app->instance, window, app->panel, app->hooks, app->listener);
             return 0;
         default:
@@ -193,21 +193,21 @@ bool creationFailed(ConsoleApp& app, const wchar_t* text) {
 
 bool registerConsoleClass(ConsoleApp& app, HINSTANCE instance) {
     app.instance = instance;
-    if (LoadStringW(instance, 103, app.title, kTitleChars) <= 0)
+    if (LoadStringW(instance, IDS_CONSOLE_TITLE, app.title, kTitleChars) <= 0)
         lstrcpynW(app.title, kConsoleTitle, kTitleChars);
-    if (LoadStringW(instance, 109, app.className, kTitleChars) <= 0)
+    if (LoadStringW(instance, IDC_CONSOLE, app.className, kTitleChars) <= 0)
         lstrcpynW(app.className, L"KOVRAGAUGELINECONSOLE", kTitleChars);
     WNDCLASSEXW wc = {};
     wc.cbSize = sizeof wc;
     wc.style = CS_HREDRAW | CS_VREDRAW;
     wc.lpfnWndProc = mainWindowProc;
     wc.hInstance = instance;
-    wc.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(107));
+    wc.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_CONSOLE_LARGE));
     wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-    wc.lpszMenuName = MAKEINTRESOURCEW(109);
+    wc.lpszMenuName = MAKEINTRESOURCEW(IDC_CONSOLE);
     wc.lpszClassName = app.className;
-    wc.hIconSm = LoadIconW(instance, MAKEINTRESOURCEW(108));
+    wc.hIconSm = LoadIconW(instance, MAKEINTRESOURCEW(IDI_CONSOLE_SMALL));
     // Without its class the window cannot be created: the operator gets the
     // same message as for a failed window.
     if (RegisterClassExW(&wc) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
@@ -230,12 +230,12 @@ bool createMainWindow(ConsoleApp& app) {
     ControlPlacement at[kLaidOutControlCount];
     initialControls(h, at);
     for (int i = 0; i < kFrameCount; ++i) {
-        app.frames[i] = createChild(app, L"button", kFrameTexts[i], BS_GROUPBOX, at[i], kFrameControlId);
+        app.frames[i] = createChild(app, L"button", kFrameTexts[i], BS_GROUPBOX, at[i], IDC_FRAME);
         if (!app.frames[i])
             return creationFailed(app, L"ウィンドウを作成できません");
     }
-    app.csvCheckBox = createChild(app, L"BUTTON", L"CSV 出力", BS_AUTOCHECKBOX, at[13], kCsvCheckBoxId);
-    app.ipButton = createChild(app, L"BUTTON", L"IP 入力", BS_PUSHBUTTON, at[14], kIpButtonId);
+    app.csvCheckBox = createChild(app, L"BUTTON", L"CSV 出力", BS_AUTOCHECKBOX, at[13], IDC_CSV_CHECK_BOX);
+    app.ipButton = createChild(app, L"BUTTON", L"IP 入力", BS_PUSHBUTTON, at[14], IDC_IP_BUTTON);
     if (!app.csvCheckBox || !app.ipButton)
         return creationFailed(app, L"ウィンドウを作成できません");
 
@@ -262,7 +262,7 @@ bool createMainWindow(ConsoleApp& app) {
 
     app.tabControl = CreateWindowExW(
         0, WC_TABCONTROLW, L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, 0, 0, 10, 10, app.mainWindow,
-        reinterpret_cast<HMENU>(static_cast<INT_PTR>(kTabControlId)), app.instance, nullptr);
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_TAB_STRIP)), app.instance, nullptr);
     setTabLabel(app.panel, 0, kEmptyTabLabel);
     wchar_t text[kTabTextChars];
     tabText(kEmptyTabLabel, text);

@@ -3,16 +3,11 @@
 #pragma once
 #include "console/display/console_app_win.h"
 #include "console/intake/update_tick_win.h"
+#include "resources/console/console_resources.h"
 
 #include <windows.h>
 
-constexpr int kFrameControlId = 1100;
-constexpr int kCsvCheckBoxId = 0;
-constexpr int kIpButtonId = 1800;
-constexpr int kTabControlId = 16;
-constexpr int kAcceleratorCommand = 104;
-
-// Loads the title (103) and class name (109) and registers the class. On
+// Loads the title and class name strings and registers the class. On
 // failure shows "ウィンドウを作成できません" and sets appRunning to 0.
 bool registerConsoleClass(ConsoleApp& app, HINSTANCE instance);
 // Creates the main window, the frames, the check box, the button, the font

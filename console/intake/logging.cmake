@@ -32,7 +32,7 @@ if(GAUGELINE_WINDOWS)
                 ${logging_dir}/logging_test_win.rc
         LIBS gaugeline_logging LABELS intake logging TIMEOUT 120)
     set_source_files_properties(${logging_dir}/logging_test_win.rc PROPERTIES
-        OBJECT_DEPENDS ${PROJECT_SOURCE_DIR}/resources/console/dialog138.rc)
+        OBJECT_DEPENDS "${PROJECT_SOURCE_DIR}/resources/console/csv_items_dialog.rc;${PROJECT_SOURCE_DIR}/resources/console/console_resources.h")
 endif()
 if(GAUGELINE_WINDOWS)
     # The tick thread end to end: its own counters stand in for the display.
