@@ -41,28 +41,6 @@ PanelSlotSnapshot reading(PlotPanel panel, int64_t v, int64_t a = 0, int64_t b =
 
 } // namespace
 
-TEST(LevelMeter, SegmentCountsAndTopStrip) {
-    struct Case {
-        int p, segments;
-        bool strip;
-        int topY;
-    };
-    const Case cases[] = {
-        {74, 14, true, 74 - 27 - 39},
-        {200, 56, true, 200 - 27 - 165},
-        {201, 57, false, 201 - 27 - 168},
-        {75, 15, false, 75 - 27 - 42},
-        {33, 1, false, 6},
-        {32, 0, false, 0},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(meterSegmentCount(c.p), c.segments) << c.p;
-        EXPECT_EQ(meterHasTopStrip(c.p), c.strip) << c.p;
-        if (c.segments > 0)
-            EXPECT_EQ(meterSegmentY(c.p, c.segments - 1), c.topY) << c.p;
-    }
-}
-
 TEST(LevelMeter, LitCounts) {
     struct Case {
         PlotPanel panel;
