@@ -190,6 +190,7 @@ TEST_F(MainWindow, TabStripFollowsTheGpuCountUpToEight) {
     store(app->panel.gpuCount, 3);
     for (int i = 0; i < 3; ++i)
         syncGpuTab(*app, i);
+    SetWindowTextW(app->mainWindow, L"Kovra Gaugeline Console ===> [Agent: 192.0.2.20] から接続");
     resetGpuPanelState(app->panel, app->hooks);
     EXPECT_EQ(tabCount(tab), 1);
     EXPECT_EQ(app->selectedGpu.load(), 0);

@@ -194,7 +194,7 @@ TEST(PaintPlots, ProbesOverReadingsPhaseAndShownSlot) {
           {300, 255, Want::IsNot, kLit},
           {700, 167, Want::Is, kLit},
           {700, 166, Want::IsNot, kLit}}},
-        // GPU Load meter at (19, 151): 14 segments, all lit for slot 3; slot 12 shows slot 0.
+        // GPU Load meter at (19, 151): 14 segments, all lit for the shown slot; tab 12 shows slot 0.
         {"shown slot 3",
          900,
          520,
@@ -208,10 +208,10 @@ TEST(PaintPlots, ProbesOverReadingsPhaseAndShownSlot) {
          900,
          520,
          [](Painter& p) {
-             store(p.slot(3).gpuLoad, 100);
+             store(p.slot(0).gpuLoad, 100);
              p.app->selectedGpu.store(12);
          },
-         {{42, 151 + 74 - 27 - 39, Want::Is, kDim}}},
+         {{42, 151 + 74 - 27 - 39, Want::Is, kLit}}},
         // Temperature meter top segment at P 201 (no strip) and P 200 (a strip above it).
         {"no strip",
          1200,
