@@ -1,6 +1,5 @@
 // The real main window: creation, placement, layout at the size limits, tab
 // strip, the intake's reset and tear-down.
-#include "console/display/console_entry_win.h"
 #include "console/display/main_layout.h"
 #include "console/display/main_window_win.h"
 #include "console/intake/intake.h"
@@ -107,7 +106,7 @@ std::unique_ptr<ConsoleApp> MainWindow::app;
 
 } // namespace
 
-TEST_F(MainWindow, OpensCentredAtTheSmallestSizeWithoutMaximiseBox) {
+TEST_F(MainWindow, OpensCentredAtTheSmallestSizeWithItsControls) {
     RECT r;
     GetWindowRect(app->mainWindow, &r);
     EXPECT_EQ(r.right - r.left, 900);
@@ -119,9 +118,6 @@ TEST_F(MainWindow, OpensCentredAtTheSmallestSizeWithoutMaximiseBox) {
     EXPECT_EQ(windowText(app->mainWindow), L"Kovra Gaugeline Console");
     EXPECT_EQ(app->uiReady.load(), 1);
     expectLayout();
-}
-
-TEST_F(MainWindow, ControlTexts) {
     const wchar_t* texts[kFrameCount] = {L"Graphics Clock",
                                          L"Graphics Clock 履歴",
                                          L"Memory Clock",
@@ -198,22 +194,6 @@ TEST_F(MainWindow, TabStripFollowsTheGpuCountUpToEight) {
     EXPECT_EQ(windowText(app->mainWindow), L"Kovra Gaugeline Console");
 }
 
-TEST(ConsoleEntry, SecondInstanceEndsAtOnceWithZero) {
-    HANDLE held = CreateMutexW(nullptr, TRUE, kConsoleMutexName);
-    ASSERT_NE(held, nullptr);
-    auto second = std::make_unique<ConsoleApp>();
-    int ticks = 0;
-    static int* tickCounter = &ticks;
-    tickCounter = &ticks;
-    EXPECT_EQ(
-        runConsole(*second, GetModuleHandleW(nullptr), SW_SHOWNORMAL, [](ConsoleApp&) { ++*tickCounter; }),
-        0);
-    EXPECT_EQ(second->mainWindow, nullptr);
-    EXPECT_EQ(ticks, 0);
-    ReleaseMutex(held);
-    CloseHandle(held);
-}
-
 TEST(ConsoleEntry, FailedClassRegistrationShowsTheWindowMessage) {
     std::atomic<bool> done{false};
     std::wstring text;
@@ -240,19 +220,4 @@ TEST(ConsoleEntry, FailedClassRegistrationShowsTheWindowMessage) {
     EXPECT_EQ(text, L"ウィンドウを作成できません");
     EXPECT_EQ(owner, nullptr);
     EXPECT_EQ(app->appRunning.load(), 0);
-}
-
-TEST(ConsoleEntry, ClosingTheWindowEndsTheMessageLoop) {
-    auto app = std::make_unique<ConsoleApp>();
-    app->appRunning.store(1);
-    ASSERT_TRUE(registerConsoleClass(*app, GetModuleHandleW(nullptr)));
-    ASSERT_TRUE(createMainWindow(*app));
-    showMainWindow(*app, SW_SHOWNORMAL);
-    SendMessageW(app->mainWindow, WM_CLOSE, 0, 0);
-    EXPECT_FALSE(IsWindow(app->mainWindow));
-    MSG m;
-    bool quit = false;
-    while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE))
-        quit = quit || m.message == WM_QUIT;
-    EXPECT_TRUE(quit);
 }
