@@ -36,19 +36,19 @@ TEST(ReadoutPanel, RowsAtStartUpAndWithEveryReading) {
     GAUGELINE_SAMPLE_FIELDS(SUPPORT_ALL)
 #undef SUPPORT_ALL
     s.graphicsClock = 1350000;
-    s.graphicsClockRated = 1999;
-    s.processorClock = 5;
-    s.processorClockRated = 0;
-    s.memoryClock = 7000000;
+    s.graphicsClockRated = 1999; // truncated, not rounded
+    s.processorClock = 50;
+    s.processorClockRated = 2147483647;
+    s.memoryClock = -1500;
     s.memoryClockRated = 7000500;
     s.videoClock = 1234567;
     s.videoClockRated = 999;
     s.gpuLoad = 87;
-    s.memoryUsage = 3000000;
-    s.memoryTotal = 8388608;
+    s.memoryUsage = 1;
+    s.memoryTotal = 3000000;
     s.powerDraw = 123456;
     s.powerLimit = 250000;
-    s.temperature = -5;
+    s.temperature = -2147483647 - 1;
     s.driverModel = 1;
     s.memoryControllerLoad = 12;
     s.videoEngineLoad = 0;
@@ -56,17 +56,17 @@ TEST(ReadoutPanel, RowsAtStartUpAndWithEveryReading) {
     s.fanLevel = 40;
     s.fanRpm = 1500;
     s.pState = 8;
-    s.coreVoltage = 812500;
-    s.coreVoltageRated = 1050000;
+    s.coreVoltage = 9999;
+    s.coreVoltageRated = 10000;
     buildReadoutRows(s, rows);
     const wchar_t* values[kReadoutRowCount] = {L"1350.00 MHz / 1.99 MHz",
-                                               L"0.00 MHz / 0.00 MHz",
-                                               L"7000.00 MHz / 7000.50 MHz",
+                                               L"0.05 MHz / 2147483.64 MHz",
+                                               L"-1.50 MHz / 7000.50 MHz",
                                                L"1234.56 MHz / 0.99 MHz",
                                                L"87 %",
-                                               L"2929.68 MB / 8192.00 MB",
+                                               L"0.00 MB / 2929.68 MB",
                                                L"123.45 W / 250.00 W",
-                                               L"-5 \u2103",
+                                               L"-2147483648 \u2103",
                                                L"WDM(TCC)",
                                                L"12 %",
                                                L"0 %",
@@ -74,7 +74,7 @@ TEST(ReadoutPanel, RowsAtStartUpAndWithEveryReading) {
                                                L"40 %",
                                                L"1500 rpm",
                                                L"P8",
-                                               L"0.81 V / 1.05 V"};
+                                               L"0.00 V / 0.01 V"};
     for (int i = 0; i < kReadoutRowCount; ++i)
         EXPECT_EQ(std::wstring(rows[i].value), values[i]) << i;
 }
