@@ -175,23 +175,16 @@ TEST(AgentDialog, PortTakenShowsWhyOverTheDialogAndKeepsItOpen) {
 }
 
 TEST(AgentDialog, ProgramResourcesArePresent) {
-    HINSTANCE self = GetModuleHandleW(nullptr);
-    EXPECT_NE(LoadIconW(self, MAKEINTRESOURCEW(107)), nullptr);
-    EXPECT_NE(LoadIconW(self, MAKEINTRESOURCEW(108)), nullptr);
-    HACCEL accelerators = LoadAcceleratorsW(self, MAKEINTRESOURCEW(109));
-    ASSERT_NE(accelerators, nullptr);
-    ACCEL entries[4] = {};
-    ASSERT_EQ(CopyAcceleratorTableW(accelerators, entries, 4), 2);
-    for (const ACCEL& a : entries) {
-        if (a.cmd == 0)
-            continue;
-        EXPECT_EQ(a.cmd, 104);
-        EXPECT_TRUE(a.key == '?' || a.key == '/');
-        EXPECT_NE(a.fVirt & FALT, 0);
-        EXPECT_EQ(a.fVirt & FVIRTKEY, 0);
-    }
-    EXPECT_NE(FindResourceW(self, MAKEINTRESOURCEW(139), MAKEINTRESOURCEW(5)), nullptr);
-    EXPECT_NE(FindResourceW(self, MAKEINTRESOURCEW(138), MAKEINTRESOURCEW(5)), nullptr);
-    EXPECT_NE(FindResourceW(self, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24)), nullptr);
-    EXPECT_NE(FindResourceW(self, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(16)), nullptr);
+    const struct {
+        int id;
+        LPSTR type;
+    } resources[] = {{IDI_CONSOLE_LARGE, RT_GROUP_ICON},
+                     {IDI_CONSOLE_SMALL, RT_GROUP_ICON},
+                     {IDC_CONSOLE, RT_ACCELERATOR},
+                     {IDD_AGENT_ADDRESS, RT_DIALOG},
+                     {IDD_CSV_ITEMS, RT_DIALOG},
+                     {1, RT_MANIFEST},
+                     {1, RT_VERSION}};
+    for (const auto& r : resources)
+        EXPECT_NE(FindResourceA(GetModuleHandleW(nullptr), MAKEINTRESOURCEA(r.id), r.type), nullptr) << r.id;
 }

@@ -44,13 +44,5 @@ struct ConsoleApp {
     IntakeWindowHooks hooks;
 };
 
-// Tick-thread duties (called once per second by the update tick).
-void advanceHistories(ConsoleApp& app, int slot);
-// Brings the tab strip to gpuCount tabs (at most 8) and sets tab slot's text.
-void syncGpuTab(ConsoleApp& app, int slot);
-void advanceGridPhase(ConsoleApp& app);
-// Marks the six meters, six graphs and the readout panel for repainting.
-void invalidatePlotAreas(ConsoleApp& app);
-
 // The slot every panel shows, clamped to 0..7.
 int shownSlot(const ConsoleApp& app);

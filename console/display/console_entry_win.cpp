@@ -27,5 +27,5 @@ int runConsole(ConsoleApp& app, HINSTANCE instance, int showCommand, void (*tick
     std::thread([shared, receiver] { runReceiver(shared->panel, shared->hooks, receiver); }).detach();
     showMainWindow(app, showCommand);
 
-    return runMessageLoop(LoadAcceleratorsW(instance, MAKEINTRESOURCEW(109)));
+    return runMessageLoop(LoadAcceleratorsW(instance, MAKEINTRESOURCEW(IDC_CONSOLE)));
 }

@@ -1,22 +1,13 @@
 // Entry of Kovra Gaugeline Console.
 #include "console/display/console_entry_win.h"
-
-#if GAUGELINE_HAVE_LOGGING
-#include "console/intake/update_tick.h"
-#else
-#include "console/display/display_tick_win.h"
-#endif
+#include "console/display/main_window_win.h"
 
 ConsoleApp gConsole;
 
 namespace {
 
 void tickThread(ConsoleApp& app) {
-#if GAUGELINE_HAVE_LOGGING
-    runUpdateTick(app);
-#else
-    runDisplayTick(app);
-#endif
+    runUpdateTick(updateTickLinks(app));
 }
 
 } // namespace

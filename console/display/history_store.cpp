@@ -24,17 +24,18 @@ void advanceHistories(HistoryStore& history, const GpuPanelState& panel, int slo
     const GpuPanelSlot& in = panel.slots[slot];
     SlotHistory& out = history.slots[slot];
     if (relaxed(in.graphicsClockSupported) != 0 && relaxed(in.memoryClockSupported) != 0) {
-        shiftIn(out.series[graphicsClockHistory], relaxed(in.graphicsClock));
-        shiftIn(out.series[memoryClockHistory], relaxed(in.memoryClock));
+        shiftIn(out.series[static_cast<int>(HistorySeries::GraphicsClock)], relaxed(in.graphicsClock));
+        shiftIn(out.series[static_cast<int>(HistorySeries::MemoryClock)], relaxed(in.memoryClock));
     }
     if (relaxed(in.gpuLoadSupported) != 0)
-        shiftIn(out.series[gpuLoadHistory], relaxed(in.gpuLoad));
+        shiftIn(out.series[static_cast<int>(HistorySeries::GpuLoad)], relaxed(in.gpuLoad));
     if (relaxed(in.memoryUsageSupported) != 0)
-        shiftIn(out.series[memoryUsageHistory], static_cast<int32_t>(relaxed(in.memoryUsage)));
+        shiftIn(out.series[static_cast<int>(HistorySeries::MemoryUsage)],
+                static_cast<int32_t>(relaxed(in.memoryUsage)));
     if (relaxed(in.temperatureSupported) != 0)
-        shiftIn(out.series[temperatureHistory], relaxed(in.temperature));
+        shiftIn(out.series[static_cast<int>(HistorySeries::Temperature)], relaxed(in.temperature));
     if (relaxed(in.powerDrawSupported) != 0)
-        shiftIn(out.series[powerDrawHistory], relaxed(in.powerDraw));
+        shiftIn(out.series[static_cast<int>(HistorySeries::PowerDraw)], relaxed(in.powerDraw));
 }
 
 void advanceGridPhase(HistoryStore& history) {
@@ -44,9 +45,8 @@ void advanceGridPhase(HistoryStore& history) {
     history.gridPhase.store(next, std::memory_order_relaxed);
 }
 
-int32_t historyEntry(const HistoryStore& history, int slot, int series, int entry) {
-    if (slot < 0 || slot >= kGpuSlotCount || series < 0 || series >= kHistorySeriesCount || entry < 0 ||
-        entry >= kHistoryEntries)
+int32_t historyEntry(const HistoryStore& history, int slot, HistorySeries series, int entry) {
+    if (slot < 0 || slot >= kGpuSlotCount || entry < 0 || entry >= kHistoryEntries)
         return kEmptyEntry;
-    return history.slots[slot].series[series][entry].load(std::memory_order_relaxed);
+    return history.slots[slot].series[static_cast<int>(series)][entry].load(std::memory_order_relaxed);
 }

@@ -11,15 +11,8 @@
 constexpr int kHistoryEntries = 208;
 constexpr int32_t kEmptyEntry = -1000;
 
-enum HistorySeries : int {
-    graphicsClockHistory = 0,
-    memoryClockHistory,
-    gpuLoadHistory,
-    memoryUsageHistory,
-    temperatureHistory,
-    powerDrawHistory,
-    kHistorySeriesCount
-};
+enum class HistorySeries { GraphicsClock, MemoryClock, GpuLoad, MemoryUsage, Temperature, PowerDraw };
+constexpr int kHistorySeriesCount = 6;
 
 struct SlotHistory {
     // Entry 0 is the newest, entry 207 the oldest.
@@ -44,4 +37,4 @@ void advanceHistories(HistoryStore& history, const GpuPanelState& panel, int slo
 void advanceGridPhase(HistoryStore& history);
 
 // Entry j of a series; kEmptyEntry for a slot, series or entry out of range.
-int32_t historyEntry(const HistoryStore& history, int slot, int series, int entry);
+int32_t historyEntry(const HistoryStore& history, int slot, HistorySeries series, int entry);

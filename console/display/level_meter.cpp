@@ -35,31 +35,31 @@ int meterSegmentY(int p, int segment) {
     return p - 27 - 3 * segment;
 }
 
-bool meterRatio(const PanelSlotSnapshot& slot, int panel, double* ratio) {
+bool meterRatio(const PanelSlotSnapshot& slot, PlotPanel panel, double* ratio) {
     double value = 0;
     double maximum = 0;
     switch (panel) {
-    case graphicsClockPanel:
+    case PlotPanel::GraphicsClock:
         value = slot.graphicsClock;
         maximum = clockMaximum(slot.graphicsClockScale, slot.graphicsClockRated);
         break;
-    case memoryClockPanel:
+    case PlotPanel::MemoryClock:
         value = slot.memoryClock;
         maximum = clockMaximum(slot.memoryClockScale, slot.memoryClockRated);
         break;
-    case gpuLoadPanel:
+    case PlotPanel::GpuLoad:
         value = slot.gpuLoad;
         maximum = 100;
         break;
-    case memoryUsagePanel:
+    case PlotPanel::MemoryUsage:
         value = slot.memoryUsage;
         maximum = slot.memoryTotal;
         break;
-    case temperaturePanel:
+    case PlotPanel::Temperature:
         value = slot.temperature;
         maximum = 100;
         break;
-    case powerDrawPanel:
+    case PlotPanel::PowerDraw:
         value = slot.powerDraw;
         maximum = slot.powerLimit;
         break;
@@ -72,53 +72,53 @@ bool meterRatio(const PanelSlotSnapshot& slot, int panel, double* ratio) {
     return true;
 }
 
-int meterLitCount(const PanelSlotSnapshot& slot, int panel, int segments) {
+int meterLitCount(const PanelSlotSnapshot& slot, PlotPanel panel, int segments) {
     double ratio = 0;
     if (segments <= 0 || !meterRatio(slot, panel, &ratio))
         return 0;
-    if (panel == memoryUsagePanel)
+    if (panel == PlotPanel::MemoryUsage)
         return litFrom(ratio * segments + 0.5, segments);
     float r = static_cast<float>(ratio);
     return litFrom(static_cast<double>(r * static_cast<float>(segments) + 0.5f), segments);
 }
 
-int meterCaption(const PanelSlotSnapshot& slot, int panel, wchar_t out[kMeterCaptionChars]) {
+int meterCaption(const PanelSlotSnapshot& slot, PlotPanel panel, wchar_t out[kMeterCaptionChars]) {
     wchar_t number[kValueTextBytes];
     int32_t supported = 0;
     int x = 14;
     const wchar_t* unit = L"";
     switch (panel) {
-    case graphicsClockPanel:
+    case PlotPanel::GraphicsClock:
         supported = slot.graphicsClockSupported;
         formatTwoDecimal(slot.graphicsClock, number);
         unit = L" MHz";
         x = 12;
         break;
-    case memoryClockPanel:
+    case PlotPanel::MemoryClock:
         supported = slot.memoryClockSupported;
         formatTwoDecimal(slot.memoryClock, number);
         unit = L" MHz";
         x = 12;
         break;
-    case gpuLoadPanel:
+    case PlotPanel::GpuLoad:
         supported = slot.gpuLoadSupported;
         formatDecimalValue(slot.gpuLoad, number);
         unit = L" %";
         x = 32;
         break;
-    case memoryUsagePanel:
+    case PlotPanel::MemoryUsage:
         supported = slot.memoryUsageSupported;
         formatMebibytes(slot.memoryUsage, number);
         unit = L" MB";
         x = 16;
         break;
-    case temperaturePanel:
+    case PlotPanel::Temperature:
         supported = slot.temperatureSupported;
         formatDecimalValue(slot.temperature, number);
         unit = L" \u2103";
         x = 29;
         break;
-    case powerDrawPanel:
+    case PlotPanel::PowerDraw:
         supported = slot.powerDrawSupported;
         formatTwoDecimal(slot.powerDraw, number);
         unit = L" W";

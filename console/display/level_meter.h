@@ -17,11 +17,11 @@ bool meterHasTopStrip(int p);
 int meterSegmentY(int p, int segment);
 
 // Reading over maximum of a meter; false when the maximum is 0 or below.
-bool meterRatio(const PanelSlotSnapshot& slot, int panel, double* ratio);
+bool meterRatio(const PanelSlotSnapshot& slot, PlotPanel panel, double* ratio);
 // trunc(r * n + 0.5), single precision except Memory Usage; held in 0..n.
 // A maximum of 0 lights nothing.
-int meterLitCount(const PanelSlotSnapshot& slot, int panel, int segments);
+int meterLitCount(const PanelSlotSnapshot& slot, PlotPanel panel, int segments);
 
 // Caption text and its x inside the meter ("No Support" at 14 when the
 // reading's flag is 0). Returns the x.
-int meterCaption(const PanelSlotSnapshot& slot, int panel, wchar_t out[kMeterCaptionChars]);
+int meterCaption(const PanelSlotSnapshot& slot, PlotPanel panel, wchar_t out[kMeterCaptionChars]);

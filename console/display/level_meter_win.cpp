@@ -46,15 +46,15 @@ void paintLevelMeters(ConsoleApp& app, HDC offscreen, int outerWidth, int outerH
         if (m.dc)
             drawMeterFrame(m.dc, t.frame.dc, g.p);
     int n = meterSegmentCount(g.p);
-    for (int panel = 0; panel < kPlotPanelCount; ++panel)
-        if (meters[panel].dc)
-            drawSegments(meters[panel].dc, t.led.dc, g.p, meterLitCount(s, panel, n));
-    for (int panel = 0; panel < kPlotPanelCount; ++panel) {
-        HDC dc = meters[panel].dc;
+    for (int i = 0; i < kPlotPanelCount; ++i)
+        if (meters[i].dc)
+            drawSegments(meters[i].dc, t.led.dc, g.p, meterLitCount(s, kPlotPanels[i], n));
+    for (int i = 0; i < kPlotPanelCount; ++i) {
+        HDC dc = meters[i].dc;
         if (!dc)
             continue;
         wchar_t caption[kMeterCaptionChars];
-        int x = meterCaption(s, panel, caption);
+        int x = meterCaption(s, kPlotPanels[i], caption);
         HGDIOBJ previousFont = app.font ? SelectObject(dc, app.font) : nullptr;
         SetBkMode(dc, TRANSPARENT);
         SetTextColor(dc, RGB(0, 255, 0));
@@ -62,11 +62,11 @@ void paintLevelMeters(ConsoleApp& app, HDC offscreen, int outerWidth, int outerH
         if (previousFont)
             SelectObject(dc, previousFont);
     }
-    for (int panel = 0; panel < kPlotPanelCount; ++panel) {
-        if (meters[panel].dc) {
-            PixelRect r = meterRect(g, panel);
-            BitBlt(offscreen, r.left, r.top, kMeterWidth, g.p, meters[panel].dc, 0, 0, SRCCOPY);
+    for (int i = 0; i < kPlotPanelCount; ++i) {
+        if (meters[i].dc) {
+            PixelRect r = meterRect(g, kPlotPanels[i]);
+            BitBlt(offscreen, r.left, r.top, kMeterWidth, g.p, meters[i].dc, 0, 0, SRCCOPY);
         }
-        releaseSurface(meters[panel]);
+        releaseSurface(meters[i]);
     }
 }

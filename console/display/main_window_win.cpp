@@ -7,17 +7,13 @@
 #include "console/intake/intake.h"
 #include "protocol/text_cp932.h"
 
-#include <commctrl.h>
-
-#if GAUGELINE_HAVE_NVAPI
 #include "gpu/nvapi_binding.h"
-#endif
+
+#include <commctrl.h>
 
 namespace {
 
 constexpr int kTabTextChars = kTabLabelBytes + 1;
-
-ConsoleApp* gHookApp = nullptr;
 
 const wchar_t* const kFrameTexts[kFrameCount] = {L"Graphics Clock",
                                                  L"Graphics Clock 履歴",
@@ -55,25 +51,32 @@ void insertTabItem(HWND tab, int index, const wchar_t* text) {
     SendMessageW(tab, TCM_INSERTITEMW, index, reinterpret_cast<LPARAM>(&item));
 }
 
-bool hookReadTitle(wchar_t* out, int outChars) {
-    if (!gHookApp || !gHookApp->mainWindow || outChars <= 0)
+ConsoleApp& hookApp(void* context) {
+    return *static_cast<ConsoleApp*>(context);
+}
+
+bool hookReadTitle(void* context, wchar_t* out, int outChars) {
+    ConsoleApp& app = hookApp(context);
+    if (!app.mainWindow || outChars <= 0)
         return false;
     out[0] = L'\0';
-    GetWindowTextW(gHookApp->mainWindow, out, outChars);
+    GetWindowTextW(app.mainWindow, out, outChars);
     return true;
 }
 
-void hookWriteTitle(const wchar_t* title) {
-    if (gHookApp && gHookApp->mainWindow)
-        SetWindowTextW(gHookApp->mainWindow, title);
+void hookWriteTitle(void* context, const wchar_t* title) {
+    ConsoleApp& app = hookApp(context);
+    if (app.mainWindow)
+        SetWindowTextW(app.mainWindow, title);
 }
 
-void hookResetTabs(const char* tab0Label) {
-    if (!gHookApp || !gHookApp->tabControl)
+void hookResetTabs(void* context, const char* tab0Label) {
+    ConsoleApp& app = hookApp(context);
+    if (!app.tabControl)
         return;
-    HWND tab = gHookApp->tabControl;
+    HWND tab = app.tabControl;
     SendMessageW(tab, TCM_SETCURSEL, 0, 0);
-    gHookApp->selectedGpu.store(0, std::memory_order_relaxed);
+    app.selectedGpu.store(0, std::memory_order_relaxed);
     for (int i = static_cast<int>(SendMessageW(tab, TCM_GETITEMCOUNT, 0, 0)) - 1; i >= 1; --i)
         SendMessageW(tab, TCM_DELETEITEM, i, 0);
     wchar_t text[kTabTextChars];
@@ -109,9 +112,7 @@ void destroyMainWindow(ConsoleApp& app) {
         app.font = nullptr;
     }
     releaseSingleInstance(app.instanceMutex);
-#if GAUGELINE_HAVE_NVAPI
     NvAPI_Unload();
-#endif
     PostQuitMessage(0);
 }
 
@@ -143,9 +144,9 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     }
     case WM_COMMAND:
         switch (LOWORD(wParam)) {
-        case kAcceleratorCommand:
+        case IDM_ACCELERATOR_COMMAND:
             return 0;
-        case kIpButtonId:
+        case IDC_IP_BUTTON:
             openAgentDialog(app->instance, window, app->panel, app->hooks, app->listener);
             return 0;
         default:
@@ -189,21 +190,21 @@ bool creationFailed(ConsoleApp& app, const wchar_t* text) {
 
 bool registerConsoleClass(ConsoleApp& app, HINSTANCE instance) {
     app.instance = instance;
-    if (LoadStringW(instance, 103, app.title, kTitleChars) <= 0)
+    if (LoadStringW(instance, IDS_CONSOLE_TITLE, app.title, kTitleChars) <= 0)
         lstrcpynW(app.title, kConsoleTitle, kTitleChars);
-    if (LoadStringW(instance, 109, app.className, kTitleChars) <= 0)
+    if (LoadStringW(instance, IDC_CONSOLE, app.className, kTitleChars) <= 0)
         lstrcpynW(app.className, L"KOVRAGAUGELINECONSOLE", kTitleChars);
     WNDCLASSEXW wc = {};
     wc.cbSize = sizeof wc;
     wc.style = CS_HREDRAW | CS_VREDRAW;
     wc.lpfnWndProc = mainWindowProc;
     wc.hInstance = instance;
-    wc.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(107));
+    wc.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_CONSOLE_LARGE));
     wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-    wc.lpszMenuName = MAKEINTRESOURCEW(109);
+    wc.lpszMenuName = MAKEINTRESOURCEW(IDC_CONSOLE);
     wc.lpszClassName = app.className;
-    wc.hIconSm = LoadIconW(instance, MAKEINTRESOURCEW(108));
+    wc.hIconSm = LoadIconW(instance, MAKEINTRESOURCEW(IDI_CONSOLE_SMALL));
     // Without its class the window cannot be created: the operator gets the
     // same message as for a failed window.
     if (RegisterClassExW(&wc) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
@@ -226,12 +227,12 @@ bool createMainWindow(ConsoleApp& app) {
     ControlPlacement at[kLaidOutControlCount];
     initialControls(h, at);
     for (int i = 0; i < kFrameCount; ++i) {
-        app.frames[i] = createChild(app, L"button", kFrameTexts[i], BS_GROUPBOX, at[i], kFrameControlId);
+        app.frames[i] = createChild(app, L"button", kFrameTexts[i], BS_GROUPBOX, at[i], IDC_FRAME);
         if (!app.frames[i])
             return creationFailed(app, L"ウィンドウを作成できません");
     }
-    app.csvCheckBox = createChild(app, L"BUTTON", L"CSV 出力", BS_AUTOCHECKBOX, at[13], kCsvCheckBoxId);
-    app.ipButton = createChild(app, L"BUTTON", L"IP 入力", BS_PUSHBUTTON, at[14], kIpButtonId);
+    app.csvCheckBox = createChild(app, L"BUTTON", L"CSV 出力", BS_AUTOCHECKBOX, at[13], IDC_CSV_CHECK_BOX);
+    app.ipButton = createChild(app, L"BUTTON", L"IP 入力", BS_PUSHBUTTON, at[14], IDC_IP_BUTTON);
     if (!app.csvCheckBox || !app.ipButton)
         return creationFailed(app, L"ウィンドウを作成できません");
 
@@ -257,7 +258,7 @@ bool createMainWindow(ConsoleApp& app) {
 
     app.tabControl = CreateWindowExW(
         0, WC_TABCONTROLW, L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, 0, 0, 10, 10, app.mainWindow,
-        reinterpret_cast<HMENU>(static_cast<INT_PTR>(kTabControlId)), app.instance, nullptr);
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_TAB_STRIP)), app.instance, nullptr);
     setTabLabel(app.panel, 0, kEmptyTabLabel);
     wchar_t text[kTabTextChars];
     tabText(kEmptyTabLabel, text);
@@ -274,7 +275,7 @@ void showMainWindow(ConsoleApp& app, int showCommand) {
 }
 
 void installWindowHooks(ConsoleApp& app) {
-    gHookApp = &app;
+    app.hooks.context = &app;
     app.hooks.readTitle = hookReadTitle;
     app.hooks.writeTitle = hookWriteTitle;
     app.hooks.resetTabs = hookResetTabs;
@@ -307,6 +308,23 @@ void layoutMainWindow(ConsoleApp& app, int clientWidth) {
         ControlPlacement tab = tabPlacement(clientWidth);
         MoveWindow(app.tabControl, tab.x, tab.y, tab.w, tab.h, TRUE);
     }
+}
+
+UpdateTickLinks updateTickLinks(ConsoleApp& app) {
+    UpdateTickLinks links;
+    links.instance = app.instance;
+    links.mainWindow = app.mainWindow;
+    links.csvCheckBox = app.csvCheckBox;
+    links.panel = &app.panel;
+    links.csv = &app.csv;
+    links.appRunning = &app.appRunning;
+    links.uiReady = &app.uiReady;
+    links.display.context = &app;
+    links.display.advanceHistories = [](void* a, int slot) { advanceHistories(hookApp(a), slot); };
+    links.display.syncGpuTab = [](void* a, int slot) { syncGpuTab(hookApp(a), slot); };
+    links.display.advanceGridPhase = [](void* a) { advanceGridPhase(hookApp(a)); };
+    links.display.invalidatePlotAreas = [](void* a) { invalidatePlotAreas(hookApp(a)); };
+    return links;
 }
 
 // Tick-thread duties.

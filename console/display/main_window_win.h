@@ -2,16 +2,12 @@
 // layout, messages, painting and tear-down.
 #pragma once
 #include "console/display/console_app_win.h"
+#include "console/intake/update_tick_win.h"
+#include "resources/console/console_resources.h"
 
 #include <windows.h>
 
-constexpr int kFrameControlId = 1100;
-constexpr int kCsvCheckBoxId = 0;
-constexpr int kIpButtonId = 1800;
-constexpr int kTabControlId = 16;
-constexpr int kAcceleratorCommand = 104;
-
-// Loads the title (103) and class name (109) and registers the class. On
+// Loads the title and class name strings and registers the class. On
 // failure shows "ウィンドウを作成できません" and sets appRunning to 0.
 bool registerConsoleClass(ConsoleApp& app, HINSTANCE instance);
 // Creates the main window, the frames, the check box, the button, the font
@@ -23,6 +19,17 @@ void showMainWindow(ConsoleApp& app, int showCommand);
 
 // Fills app.hooks with window calls on app's main window and tab strip.
 void installWindowHooks(ConsoleApp& app);
+// What the update tick works on: app's state and controls, and the display's
+// once-a-second duties on app.
+UpdateTickLinks updateTickLinks(ConsoleApp& app);
+
+// The display's duties of a tick.
+void advanceHistories(ConsoleApp& app, int slot);
+// Brings the tab strip to gpuCount tabs (at most 8) and sets tab slot's text.
+void syncGpuTab(ConsoleApp& app, int slot);
+void advanceGridPhase(ConsoleApp& app);
+// Marks the six meters, six graphs and the readout panel for repainting.
+void invalidatePlotAreas(ConsoleApp& app);
 
 // Draws the whole offscreen image (meters, graphs, readout) for an outer size.
 void paintOffscreen(ConsoleApp& app, HDC offscreen, int outerWidth, int outerHeight);

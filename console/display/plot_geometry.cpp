@@ -14,12 +14,12 @@ int truncWithin(double x, int lo, int hi) {
     return static_cast<int>(std::trunc(x));
 }
 
-int graphLeft(const PlotGeometry& g, int panel) {
+int graphLeft(const PlotGeometry& g, PlotPanel panel) {
     return isLeftPanel(panel) ? 139 : g.s + 309;
 }
 
 // First column where entries of this graph may be drawn.
-int firstDrawnX(const PlotGeometry& g, int panel) {
+int firstDrawnX(const PlotGeometry& g, PlotPanel panel) {
     return isLeftPanel(panel) ? 140 : g.s + 311;
 }
 
@@ -34,12 +34,12 @@ PlotGeometry plotGeometry(int outerWidth, int outerHeight) {
     return g;
 }
 
-bool isLeftPanel(int panel) {
-    return panel % 2 == 0;
+bool isLeftPanel(PlotPanel panel) {
+    return static_cast<int>(panel) % 2 == 0;
 }
 
-int panelRowTop(const PlotGeometry& g, int panel) {
-    switch (panel / 2) {
+int panelRowTop(const PlotGeometry& g, PlotPanel panel) {
+    switch (static_cast<int>(panel) / 2) {
     case 0:
         return 47;
     case 1:
@@ -49,13 +49,13 @@ int panelRowTop(const PlotGeometry& g, int panel) {
     }
 }
 
-PixelRect meterRect(const PlotGeometry& g, int panel) {
+PixelRect meterRect(const PlotGeometry& g, PlotPanel panel) {
     int x = isLeftPanel(panel) ? 19 : g.s + 189;
     int t = panelRowTop(g, panel);
     return {x, t, x + kMeterWidth, t + g.p};
 }
 
-PixelRect graphRect(const PlotGeometry& g, int panel) {
+PixelRect graphRect(const PlotGeometry& g, PlotPanel panel) {
     int x = graphLeft(g, panel);
     int t = panelRowTop(g, panel);
     return {x, t, x + g.s - 18, t + g.p};
@@ -80,7 +80,7 @@ void invalidationRects(const PlotGeometry& g, PixelRect out[kInvalidationRectCou
     out[12] = {12, g.height - 162, 772, g.height - 34};
 }
 
-int gridLines(const PlotGeometry& g, int panel, int gridPhase, PixelRect* out, int maxLines) {
+int gridLines(const PlotGeometry& g, PlotPanel panel, int gridPhase, PixelRect* out, int maxLines) {
     int count = 0;
     int t = panelRowTop(g, panel);
     bool left = isLeftPanel(panel);
@@ -91,8 +91,8 @@ int gridLines(const PlotGeometry& g, int panel, int gridPhase, PixelRect* out, i
         if (x > leftEdge && x < rightEdge)
             out[count++] = {x, t + 2, x + 1, t + 2 + g.p - 3};
     }
-    int startX = left ? (panel == graphicsClockPanel ? 140 : 141) : g.s + 311;
-    int firstY = (panel / 2 == 0) ? 49 : t;
+    int startX = left ? (panel == PlotPanel::GraphicsClock ? 140 : 141) : g.s + 311;
+    int firstY = static_cast<int>(panel) / 2 == 0 ? 49 : t;
     for (int k = 0; 12 * k < g.p - 3 && count < maxLines; ++k) {
         int y = firstY + 12 * k;
         out[count++] = {startX, y, startX + g.s - 21, y + 1};
@@ -150,13 +150,13 @@ BarHeights memoryClockBarHeights(int32_t value, int32_t scale, int32_t rated, in
     return h;
 }
 
-int barX(const PlotGeometry& g, int panel, int entry) {
-    return (panel == graphicsClockPanel ? g.s + 118 : 2 * g.s + 289) - 2 * entry;
+int barX(const PlotGeometry& g, PlotPanel panel, int entry) {
+    return (panel == PlotPanel::GraphicsClock ? g.s + 118 : 2 * g.s + 289) - 2 * entry;
 }
 
-int clockBars(const PlotGeometry& g, int panel, const int32_t* entries, int32_t scale, int32_t rated,
+int clockBars(const PlotGeometry& g, PlotPanel panel, const int32_t* entries, int32_t scale, int32_t rated,
               BarPiece* out, int maxPieces) {
-    if (panel != graphicsClockPanel && panel != memoryClockPanel)
+    if (panel != PlotPanel::GraphicsClock && panel != PlotPanel::MemoryClock)
         return 0;
     int count = 0;
     int base = g.p + 46;
@@ -167,30 +167,31 @@ int clockBars(const PlotGeometry& g, int panel, const int32_t* entries, int32_t 
             break;
         if (entries[j] == kEmptyEntry)
             continue;
-        BarHeights h = panel == graphicsClockPanel ? graphicsClockBarHeights(entries[j], scale, rated, g.p)
-                                                   : memoryClockBarHeights(entries[j], scale, rated, g.p);
+        BarHeights h = panel == PlotPanel::GraphicsClock
+                           ? graphicsClockBarHeights(entries[j], scale, rated, g.p)
+                           : memoryClockBarHeights(entries[j], scale, rated, g.p);
         if (!h.drawn)
             continue;
-        BarColour lowerColour = panel == graphicsClockPanel ? BarColour::green : BarColour::blue;
+        BarColour lowerColour = panel == PlotPanel::GraphicsClock ? BarColour::Green : BarColour::Blue;
         if (h.lower > 0 && count < maxPieces)
             out[count++] = {{x, base - h.lower, x + 2, base}, lowerColour};
         if (h.upper > 0 && count < maxPieces)
-            out[count++] = {{x, base - h.lower - h.upper, x + 2, base - h.lower}, BarColour::orange};
+            out[count++] = {{x, base - h.lower - h.upper, x + 2, base - h.lower}, BarColour::Orange};
     }
     return count;
 }
 
-int lineX(const PlotGeometry& g, int panel, int entry) {
+int lineX(const PlotGeometry& g, PlotPanel panel, int entry) {
     return (isLeftPanel(panel) ? g.s + 119 : 2 * g.s + 290) - 2 * entry;
 }
 
-bool linePointY(const PlotGeometry& g, int panel, int32_t value, double maximum, int* y) {
+bool linePointY(const PlotGeometry& g, PlotPanel panel, int32_t value, double maximum, int* y) {
     if (!(maximum > 0))
         return false;
     int t = panelRowTop(g, panel);
     int zeroRow = t + g.p - 3;
     double scaled;
-    if (panel == memoryUsagePanel)
+    if (panel == PlotPanel::MemoryUsage)
         scaled = static_cast<double>(value) / maximum * g.p;
     else
         scaled = static_cast<double>(static_cast<float>(value) / static_cast<float>(maximum) * g.p);
@@ -200,9 +201,9 @@ bool linePointY(const PlotGeometry& g, int panel, int32_t value, double maximum,
     return true;
 }
 
-int linePoints(const PlotGeometry& g, int panel, const int32_t* entries, double maximum, PixelPoint* out,
-               int maxPoints) {
-    if (panel < gpuLoadPanel || panel >= kPlotPanelCount)
+int linePoints(const PlotGeometry& g, PlotPanel panel, const int32_t* entries, double maximum,
+               PixelPoint* out, int maxPoints) {
+    if (panel == PlotPanel::GraphicsClock || panel == PlotPanel::MemoryClock)
         return 0;
     int count = 0;
     int minX = firstDrawnX(g, panel);
@@ -218,11 +219,11 @@ int linePoints(const PlotGeometry& g, int panel, const int32_t* entries, double 
     return count;
 }
 
-double lineMaximum(int panel, uint32_t memoryTotal, int32_t powerLimit) {
+double lineMaximum(PlotPanel panel, uint32_t memoryTotal, int32_t powerLimit) {
     switch (panel) {
-    case memoryUsagePanel:
+    case PlotPanel::MemoryUsage:
         return memoryTotal;
-    case powerDrawPanel:
+    case PlotPanel::PowerDraw:
         return powerLimit;
     default:
         return 100.0;

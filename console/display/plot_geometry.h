@@ -6,15 +6,12 @@
 
 #include <cstdint>
 
-enum PlotPanel : int {
-    graphicsClockPanel = 0,
-    memoryClockPanel,
-    gpuLoadPanel,
-    memoryUsagePanel,
-    temperaturePanel,
-    powerDrawPanel,
-    kPlotPanelCount
-};
+// The six panels: left and right of the top, middle and bottom rows.
+enum class PlotPanel { GraphicsClock, MemoryClock, GpuLoad, MemoryUsage, Temperature, PowerDraw };
+constexpr int kPlotPanelCount = 6;
+constexpr PlotPanel kPlotPanels[kPlotPanelCount] = {PlotPanel::GraphicsClock, PlotPanel::MemoryClock,
+                                                    PlotPanel::GpuLoad,       PlotPanel::MemoryUsage,
+                                                    PlotPanel::Temperature,   PlotPanel::PowerDraw};
 
 struct PlotGeometry {
     int width = 0;  // outer window width W
@@ -43,12 +40,12 @@ constexpr int kInvalidationRectCount = 13;
 
 PlotGeometry plotGeometry(int outerWidth, int outerHeight);
 
-bool isLeftPanel(int panel);
+bool isLeftPanel(PlotPanel panel);
 // Row top T: 47, P + 77 or 2P + 107.
-int panelRowTop(const PlotGeometry& g, int panel);
+int panelRowTop(const PlotGeometry& g, PlotPanel panel);
 // Meter image (82 x P) and graph ((S - 18) x P) placement.
-PixelRect meterRect(const PlotGeometry& g, int panel);
-PixelRect graphRect(const PlotGeometry& g, int panel);
+PixelRect meterRect(const PlotGeometry& g, PlotPanel panel);
+PixelRect graphRect(const PlotGeometry& g, PlotPanel panel);
 // Readout panel image, 760 x 110 at (22, H - 162).
 PixelRect readoutRect(const PlotGeometry& g);
 
@@ -57,14 +54,14 @@ void invalidationRects(const PlotGeometry& g, PixelRect out[kInvalidationRectCou
 
 // Grid lines of one graph as rectangles 1 pixel wide or high, vertical ones
 // first. Returns the count (never more than maxLines).
-int gridLines(const PlotGeometry& g, int panel, int gridPhase, PixelRect* out, int maxLines);
+int gridLines(const PlotGeometry& g, PlotPanel panel, int gridPhase, PixelRect* out, int maxLines);
 
 // Bars of the two clock graphs.
-enum class BarColour { green, orange, blue };
+enum class BarColour { Green, Orange, Blue };
 
 struct BarPiece {
     PixelRect rect;
-    BarColour colour = BarColour::green;
+    BarColour colour = BarColour::Green;
 };
 
 // Heights of one clock bar above the baseline B = P + 46: the lower part
@@ -79,22 +76,22 @@ BarHeights graphicsClockBarHeights(int32_t value, int32_t scale, int32_t rated, 
 BarHeights memoryClockBarHeights(int32_t value, int32_t scale, int32_t rated, int p);
 
 // x of entry j: S + 118 - 2j (Graphics Clock) or 2S + 289 - 2j (Memory Clock).
-int barX(const PlotGeometry& g, int panel, int entry);
+int barX(const PlotGeometry& g, PlotPanel panel, int entry);
 
 // Every bar piece of a clock graph, oldest entry last. entries holds 208
 // values, newest first. Returns the count (at most 2 * 208).
-int clockBars(const PlotGeometry& g, int panel, const int32_t* entries, int32_t scale, int32_t rated,
+int clockBars(const PlotGeometry& g, PlotPanel panel, const int32_t* entries, int32_t scale, int32_t rated,
               BarPiece* out, int maxPieces);
 
 // Line graphs: x of entry j is S + 119 - 2j or 2S + 290 - 2j.
-int lineX(const PlotGeometry& g, int panel, int entry);
+int lineX(const PlotGeometry& g, PlotPanel panel, int entry);
 // y of a reading against the panel's maximum; false when the maximum is 0
 // or below (nothing can be placed).
-bool linePointY(const PlotGeometry& g, int panel, int32_t value, double maximum, int* y);
+bool linePointY(const PlotGeometry& g, PlotPanel panel, int32_t value, double maximum, int* y);
 // The polyline of a line graph: the first point is where the pen starts.
 // Returns the count (at most 208).
-int linePoints(const PlotGeometry& g, int panel, const int32_t* entries, double maximum, PixelPoint* out,
-               int maxPoints);
+int linePoints(const PlotGeometry& g, PlotPanel panel, const int32_t* entries, double maximum,
+               PixelPoint* out, int maxPoints);
 
 // Scale maximum of a panel for the line graphs (GPU Load and Temperature 100).
-double lineMaximum(int panel, uint32_t memoryTotal, int32_t powerLimit);
+double lineMaximum(PlotPanel panel, uint32_t memoryTotal, int32_t powerLimit);

@@ -21,16 +21,16 @@ void refreshGraphFrame(PlotTemplates& t, int p) {
     BitBlt(dst, 2, 2, 414, p - 3, src, 2, 2, SRCCOPY);
 }
 
-void loadSeries(const ConsoleApp& app, int slot, int series, int32_t out[kHistoryEntries]) {
+void loadSeries(const ConsoleApp& app, int slot, HistorySeries series, int32_t out[kHistoryEntries]) {
     for (int j = 0; j < kHistoryEntries; ++j)
         out[j] = historyEntry(app.history, slot, series, j);
 }
 
 const Surface& barSurface(const PlotTemplates& t, BarColour colour) {
     switch (colour) {
-    case BarColour::orange:
+    case BarColour::Orange:
         return t.orangeBar;
-    case BarColour::blue:
+    case BarColour::Blue:
         return t.blueBar;
     default:
         return t.greenBar;
@@ -55,14 +55,14 @@ void paintPlotPanels(ConsoleApp& app, HDC offscreen, int outerWidth, int outerHe
     refreshGraphFrame(t, g.p);
     int shownWidth = std::min(g.s - 18, kFrameImageWidth);
     int shownHeight = std::min(g.p, kFrameImageHeight);
-    for (int panel = 0; panel < kPlotPanelCount; ++panel) {
+    for (PlotPanel panel : kPlotPanels) {
         PixelRect r = graphRect(g, panel);
         BitBlt(offscreen, r.left, r.top, shownWidth, shownHeight, t.graphFrame.dc, 0, 0, SRCCOPY);
     }
 
     int phase = app.history.gridPhase.load(std::memory_order_relaxed);
     PixelRect lines[64];
-    for (int panel = 0; panel < kPlotPanelCount; ++panel) {
+    for (PlotPanel panel : kPlotPanels) {
         int n = gridLines(g, panel, phase, lines, 64);
         for (int i = 0; i < n; ++i) {
             const PixelRect& l = lines[i];
@@ -76,12 +76,16 @@ void paintPlotPanels(ConsoleApp& app, HDC offscreen, int outerWidth, int outerHe
     BLENDFUNCTION blend = {AC_SRC_OVER, 0, kBarOpacity, 0};
     int32_t entries[kHistoryEntries];
     BarPiece pieces[2 * kHistoryEntries];
-    const int32_t scales[2] = {s.graphicsClockScale, s.memoryClockScale};
-    const int32_t rated[2] = {s.graphicsClockRated, s.memoryClockRated};
-    for (int panel : {graphicsClockPanel, memoryClockPanel}) {
-        loadSeries(app, slot, panel == graphicsClockPanel ? graphicsClockHistory : memoryClockHistory,
-                   entries);
-        int n = clockBars(g, panel, entries, scales[panel], rated[panel], pieces, 2 * kHistoryEntries);
+    const struct {
+        PlotPanel panel;
+        HistorySeries series;
+        int32_t scale, rated;
+    } bars[] = {
+        {PlotPanel::GraphicsClock, HistorySeries::GraphicsClock, s.graphicsClockScale, s.graphicsClockRated},
+        {PlotPanel::MemoryClock, HistorySeries::MemoryClock, s.memoryClockScale, s.memoryClockRated}};
+    for (const auto& b : bars) {
+        loadSeries(app, slot, b.series, entries);
+        int n = clockBars(g, b.panel, entries, b.scale, b.rated, pieces, 2 * kHistoryEntries);
         for (int i = 0; i < n; ++i) {
             const Surface& bar = barSurface(t, pieces[i].colour);
             int h = std::min(pieces[i].rect.bottom - pieces[i].rect.top, bar.height);
@@ -93,11 +97,17 @@ void paintPlotPanels(ConsoleApp& app, HDC offscreen, int outerWidth, int outerHe
 
     HPEN pen = CreatePen(PS_SOLID, 1, RGB(0, 255, 0));
     HGDIOBJ previousPen = SelectObject(offscreen, pen);
-    static const int kLineSeries[kPlotPanelCount] = {
-        0, 0, gpuLoadHistory, memoryUsageHistory, temperatureHistory, powerDrawHistory};
+    const struct {
+        PlotPanel panel;
+        HistorySeries series;
+    } lineGraphs[] = {{PlotPanel::GpuLoad, HistorySeries::GpuLoad},
+                      {PlotPanel::MemoryUsage, HistorySeries::MemoryUsage},
+                      {PlotPanel::Temperature, HistorySeries::Temperature},
+                      {PlotPanel::PowerDraw, HistorySeries::PowerDraw}};
     PixelPoint points[kHistoryEntries];
-    for (int panel = gpuLoadPanel; panel < kPlotPanelCount; ++panel) {
-        loadSeries(app, slot, kLineSeries[panel], entries);
+    for (const auto& line : lineGraphs) {
+        const PlotPanel panel = line.panel;
+        loadSeries(app, slot, line.series, entries);
         int n = linePoints(g, panel, entries, lineMaximum(panel, s.memoryTotal, s.powerLimit), points,
                            kHistoryEntries);
         if (n == 0)

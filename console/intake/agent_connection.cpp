@@ -110,7 +110,7 @@ ConnectOutcome connectToAgent(GpuPanelState& state, const IntakeWindowHooks& hoo
     bool sent = sendAgentRequest(address, local, steps.request) == AgentRequestResult::Sent;
     if (sent) {
         if (hooks.writeTitle)
-            hooks.writeTitle(kConsoleTitle);
+            hooks.writeTitle(hooks.context, kConsoleTitle);
         return ConnectOutcome::Requested;
     }
     setAgentAddress(state, "");

@@ -153,8 +153,8 @@ TEST(AgentConnection, ButtonListensDropsReadsAndAsks) {
     };
     netStartup();
     IntakeWindowHooks hooks;
-    hooks.writeTitle = [](const wchar_t* t) { gTitle += t; };
-    hooks.resetTabs = [](const char* label) { gTabResets.push_back(label); };
+    hooks.writeTitle = [](void*, const wchar_t* t) { gTitle += t; };
+    hooks.resetTabs = [](void*, const char* label) { gTabResets.push_back(label); };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         auto state = std::make_unique<GpuPanelState>();

@@ -1,12 +1,13 @@
 // The IP input dialog (resource 139) and the address table of this machine.
 #pragma once
 #include "console/intake/agent_connection.h"
+#include "resources/console/console_resources.h"
 
 #include <windows.h>
 
-constexpr int kAgentDialogId = 139;
-constexpr int kAddressBoxIds[4] = {1031, 1032, 1033, 1034};
-constexpr int kConnectButtonId = 1011;
+constexpr int kAgentDialogId = IDD_AGENT_ADDRESS;
+constexpr int kAddressBoxIds[4] = {IDC_ADDRESS_1, IDC_ADDRESS_2, IDC_ADDRESS_3, IDC_ADDRESS_4};
+constexpr int kConnectButtonId = IDC_CONNECT;
 
 // Shows dialog 139 modally over owner; "接続" runs connectToAgent, listening
 // on listener first.

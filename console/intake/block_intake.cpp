@@ -48,11 +48,11 @@ void updateTitle(const char* agentLabel, const IntakeWindowHooks& hooks) {
     if (!hooks.readTitle || !hooks.writeTitle)
         return;
     wchar_t current[256];
-    if (!hooks.readTitle(current, 256))
+    if (!hooks.readTitle(hooks.context, current, 256))
         return;
     wchar_t title[256];
     if (extendedTitle(current, agentLabel, title, 256))
-        hooks.writeTitle(title);
+        hooks.writeTitle(hooks.context, title);
 }
 
 } // namespace
@@ -117,7 +117,7 @@ BlockOutcome applyReportBlock(GpuPanelState& state, const uint8_t* block, const 
 
 void resetGpuPanelState(GpuPanelState& state, const IntakeWindowHooks& hooks) {
     if (hooks.writeTitle)
-        hooks.writeTitle(kConsoleTitle);
+        hooks.writeTitle(hooks.context, kConsoleTitle);
     store(state.gpuCount, 1);
     for (GpuPanelSlot& s : state.slots) {
         for (auto* field : {&s.fanRpm, &s.fanLevel, &s.busInterfaceLoad, &s.videoEngineLoad,
@@ -135,5 +135,5 @@ void resetGpuPanelState(GpuPanelState& state, const IntakeWindowHooks& hooks) {
     }
     setTabLabel(state, 0, kEmptyTabLabel);
     if (hooks.resetTabs)
-        hooks.resetTabs(kEmptyTabLabel);
+        hooks.resetTabs(hooks.context, kEmptyTabLabel);
 }

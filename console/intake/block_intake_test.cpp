@@ -39,11 +39,11 @@ class Intake : public ::testing::Test {
         for (auto& s : samples)
             clearGpuSample(&s);
         gTitle = kConsoleTitle;
-        hooks.readTitle = [](wchar_t* out, int n) {
+        hooks.readTitle = [](void*, wchar_t* out, int n) {
             return std::swprintf(out, n, L"%ls", gTitle.c_str()) > 0;
         };
-        hooks.writeTitle = [](const wchar_t* t) { gTitle = t; };
-        hooks.resetTabs = [](const char* label) { gTabResets.push_back(label); };
+        hooks.writeTitle = [](void*, const wchar_t* t) { gTitle = t; };
+        hooks.resetTabs = [](void*, const char* label) { gTabResets.push_back(label); };
     }
     BlockOutcome send(int gpuCount, const char* label = "192.0.2.20") {
         buildReportBlock(samples, gpuCount, label, block);

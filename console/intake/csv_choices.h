@@ -2,13 +2,15 @@
 // the dialog procedure only moves these values in and out of its controls.
 #pragma once
 #include "console/intake/csv_settings.h"
+#include "resources/console/console_resources.h"
 
 #include <string>
 
-constexpr int kOutputDialogId = 138;
-constexpr int kOutputButtonId = 1011; // "CSV出力"
-constexpr int kIntervalComboId = 1012;
-constexpr int kGpuCheckBoxIds[kGpuSlotCount] = {1013, 1014, 1015, 1016, 1017, 1018, 1019, 1020};
+constexpr int kOutputDialogId = IDD_CSV_ITEMS;
+constexpr int kOutputButtonId = IDC_CSV_OUTPUT; // "CSV出力"
+constexpr int kIntervalComboId = IDC_LOG_INTERVAL;
+constexpr int kGpuCheckBoxIds[kGpuSlotCount] = {IDC_GPU_1, IDC_GPU_2, IDC_GPU_3, IDC_GPU_4,
+                                                IDC_GPU_5, IDC_GPU_6, IDC_GPU_7, IDC_GPU_8};
 
 struct LogIntervalChoice {
     const wchar_t* text;

@@ -1,22 +1,23 @@
 #include "console/intake/csv_format.h"
 
 #include "protocol/text_cp932.h"
+#include "resources/console/console_resources.h"
 
 #include <cstdio>
 
 const CsvItemInfo kCsvItems[kCsvItemCount] = {
-    {1000, "Graphics Clock", ",Graphics Clock"},
-    {1001, "Memory Clock", ",Memory Clock"},
-    {1002, "GPU Load", ",GPU Load"},
-    {1003, "Memory Usage", ",Memory Usage"},
-    {1004, "Video Engine Load", ",Video Engine Load"},
-    {1005, "Temperature", ",Temperature"},
-    {1006, "FAN Level", ",FAN Level"},
-    {1007, "FAN rpm", ",FAN rpm"},
-    {1008, "Power Draw", ",Power Draw"},
-    {1009, "P-State", ",P-State"},
-    {1021, "Memory Controller Load", ",Memory Controller Load"},
-    {1022, "Bus Interface Load", ",Bus Interface Load"},
+    {IDC_ITEM_GRAPHICS_CLOCK, "Graphics Clock", ",Graphics Clock"},
+    {IDC_ITEM_MEMORY_CLOCK, "Memory Clock", ",Memory Clock"},
+    {IDC_ITEM_GPU_LOAD, "GPU Load", ",GPU Load"},
+    {IDC_ITEM_MEMORY_USAGE, "Memory Usage", ",Memory Usage"},
+    {IDC_ITEM_VIDEO_ENGINE_LOAD, "Video Engine Load", ",Video Engine Load"},
+    {IDC_ITEM_TEMPERATURE, "Temperature", ",Temperature"},
+    {IDC_ITEM_FAN_LEVEL, "FAN Level", ",FAN Level"},
+    {IDC_ITEM_FAN_RPM, "FAN rpm", ",FAN rpm"},
+    {IDC_ITEM_POWER_DRAW, "Power Draw", ",Power Draw"},
+    {IDC_ITEM_P_STATE, "P-State", ",P-State"},
+    {IDC_ITEM_MEMORY_CONTROLLER_LOAD, "Memory Controller Load", ",Memory Controller Load"},
+    {IDC_ITEM_BUS_INTERFACE_LOAD, "Bus Interface Load", ",Bus Interface Load"},
 };
 
 namespace {

@@ -20,9 +20,8 @@ gaugeline_test(logging_concurrency_test SOURCES ${logging_dir}/logger_concurrenc
     LIBS gaugeline_logging_portable LABELS concurrency intake logging)
 
 if(GAUGELINE_WINDOWS)
-    # The Windows side: dialogs, the text console and the tick thread. The tick
-    # calls the display's advanceHistories, syncGpuTab, advanceGridPhase and
-    # invalidatePlotAreas, which the Console program links from the display.
+    # The Windows side: dialogs, the text console and the tick thread. The
+    # display's share of a tick reaches the tick as calls (TickDisplay).
     gaugeline_library(gaugeline_logging
         SOURCES ${logging_dir}/csv_dialogs_win.cpp ${logging_dir}/log_console_win.cpp
                 ${logging_dir}/update_tick_win.cpp
@@ -34,7 +33,7 @@ if(GAUGELINE_WINDOWS)
                 ${output_dialog_rc}
         LIBS gaugeline_logging LABELS intake logging TIMEOUT 120)
     set_source_files_properties(${output_dialog_rc} PROPERTIES
-        OBJECT_DEPENDS ${PROJECT_SOURCE_DIR}/resources/console/dialog138.rc)
+        OBJECT_DEPENDS "${PROJECT_SOURCE_DIR}/resources/console/csv_items_dialog.rc;${PROJECT_SOURCE_DIR}/resources/console/console_resources.h")
 endif()
 if(GAUGELINE_WINDOWS)
     # The tick thread end to end: its own counters stand in for the display.

@@ -48,7 +48,7 @@ void serve(GpuPanelState& state, const IntakeWindowHooks& hooks, const ReceiverC
                 // The block waited on the window while "接続" asked a new Agent
                 // and set the bare title; the old Agent must not keep its name.
                 if (hooks.writeTitle)
-                    hooks.writeTitle(kConsoleTitle);
+                    hooks.writeTitle(hooks.context, kConsoleTitle);
                 break;
             }
         }

@@ -32,7 +32,7 @@ std::atomic<int> gTitleResets{0};
 // sees. An unheld read finds no title, so nothing is written.
 std::atomic<bool> gHoldWindow{false};
 std::atomic<bool> gInWindowCall{false};
-bool readTitleWhenFree(wchar_t* out, int outChars) {
+bool readTitleWhenFree(void*, wchar_t* out, int outChars) {
     if (!gHoldWindow)
         return false;
     while (gHoldWindow) {
@@ -60,7 +60,7 @@ class Receiver : public ::testing::Test {
         netStartup();
         initGpuPanelState(state);
         gTitleResets = 0;
-        hooks.writeTitle = [](const wchar_t* title) {
+        hooks.writeTitle = [](void*, const wchar_t* title) {
             if (wcscmp(title, kConsoleTitle) == 0)
                 ++gTitleResets;
         };

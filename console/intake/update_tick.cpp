@@ -33,14 +33,15 @@ CheckBoxStep csvCheckBoxControl(CsvSettings& csv, const CsvStartEdges& edges) {
 }
 
 void runTickPass(const TickEdges& edges) {
+    const TickDisplay& display = edges.display;
     const int count = edges.gpuCount(edges.context);
     for (int i = 0; i < count; ++i) {
-        edges.advanceHistories(edges.context, i);
-        edges.syncGpuTab(edges.context, i);
+        display.advanceHistories(display.context, i);
+        display.syncGpuTab(display.context, i);
     }
     edges.checkBoxControl(edges.context);
-    edges.advanceGridPhase(edges.context);
-    edges.invalidatePlotAreas(edges.context);
+    display.advanceGridPhase(display.context);
+    display.invalidatePlotAreas(display.context);
 }
 
 int runTickLoop(const std::atomic<int32_t>& uiReady, const std::atomic<int32_t>& appRunning,

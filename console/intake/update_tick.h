@@ -6,12 +6,6 @@
 #include <atomic>
 #include <cstdint>
 
-struct ConsoleApp;
-
-// Body of the tick thread (Windows); started once the main window exists.
-// Returns when uiReady is 0 at start or appRunning is 0 after a pass.
-void runUpdateTick(ConsoleApp& app);
-
 // The platform side of the check box control; every entry must be set.
 struct CsvStartEdges {
     void* context = nullptr;
@@ -35,19 +29,27 @@ enum class CheckBoxStep {
     Cancelled, // a dialog was cancelled: logging off, box unchecked
 };
 
-// One look at the check box (step 3 of a tick).
+// One look at the check box, once a tick between the tabs and the grid phase.
 CheckBoxStep csvCheckBoxControl(CsvSettings& csv, const CsvStartEdges& edges);
+
+// The display's share of a tick, filled in by the window; every entry must be set.
+struct TickDisplay {
+    void* context = nullptr;
+    void (*advanceHistories)(void* context, int slot) = nullptr;
+    // Brings the tab strip to the usable GPU count and sets tab slot's text.
+    void (*syncGpuTab)(void* context, int slot) = nullptr;
+    void (*advanceGridPhase)(void* context) = nullptr;
+    // Marks the six meters, six graphs and the readout panel for repainting.
+    void (*invalidatePlotAreas)(void* context) = nullptr;
+};
 
 // The rest of the tick as calls, so the loop can run without a window.
 struct TickEdges {
     void* context = nullptr;
     int (*gpuCount)(void* context) = nullptr; // usable count, 0..8
-    void (*advanceHistories)(void* context, int slot) = nullptr;
-    void (*syncGpuTab)(void* context, int slot) = nullptr;
     void (*checkBoxControl)(void* context) = nullptr;
-    void (*advanceGridPhase)(void* context) = nullptr;
-    void (*invalidatePlotAreas)(void* context) = nullptr;
     void (*sleepMs)(void* context, uint32_t ms) = nullptr;
+    TickDisplay display;
 };
 
 constexpr uint32_t kTickPeriodMs = 1000;

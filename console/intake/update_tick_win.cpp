@@ -1,6 +1,5 @@
-#include "console/intake/update_tick.h"
+#include "console/intake/update_tick_win.h"
 
-#include "console/display/console_app_win.h"
 #include "console/intake/csv_dialogs_win.h"
 #include "console/intake/log_console.h"
 #include "console/intake/logger.h"
@@ -11,13 +10,14 @@
 
 namespace {
 
-void uncheck(ConsoleApp& app) {
-    SendMessageW(app.csvCheckBox, BM_SETCHECK, BST_UNCHECKED, 0);
+void uncheck(const UpdateTickLinks& links) {
+    SendMessageW(links.csvCheckBox, BM_SETCHECK, BST_UNCHECKED, 0);
 }
 
-// One logging run on its own thread; it owns a copy of the path.
+// One logging run on its own thread; it owns copies of the links and the path,
+// as it may outlive the tick.
 struct LoggerThread {
-    ConsoleApp* app;
+    UpdateTickLinks links;
     LogConsole console;
     char path[kCsvPathBytes];
     int32_t run;
@@ -27,9 +27,9 @@ void runLoggerThread(LoggerThread run) {
     LoggerEdges edges;
     edges.context = &run;
     edges.refusePath = [](void* r) {
-        ConsoleApp& app = *static_cast<LoggerThread*>(r)->app;
-        MessageBoxW(app.mainWindow, L"パスに空白を含まないで下さい", kConsoleTitle, MB_OK);
-        uncheck(app);
+        const UpdateTickLinks& links = static_cast<LoggerThread*>(r)->links;
+        MessageBoxW(links.mainWindow, L"パスに空白を含まないで下さい", kConsoleTitle, MB_OK);
+        uncheck(links);
     };
     edges.attachConsole = [](void* r) { return attachLogConsole(static_cast<LoggerThread*>(r)->console); };
     edges.releaseConsole = [](void* r) { releaseLogConsole(static_cast<LoggerThread*>(r)->console); };
@@ -39,35 +39,38 @@ void runLoggerThread(LoggerThread run) {
     };
     edges.localTime = [](void*) { return currentLogTime(); };
     edges.clock = systemLogWaitClock();
-    ConsoleApp& app = *run.app;
-    const LoggerLinks links{&app.panel, &app.csv, &app.appRunning, &app.uiReady, run.run};
+    const UpdateTickLinks& tick = run.links;
+    const LoggerLinks links{tick.panel, tick.csv, tick.appRunning, tick.uiReady, run.run};
     runLogger(links, edges, run.path);
 }
 
-CsvStartEdges startEdges(ConsoleApp& app) {
+const UpdateTickLinks& linksOf(void* context) {
+    return *static_cast<const UpdateTickLinks*>(context);
+}
+
+CsvStartEdges startEdges(const UpdateTickLinks& links) {
     CsvStartEdges edges;
-    edges.context = &app;
-    edges.isBoxChecked = [](void* a) {
-        return SendMessageW(static_cast<ConsoleApp*>(a)->csvCheckBox, BM_GETCHECK, 0, 0) == BST_CHECKED;
+    edges.context = const_cast<UpdateTickLinks*>(&links);
+    edges.isBoxChecked = [](void* l) {
+        return SendMessageW(linksOf(l).csvCheckBox, BM_GETCHECK, 0, 0) == BST_CHECKED;
     };
-    edges.uncheckBox = [](void* a) { uncheck(*static_cast<ConsoleApp*>(a)); };
-    edges.chooseFile = [](void* a, char path[kCsvPathBytes]) {
-        return chooseCsvFile(static_cast<ConsoleApp*>(a)->mainWindow, path);
+    edges.uncheckBox = [](void* l) { uncheck(linksOf(l)); };
+    edges.chooseFile = [](void* l, char path[kCsvPathBytes]) {
+        return chooseCsvFile(linksOf(l).mainWindow, path);
     };
-    edges.chooseItems = [](void* a) {
-        ConsoleApp& app = *static_cast<ConsoleApp*>(a);
+    edges.chooseItems = [](void* l) {
+        const UpdateTickLinks& links = linksOf(l);
         OutputDialogContext context;
-        context.panel = &app.panel;
-        context.csv = &app.csv;
-        showOutputDialog(app.instance, app.mainWindow, context);
+        context.panel = links.panel;
+        context.csv = links.csv;
+        showOutputDialog(links.instance, links.mainWindow, context);
     };
-    edges.showCannotSave = [](void* a) {
-        MessageBoxW(static_cast<ConsoleApp*>(a)->mainWindow, L"CSVファイルを保存できません", kCsvSaveCaption,
-                    MB_OK);
+    edges.showCannotSave = [](void* l) {
+        MessageBoxW(linksOf(l).mainWindow, L"CSVファイルを保存できません", kCsvSaveCaption, MB_OK);
     };
-    edges.startLogger = [](void* a, const char* path, int32_t number) {
+    edges.startLogger = [](void* l, const char* path, int32_t number) {
         LoggerThread run{};
-        run.app = static_cast<ConsoleApp*>(a);
+        run.links = linksOf(l);
         run.run = number;
         std::strncpy(run.path, path, kCsvPathBytes - 1);
         std::thread(runLoggerThread, run).detach();
@@ -76,31 +79,26 @@ CsvStartEdges startEdges(ConsoleApp& app) {
 }
 
 struct TickContext {
-    ConsoleApp* app;
+    const UpdateTickLinks* links;
     CsvStartEdges start;
 };
 
 TickEdges tickEdges(TickContext& context) {
     TickEdges edges;
     edges.context = &context;
-    edges.gpuCount = [](void* c) { return usableGpuCount(static_cast<TickContext*>(c)->app->panel); };
-    edges.advanceHistories = [](void* c, int slot) {
-        advanceHistories(*static_cast<TickContext*>(c)->app, slot);
-    };
-    edges.syncGpuTab = [](void* c, int slot) { syncGpuTab(*static_cast<TickContext*>(c)->app, slot); };
+    edges.gpuCount = [](void* c) { return usableGpuCount(*static_cast<TickContext*>(c)->links->panel); };
     edges.checkBoxControl = [](void* c) {
         auto* context = static_cast<TickContext*>(c);
-        csvCheckBoxControl(context->app->csv, context->start);
+        csvCheckBoxControl(*context->links->csv, context->start);
     };
-    edges.advanceGridPhase = [](void* c) { advanceGridPhase(*static_cast<TickContext*>(c)->app); };
-    edges.invalidatePlotAreas = [](void* c) { invalidatePlotAreas(*static_cast<TickContext*>(c)->app); };
     edges.sleepMs = [](void*, uint32_t ms) { Sleep(ms); };
+    edges.display = context.links->display;
     return edges;
 }
 
 } // namespace
 
-void runUpdateTick(ConsoleApp& app) {
-    TickContext context{&app, startEdges(app)};
-    runTickLoop(app.uiReady, app.appRunning, tickEdges(context));
+void runUpdateTick(const UpdateTickLinks& links) {
+    TickContext context{&links, startEdges(links)};
+    runTickLoop(*links.uiReady, *links.appRunning, tickEdges(context));
 }

@@ -39,9 +39,11 @@ static void graphGeometryWidest(benchmark::State& state) {
     BarPiece pieces[2 * kHistoryEntries];
     PixelPoint points[kHistoryEntries];
     for (auto _ : state) {
-        int n = clockBars(g, graphicsClockPanel, entries, 2000000, 1500000, pieces, 2 * kHistoryEntries);
-        n += clockBars(g, memoryClockPanel, entries, 0, 1500000, pieces, 2 * kHistoryEntries);
-        for (int panel = gpuLoadPanel; panel < kPlotPanelCount; ++panel)
+        int n =
+            clockBars(g, PlotPanel::GraphicsClock, entries, 2000000, 1500000, pieces, 2 * kHistoryEntries);
+        n += clockBars(g, PlotPanel::MemoryClock, entries, 0, 1500000, pieces, 2 * kHistoryEntries);
+        for (PlotPanel panel :
+             {PlotPanel::GpuLoad, PlotPanel::MemoryUsage, PlotPanel::Temperature, PlotPanel::PowerDraw})
             n += linePoints(g, panel, entries, 2000000, points, kHistoryEntries);
         benchmark::DoNotOptimize(n);
     }
