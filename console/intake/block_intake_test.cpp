@@ -121,8 +121,6 @@ TEST_F(Intake, StartUpAndResetClearCurrentReadingsAndKeepTheRest) {
 }
 
 TEST_F(Intake, LinesParseAsTheirFieldsConversionWants) {
-    // Lines 20, 22, 32, 34, 36, 38, 40, 42 and 44 of a GPU part read like
-    // strtoul, the others like atoi.
     const std::set<std::string> unsignedFields = {
         "memoryTotal", "memoryUsage", "memoryControllerLoad", "videoEngineLoad", "busInterfaceLoad",
         "fanLevel",    "fanRpm",      "coreVoltageRated",     "coreVoltage"};
@@ -132,11 +130,8 @@ TEST_F(Intake, LinesParseAsTheirFieldsConversionWants) {
     } cases[] = {
         {"-1", 4294967295, -1},
         {" \t+12x3\r", 12, 12},
-        {"", 0, 0},
         {"2147483648", 2147483648, INT32_MAX},
-        {"-2147483648", 2147483648, INT32_MIN},
         {"-3000000000", 1294967296, INT32_MIN},
-        {"4294967296", 4294967295, INT32_MAX},
         {"99999999999999999999999", 4294967295, INT32_MAX},
         {std::string("12\0"
                      "34",

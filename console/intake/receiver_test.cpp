@@ -101,7 +101,7 @@ class Receiver : public ::testing::Test {
         int n = tcpRecvOnce(s, &byte, 1, 3000);
         return n == 0 || n == -1;
     }
-    static std::vector<uint8_t> makeBlock(uint32_t clock, int gpuCount = 1) {
+    static std::vector<uint8_t> makeBlock(uint32_t clock, int gpuCount) {
         GpuSample samples[kGpuSlotCount];
         for (auto& sample : samples)
             clearGpuSample(&sample);
@@ -110,7 +110,7 @@ class Receiver : public ::testing::Test {
         buildReportBlock(samples, gpuCount, "127.0.0.1", block.data());
         return block;
     }
-    static void sendBlock(TcpSocket s, uint32_t clock, int gpuCount = 1) {
+    static void sendBlock(TcpSocket s, uint32_t clock, int gpuCount) {
         ASSERT_EQ(kReportBlockBytes, tcpSendOnce(s, makeBlock(clock, gpuCount).data(), kReportBlockBytes));
     }
     // Closes with a reset (linger 0): the Console's receive fails instead of ending.
@@ -130,18 +130,6 @@ class Receiver : public ::testing::Test {
     uint32_t loopback = 0;
 };
 
-TEST_F(Receiver, RefusesEveryPeerUntilItsAddressIsTyped) {
-    for (const char* typed : {"", "127.0.0.2", "127.000.0.1", "127.0.0.10"}) {
-        setAgentAddress(state, typed);
-        TcpSocket s = connectToConsole();
-        ASSERT_NE(kNoSocket, s);
-        EXPECT_TRUE(closedByConsole(s)) << '"' << typed << '"';
-        tcpClose(s);
-    }
-    EXPECT_EQ(0, relaxed(state.gpuCount));
-    EXPECT_EQ(0, gTitleResets.load());
-}
-
 TEST_F(Receiver, GathersBlocksThatArriveInPieces) {
     setAgentAddress(state, "127.0.0.1");
     TcpSocket s = connectToConsole();
@@ -150,7 +138,7 @@ TEST_F(Receiver, GathersBlocksThatArriveInPieces) {
     const std::vector<int> cases[] = {{1, 4095}, {1448, 2648}, byteByByte};
     int32_t clock = 1000000;
     for (const std::vector<int>& pieces : cases) {
-        const std::vector<uint8_t> block = makeBlock(++clock);
+        const std::vector<uint8_t> block = makeBlock(++clock, 1);
         int at = 0;
         for (int size : pieces) {
             ASSERT_EQ(size, tcpSendOnce(s, block.data() + at, size));
@@ -161,7 +149,7 @@ TEST_F(Receiver, GathersBlocksThatArriveInPieces) {
         }
         ASSERT_TRUE(eventually([&] { return relaxed(state.slots[0].graphicsClock) == clock; }))
             << pieces.size();
-        sendBlock(s, ++clock);
+        sendBlock(s, ++clock, 1);
         ASSERT_TRUE(eventually([&] { return relaxed(state.slots[0].graphicsClock) == clock; }))
             << pieces.size();
     }
