@@ -151,7 +151,6 @@ TEST(Transport, WholeRequestMakesTheAgentReportToTheNamedAddress) {
         ASSERT_NE(kNoSocket, console);
         run.start();
         TcpSocket request = connectAgent(run.listenPort, 3000);
-        ASSERT_NE(kNoSocket, request);
         sendRequest(request, "127.0.0.1", 0xAB);
         tcpClose(request);
 
@@ -159,26 +158,22 @@ TEST(Transport, WholeRequestMakesTheAgentReportToTheNamedAddress) {
         TcpSocket report = tcpAccept(console, 3000, peer);
         ASSERT_NE(kNoSocket, report);
         EXPECT_STREQ("127.0.0.1", peer);
-        uint8_t block[kReportBlockBytes];
-        ASSERT_TRUE(recvAll(report, block, kReportBlockBytes, 3000));
-        GpuSample samples[kGpuSlotCount];
-        snapshotSamples(*run.state, samples);
-        uint8_t expected[kReportBlockBytes];
-        buildReportBlock(samples, 1, c.label, expected);
-        EXPECT_EQ(0, std::memcmp(expected, block, kReportBlockBytes)) << c.label;
         EXPECT_EQ(1, run.state->reportConnected.load());
         EXPECT_GE(run.invalidations.load(), 1);
-
-        // Later blocks follow the sampler's latest values.
-        run.state->slots[0].sample.graphicsClock.store(999);
-        snapshotSamples(*run.state, samples);
-        buildReportBlock(samples, 1, c.label, expected);
-        bool seen = false;
-        for (int i = 0; i < 20 && !seen; ++i) {
-            ASSERT_TRUE(recvAll(report, block, kReportBlockBytes, 3000));
-            seen = std::memcmp(expected, block, kReportBlockBytes) == 0;
+        // The first block, and later ones following the sampler's latest values.
+        for (uint32_t clock : {1733000u, 999u}) {
+            run.state->slots[0].sample.graphicsClock.store(clock);
+            GpuSample samples[kGpuSlotCount];
+            snapshotSamples(*run.state, samples);
+            uint8_t expected[kReportBlockBytes], block[kReportBlockBytes];
+            buildReportBlock(samples, 1, c.label, expected);
+            bool seen = false;
+            for (int i = 0; i < 20 && !seen; ++i) {
+                ASSERT_TRUE(recvAll(report, block, kReportBlockBytes, 3000));
+                seen = std::memcmp(expected, block, kReportBlockBytes) == 0;
+            }
+            EXPECT_TRUE(seen) << c.label << " " << clock;
         }
-        EXPECT_TRUE(seen);
         // While reporting the Agent does not listen.
         EXPECT_EQ(kNoSocket, tcpConnect(loopback(), run.listenPort, 500));
         tcpClose(report);
@@ -186,11 +181,12 @@ TEST(Transport, WholeRequestMakesTheAgentReportToTheNamedAddress) {
     }
 }
 
-// A busy port is retried, a silent peer dropped after the bound, and after a
-// report ends the Agent listens again and serves the next request.
+// A busy port is retried and a silent peer dropped after the bound; a request
+// in two pieces is not taken; after a report ends, and after a failed connect
+// back (shown as the unchanged break), the Agent listens again.
 TEST(Transport, AgentListensAgainAfterEachConnectionEnds) {
     ReporterRun run;
-    run.config.requestWaitMs = 200;
+    run.config.requestWaitMs = 400;
     TcpSocket blocker = tcpListen("127.0.0.1", run.listenPort, 1);
     ASSERT_NE(kNoSocket, blocker);
     TcpSocket console = tcpListen("127.0.0.1", run.consolePort, 1);
@@ -199,16 +195,25 @@ TEST(Transport, AgentListensAgainAfterEachConnectionEnds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     tcpClose(blocker);
     TcpSocket silent = connectAgent(run.listenPort, 3000);
-    ASSERT_NE(kNoSocket, silent);
-    uint8_t byte;
-    EXPECT_EQ(0, tcpRecvOnce(silent, &byte, 1, 3000));
+    uint8_t bytes[kRequestBytes] = {};
+    EXPECT_EQ(0, tcpRecvOnce(silent, bytes, 1, 3000));
     tcpClose(silent);
+
+    TcpSocket pieces = connectAgent(run.listenPort, 3000);
+    std::memcpy(bytes, "127.0.0.1", 10);
+    ASSERT_EQ(10, tcpSendOnce(pieces, bytes, 10));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_EQ(10, tcpSendOnce(pieces, bytes + 10, 10));
+    char peer[16];
+    bool timedOut = false;
+    EXPECT_EQ(kNoSocket, tcpAccept(console, 600, peer, &timedOut));
+    EXPECT_TRUE(timedOut);
+    tcpClose(pieces);
+
     for (int round = 0; round < 2; ++round) {
         TcpSocket request = connectAgent(run.listenPort, 3000);
-        ASSERT_NE(kNoSocket, request);
         sendRequest(request, "127.0.0.1", 0);
         tcpClose(request);
-        char peer[16];
         TcpSocket report = tcpAccept(console, 3000, peer);
         ASSERT_NE(kNoSocket, report) << round;
         ASSERT_TRUE(waitFor([&] { return run.state->reportConnected.load() == 1; }, 2000));
@@ -218,41 +223,12 @@ TEST(Transport, AgentListensAgainAfterEachConnectionEnds) {
         EXPECT_GT(run.invalidations.load(), before);
     }
     tcpClose(console);
-}
-
-TEST(Transport, RequestInTwoPiecesIsNotTaken) {
-    ReporterRun run;
-    TcpSocket console = tcpListen("127.0.0.1", run.consolePort, 1);
-    ASSERT_NE(kNoSocket, console);
-    run.start();
-    TcpSocket request = connectAgent(run.listenPort, 3000);
-    ASSERT_NE(kNoSocket, request);
-    uint8_t bytes[kRequestBytes] = {};
-    std::memcpy(bytes, "127.0.0.1", 10);
-    ASSERT_EQ(10, tcpSendOnce(request, bytes, 10));
-    std::this_thread::sleep_for(std::chrono::milliseconds(150));
-    ASSERT_EQ(10, tcpSendOnce(request, bytes + 10, 10));
-    char peer[16];
-    bool timedOut = false;
-    EXPECT_EQ(kNoSocket, tcpAccept(console, 600, peer, &timedOut));
-    EXPECT_TRUE(timedOut);
-    EXPECT_EQ(0, run.state->reportConnected.load());
-    tcpClose(request);
-    tcpClose(console);
-}
-
-TEST(Transport, FailedConnectBackShowsTheBreakAndListensAgain) {
-    ReporterRun run;
-    run.start();
     for (const char* address : {"127.0.0.1", "not.an.address", ""}) {
-        SCOPED_TRACE(address);
         int before = run.invalidations.load();
         TcpSocket request = connectAgent(run.listenPort, 3000);
-        ASSERT_NE(kNoSocket, request);
         sendRequest(request, address, 0x7F);
         tcpClose(request);
-        // No Console listens: the hook reports the unchanged break.
-        EXPECT_TRUE(waitFor([&] { return run.invalidations.load() > before; }, 3000));
+        EXPECT_TRUE(waitFor([&] { return run.invalidations.load() > before; }, 3000)) << address;
         EXPECT_EQ(0, run.state->reportConnected.load());
     }
     TcpSocket last = connectAgent(run.listenPort, 3000);
