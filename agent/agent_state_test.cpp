@@ -30,8 +30,7 @@ TEST(AgentState, SnapshotCarriesEveryFieldInWireOrderAndResetEmptiesIt) {
     EXPECT_STREQ("Example GPU(4)", samples[3].tabLabel);
 
     resetAgentSlots(*state);
-    EXPECT_EQ(0, state->gpuCount.load());
-    EXPECT_EQ(0, state->reportConnected.load());
+    EXPECT_EQ(0, state->gpuCount.load() | state->reportConnected.load());
     std::memset(samples, 0x5A, sizeof samples);
     snapshotSamples(*state, samples);
     for (int i = 0; i < kGpuSlotCount; ++i) {
@@ -40,8 +39,7 @@ TEST(AgentState, SnapshotCarriesEveryFieldInWireOrderAndResetEmptiesIt) {
         for (int f = 0; f < kSampleFieldCount; ++f)
             EXPECT_EQ(0u, sampleFieldBits(samples[i], f)) << i << " " << kSampleFields[f].name;
     }
-    EXPECT_EQ(0u, state->slots[3].busId);
-    EXPECT_EQ(0u, recordVersion(state->slots[3], RecordVersion::Cooler));
+    EXPECT_EQ(0u, state->slots[3].busId | recordVersion(state->slots[3], RecordVersion::Cooler));
 }
 
 } // namespace

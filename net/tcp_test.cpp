@@ -3,7 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <thread>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -37,50 +38,35 @@ TEST(InetAddr, ReadsTheWayInetAddrDoes) {
     }
 }
 
+// After the listener closes, a connect to its port is refused at once, not at
+// the end of the time-out.
 TEST(Tcp, ConnectAcceptSendReceiveOnLoopback) {
     ASSERT_TRUE(netStartup());
     TcpSocket listener = tcpListen("127.0.0.1", 58999, 1);
     ASSERT_NE(kNoSocket, listener);
-
     uint32_t loopback;
     ASSERT_TRUE(parseInetAddr("127.0.0.1", &loopback));
     TcpSocket client = tcpConnect(loopback, 58999, 2000);
-    ASSERT_NE(kNoSocket, client);
-    char peer[16] = {};
+    char peer[16] = {}, local[16] = {}, buf[8] = {};
     TcpSocket server = tcpAccept(listener, 2000, peer);
     ASSERT_NE(kNoSocket, server);
-    EXPECT_STREQ("127.0.0.1", peer);
-    char local[16];
     ASSERT_TRUE(tcpLocalAddress(client, local));
-    EXPECT_STREQ("127.0.0.1", local);
-
     EXPECT_EQ(5, tcpSendOnce(client, "hello", 5));
-    char buf[8] = {};
     EXPECT_EQ(5, tcpRecvOnce(server, buf, sizeof buf, 2000));
-    EXPECT_STREQ("hello", buf);
+    EXPECT_EQ((std::vector<std::string>{"127.0.0.1", "127.0.0.1", "hello"}),
+              (std::vector<std::string>{peer, local, buf}));
     EXPECT_EQ(-2, tcpRecvOnce(server, buf, sizeof buf, 50)); // nothing more: time-out
     tcpClose(client);
     EXPECT_EQ(0, tcpRecvOnce(server, buf, sizeof buf, 2000)); // peer closed
     tcpClose(server);
-
     bool timedOut = false;
     EXPECT_EQ(kNoSocket, tcpAccept(listener, 50, peer, &timedOut));
     EXPECT_TRUE(timedOut);
     tcpClose(listener);
-    netCleanup();
-}
 
-TEST(Tcp, ConnectToAClosedPortFails) {
-    ASSERT_TRUE(netStartup());
-    uint32_t loopback;
-    ASSERT_TRUE(parseInetAddr("127.0.0.1", &loopback));
-    // Refused at once, not at the end of the time-out.
     auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(kNoSocket, tcpConnect(loopback, 58998, 10000));
-    auto took =
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
-    EXPECT_LT(took.count(), 5000);
-    EXPECT_EQ(kNoSocket, tcpConnect(loopback, 58998, -1));
+    EXPECT_EQ(kNoSocket, tcpConnect(loopback, 58999, 10000));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
     netCleanup();
 }
 
