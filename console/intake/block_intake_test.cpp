@@ -62,7 +62,13 @@ class Intake : public ::testing::Test {
     uint8_t block[kReportBlockBytes];
 };
 
-TEST_F(Intake, EveryFieldLandsInItsSlotAndTheTitleIsExtendedOncePerConnection) {
+TEST_F(Intake, EveryFieldLandsTheTitleIsExtendedOncePerConnectionAndAResetKeepsWhatIsNotAReading) {
+    // Readings that a reset clears; flags, rated clocks, totals and limits survive it.
+    const std::set<std::string> current = {"graphicsClock",    "memoryClock",     "processorClock",
+                                           "videoClock",       "gpuLoad",         "temperature",
+                                           "powerDraw",        "fanRpm",          "fanLevel",
+                                           "busInterfaceLoad", "videoEngineLoad", "memoryControllerLoad",
+                                           "coreVoltage",      "memoryUsage"};
     for (int slot = 0; slot < 3; ++slot) {
         std::swprintf(samples[slot].fullName, kFullNameChars + 1, L"\x63A5\x7D9A GPU %d", slot);
         std::snprintf(samples[slot].tabLabel, kTabLabelBytes, "GPU %d(%d)", slot, slot + 1);
@@ -71,112 +77,84 @@ TEST_F(Intake, EveryFieldLandsInItsSlotAndTheTitleIsExtendedOncePerConnection) {
                                kSampleFields[k].kind == WireKind::Flag ? 1u : 1000u * k + slot);
     }
     ASSERT_EQ(BlockOutcome::Applied, send(2)); // the third GPU part is left out
-    EXPECT_EQ(2, relaxed(state.gpuCount));
-    for (int slot = 0; slot < 3; ++slot) {
-        std::vector<int64_t> expected(kSampleFieldCount, 0);
-        for (int k = 0; slot < 2 && k < kSampleFieldCount; ++k)
-            expected[k] = kSampleFields[k].kind == WireKind::Flag ? 1 : 1000 * k + slot;
-        EXPECT_EQ(expected, storedFields(state.slots[slot])) << slot;
+    const std::wstring title = L"Kovra Gaugeline Console ===> [Agent: 192.0.2.20] \x304B\x3089\x63A5\x7D9A";
+    EXPECT_EQ(title, gTitle);
+    send(2, "192.0.2.21"); // the title names the first Agent until a reset
+    EXPECT_EQ(title, gTitle);
+    for (bool reset : {false, true}) {
+        if (reset)
+            resetGpuPanelState(state, hooks);
+        EXPECT_EQ(reset ? 1 : 2, relaxed(state.gpuCount));
+        for (int slot = 0; slot < 3; ++slot) {
+            std::vector<int64_t> expected(kSampleFieldCount, 0);
+            for (int k = 0; slot < 2 && k < kSampleFieldCount; ++k)
+                if (!reset || !current.count(kSampleFields[k].name))
+                    expected[k] = kSampleFields[k].kind == WireKind::Flag ? 1 : 1000 * k + slot;
+            EXPECT_EQ(expected, storedFields(state.slots[slot])) << slot << reset;
+        }
+        const PanelSlotSnapshot slot0 = snapshotPanelSlot(state, 0), slot1 = snapshotPanelSlot(state, 1);
+        EXPECT_EQ(std::wstring(slot0.fullName) + L"|" + slot1.fullName,
+                  reset ? L"- empty -|- empty -" : L"\x63A5\x7D9A GPU 0|\x63A5\x7D9A GPU 1");
+        EXPECT_EQ(std::string(slot0.tabLabel) + "|" + slot1.tabLabel,
+                  reset ? std::string(kEmptyTabLabel) + "|" : "GPU 0(1)|GPU 1(2)");
     }
-    EXPECT_STREQ(L"\x63A5\x7D9A GPU 1", snapshotPanelSlot(state, 1).fullName);
-    EXPECT_STREQ("GPU 1(2)", snapshotPanelSlot(state, 1).tabLabel);
-    EXPECT_EQ(L"Kovra Gaugeline Console ===> [Agent: 192.0.2.20] \x304B\x3089\x63A5\x7D9A", gTitle);
-    send(1, "192.0.2.21"); // the title names the first Agent until a reset
-    EXPECT_EQ(L"Kovra Gaugeline Console ===> [Agent: 192.0.2.20] \x304B\x3089\x63A5\x7D9A", gTitle);
-    resetGpuPanelState(state, hooks);
+    EXPECT_EQ(gTabResets, std::vector<std::string>{kEmptyTabLabel});
     EXPECT_EQ(kConsoleTitle, gTitle);
     send(1, "10.0.0.9");
     EXPECT_EQ(L"Kovra Gaugeline Console ===> [Agent: 10.0.0.9] \x304B\x3089\x63A5\x7D9A", gTitle);
 }
 
-TEST_F(Intake, StartUpAndResetClearCurrentReadingsAndKeepTheRest) {
-    // Readings that a reset clears; flags, rated clocks, totals and limits survive it.
-    const std::set<std::string> current = {"graphicsClock",    "memoryClock",     "processorClock",
-                                           "videoClock",       "gpuLoad",         "temperature",
-                                           "powerDraw",        "fanRpm",          "fanLevel",
-                                           "busInterfaceLoad", "videoEngineLoad", "memoryControllerLoad",
-                                           "coreVoltage",      "memoryUsage"};
-    for (bool reset : {false, true}) {
-        gTabResets.clear();
-        for (GpuSample& sample : samples) {
-            for (int k = 0; k < kSampleFieldCount; ++k)
-                setSampleFieldBits(&sample, k, 5);
-            std::strcpy(sample.tabLabel, "Example GPU (DP \x90\xDA\x91\xB1)");
-        }
-        send(reset ? kGpuSlotCount : 0);
-        if (reset)
-            resetGpuPanelState(state, hooks);
-        EXPECT_EQ(reset ? 1 : 0, relaxed(state.gpuCount));
-        for (int slot = 0; slot < kGpuSlotCount; ++slot) {
-            const std::vector<int64_t> fields = storedFields(state.slots[slot]);
-            for (int k = 0; k < kSampleFieldCount; ++k)
-                EXPECT_EQ(reset && !current.count(kSampleFields[k].name) ? 5 : 0, fields[k])
-                    << kSampleFields[k].name << " " << slot;
-            EXPECT_STREQ(L"- empty -", snapshotPanelSlot(state, slot).fullName);
-            EXPECT_STREQ(slot == 0 ? "- empty - (UNKNOWN \x90\xDA\x91\xB1)" : "",
-                         snapshotPanelSlot(state, slot).tabLabel);
-        }
-        EXPECT_EQ(reset ? std::vector<std::string>{kEmptyTabLabel} : std::vector<std::string>{}, gTabResets);
-    }
-}
-
-TEST_F(Intake, LinesParseAsTheirFieldsConversionWants) {
+TEST_F(Intake, LinesParseAsTheirFieldsConversionWantsAndShortBlocksStop) {
     const std::set<std::string> unsignedFields = {
         "memoryTotal", "memoryUsage", "memoryControllerLoad", "videoEngineLoad", "busInterfaceLoad",
         "fanLevel",    "fanRpm",      "coreVoltageRated",     "coreVoltage"};
-    const struct {
-        std::string line;
-        int64_t asStrtoul, asAtoi;
-    } cases[] = {
-        {"-1", 4294967295, -1},
-        {" \t+12x3\r", 12, 12},
-        {"2147483648", 2147483648, INT32_MAX},
-        {"-3000000000", 1294967296, INT32_MIN},
-        {"99999999999999999999999", 4294967295, INT32_MAX},
-        {std::string("12\0"
-                     "34",
-                     5),
-         12, 12}, // a zero byte ends the number, not the line
-    };
-    for (const auto& c : cases) {
-        ASSERT_EQ(BlockOutcome::Applied, sendText(std::string("1.2.3.4\n1\n") + gpuPart("N", "L", c.line)));
-        const std::vector<int64_t> fields = storedFields(state.slots[0]);
-        for (int k = 0; k < kSampleFieldCount; ++k)
-            EXPECT_EQ(unsignedFields.count(kSampleFields[k].name) ? c.asStrtoul : c.asAtoi, fields[k])
-                << kSampleFields[k].name << " " << c.line;
-    }
-}
-
-TEST_F(Intake, CountNamesLabelsAndShortBlocks) {
     std::string eightParts;
     for (int i = 0; i < 8; ++i)
         eightParts += gpuPart("N", "L", "7");
+    const std::string head = "1.2.3.4\n1\n";
+    // fields: how many lines of the last slot read were given, each as asStrtoul or asAtoi.
     const struct {
         std::string text;
         BlockOutcome outcome;
         int32_t gpuCount;
-        int64_t lastSlotClock; // graphicsClockSupported of the last slot read
-        std::wstring name;
-        std::string label;
+        int64_t asStrtoul, asAtoi;
+        int fields = kSampleFieldCount;
+        std::wstring name = L"N";
+        std::string label = "L";
     } cases[] = {
-        {"1.2.3.4\n0\n" + gpuPart("N", "L", "7"), BlockOutcome::NoGpus, 0, 0, L"- empty -", kEmptyTabLabel},
-        {"1.2.3.4\n-3\n" + gpuPart("N", "L", "7"), BlockOutcome::NoGpus, -3, 0, L"- empty -", kEmptyTabLabel},
-        {"1.2.3.4\nx\n" + gpuPart("N", "L", "7"), BlockOutcome::NoGpus, 0, 0, L"- empty -", kEmptyTabLabel},
-        {"1.2.3.4\n9\n" + eightParts, BlockOutcome::Applied, 8, 7, L"N", "L"},
-        {"1.2.3.4\n1\n" + gpuPart(std::string(60, 'n'), std::string(150, 'L'), "7"), BlockOutcome::Applied, 1,
-         7, std::wstring(39, L'n'), std::string(49, 'L')},
-        {"1.2.3.4\n1\n\x90\xDA\x91\xB1\nL\n1\n1\n1733000\n5005", BlockOutcome::Truncated, 1, 1,
-         L"\x63A5\x7D9A", "L"},
-        {std::string(kReportBlockBytes, 'A'), BlockOutcome::Truncated, 0, 0, L"- empty -", kEmptyTabLabel},
+        {head + gpuPart("N", "L", "-1"), BlockOutcome::Applied, 1, 4294967295, -1},
+        {head + gpuPart("N", "L", " \t+12x3\r"), BlockOutcome::Applied, 1, 12, 12},
+        {head + gpuPart("N", "L", "2147483648"), BlockOutcome::Applied, 1, 2147483648, INT32_MAX},
+        {head + gpuPart("N", "L", "-3000000000"), BlockOutcome::Applied, 1, 1294967296, INT32_MIN},
+        {head + gpuPart("N", "L", "99999999999999999999999"), BlockOutcome::Applied, 1, 4294967295,
+         INT32_MAX},
+        {head + gpuPart("N", "L",
+                        std::string("12\0"
+                                    "34",
+                                    5)),
+         BlockOutcome::Applied, 1, 12, 12}, // a zero byte ends the number
+        {"1.2.3.4\n9\n" + eightParts, BlockOutcome::Applied, 8, 7, 7},
+        {head + gpuPart(std::string(60, 'n'), std::string(150, 'L'), "7"), BlockOutcome::Applied, 1, 7, 7,
+         kSampleFieldCount, std::wstring(39, L'n'), std::string(49, 'L')},
+        {head + "\x90\xDA\x91\xB1\nL\n7\n7\n7", BlockOutcome::Truncated, 1, 7, 7, 2, L"\x63A5\x7D9A"},
+        {"1.2.3.4\n0\n" + gpuPart("N", "L", "7"), BlockOutcome::NoGpus, 0, 0, 0, 0, L"- empty -",
+         kEmptyTabLabel},
+        {"1.2.3.4\n-3\n" + gpuPart("N", "L", "7"), BlockOutcome::NoGpus, -3, 0, 0, 0, L"- empty -",
+         kEmptyTabLabel},
+        {std::string(kReportBlockBytes, 'A'), BlockOutcome::Truncated, 0, 0, 0, 0, L"- empty -",
+         kEmptyTabLabel},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.text.substr(0, 12));
         initGpuPanelState(state);
-        EXPECT_EQ(c.outcome, sendText(c.text)) << c.text.substr(0, 12);
-        const int last = std::max(0, std::min(c.gpuCount, 8) - 1);
-        EXPECT_EQ(c.gpuCount, relaxed(state.gpuCount)) << c.text.substr(0, 12);
-        EXPECT_EQ(c.lastSlotClock, relaxed(state.slots[last].graphicsClockSupported)) << c.text.substr(0, 12);
-        EXPECT_EQ(c.name, snapshotPanelSlot(state, 0).fullName) << c.text.substr(0, 12);
-        EXPECT_EQ(c.label, snapshotPanelSlot(state, 0).tabLabel) << c.text.substr(0, 12);
+        EXPECT_EQ(c.outcome, sendText(c.text));
+        EXPECT_EQ(c.gpuCount, relaxed(state.gpuCount));
+        std::vector<int64_t> expected(kSampleFieldCount, 0);
+        for (int k = 0; k < c.fields; ++k)
+            expected[k] = unsignedFields.count(kSampleFields[k].name) ? c.asStrtoul : c.asAtoi;
+        EXPECT_EQ(expected, storedFields(state.slots[std::max(0, std::min(c.gpuCount, 8) - 1)]));
+        EXPECT_EQ(c.name, snapshotPanelSlot(state, 0).fullName);
+        EXPECT_EQ(c.label, snapshotPanelSlot(state, 0).tabLabel);
     }
 }
 

@@ -63,10 +63,6 @@ LogSelection select(int gpuCount, unsigned gpus, unsigned items) {
     return sel;
 }
 
-unsigned bit(CsvItem item) {
-    return 1u << static_cast<int>(item);
-}
-
 std::string times(const std::string& text, int n) {
     std::string all;
     while (n-- > 0)
@@ -83,7 +79,8 @@ std::string shown(const std::vector<ConsolePiece>& pieces) {
 }
 
 const unsigned kAll = 0xFFF;
-const unsigned kLoadTemp = bit(CsvItem::GpuLoad) | bit(CsvItem::Temperature);
+// Item bits in the order of CsvItem.
+const unsigned kLoad = 1u << 2, kLoadTemp = kLoad | 1u << 5;
 const std::string kAllCells =
     ",Graphics Clock,Memory Clock,GPU Load,Memory Usage,Video Engine Load,Temperature,"
     "FAN Level,FAN rpm,Power Draw,P-State,Memory Controller Load,Bus Interface Load,";
@@ -98,16 +95,16 @@ TEST(CsvFormat, HeaderAndRow) {
          "Example GPU,,,GPU\x90\xda\x91\xb1\r\n,GPU Load,Temperature,,GPU Load,Temperature,\r\n",
          kStamp + "37,54," + kStamp + "100,-5,\r\n"},
         // Slot 0 off, slot 2 beyond the count.
-        {2, 0b110, bit(CsvItem::GpuLoad), "GPU\x90\xda\x91\xb1\r\n,GPU Load,\r\n", kStamp + "100,\r\n"},
-        {0, 0b11, bit(CsvItem::GpuLoad), "\r\n\r\n", "\r\n"},
+        {2, 0b110, kLoad, "GPU\x90\xda\x91\xb1\r\n,GPU Load,\r\n", kStamp + "100,\r\n"},
+        {0, 0b11, kLoad, "\r\n\r\n", "\r\n"},
         {2, 0b11, kAll,
          "Example GPU" + times(",", 13) + "GPU\x90\xda\x91\xb1\r\n" + kAllCells + kAllCells + "\r\n",
          kStamp + "1189,5005,37,2929.68,21,54,33,1125,123.456,8,3,1," + kStamp +
              "16778,0,100,0.01,0,-5,,,,-1,0,-1,\r\n"},
-        {200, 0xFF, bit(CsvItem::PState),
+        {200, 0xFF, 1u << 9,
          "Example GPU,,GPU\x90\xda\x91\xb1" + times(",,G", 6) + "\r\n" + times(",P-State,", 8) + "\r\n",
          kStamp + "8," + kStamp + "-1," + times(kStamp + "0,", 6) + "\r\n"},
-        {3, 0b100, bit(CsvItem::GraphicsClock) | bit(CsvItem::MemoryUsage) | bit(CsvItem::PowerDraw),
+        {3, 0b100, 1u | 1u << 3 | 1u << 8, // Graphics Clock, Memory Usage, Power Draw
          "G\r\n,Graphics Clock,Memory Usage,Power Draw,\r\n", kStamp + "-1,4194303.99,16384.010,\r\n"},
     };
     Slots slots;
@@ -135,9 +132,7 @@ TEST(LogConsoleBlock, Pieces) {
              "<5>\tFAN rpm             1125 rpm\n<5>\tPower(Draw)         123.456 W\n"
              "<5>\tP-State             8\n<5>\tMemory Controller Load   3 %\n<5>\tBus Interface Load  1 %\n" +
              end},
-        {2, 0b10,
-         bit(CsvItem::MemoryClock) | bit(CsvItem::FanLevel) | bit(CsvItem::FanRpm) | bit(CsvItem::PowerDraw),
-         true,
+        {2, 0b10, 1u << 1 | 1u << 6 | 1u << 7 | 1u << 8, true, // Memory Clock, FAN Level, FAN rpm, Power Draw
          start +
              "<11>GPU\x90\xda\x91\xb1:\n<5>\tMemory Clock        0 MHz\n<5>\tFAN Level           No Support\n"
              "<5>\tFAN rpm             No Support\n<5>\tPower(Draw)         No Support\n" +
@@ -148,7 +143,6 @@ TEST(LogConsoleBlock, Pieces) {
              "csv\x83\x74\x83\x40\x83\x43\x83\x8b\x82\xaa\x8c\xa9\x82\xc2\x82\xa9\x82\xe8\x82\xdc\x82\xb9\x82"
              "\xf1\n" +
              end},
-        {0, 0xFF, kLoadTemp, true, start + end},
     };
     Slots slots;
     for (const auto& c : cases)

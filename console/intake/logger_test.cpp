@@ -1,12 +1,10 @@
 #include "console/intake/logger.h"
-#include "console/intake/update_tick.h"
 
 #include <gtest/gtest.h>
 
 #include <cwchar>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -15,25 +13,19 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 // The Console's shared state and a platform side that records what it is asked
-// to do. The clock moves only when slept on, or by 30 ms per row written.
+// to do. The clock moves only when slept on, or by 30 ms per row begun.
 struct Harness {
     GpuPanelState panel;
     CsvSettings csv;
     std::atomic<int32_t> appRunning{1}, uiReady{1};
-    uint32_t now = 1000;
-    std::vector<uint32_t> rowTimes; // clock reading at each local-time read
-    int rowsBeforeStop = -1;        // clear csvLogging (or appRunning) after this many rows
-    bool stopsApp = false, consoleWorks = true;
+    uint32_t now = 1000, dropAt = UINT32_MAX, sleeps = 0;
+    bool dropsApp = false, consoleWorks = true;
+    std::vector<uint32_t> rowTimes;               // clock reading at each local-time read
+    int rowsBeforeStop = -1;                      // clear csvLogging (or appRunning) after this many rows
+    int prints = 0, holdAtPrint = 0;              // at this print a newer run starts
     std::vector<int> calls = std::vector<int>(4); // refused, attached, released, left
-    int prints = 0, holdAtPrint = 0;              // this print does not return before whileHeld has run
     std::string printed;
-    std::function<void()> whileHeld;
     fs::path dir = fs::temp_directory_path() / ("gaugeline_logger_" + std::to_string(uintptr_t(this)));
 
     Harness() {
@@ -41,7 +33,6 @@ struct Harness {
         initCsvSettings(csv);
         csv.csvLogging.store(1);
         csv.logIntervalMs.store(2000);
-        fs::remove_all(dir);
         fs::create_directories(dir);
         store(panel.gpuCount, 2);
         std::wcscpy(panel.fullName[0], L"GPU Zero");
@@ -51,11 +42,19 @@ struct Harness {
             store(panel.slots[i].temperature, i ? 71 : 54);
         }
         for (int k = 0; k < kCsvItemCount; ++k)
-            csv.csvItemSelected[k].store(k == 2 || k == 5 ? 1 : 0); // GPU Load, Temperature
+            csv.csvItemSelected[k].store(k == int(CsvItem::GpuLoad) || k == int(CsvItem::Temperature));
     }
     ~Harness() {
         std::error_code ignored;
         fs::remove_all(dir, ignored);
+    }
+    void step(uint32_t ms) {
+        EXPECT_LE(ms, 50u);
+        now += ms;
+        if (dropAt != UINT32_MAX && now >= dropAt) {
+            csv.csvLogging.store(0);
+            appRunning.store(dropsApp ? 0 : 1);
+        }
     }
     LoggerLinks links() { return {&panel, &csv, &appRunning, &uiReady}; }
     LoggerEdges edges() {
@@ -73,165 +72,109 @@ struct Harness {
             for (const ConsolePiece& p : pieces)
                 self->printed += p.text;
             if (++self->prints == self->holdAtPrint)
-                self->whileHeld();
+                self->csv.csvRun.fetch_add(1);
         };
         e.localTime = [](void* h) {
             auto* self = static_cast<Harness*>(h);
             self->rowTimes.push_back(self->now);
             self->now += 30;
             if (self->rowsBeforeStop == static_cast<int>(self->rowTimes.size()))
-                (self->stopsApp ? self->appRunning : self->csv.csvLogging).store(0);
+                (self->dropsApp ? self->appRunning : self->csv.csvLogging).store(0);
             return LogTime{2026, 12, 6, 21, 0, static_cast<int>(self->rowTimes.size()) - 1};
         };
         e.clock.context = this;
         e.clock.nowMs = [](void* h) { return static_cast<Harness*>(h)->now; };
-        e.clock.sleepMs = [](void* h, uint32_t ms) { static_cast<Harness*>(h)->now += ms; };
+        e.clock.sleepMs = [](void* h, uint32_t ms) {
+            ++static_cast<Harness*>(h)->sleeps;
+            static_cast<Harness*>(h)->step(ms);
+        };
         return e;
     }
-    LoggerEnd run(const char* name) { return runLogger(links(), edges(), (dir / name).string().c_str()); }
 };
 
 const std::string kHeader = "GPU Zero,,,GPU One\r\n,GPU Load,Temperature,,GPU Load,Temperature,\r\n";
-std::string row(int second) {
-    const std::string stamp = "2026/12/06 21:00:0" + std::to_string(second);
-    return stamp + ",37,54," + stamp + ",99,71,\r\n";
+std::string stamp(int second) {
+    return "2026/12/06 21:00:0" + std::to_string(second);
 }
 
 TEST(Logger, RunsFromHeaderToTheirEnd) {
+    // rows: data lines written (-1: no file); begun: rows whose time line was printed.
     const struct {
         const char* file;
-        int rowsBeforeStop;
-        bool stopsApp, consoleWorks;
+        int rowsBeforeStop, holdAtPrint;
+        bool dropsApp, consoleWorks;
         LoggerEnd end;
-        int rows; // -1: no file
-        std::vector<int> calls;
-        int csvLogging;
+        int rows, begun;
+        std::vector<int> calls; // and csvLogging at the end
     } cases[] = {
-        {"log.csv", 3, false, true, LoggerEnd::LoggingOff, 3, {0, 1, 1, 0}, 0},
-        {"log.csv", 2, true, true, LoggerEnd::AppEnded, 2, {0, 1, 1, 0}, 1},
-        {"log.csv", -1, false, false, LoggerEnd::ConsoleFailed, 0, {0, 1, 0, 0}, 1},
-        {"my log.csv", -1, false, true, LoggerEnd::PathRefused, -1, {1, 0, 0, 0}, 0},
+        {"log.csv", 3, 0, false, true, LoggerEnd::LoggingOff, 3, 3, {0, 1, 1, 0, 0}},
+        {"log.csv", 2, 0, true, true, LoggerEnd::AppEnded, 2, 2, {0, 1, 1, 0, 1}},
+        {"log.csv", -1, 0, false, false, LoggerEnd::ConsoleFailed, 0, 0, {0, 1, 0, 0, 1}},
+        {"my log.csv", -1, 0, false, true, LoggerEnd::PathRefused, -1, 0, {1, 0, 0, 0, 0}},
+        {"log.csv", 4, 2, false, true, LoggerEnd::RunOver, 1, 1, {0, 1, 0, 1, 1}},
+        {"log.csv", 4, 3, false, true, LoggerEnd::RunOver, 1, 2, {0, 1, 0, 1, 1}},
     };
     for (const auto& c : cases) {
         Harness h;
         h.rowsBeforeStop = c.rowsBeforeStop;
-        h.stopsApp = c.stopsApp;
+        h.holdAtPrint = c.holdAtPrint;
+        h.dropsApp = c.dropsApp;
         h.consoleWorks = c.consoleWorks;
-        EXPECT_EQ(c.end, h.run(c.file));
-        std::string content = c.rows < 0 ? "" : kHeader, shown;
+        std::ofstream(h.dir / c.file, std::ios::binary) << "old,"; // a run appends
+        EXPECT_EQ(c.end, runLogger(h.links(), h.edges(), (h.dir / c.file).string().c_str()));
+        std::string content = c.rows < 0 ? "old," : "old," + kHeader, shown;
         std::vector<uint32_t> rowTimes;
-        for (int i = 0; i < c.rows; ++i) {
-            content += row(i);
+        for (int i = 0; i < c.begun; ++i) {
             rowTimes.push_back(1000 + 2030 * i); // the interval counts from the end of the previous row
-            shown += "2026/12/06 21:00:0" + std::to_string(i) + " " + std::string(30, '=') +
-                     "\nGPU Zero:\n\tGPU Load            37 %\n\tTemperature         54\nGPU One:\n"
+            shown += stamp(i) + " " + std::string(30, '=') + "\n";
+            if (i >= c.rows)
+                continue;
+            content += stamp(i) + ",37,54," + stamp(i) + ",99,71,\r\n";
+            shown += "GPU Zero:\n\tGPU Load            37 %\n\tTemperature         54\nGPU One:\n"
                      "\tGPU Load            99 %\n\tTemperature         71\n" +
                      std::string(50, '=') + "\n";
         }
-        EXPECT_EQ(content, readFile(h.dir / c.file));
+        std::ifstream in(h.dir / c.file, std::ios::binary);
+        EXPECT_EQ(content, std::string(std::istreambuf_iterator<char>(in), {}));
         EXPECT_EQ(rowTimes, h.rowTimes);
         EXPECT_EQ(shown, h.printed);
-        std::vector<int> calls = c.calls;
-        calls.push_back(c.csvLogging);
         h.calls.push_back(h.csv.csvLogging.load());
-        EXPECT_EQ(calls, h.calls);
+        EXPECT_EQ(c.calls, h.calls);
     }
     Harness h;
-    h.rowsBeforeStop = 1;
-    h.run("log.csv");
-    h.csv.csvLogging.store(1);
-    h.rowsBeforeStop = 2;
-    h.run("log.csv"); // a second run appends a second header
-    EXPECT_EQ(readFile(h.dir / "log.csv"), kHeader + row(0) + kHeader + row(1));
     h.uiReady.store(0);
     EXPECT_EQ(writeLogRow(h.links(), h.edges(), h.dir.string().c_str()), LogRowOutcome::NotReady);
-    EXPECT_EQ(h.printed.find("csv\x83\x74"), std::string::npos);
+    EXPECT_EQ(h.printed, "");
     h.uiReady.store(1);
     EXPECT_EQ(writeLogRow(h.links(), h.edges(), h.dir.string().c_str()), LogRowOutcome::FileMissing);
     EXPECT_NE(h.printed.find("csv\x83\x74"), std::string::npos);
 }
 
-TEST(Logger, RunOvertakenWhileItsConsolePrintIsHeldWritesNothingMore) {
-    // Run 1's console print is held while the operator unchecks and checks the
-    // box and run 2 starts with other items: at the end of row 1's block, or
-    // at the start of row 2's.
-    for (int heldPrint : {2, 3}) {
-        Harness h;
-        bool boxChecked = true;
-        CsvStartEdges tick;
-        tick.context = &boxChecked;
-        tick.isBoxChecked = [](void* box) { return *static_cast<bool*>(box); };
-        tick.uncheckBox = [](void* box) { *static_cast<bool*>(box) = false; };
-        tick.chooseFile = [](void*, char*) { return true; };
-        tick.chooseItems = [](void*) {};
-        tick.showCannotSave = [](void*) {};
-        tick.startLogger = [](void*, const char*, int32_t) {};
-        h.csv.csvLogging.store(0);
-        ASSERT_EQ(csvCheckBoxControl(h.csv, tick), CheckBoxStep::Started);
-        LoggerLinks run1 = h.links();
-        run1.run = h.csv.csvRun.load();
-        h.rowsBeforeStop = 4; // lets a run that goes on end
-        h.holdAtPrint = heldPrint;
-        h.whileHeld = [&] {
-            boxChecked = false;
-            csvCheckBoxControl(h.csv, tick);
-            boxChecked = true;
-            csvCheckBoxControl(h.csv, tick);
-            h.csv.csvItemSelected[0].store(1);
-        };
-        EXPECT_EQ(runLogger(run1, h.edges(), (h.dir / "log.csv").string().c_str()), LoggerEnd::RunOver);
-        EXPECT_EQ(readFile(h.dir / "log.csv"), kHeader + row(0)) << heldPrint;
-        EXPECT_EQ(h.rowTimes.size(), size_t(heldPrint - 1)) << heldPrint;
-        EXPECT_EQ(h.calls, (std::vector<int>{0, 1, 0, 1})) << heldPrint;
-        EXPECT_EQ(h.csv.csvLogging.load(), 1) << heldPrint;
-    }
-}
-
 TEST(LoggerWait, SleepsInShortStepsUntilTheRowIsDueOrTheRunEnds) {
     const uint32_t never = UINT32_MAX, wrap = UINT32_MAX - 100;
-    const struct WaitCase {
+    const struct {
         int32_t intervalMs;
         uint32_t startMs, nowMs, dropAt;
         bool dropsApp;
         LogWaitOutcome outcome;
-        uint32_t endMs;
-        size_t sleeps;
+        uint32_t endMs, sleeps;
     } cases[] = {
-        {1000, 100, 130, never, false, LogWaitOutcome::RowDue, 1100, 20}, // the last step is short
         {1000, 1000, 2500, never, false, LogWaitOutcome::RowDue, 2500, 0},
         {-5, 0, 0, never, false, LogWaitOutcome::RowDue, 0, 0},
-        {1000, wrap, wrap, never, false, LogWaitOutcome::RowDue, 899, 20},
-        {30000, 0, 0, 12340, false, LogWaitOutcome::LoggingOff, 12350, 247}, // within one step
-        {1000, 0, 0, 200, true, LogWaitOutcome::AppEnded, 200, 4},           // the end wins over logging off
-        {1000, 0, 99999, 0, false, LogWaitOutcome::LoggingOff, 99999, 0},    // flags before the clock
+        {1000, wrap, wrap + 30, never, false, LogWaitOutcome::RowDue, 899, 20}, // the last step is short
+        {30000, 0, 0, 12340, false, LogWaitOutcome::LoggingOff, 12350, 247},    // within one step
+        {1000, 0, 0, 200, true, LogWaitOutcome::AppEnded, 200, 4},        // the end wins over logging off
+        {1000, 0, 99999, 0, false, LogWaitOutcome::LoggingOff, 99999, 0}, // flags before the clock
     };
-    for (const WaitCase& c : cases) {
-        struct Fake {
-            const WaitCase& c;
-            uint32_t now;
-            size_t sleeps = 0;
-            std::atomic<int32_t> appRunning{1}, csvLogging{1};
-            void step(uint32_t ms) {
-                EXPECT_LE(ms, 50u);
-                now += ms;
-                if (c.dropAt != UINT32_MAX && now >= c.dropAt) {
-                    csvLogging.store(0);
-                    appRunning.store(c.dropsApp ? 0 : 1);
-                }
-            }
-        } fake{c, c.nowMs};
-        fake.step(0);
-        const LogWaitClock clock{[](void* f) { return static_cast<Fake*>(f)->now; },
-                                 [](void* f, uint32_t ms) {
-                                     ++static_cast<Fake*>(f)->sleeps;
-                                     static_cast<Fake*>(f)->step(ms);
-                                 },
-                                 &fake};
-        EXPECT_EQ(c.outcome,
-                  waitForNextRow({&fake.appRunning, &fake.csvLogging}, c.intervalMs, c.startMs, clock));
-        EXPECT_EQ((std::vector<uint32_t>{c.endMs, uint32_t(c.sleeps)}),
-                  (std::vector<uint32_t>{fake.now, uint32_t(fake.sleeps)}))
-            << c.intervalMs;
+    for (const auto& c : cases) {
+        Harness h;
+        h.now = c.nowMs;
+        h.dropAt = c.dropAt;
+        h.dropsApp = c.dropsApp;
+        h.step(0);
+        EXPECT_EQ(c.outcome, waitForNextRow({&h.appRunning, &h.csv.csvLogging}, c.intervalMs, c.startMs,
+                                            h.edges().clock));
+        EXPECT_EQ((std::vector<uint32_t>{c.endMs, c.sleeps}), (std::vector<uint32_t>{h.now, h.sleeps}));
     }
 }
 

@@ -8,7 +8,6 @@
 #include <chrono>
 #include <cwchar>
 #include <functional>
-#include <string>
 #include <thread>
 #include <vector>
 
@@ -20,18 +19,11 @@
 
 namespace {
 
-// Each case gets its own port so cases can run side by side.
-uint16_t testPort() {
-    const char* name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    return static_cast<uint16_t>(59100 + std::hash<std::string>()(name) % 800);
-}
-
 std::atomic<int> gTitleResets{0};
 // A title read waits while the window's thread is held, as it is while "接続"
 // pauses and asks; "接続" leaves the bare product name, which the read then
 // sees. An unheld read finds no title, so nothing is written.
-std::atomic<bool> gHoldWindow{false};
-std::atomic<bool> gInWindowCall{false};
+std::atomic<bool> gHoldWindow{false}, gInWindowCall{false};
 bool readTitleWhenFree(void*, wchar_t* out, int outChars) {
     if (!gHoldWindow)
         return false;
@@ -46,12 +38,19 @@ bool readTitleWhenFree(void*, wchar_t* out, int outChars) {
 }
 
 bool eventually(const std::function<bool()>& condition) {
-    for (int i = 0; i < 250; ++i) {
-        if (condition())
-            return true;
+    for (int i = 0; i < 250 && !condition(); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
+    return condition();
+}
+
+std::vector<uint8_t> makeBlock(uint32_t clock) {
+    GpuSample samples[kGpuSlotCount];
+    for (auto& sample : samples)
+        clearGpuSample(&sample);
+    samples[0].graphicsClock = clock;
+    std::vector<uint8_t> block(kReportBlockBytes);
+    buildReportBlock(samples, 3, "127.0.0.1", block.data());
+    return block;
 }
 
 class Receiver : public ::testing::Test {
@@ -59,14 +58,13 @@ class Receiver : public ::testing::Test {
     void SetUp() override {
         netStartup();
         initGpuPanelState(state);
-        gTitleResets = 0;
+        setAgentAddress(state, "127.0.0.1");
         hooks.writeTitle = [](void*, const wchar_t* title) {
-            if (wcscmp(title, kConsoleTitle) == 0)
-                ++gTitleResets;
+            gTitleResets += wcscmp(title, kConsoleTitle) == 0;
         };
         hooks.readTitle = readTitleWhenFree;
         listener.bindAddress = "127.0.0.1";
-        listener.port = testPort();
+        listener.port = 59123;
         ASSERT_TRUE(ensureListening(listener));
         config.listener = &listener;
         config.keepRunning = &keepRunning;
@@ -88,37 +86,18 @@ class Receiver : public ::testing::Test {
         closeListener(listener);
         netCleanup();
     }
-
-    TcpSocket connectToConsole() {
-        TcpSocket s = kNoSocket;
-        eventually([&] { return (s = tcpConnect(loopback, listener.port, 1000)) != kNoSocket; });
-        return s;
-    }
-    // True when the Console let the connection go: a receive sees the end, or a
-    // reset when the Console closed with bytes of ours still unread.
-    static bool closedByConsole(TcpSocket s) {
-        char byte;
-        int n = tcpRecvOnce(s, &byte, 1, 3000);
-        return n == 0 || n == -1;
-    }
-    static std::vector<uint8_t> makeBlock(uint32_t clock, int gpuCount) {
-        GpuSample samples[kGpuSlotCount];
-        for (auto& sample : samples)
-            clearGpuSample(&sample);
-        samples[0].graphicsClock = clock;
-        std::vector<uint8_t> block(kReportBlockBytes);
-        buildReportBlock(samples, gpuCount, "127.0.0.1", block.data());
-        return block;
-    }
-    static void sendBlock(TcpSocket s, uint32_t clock, int gpuCount) {
-        ASSERT_EQ(kReportBlockBytes, tcpSendOnce(s, makeBlock(clock, gpuCount).data(), kReportBlockBytes));
-    }
-    // Closes with a reset (linger 0): the Console's receive fails instead of ending.
-    static void abortConnection(TcpSocket s) {
-        linger off{1, 0};
-        setsockopt(static_cast<decltype(socket(0, 0, 0))>(s), SOL_SOCKET, SO_LINGER,
-                   reinterpret_cast<const char*>(&off), sizeof off);
-        tcpClose(s);
+    // Sends the block in pieces of these sizes; true once the panel shows it.
+    bool send(TcpSocket s, uint32_t clock, const std::vector<int>& pieces = {kReportBlockBytes}) {
+        const std::vector<uint8_t> block = makeBlock(clock);
+        int at = 0;
+        for (int size : pieces) {
+            EXPECT_EQ(size, tcpSendOnce(s, block.data() + at, size));
+            at += size;
+            // Lets each piece arrive on its own; the outcome does not depend on it.
+            if (pieces.size() < 10)
+                std::this_thread::sleep_for(std::chrono::milliseconds(40));
+        }
+        return eventually([&] { return relaxed(state.slots[0].graphicsClock) == int32_t(clock); });
     }
 
     GpuPanelState state;
@@ -130,87 +109,56 @@ class Receiver : public ::testing::Test {
     uint32_t loopback = 0;
 };
 
-TEST_F(Receiver, GathersBlocksThatArriveInPieces) {
-    setAgentAddress(state, "127.0.0.1");
-    TcpSocket s = connectToConsole();
-    ASSERT_NE(kNoSocket, s);
-    std::vector<int> byteByByte(kReportBlockBytes, 1);
-    const std::vector<int> cases[] = {{1, 4095}, {1448, 2648}, byteByByte};
-    int32_t clock = 1000000;
-    for (const std::vector<int>& pieces : cases) {
-        const std::vector<uint8_t> block = makeBlock(++clock, 1);
-        int at = 0;
-        for (int size : pieces) {
-            ASSERT_EQ(size, tcpSendOnce(s, block.data() + at, size));
-            at += size;
-            // Lets each piece arrive on its own; the outcome does not depend on it.
-            if (pieces.size() < 10)
-                std::this_thread::sleep_for(std::chrono::milliseconds(40));
-        }
-        ASSERT_TRUE(eventually([&] { return relaxed(state.slots[0].graphicsClock) == clock; }))
-            << pieces.size();
-        sendBlock(s, ++clock, 1);
-        ASSERT_TRUE(eventually([&] { return relaxed(state.slots[0].graphicsClock) == clock; }))
-            << pieces.size();
-    }
-    tcpClose(s);
-}
-
-TEST_F(Receiver, ResetsWhenTheAgentGoesAndWaitsForItAgain) {
-    setAgentAddress(state, "127.0.0.1");
-    struct Case {
-        bool midBlock; // the connection ends with part of a block in hand
-        bool abort;    // reset by the peer instead of an orderly close
-    } cases[] = {{false, false}, {true, false}, {false, true}, {true, true}};
-    int resets = 0;
-    for (const Case& c : cases) {
-        TcpSocket s = connectToConsole();
+TEST_F(Receiver, GathersPiecesResetsWhenTheAgentGoesAndDropsOnReconnect) {
+    const struct {
+        bool midBlock;   // the connection ends with part of a block in hand
+        bool abort;      // reset by the peer (linger 0) instead of an orderly close
+        bool reconnect;  // "接続" asks another Agent: dropped, no reset
+        bool heldWindow; // ... while the receiver waits for the window with a block
+    } cases[] = {
+        {false, false, false, false}, {true, false, false, false}, {false, true, false, false},
+        {true, true, false, false},   {true, false, true, false},  {false, false, true, true},
+    };
+    const std::vector<std::vector<int>> pieces = {
+        {1, 4095}, {1448, 2648}, std::vector<int>(kReportBlockBytes, 1)};
+    uint32_t clock = 1000000;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.midBlock << c.abort << c.reconnect << c.heldWindow);
+        TcpSocket s = tcpConnect(loopback, listener.port, 1000);
         ASSERT_NE(kNoSocket, s);
-        sendBlock(s, 1733000, 2);
-        ASSERT_TRUE(eventually([&] { return relaxed(state.slots[0].graphicsClock) == 1733000; }));
-        EXPECT_EQ(2, relaxed(state.gpuCount));
-        if (c.midBlock) {
-            ASSERT_EQ(2000, tcpSendOnce(s, makeBlock(1800000, 2).data(), 2000));
-        }
-        if (c.abort)
-            abortConnection(s);
-        else
-            tcpClose(s);
-        ASSERT_TRUE(eventually([&] { return gTitleResets.load() == resets + 1; })) << c.midBlock << c.abort;
-        ++resets;
-        EXPECT_EQ(1, relaxed(state.gpuCount));
-        EXPECT_EQ(0, relaxed(state.slots[0].graphicsClock));
-    }
-}
-
-TEST_F(Receiver, ReconnectRequestDropsTheConnectionWithoutReset) {
-    // Held: the flag is up until the connection goes, a block begun but not
-    // finished. Missed: raised and lowered while the receiver waits for the
-    // window, as when "接続" pauses on the window's own thread; the title that
-    // block would name the old Agent in goes back to the bare product name.
-    for (bool whileInWindowCall : {false, true}) {
-        setAgentAddress(state, "127.0.0.1");
-        TcpSocket s = connectToConsole();
-        sendBlock(s, 1000000, 3);
-        ASSERT_TRUE(eventually([&] { return relaxed(state.gpuCount) == 3; }));
-        if (whileInWindowCall) {
-            gHoldWindow = true;
-            sendBlock(s, 1100000, 3);
-            ASSERT_TRUE(eventually([&] { return gInWindowCall.load(); }));
-        } else {
-            uint8_t part[100] = {};
-            ASSERT_EQ(100, tcpSendOnce(s, part, sizeof part));
-        }
-        state.reconnectCount.fetch_add(1);
-        store(state.reconnectRequested, 1);
-        if (whileInWindowCall) {
-            store(state.reconnectRequested, 0);
-            gHoldWindow = false;
-        }
-        EXPECT_TRUE(closedByConsole(s)) << whileInWindowCall;
-        tcpClose(s);
+        for (size_t i = 0; &c == cases && i < pieces.size(); ++i)
+            ASSERT_TRUE(send(s, ++clock, pieces[i])) << i;
+        ASSERT_TRUE(send(s, ++clock));
         EXPECT_EQ(3, relaxed(state.gpuCount));
-        EXPECT_EQ(whileInWindowCall ? 1 : 0, gTitleResets.exchange(0)) << whileInWindowCall;
+        if (c.midBlock)
+            ASSERT_EQ(2000, tcpSendOnce(s, makeBlock(1).data(), 2000));
+        gHoldWindow = c.heldWindow;
+        if (c.heldWindow) {
+            ASSERT_EQ(kReportBlockBytes, tcpSendOnce(s, makeBlock(clock).data(), kReportBlockBytes));
+            ASSERT_TRUE(eventually([&] { return gInWindowCall.load(); }));
+        }
+        if (c.reconnect) {
+            state.reconnectCount.fetch_add(1);
+            store(state.reconnectRequested, 1);
+            // Held: lowered again while the receiver waits for the window.
+            store(state.reconnectRequested, c.heldWindow ? 0 : 1);
+            gHoldWindow = false;
+            char byte;
+            // The Console let the connection go: the end, or a reset for our unread bytes.
+            const int n = tcpRecvOnce(s, &byte, 1, 3000);
+            EXPECT_TRUE(n == 0 || n == -1) << n;
+        }
+        linger off{1, 0};
+        if (c.abort)
+            setsockopt(static_cast<decltype(socket(0, 0, 0))>(s), SOL_SOCKET, SO_LINGER,
+                       reinterpret_cast<const char*>(&off), sizeof off);
+        tcpClose(s);
+        if (!c.reconnect)
+            ASSERT_TRUE(eventually([&] { return gTitleResets.load() == 1; }));
+        EXPECT_EQ((std::vector<int>{c.reconnect ? 3 : 1, c.reconnect ? int32_t(clock) : 0,
+                                    gTitleResets.exchange(0)}),
+                  (std::vector<int>{relaxed(state.gpuCount), relaxed(state.slots[0].graphicsClock),
+                                    c.heldWindow || !c.reconnect}));
         store(state.reconnectRequested, 0);
     }
 }
