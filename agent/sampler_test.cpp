@@ -48,8 +48,8 @@ void tccOnBus1(FakeDriver& f) {
 }
 
 // Two GPUs on buses 5 and 9; NVML's devices at indices 0 and 1 draw 1000 and
-// 1001 mW, the first in the WDM model.
-void twoGpus(FakeDriver& f, uint32_t nvmlBus0, uint32_t nvmlBus1) {
+// 1001 mW, the first in the WDM model and failing the given call.
+void twoGpus(FakeDriver& f, uint32_t nvmlBus0, uint32_t nvmlBus1, nvmlReturn_t FakeGpu::*failing = nullptr) {
     f.gpus.resize(2);
     f.gpus[0].busId = 5;
     f.gpus[1].busId = 9;
@@ -58,6 +58,8 @@ void twoGpus(FakeDriver& f, uint32_t nvmlBus0, uint32_t nvmlBus1) {
     f.gpus[0].nvmlPower = 1000;
     f.gpus[1].nvmlPower = 1001;
     f.gpus[0].nvmlDriverModel = NVML_DRIVER_WDM;
+    if (failing)
+        f.gpus[0].*failing = NVML_ERROR_UNKNOWN;
 }
 
 // P-state clock entries from (domain, type, frequency, upper end) quadruples.
@@ -170,23 +172,15 @@ const Case kCases[] = {
     {"no NVML device on the slots' buses", [](FakeDriver& f) { twoGpus(f, 11, 12); }, nullptr,
      "driverModelSupported=0 powerDrawSupported=0 1:driverModelSupported=0 1:powerDrawSupported=0"},
     {"the first device on the bus is taken even when its call fails",
-     [](FakeDriver& f) {
-         twoGpus(f, 5, 5);
-         f.gpus[0].nvmlDriverModelStatus = NVML_ERROR_UNKNOWN;
-     },
-     nullptr, "driverModelSupported=0 powerDraw=1000 1:powerDrawSupported=0"},
+     [](FakeDriver& f) { twoGpus(f, 5, 5, &FakeGpu::nvmlDriverModelStatus); }, nullptr,
+     "driverModelSupported=0 powerDraw=1000 1:powerDrawSupported=0"},
+    // The first slot's bus number is unknown: 0, as a failed lookup leaves it.
     {"a failed PCI lookup never matches",
      [](FakeDriver& f) {
-         twoGpus(f, 5, 9);
-         f.gpus[0].nvmlPciStatus = NVML_ERROR_UNKNOWN;
+         twoGpus(f, 5, 9, &FakeGpu::nvmlPciStatus);
+         f.gpus[0].busStatus = NVAPI_ERROR;
      },
      nullptr, "driverModelSupported=0 powerDrawSupported=0 1:driverModelSupported=1 1:powerDraw=1001"},
-    {"an unknown bus number does not match a failed lookup",
-     [](FakeDriver& f) {
-         f.gpus[0].busStatus = NVAPI_ERROR;
-         f.gpus[0].nvmlPciStatus = NVML_ERROR_NOT_SUPPORTED;
-     },
-     nullptr, "driverModelSupported=0 powerDrawSupported=0"},
     {"TCC memory from NvAPI until the driver model is known", tccOnBus1, nullptr,
      "1:memoryTotal=8388608 1:memoryUsage=1203456 1:driverModelSupported=1 1:driverModel=1"},
     {"TCC card on the lower bus gives its readings to its own slot, odd bytes rounded down", tccOnBus1,
