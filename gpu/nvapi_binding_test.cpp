@@ -52,7 +52,6 @@ TEST_F(BindingTest, EveryEntryReachesItsDriverFunction) {
     EXPECT_EQ(systemNvapiCount(#name), 1u) << #name;
     GAUGELINE_NVAPI_CALLS(GAUGELINE_CALL_ENTRY)
 #undef GAUGELINE_CALL_ENTRY
-    EXPECT_EQ(gNvapiBinding.busyCount.load(), 0);
 }
 
 // The driver is bound once and each function looked up once per binding; a
