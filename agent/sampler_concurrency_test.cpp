@@ -1,9 +1,9 @@
 // The sampler thread writes while a reader takes snapshots, as the reporting
 // thread does. Run under TSan, this shows the shared state is race-free; the
 // checks show that no snapshot sees a torn label.
-#include "tests/support/fake_driver.h"
 #include "agent/sampler.h"
 #include "agent/startup.h"
+#include "tests/support/fake_driver.h"
 
 #include <gtest/gtest.h>
 
@@ -25,23 +25,17 @@ TEST(SamplerConcurrency, SnapshotsSeeWholeLabelsAndGrowingScales) {
 
     const std::string dp = "Example GPU(1) (DP \x90\xDA\x91\xB1)";
     const std::string hdmi = "Example GPU(1) (HDMI \x90\xDA\x91\xB1)";
-    int torn = 0;
     uint32_t lastScale = 0;
-    bool scalesShrank = false;
     for (int i = 0; i < 2000; ++i) {
         GpuSample samples[kGpuSlotCount];
         snapshotSamples(*state, samples);
         std::string label = samples[0].tabLabel;
-        if (label != dp && label != hdmi && label != "Example GPU(1)")
-            ++torn;
-        if (samples[0].graphicsClockScale < lastScale)
-            scalesShrank = true;
+        EXPECT_TRUE(label == dp || label == hdmi || label == "Example GPU(1)") << label;
+        EXPECT_GE(samples[0].graphicsClockScale, lastScale);
         lastScale = samples[0].graphicsClockScale;
     }
     state->agentRunning.store(0);
     sampler.join();
-    EXPECT_EQ(0, torn);
-    EXPECT_FALSE(scalesShrank);
     EXPECT_GT(gFake.gpus[0].displayCalls, 0);
 }
 

@@ -51,7 +51,5 @@ TEST(ModuleIdentity, CheckSumDecidesWhenPresentElseTimeDateStamp) {
         {{0, 0}, {9, 0}, false}, // empty record never matches a module with CheckSum
     };
     for (const Case& c : cases)
-        EXPECT_EQ(sameModuleIdentity(c.recorded, c.found), c.same)
-            << c.recorded.checkSum << "/" << c.recorded.timeDateStamp << " vs " << c.found.checkSum << "/"
-            << c.found.timeDateStamp;
+        EXPECT_EQ(sameModuleIdentity(c.recorded, c.found), c.same) << &c - cases;
 }

@@ -1,14 +1,11 @@
 #include "tests/support/fake_driver.h"
 
 #include <algorithm>
-#include <cstddef>
 #include <cstring>
 
 FakeDriver gFake;
 
 namespace {
-
-int gDynamicCall = 0;
 
 FakeGpu* gpuAt(uintptr_t k) {
     return k == 0 || k > gFake.gpus.size() ? nullptr : &gFake.gpus[k - 1];
@@ -28,6 +25,16 @@ NvAPI_Status begin(NvPhysicalGpuHandle h, const void* record, NvAPI_Status FakeG
             return NVAPI_INCOMPATIBLE_STRUCT_VERSION;
     }
     return status ? g->*status : NVAPI_OK;
+}
+
+// A scalar answer, NvAPI's or NVML's (both succeed with 0): the status the test
+// gave the GPU behind the handle, then its value.
+template <typename T, typename V>
+int32_t give(const void* handle, int32_t FakeGpu::*status, T* out, V FakeGpu::*value) {
+    FakeGpu* g = gpuAt(reinterpret_cast<uintptr_t>(handle));
+    if (g && g->*status == 0)
+        *out = g->*value;
+    return g ? g->*status : NVAPI_INVALID_HANDLE;
 }
 
 NvAPI_Status initialize() {
@@ -61,11 +68,7 @@ NvAPI_Status getFullName(NvPhysicalGpuHandle h, char* name) {
 }
 
 NvAPI_Status getBusId(NvPhysicalGpuHandle h, uint32_t* bus) {
-    FakeGpu* g;
-    NvAPI_Status status = begin(h, nullptr, &FakeGpu::busStatus, g);
-    if (status == NVAPI_OK)
-        *bus = g->busId;
-    return status;
+    return give(h, &FakeGpu::busStatus, bus, &FakeGpu::busId);
 }
 
 NvAPI_Status getAllClockFrequencies(NvPhysicalGpuHandle h, NV_GPU_CLOCK_FREQUENCIES* c) {
@@ -91,28 +94,18 @@ NvAPI_Status getPstates20(NvPhysicalGpuHandle h, NV_GPU_PERF_PSTATES20_INFO* p) 
     p->numPstates = p->numBaseVoltages = 1;
     p->numClocks = static_cast<uint32_t>(g->pstateClocks.size());
     p->pstates[0].baseVoltages[0].volt_uV = g->baseVoltage;
-    // Every entry is written, past the table's eight into the record after it.
-    size_t at = offsetof(NV_GPU_PERF_PSTATES20_INFO, pstates[0].clocks);
-    for (const FakeClockEntry& c : g->pstateClocks) {
-        NV_GPU_PSTATE20_CLOCK_ENTRY_V1 e{};
-        e.domainId = c.domain;
-        e.typeId = c.type;
-        e.data.range.minFreq_kHz = c.freq;
-        e.data.range.maxFreq_kHz = c.type == 1 ? c.maxFreq : 0;
-        if (at + sizeof e > sizeof *p)
-            break;
-        std::memcpy(reinterpret_cast<uint8_t*>(p) + at, &e, sizeof e);
-        at += sizeof e;
+    for (size_t k = 0; k < g->pstateClocks.size() && k < NVAPI_MAX_GPU_PSTATE20_CLOCKS; ++k) {
+        NV_GPU_PSTATE20_CLOCK_ENTRY_V1& e = p->pstates[0].clocks[k];
+        e.domainId = g->pstateClocks[k].domain;
+        e.typeId = g->pstateClocks[k].type;
+        e.data.range.minFreq_kHz = g->pstateClocks[k].freq;
+        e.data.range.maxFreq_kHz = g->pstateClocks[k].type == 1 ? g->pstateClocks[k].maxFreq : 0;
     }
     return NVAPI_OK;
 }
 
 NvAPI_Status getCurrentPstate(NvPhysicalGpuHandle h, NV_GPU_PERF_PSTATE_ID* id) {
-    FakeGpu* g;
-    NvAPI_Status status = begin(h, nullptr, &FakeGpu::pstateStatus, g);
-    if (status == NVAPI_OK)
-        *id = g->pstate;
-    return status;
+    return give(h, &FakeGpu::pstateStatus, id, &FakeGpu::pstate);
 }
 
 NvAPI_Status getDynamicPstatesInfoEx(NvPhysicalGpuHandle h, NV_GPU_DYNAMIC_PSTATES_INFO_EX* info) {
@@ -120,7 +113,7 @@ NvAPI_Status getDynamicPstatesInfoEx(NvPhysicalGpuHandle h, NV_GPU_DYNAMIC_PSTAT
     NvAPI_Status status = begin(h, nullptr, nullptr, g);
     if (status == NVAPI_OK && info->version != NV_GPU_DYNAMIC_PSTATES_INFO_EX_VER)
         status = NVAPI_INCOMPATIBLE_STRUCT_VERSION;
-    if (status != NVAPI_OK || (status = g->dynamicStatus[gDynamicCall++ % 3]) != NVAPI_OK)
+    if (status != NVAPI_OK || (status = g->dynamicStatus[gFake.dynamicCalls++ % 3]) != NVAPI_OK)
         return status;
     for (int d = 0; d < 4; ++d) {
         info->utilization[d].bIsPresent = 1;
@@ -132,10 +125,8 @@ NvAPI_Status getDynamicPstatesInfoEx(NvPhysicalGpuHandle h, NV_GPU_DYNAMIC_PSTAT
 NvAPI_Status getThermalSettings(NvPhysicalGpuHandle h, uint32_t sensor, NV_GPU_THERMAL_SETTINGS* t) {
     FakeGpu* g;
     NvAPI_Status status = sensor != 0 ? NVAPI_INVALID_ARGUMENT : begin(h, t, &FakeGpu::thermalStatus, g);
-    if (status == NVAPI_OK) {
-        t->count = 1;
+    if (status == NVAPI_OK)
         t->sensor[0].currentTemp = g->temperature;
-    }
     return status;
 }
 
@@ -151,36 +142,27 @@ NvAPI_Status getMemoryInfo(NvPhysicalGpuHandle h, NV_DISPLAY_DRIVER_MEMORY_INFO*
 }
 
 NvAPI_Status getPhysicalFrameBufferSize(NvPhysicalGpuHandle h, uint32_t* kb) {
-    FakeGpu* g;
-    NvAPI_Status status = begin(h, nullptr, &FakeGpu::frameBufferStatus, g);
-    if (status == NVAPI_OK)
-        *kb = g->frameBufferKb;
-    return status;
+    return give(h, &FakeGpu::frameBufferStatus, kb, &FakeGpu::frameBufferKb);
 }
 
 NvAPI_Status getConnectedDisplayIds(NvPhysicalGpuHandle h, NV_GPU_DISPLAYIDS* displays, uint32_t* count,
                                     uint32_t flags) {
     FakeGpu* g;
-    NvAPI_Status status = flags != 0
-                              ? NVAPI_INVALID_ARGUMENT
-                              : begin(h, nullptr, displays ? nullptr : &FakeGpu::displayCountStatus, g);
+    NvAPI_Status status = flags != 0 ? NVAPI_INVALID_ARGUMENT : begin(h, nullptr, nullptr, g);
     if (status != NVAPI_OK || !displays) {
         if (status == NVAPI_OK)
-            *count = g->displayCount;
+            *count = 1;
         return status;
     }
     ++g->displayCalls;
-    for (uint32_t k = 0; g->displayStatus == NVAPI_OK && k < *count && k < g->displayCount; ++k) {
-        if (displays[k].version != NV_GPU_DISPLAYIDS_VER1)
-            return NVAPI_INCOMPATIBLE_STRUCT_VERSION;
-        // DP and HDMI on alternate calls when asked for.
-        int32_t first = !g->alternateConnector ? g->connector
-                        : g->displayCalls % 2  ? NV_MONITOR_CONN_TYPE_DP
-                                               : NV_MONITOR_CONN_TYPE_HDMI;
-        displays[k].connectorType = k == 0 ? first : NV_MONITOR_CONN_TYPE_VGA;
-        displays[k].flags = NV_GPU_DISPLAYIDS_FLAG_CONNECTED;
-    }
-    return g->displayStatus;
+    if (g->displayStatus != NVAPI_OK || displays[0].version != NV_GPU_DISPLAYIDS_VER1)
+        return g->displayStatus != NVAPI_OK ? g->displayStatus : NVAPI_INCOMPATIBLE_STRUCT_VERSION;
+    // DP and HDMI on alternate calls when asked for.
+    displays[0].connectorType = !g->alternateConnector ? g->connector
+                                : g->displayCalls % 2  ? NV_MONITOR_CONN_TYPE_DP
+                                                       : NV_MONITOR_CONN_TYPE_HDMI;
+    displays[0].flags = NV_GPU_DISPLAYIDS_FLAG_CONNECTED;
+    return NVAPI_OK;
 }
 
 NvAPI_Status queryCoolerStatus(NvPhysicalGpuHandle h, uint32_t index, void* record) {
@@ -207,16 +189,9 @@ NvAPI_Status queryVoltageStatus(NvPhysicalGpuHandle h, void* record) {
 }
 
 // The driver library's own functions, reached through the direct lookup.
-NvAPI_Status NVAPI_CALL directEnum(NvPhysicalGpuHandle* h, uint32_t* c) {
-    return enumerate(h, c, false, gFake.enumStatus);
-}
 NvAPI_Status NVAPI_CALL directUsage(NvPhysicalGpuHandle h, GpuUsageRecord* r) {
-    FakeGpu* g;
-    NvAPI_Status status =
-        r->version != kGpuUsageVersion ? NVAPI_INVALID_HANDLE : begin(h, nullptr, &FakeGpu::usageStatus, g);
-    if (status == NVAPI_OK)
-        r->gpuUsage = g->gpuUsage;
-    return status;
+    return r->version != kGpuUsageVersion ? NVAPI_INVALID_HANDLE
+                                          : give(h, &FakeGpu::usageStatus, &r->gpuUsage, &FakeGpu::gpuUsage);
 }
 void* NVAPI_CALL directQuery(uint32_t id) {
     if (gFake.directMissing.count(id))
@@ -224,27 +199,15 @@ void* NVAPI_CALL directQuery(uint32_t id) {
     if (id == nvapi_id::NvAPI_Initialize)
         return reinterpret_cast<void*>(&initialize);
     if (id == nvapi_id::NvAPI_EnumPhysicalGPUs)
-        return reinterpret_cast<void*>(&directEnum);
+        return reinterpret_cast<void*>(&enumPhysicalGpus);
     return id == nvapi_id::GpuUsageQuery ? reinterpret_cast<void*>(&directUsage) : nullptr;
 }
 NvAPI_QueryInterfaceFn directQueryInterface() {
-    return gFake.directLibrary ? &directQuery : nullptr;
+    return &directQuery;
 }
 
 // NVML: device handles, like the GPU handles, are the GPU positions plus one.
 namespace nvml {
-template <typename T> nvmlReturn_t answer(nvmlDevice_t d, nvmlReturn_t FakeGpu::*status, T* out, T value) {
-    FakeGpu* g = gpuAt(reinterpret_cast<uintptr_t>(d));
-    if (!g || g->*status != NVML_SUCCESS)
-        return g ? g->*status : NVML_ERROR_INVALID_ARGUMENT;
-    *out = value;
-    return NVML_SUCCESS;
-}
-FakeGpu& of(nvmlDevice_t d) {
-    static FakeGpu none;
-    FakeGpu* g = gpuAt(reinterpret_cast<uintptr_t>(d));
-    return g ? *g : none;
-}
 nvmlReturn_t init() {
     ++gFake.nvmlInitCalls;
     return gFake.nvmlInitStatus;
@@ -256,22 +219,20 @@ nvmlReturn_t getHandleByIndex(uint32_t index, nvmlDevice_t* d) {
     return NVML_SUCCESS;
 }
 nvmlReturn_t getMemoryInfo(nvmlDevice_t d, nvmlMemory_t* m) {
-    const FakeGpu& g = of(d);
-    return answer(d, &FakeGpu::nvmlMemoryStatus, m,
-                  nvmlMemory_t{g.nvmlTotalBytes, g.nvmlTotalBytes - g.nvmlUsedBytes, g.nvmlUsedBytes});
+    return give(d, &FakeGpu::nvmlMemoryStatus, m, &FakeGpu::nvmlMemory);
 }
 nvmlReturn_t getPowerUsage(nvmlDevice_t d, uint32_t* v) {
-    return answer(d, &FakeGpu::nvmlPowerStatus, v, of(d).nvmlPower);
+    return give(d, &FakeGpu::nvmlPowerStatus, v, &FakeGpu::nvmlPower);
 }
 nvmlReturn_t getPowerManagementLimit(nvmlDevice_t d, uint32_t* v) {
-    return answer(d, &FakeGpu::nvmlLimitStatus, v, of(d).nvmlLimit);
+    return give(d, &FakeGpu::nvmlLimitStatus, v, &FakeGpu::nvmlLimit);
 }
 nvmlReturn_t getPciInfo(nvmlDevice_t d, nvmlPciInfo_t* p) {
-    return answer(d, &FakeGpu::nvmlPciStatus, &p->bus, of(d).nvmlBus);
+    return give(d, &FakeGpu::nvmlPciStatus, &p->bus, &FakeGpu::nvmlBus);
 }
 nvmlReturn_t getDriverModel(nvmlDevice_t d, nvmlDriverModel_t* current, nvmlDriverModel_t* pending) {
-    answer(d, &FakeGpu::nvmlDriverModelStatus, pending, of(d).nvmlDriverModel);
-    return answer(d, &FakeGpu::nvmlDriverModelStatus, current, of(d).nvmlDriverModel);
+    give(d, &FakeGpu::nvmlDriverModelStatus, pending, &FakeGpu::nvmlDriverModel);
+    return give(d, &FakeGpu::nvmlDriverModelStatus, current, &FakeGpu::nvmlDriverModel);
 }
 } // namespace nvml
 
@@ -298,7 +259,6 @@ NvPhysicalGpuHandle fakeHandle(int k) {
 
 void resetFakeDriver() {
     gFake = FakeDriver{};
-    gDynamicCall = 0;
 }
 
 const DriverTable& fakeDriverTable() {

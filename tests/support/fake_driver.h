@@ -31,8 +31,7 @@ struct FakeGpu {
     bool videoPresent = true;
 
     NvAPI_Status pstatesStatus = NVAPI_OK;
-    // The first P-state's clock entries, all reported: entries past the table's
-    // eight are written on after it, as a driver with a longer table would.
+    // The first P-state's clock entries, all counted, the table's eight written.
     std::vector<FakeClockEntry> pstateClocks;
     uint32_t baseVoltage = 1062500;
 
@@ -58,9 +57,7 @@ struct FakeGpu {
     NvAPI_Status voltageStatus = NVAPI_OK;
     uint32_t voltage = 1043000;
 
-    NvAPI_Status displayCountStatus = NVAPI_OK;
-    uint32_t displayCount = 1;
-    NvAPI_Status displayStatus = NVAPI_OK;
+    NvAPI_Status displayStatus = NVAPI_OK; // one display, asked for by count first
     int32_t connector = 7;
     bool alternateConnector = false; // DP and HDMI on alternate calls
     int displayCalls = 0;
@@ -74,8 +71,7 @@ struct FakeGpu {
     // NVML, for the device whose index is this GPU's position.
     uint32_t nvmlBus = 1;
     nvmlReturn_t nvmlMemoryStatus = NVML_SUCCESS;
-    uint64_t nvmlTotalBytes = 16ull << 30;
-    uint64_t nvmlUsedBytes = (3ull << 30) + 1023;
+    nvmlMemory_t nvmlMemory{16ull << 30, 0, (3ull << 30) + 1023}; // total, free, used
     nvmlReturn_t nvmlPowerStatus = NVML_SUCCESS;
     uint32_t nvmlPower = 65432;
     nvmlReturn_t nvmlLimitStatus = NVML_SUCCESS;
@@ -90,15 +86,14 @@ struct FakeDriver {
     NvAPI_Status initializeStatus = NVAPI_OK;
     NvAPI_Status enumStatus = NVAPI_OK;
     NvAPI_Status tccStatus = NVAPI_OK;
-    // Direct lookup: library present, and which ids it answers.
-    bool directLibrary = true;
-    std::set<uint32_t> directMissing;
+    std::set<uint32_t> directMissing; // ids the direct lookup does not answer
     bool nvmlLoads = true;
     std::set<std::string> nvmlMissing; // export names
     nvmlReturn_t nvmlInitStatus = NVML_SUCCESS;
 
     // What the driver saw.
     int nvmlInitCalls = 0;
+    int dynamicCalls = 0; // utilisation calls of all slots
     std::vector<int> sleepMs;
     std::vector<uint32_t> triedVersions;
 };

@@ -4,10 +4,6 @@
 
 namespace simtest {
 namespace {
-std::wstring widen(const std::string& text) {
-    return std::wstring(text.begin(), text.end());
-}
-
 void reloadIfLoaded(const std::wstring& path) {
     HMODULE module = GetModuleHandleW(path.c_str());
     if (!module)
@@ -51,7 +47,8 @@ std::wstring systemNvapiPath() {
 }
 
 std::wstring buildSimPath(const wchar_t* file) {
-    std::wstring path = L"Z:" + widen(GAUGELINE_SIM_DIR_UNIX) + L"/" + file;
+    const std::string directory = GAUGELINE_SIM_DIR_UNIX;
+    std::wstring path = L"Z:" + std::wstring(directory.begin(), directory.end()) + L"/" + file;
     for (wchar_t& c : path) {
         if (c == L'/')
             c = L'\\';
