@@ -12,7 +12,6 @@
 
 #include <commctrl.h>
 
-#include <atomic>
 #include <chrono>
 #include <memory>
 #include <string>
@@ -186,29 +185,18 @@ TEST(MainWindow, OpensLaysOutFollowsTheGpuCountAndFailsToConnect) {
 }
 
 TEST(ConsoleEntry, FailedClassRegistrationShowsTheWindowMessage) {
-    std::atomic<bool> done{false};
-    std::wstring text;
-    HWND owner = reinterpret_cast<HWND>(1);
+    std::wstring seen;
     std::thread watcher([&] {
-        while (!done.load()) {
-            if (HWND box = findOwnDialog(L"Kovra Gaugeline Console")) {
-                wchar_t buffer[100] = {};
-                GetDlgItemTextW(box, 0xFFFF, buffer, 100);
-                text = buffer;
-                owner = GetWindow(box, GW_OWNER);
-                PostMessageW(box, WM_COMMAND, IDOK, 0);
-                return;
-            }
-            Sleep(20);
+        if (HWND box = waitFor(L"Kovra Gaugeline Console")) {
+            seen = windowText(GetDlgItem(box, 0xFFFF)) + (GetWindow(box, GW_OWNER) ? L"|owned" : L"|unowned");
+            PostMessageW(box, WM_COMMAND, IDOK, 0);
         }
     });
     auto app = std::make_unique<ConsoleApp>();
     app->appRunning.store(1);
     // The system registers no class for user32's own instance.
     EXPECT_FALSE(registerConsoleClass(*app, GetModuleHandleW(L"user32.dll")));
-    done.store(true);
     watcher.join();
-    EXPECT_EQ(text, L"ウィンドウを作成できません");
-    EXPECT_EQ(owner, nullptr);
+    EXPECT_EQ(seen, L"ウィンドウを作成できません|unowned");
     EXPECT_EQ(app->appRunning.load(), 0);
 }

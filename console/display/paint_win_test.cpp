@@ -18,27 +18,23 @@ constexpr uint32_t rgb(int r, int g, int b) {
 constexpr uint32_t kWhite = rgb(255, 255, 255), kBlack = 0, kLight = rgb(160, 160, 160);
 constexpr uint32_t kDark = rgb(105, 105, 105), kGrid = rgb(0, 128, 64), kLit = rgb(0, 255, 0),
                    kDim = rgb(0, 128, 0);
-constexpr uint32_t kGreen = rgb(0, 255, 0), kOrange = rgb(255, 64, 0), kBlue = rgb(0, 128, 255);
+// Bars are drawn with opacity 192: green, orange and blue over black, green over a grid line.
+constexpr uint32_t kGreenBar = rgb(0, 192, 0), kOrangeBar = rgb(192, 48, 0), kBlueBar = rgb(0, 96, 192),
+                   kGreenOnGrid = rgb(0, 223, 15);
 
-// A probe expects the colour itself; with kNot anything else; with kBar that
-// bar colour blended (opacity 192) over black, with kBar | kOnGrid over a grid line.
-constexpr uint32_t kNot = 1u << 24, kBar = 1u << 25, kOnGrid = 1u << 26;
+// A probe expects the colour, within 2 per channel; with kNot anything else.
+constexpr uint32_t kNot = 1u << 24;
 struct Probe {
     int x, y;
     uint32_t want;
 };
 
 bool matches(uint32_t c, uint32_t want) {
-    if (!(want & kBar))
-        return (c == (want & 0xffffff)) != ((want & kNot) != 0);
-    const uint32_t under = want & kOnGrid ? kGrid : kBlack;
-    for (int shift : {16, 8, 0}) {
-        const int blended =
-            static_cast<int>(((want >> shift & 255) * 192 + (under >> shift & 255) * 63) / 255);
-        if (std::abs(static_cast<int>(c >> shift & 255) - blended) > 2)
-            return false;
-    }
-    return true;
+    bool alike = true;
+    for (int shift : {16, 8, 0})
+        alike = alike &&
+                std::abs(static_cast<int>(c >> shift & 255) - static_cast<int>(want >> shift & 255)) <= 2;
+    return alike != ((want & kNot) != 0);
 }
 
 struct Painter {
@@ -125,14 +121,17 @@ TEST(Paint, ProbesThroughStartReadingsPhaseShownSlotAndSizes) {
     const Probe kEmpty[] = {{139, 47, kLight}, {140, 48, kDark},   {139, 120, kLight}, {144, 120, kWhite},
                             {392, 60, kGrid},  {390, 60, kBlack},  {300, 49, kGrid},   {300, 100, kBlack},
                             {19, 151, kLight}, {100, 151, kLight}, {20, 152, kDark},   {100, 161, kWhite},
-                            {29, 224, kWhite}, {19, 224, kLight}};
+                            {29, 224, kWhite}, {19, 224, kLight},  {140, 49, kGrid},   {152, 60, kGrid},
+                            {141, 151, kGrid}, {140, 151, kLight}, {596, 151, kGrid},  {595, 151, kLight},
+                            {859, 151, kGrid}, {860, 151, kLight}};
     p.expect("empty", kEmpty);
     expectNoSupportText(p);
     p.app->history.gridPhase.store(2);
     const Probe kGridPhase2[] = {{392, 60, kBlack}, {390, 60, kGrid}, {402, 60, kGrid}};
     p.expect("grid phase 2", kGridPhase2);
     p.app->history.gridPhase.store(10);
-    const Probe kGridPhase10[] = {{394, 60, kGrid}};
+    const Probe kGridPhase10[] = {{394, 60, kGrid},   {394, 153, kGrid}, {394, 152, kDark}, {394, 223, kGrid},
+                                  {394, 224, kWhite}, {850, 153, kGrid}, {850, 223, kGrid}};
     p.expect("grid phase 10", kGridPhase10);
     p.app->history.gridPhase.store(0);
     store(p.slot().gpuLoad, 50);
@@ -159,18 +158,17 @@ TEST(Paint, ProbesThroughStartReadingsPhaseShownSlotAndSizes) {
     store(p.slot().memoryClockRated, 800000);
     p.app->history.slots[0].series[0][0].store(1800000);
     p.app->history.slots[0].series[1][0].store(400000);
-    const Probe kClockBars[] = {
-        {404, 119, kBar | kGreen}, {404, 65, kBar | kGreen}, {404, 64, kBar | kOrange},
-        {403, 55, kBar | kOrange}, {404, 54, kBlack},        {403, 109, kBar | kOnGrid | kGreen},
-        {402, 100, kBlack},        {405, 100, kBlack},       {859, 119, kBar | kBlue},
-        {860, 84, kBar | kBlue},   {859, 83, kBlack}};
+    const Probe kClockBars[] = {{404, 119, kGreenBar}, {404, 65, kGreenBar}, {404, 64, kOrangeBar},
+                                {403, 55, kOrangeBar}, {404, 54, kBlack},    {403, 109, kGreenOnGrid},
+                                {402, 100, kBlack},    {405, 100, kBlack},   {859, 119, kBlueBar},
+                                {860, 84, kBlueBar},   {859, 83, kBlack}};
     p.expect("clock bars", kClockBars);
     // Entry 131 is the last bar (x 141..142); from row B - 1 = 119 up to 49, not above.
     store(p.slot().graphicsClockScale, 0);
     store(p.slot().graphicsClockRated, 1000000);
     p.fill(HistorySeries::GraphicsClock, 3000000);
-    const Probe kFullHistory[] = {{141, 100, kBar | kGreen}, {140, 100, kDark}, {139, 100, kLight},
-                                  {300, 50, kBar | kGreen},  {301, 48, kDark},  {301, 47, kLight}};
+    const Probe kFullHistory[] = {{141, 100, kGreenBar}, {140, 100, kDark}, {139, 100, kLight},
+                                  {300, 50, kGreenBar},  {301, 48, kDark},  {301, 47, kLight}};
     p.expect("full history", kFullHistory);
     // GPU Load: T 151, y = 151 + 71 - 37 = 185; Temperature above 100 holds at
     // T + 1 = 256; Memory Usage at 3/4 of its total: 222 + 104 - 55.

@@ -41,28 +41,6 @@ TEST(PlotGeometry, PanelsAndTheAreasTheTickRepaints) {
     }
 }
 
-TEST(PlotGeometry, GridLinesMoveWithPhase) {
-    PlotGeometry g = plotGeometry(900, 520);
-    PixelRect lines[64];
-    // S = 285: x = 404 - 12k - phase, kept when 140 < x < 404; then six rows 49 + 12k, 264 long.
-    struct Case {
-        PlotPanel panel;
-        int phase, count;
-        PixelRect first, firstRow;
-    };
-    const Case cases[] = {
-        {PlotPanel::GraphicsClock, 0, 21 + 6, {392, 49, 393, 120}, {140, 49, 404, 50}},
-        {PlotPanel::GraphicsClock, 2, 22 + 6, {402, 49, 403, 120}, {140, 49, 404, 50}},
-        {PlotPanel::GpuLoad, 4, 22 + 6, {400, 153, 401, 224}, {141, 151, 405, 152}},
-        {PlotPanel::MemoryUsage, 4, 22 + 6, {856, 153, 857, 224}, {596, 151, 860, 152}},
-    };
-    for (const Case& c : cases) {
-        int n = gridLines(g, c.panel, c.phase, lines, 64);
-        EXPECT_EQ(n, c.count) << c.phase;
-        EXPECT_TRUE(lines[0] == c.first && lines[n - 6] == c.firstRow) << c.phase;
-    }
-}
-
 TEST(PlotGeometry, ClockBarHeights) {
     struct Case {
         bool memory;
