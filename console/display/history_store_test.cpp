@@ -4,7 +4,7 @@
 
 #include <memory>
 
-TEST(HistoryStore, AdvanceShiftsSupportedSeriesOfTheSlotAndFreezesTheRest) {
+TEST(HistoryStore, AdvanceShiftsSupportedSeriesFreezesTheRestAndMovesTheGrid) {
     auto history = std::make_unique<HistoryStore>();
     auto panel = std::make_unique<GpuPanelState>();
     initGpuPanelState(*panel);
@@ -37,11 +37,7 @@ TEST(HistoryStore, AdvanceShiftsSupportedSeriesOfTheSlotAndFreezesTheRest) {
             EXPECT_EQ(entry(1, 0), kEmptyEntry) << series;
         }
     }
-}
-
-TEST(HistoryStore, GridPhaseCyclesInStepsOfTwo) {
-    auto history = std::make_unique<HistoryStore>();
-    initHistoryStore(*history);
+    // The grid phase cycles in steps of two.
     for (int e : {2, 4, 6, 8, 10, 0, 2}) {
         advanceGridPhase(*history);
         EXPECT_EQ(history->gridPhase.load(), e);

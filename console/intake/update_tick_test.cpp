@@ -7,13 +7,15 @@
 
 namespace {
 
-// Records the calls of the check box control, each followed by ';', and
-// answers its dialogs as told.
+// Records the calls of the check box control, each followed by ';' (the save
+// dialog with the path it offers, the items dialog, the refusal message, the
+// logger's run number and path), and answers its dialogs as told: no chosen
+// path cancels the save dialog.
 struct StartHarness {
     CsvSettings csv;
-    bool checked = false, fileChosen = true, itemsCancelled = false;
-    const char* chosenPath = "";
-    std::string startedPath, calls;
+    bool checked = false, itemsCancelled = false;
+    const char* chosenPath = nullptr;
+    std::string calls;
 
     StartHarness() { initCsvSettings(csv); }
     static StartHarness& of(void* h) { return *static_cast<StartHarness*>(h); }
@@ -27,20 +29,19 @@ struct StartHarness {
             of(h).calls += "uncheck;";
         };
         e.chooseFile = [](void* h, char path[kCsvPathBytes]) {
-            of(h).calls += "save dialog " + std::string(path) + ";";
-            if (of(h).fileChosen)
+            of(h).calls += "save " + std::string(path) + ";";
+            if (of(h).chosenPath != nullptr)
                 std::strcpy(path, of(h).chosenPath);
-            return of(h).fileChosen;
+            return of(h).chosenPath != nullptr;
         };
         e.chooseItems = [](void* h) {
-            of(h).calls += "items dialog;";
+            of(h).calls += "items;";
             EXPECT_EQ(of(h).csv.csvLogging.load(), 1);
             of(h).csv.csvDialogCancelled.store(of(h).itemsCancelled);
         };
-        e.showCannotSave = [](void* h) { of(h).calls += "cannot save;"; };
+        e.showCannotSave = [](void* h) { of(h).calls += "refused;"; };
         e.startLogger = [](void* h, const char* path, int32_t run) {
-            of(h).calls += "start logger " + std::to_string(run) + ";";
-            of(h).startedPath = path;
+            of(h).calls += "run " + std::to_string(run) + " " + path + ";";
         };
         return csvCheckBoxControl(csv, e);
     }
@@ -48,41 +49,36 @@ struct StartHarness {
 
 TEST(CheckBoxControl, BoxAndLoggingDecideTheStepThroughASession) {
     // The box as the operator leaves it and the answers to the dialogs; the
-    // step, the calls it makes (the save dialog with the path it offers) and
-    // whether the log runs and the box is checked after it.
+    // step, the calls it makes, then whether the log runs and the box is checked.
     struct Step {
-        bool checked, fileChosen, itemsCancelled;
+        bool checked, itemsCancelled;
         const char* chosenPath;
         CheckBoxStep step;
-        const char* calls;
-        bool loggingAfter, checkedAfter;
+        const char* after;
     };
     const Step steps[] = {
-        {false, true, false, "", CheckBoxStep::Unchanged, "", false, false},
-        {true, true, false, "C:\\logs\\gpu.csv", CheckBoxStep::Started,
-         "save dialog ;items dialog;start logger 1;", true, true},
-        {true, true, false, "", CheckBoxStep::Unchanged, "", true, true},
-        {false, true, false, "", CheckBoxStep::Stopped, "", false, false},
-        {true, false, false, "", CheckBoxStep::Cancelled,
-         "save dialog C:\\logs\\gpu.csv;cannot save;uncheck;", false, false},
-        {true, true, true, "E:\\x.csv", CheckBoxStep::Cancelled,
-         "save dialog C:\\logs\\gpu.csv;items dialog;cannot save;uncheck;", false, false},
+        {false, false, nullptr, CheckBoxStep::Unchanged, "idle,unchecked"},
+        {true, false, "C:\\a.csv", CheckBoxStep::Started, "save ;items;run 1 C:\\a.csv;logging,checked"},
+        {true, false, nullptr, CheckBoxStep::Unchanged, "logging,checked"},
+        {false, false, nullptr, CheckBoxStep::Stopped, "idle,unchecked"},
+        {true, false, nullptr, CheckBoxStep::Cancelled, "save C:\\a.csv;refused;uncheck;idle,unchecked"},
+        {true, true, "E:\\b.csv", CheckBoxStep::Cancelled,
+         "save C:\\a.csv;items;refused;uncheck;idle,unchecked"},
         // Every start takes a new run number, refused ones too.
-        {true, true, false, "D:\\second.csv", CheckBoxStep::Started,
-         "save dialog E:\\x.csv;items dialog;start logger 4;", true, true},
+        {true, false, "D:\\c.csv", CheckBoxStep::Started,
+         "save E:\\b.csv;items;run 4 D:\\c.csv;logging,checked"},
     };
     StartHarness h;
     for (const Step& c : steps) {
         h.checked = c.checked;
-        h.fileChosen = c.fileChosen;
         h.itemsCancelled = c.itemsCancelled;
         h.chosenPath = c.chosenPath;
         h.calls.clear();
-        EXPECT_EQ(h.control(), c.step) << c.calls;
-        EXPECT_EQ(h.calls, c.calls);
-        EXPECT_TRUE(h.csv.csvLogging.load() == c.loggingAfter && h.checked == c.checkedAfter) << c.calls;
+        EXPECT_EQ(h.control(), c.step) << c.after;
+        h.calls += std::string(h.csv.csvLogging.load() ? "logging," : "idle,") +
+                   (h.checked ? "checked" : "unchecked");
+        EXPECT_EQ(h.calls, c.after);
     }
-    EXPECT_EQ(h.startedPath, "D:\\second.csv");
 }
 
 } // namespace
