@@ -135,11 +135,14 @@ TEST(Paint, ProbesThroughStartReadingsPhaseShownSlotAndSizes) {
     p.app->history.slots[0].series[0][0].store(1800000);
     p.app->history.slots[0].series[1][0].store(400000);
     // GPU Load: T 151, y = 151 + 71 - 37 = 185; Temperature above 100 holds at
-    // T + 1 = 256; Memory Usage at 3/4 of its total: 222 + 104 - 55.
+    // T + 1 = 256; Memory Usage at 3/4 of its total: 222 + 104 - 55; Power
+    // Draw below zero holds at its zero line 326.
     p.fill(HistorySeries::GpuLoad, 50);
     p.fill(HistorySeries::Temperature, 150);
     p.fill(HistorySeries::MemoryUsage, 6000);
     store(p.slot().memoryTotal, 8000);
+    p.fill(HistorySeries::PowerDraw, -300000);
+    store(p.slot().powerLimit, 300000);
     const Probe kReadings[] = {
         {42, 180, kLit},         {43, 180, kDim},       {42, 181, kDim},          {43, 181, kLit},
         {58, 180, kLit},         {59, 180, kBlack},     {42, 182, kBlack},        {60, 198, kLit},
@@ -150,7 +153,7 @@ TEST(Paint, ProbesThroughStartReadingsPhaseShownSlotAndSizes) {
         {405, 100, kBlack},      {859, 119, kBlueBar},  {860, 84, kBlueBar},      {859, 83, kBlack},
         {150, 185, kLit},        {403, 185, kLit},      {300, 184, kNot | kLit},  {300, 186, kNot | kLit},
         {139, 185, kNot | kLit}, {300, 256, kLit},      {300, 255, kNot | kLit},  {700, 167, kLit},
-        {700, 166, kNot | kLit}};
+        {700, 166, kNot | kLit}, {700, 326, kLit}};
     p.expect("readings", kReadings);
     store(p.slot(3).gpuLoad, 100);
     p.app->selectedGpu.store(3);
