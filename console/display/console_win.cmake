@@ -21,9 +21,6 @@ gaugeline_test(display_win_test
     SOURCES paint_win_test.cpp
     LIBS gaugeline_display_win LABELS display gui TIMEOUT 90)
 gaugeline_test(main_window_win_test
-    SOURCES main_window_win_test.cpp
+    SOURCES main_window_win_test.cpp ${console_rc}
     LIBS gaugeline_display_win LABELS display gui TIMEOUT 120)
-gaugeline_test(agent_dialog_win_test
-    SOURCES agent_dialog_win_test.cpp ${console_rc}
-    LIBS gaugeline_display_win LABELS display gui TIMEOUT 120)
-target_include_directories(agent_dialog_win_test PRIVATE ${PROJECT_SOURCE_DIR}/resources/console)
+target_include_directories(main_window_win_test PRIVATE ${PROJECT_SOURCE_DIR}/resources/console)

@@ -1,19 +1,23 @@
-// The real main window: creation, placement, layout at the size limits, tab
-// strip, the intake's reset and tear-down.
+// The real main window with the program's own resources linked in: creation,
+// placement, layout at the size limits, tab strip, the intake's reset, the IP
+// input dialog's failure messages, and a failed class registration.
 #include "console/display/main_layout.h"
 #include "console/display/main_window_win.h"
+#include "console/intake/agent_connection_win.h"
 #include "console/intake/intake.h"
+#include "net/tcp.h"
 #include "tests/support/own_dialog_win.h"
 
 #include <gtest/gtest.h>
 
 #include <commctrl.h>
 
-#include <algorithm>
-#include <atomic>
+#include <chrono>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -25,199 +29,160 @@ void pump() {
     }
 }
 
-RECT childRect(HWND parent, HWND child) {
-    RECT r;
-    GetWindowRect(child, &r);
-    MapWindowPoints(HWND_DESKTOP, parent, reinterpret_cast<POINT*>(&r), 2);
-    return r;
-}
-
 std::wstring windowText(HWND w) {
     wchar_t text[128] = {};
     GetWindowTextW(w, text, 128);
     return text;
 }
 
-std::wstring tabText(HWND tab, int index) {
-    wchar_t text[64] = {};
-    TCITEMW item = {};
-    item.mask = TCIF_TEXT;
-    item.pszText = text;
-    item.cchTextMax = 64;
-    SendMessageW(tab, TCM_GETITEMW, index, reinterpret_cast<LPARAM>(&item));
-    return text;
+// Every tab's label, each followed by '|'.
+std::wstring tabs(HWND tab) {
+    std::wstring all;
+    for (int i = 0; i < SendMessageW(tab, TCM_GETITEMCOUNT, 0, 0); ++i) {
+        wchar_t text[64] = {};
+        TCITEMW item = {};
+        item.mask = TCIF_TEXT;
+        item.pszText = text;
+        item.cchTextMax = 64;
+        SendMessageW(tab, TCM_GETITEMW, i, reinterpret_cast<LPARAM>(&item));
+        all += std::wstring(text) + L"|";
+    }
+    return all;
 }
 
-int tabCount(HWND tab) {
-    return static_cast<int>(SendMessageW(tab, TCM_GETITEMCOUNT, 0, 0));
+// Outer size, then x, y, w, h of a child.
+std::vector<int> placement(HWND window, HWND child) {
+    RECT outer, r;
+    GetWindowRect(window, &outer);
+    GetWindowRect(child, &r);
+    MapWindowPoints(HWND_DESKTOP, window, reinterpret_cast<POINT*>(&r), 2);
+    return {outer.right - outer.left, outer.bottom - outer.top, r.left, r.top,
+            r.right - r.left,         r.bottom - r.top};
 }
 
-class MainWindow : public ::testing::Test {
-  protected:
-    static std::unique_ptr<ConsoleApp> app;
-
-    static void SetUpTestSuite() {
-        app = std::make_unique<ConsoleApp>();
-        app->appRunning.store(1);
-        ASSERT_TRUE(registerConsoleClass(*app, GetModuleHandleW(nullptr)));
-        ASSERT_TRUE(createMainWindow(*app));
-        showMainWindow(*app, SW_SHOWNORMAL);
-        pump();
+// A dialog found by caption, or owned by owner when no caption is given.
+HWND waitFor(const wchar_t* caption, HWND owner = nullptr) {
+    for (int i = 0; i < 1500; ++i) {
+        // Other test programs may show the same dialog at the same time.
+        if (caption != nullptr)
+            if (HWND w = findOwnDialog(caption))
+                return w;
+        for (HWND w = nullptr; (w = FindWindowExW(nullptr, w, L"#32770", nullptr)) != nullptr;)
+            if (caption == nullptr && IsWindowVisible(w) && GetWindow(w, GW_OWNER) == owner)
+                return w;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    static void TearDownTestSuite() {
-        if (app && app->mainWindow && IsWindow(app->mainWindow))
-            DestroyWindow(app->mainWindow);
-        pump();
-        app.reset();
-    }
-    void resize(int w, int h) {
-        SetWindowPos(app->mainWindow, nullptr, 0, 0, w, h, SWP_NOMOVE | SWP_NOZORDER);
-        pump();
-    }
-    void expectLayout() {
-        RECT outer;
-        GetWindowRect(app->mainWindow, &outer);
-        int w = outer.right - outer.left, h = outer.bottom - outer.top;
-        ControlPlacement at[kLaidOutControlCount];
-        layoutControls(w, h, at);
-        HWND controls[kLaidOutControlCount];
-        for (int i = 0; i < kFrameCount; ++i)
-            controls[i] = app->frames[i];
-        controls[13] = app->csvCheckBox;
-        controls[14] = app->ipButton;
-        for (int i = 0; i < kLaidOutControlCount; ++i) {
-            RECT r = childRect(app->mainWindow, controls[i]);
-            EXPECT_EQ(r.left, at[i].x) << w << "x" << h << " control " << i + 1;
-            EXPECT_EQ(r.top, at[i].y) << w << "x" << h << " control " << i + 1;
-            EXPECT_EQ(r.right - r.left, at[i].w) << w << "x" << h << " control " << i + 1;
-            EXPECT_EQ(r.bottom - r.top, at[i].h) << w << "x" << h << " control " << i + 1;
-        }
-        RECT client;
-        GetClientRect(app->mainWindow, &client);
-        RECT tab = childRect(app->mainWindow, app->tabControl);
-        EXPECT_EQ(tab.left, 5);
-        EXPECT_EQ(tab.top, 5);
-        EXPECT_EQ(tab.right - tab.left, client.right);
-        EXPECT_EQ(tab.bottom - tab.top, 20);
-    }
-};
-
-std::unique_ptr<ConsoleApp> MainWindow::app;
+    return nullptr;
+}
 
 } // namespace
 
-TEST_F(MainWindow, OpensCentredAtTheSmallestSizeWithItsControls) {
+TEST(MainWindow, OpensLaysOutFollowsTheGpuCountAndFailsToConnect) {
+    const uint16_t port = 46831; // the Console listens on a port of the test's own
+    auto app = std::make_unique<ConsoleApp>();
+    app->appRunning.store(1);
+    app->listener.bindAddress = "127.0.0.1";
+    app->listener.port = port;
+    ASSERT_TRUE(registerConsoleClass(*app, GetModuleHandleW(nullptr)));
+    ASSERT_TRUE(createMainWindow(*app));
+    showMainWindow(*app, SW_SHOWNORMAL);
+    pump();
+    HWND window = app->mainWindow, tab = app->tabControl;
     RECT r;
-    GetWindowRect(app->mainWindow, &r);
-    EXPECT_EQ(r.right - r.left, 900);
-    EXPECT_EQ(r.bottom - r.top, 520);
+    GetWindowRect(window, &r);
     EXPECT_EQ(r.left, GetSystemMetrics(SM_CXSCREEN) / 2 - 450);
     EXPECT_EQ(r.top, GetSystemMetrics(SM_CYSCREEN) / 2 - 250);
-    LONG_PTR style = GetWindowLongPtrW(app->mainWindow, GWL_STYLE);
-    EXPECT_EQ(style & WS_MAXIMIZEBOX, 0);
-    EXPECT_EQ(windowText(app->mainWindow), L"Kovra Gaugeline Console");
-    EXPECT_EQ(app->uiReady.load(), 1);
-    expectLayout();
-    const wchar_t* texts[kFrameCount] = {L"Graphics Clock",
-                                         L"Graphics Clock 履歴",
-                                         L"Memory Clock",
-                                         L"Memory Clock 履歴",
-                                         L"GPU Load",
-                                         L"GPU Load 履歴",
-                                         L"Memory Usage",
-                                         L"Memory Usage 履歴",
-                                         L"Temperature",
-                                         L"Temperature 履歴",
-                                         L"Power Draw",
-                                         L"Power Draw 履歴",
-                                         L"GPU インフォメーション"};
-    for (int i = 0; i < kFrameCount; ++i)
-        EXPECT_EQ(windowText(app->frames[i]), texts[i]);
-    EXPECT_EQ(windowText(app->csvCheckBox), L"CSV 出力");
-    EXPECT_EQ(windowText(app->ipButton), L"IP 入力");
-    ASSERT_EQ(tabCount(app->tabControl), 1);
-    EXPECT_EQ(tabText(app->tabControl, 0), L"- empty - (UNKNOWN 接続)");
-}
-
-TEST_F(MainWindow, LayoutFollowsResizingWithinTheLimits) {
+    EXPECT_EQ(GetWindowLongPtrW(window, GWL_STYLE) & WS_MAXIMIZEBOX, 0);
+    // Resizing keeps the limits and lays the controls out again.
     const int sizes[][4] = {
-        // asked w, h -> outer w, h
-        {1200, 900, 1200, 900},  {1000, 700, 1000, 700}, {900, 520, 900, 520},
-        {2000, 2000, 1200, 900}, {300, 200, 900, 520},   {1201, 521, 1200, 521},
-    };
+        {0, 0, 900, 520}, {2000, 2000, 1200, 900}, {300, 200, 900, 520}, {1201, 521, 1200, 521}};
     for (const auto& s : sizes) {
-        resize(s[0], s[1]);
-        RECT r;
-        GetWindowRect(app->mainWindow, &r);
-        EXPECT_EQ(r.right - r.left, s[2]) << s[0] << "x" << s[1];
-        EXPECT_EQ(r.bottom - r.top, s[3]) << s[0] << "x" << s[1];
-        expectLayout();
+        if (s[0] != 0)
+            SetWindowPos(window, nullptr, 0, 0, s[0], s[1], SWP_NOMOVE | SWP_NOZORDER);
+        pump();
+        ControlPlacement at[kLaidOutControlCount];
+        layoutControls(s[2], s[3], at);
+        EXPECT_EQ(placement(window, app->ipButton),
+                  (std::vector<int>{s[2], s[3], at[14].x, at[14].y, at[14].w, at[14].h}));
     }
-    resize(900, 520);
-}
-
-TEST_F(MainWindow, TabStripFollowsTheGpuCountUpToEight) {
-    HWND tab = app->tabControl;
-    for (int count : {0, 3, 12, 2}) {
+    EXPECT_EQ(tabs(tab), L"- empty - (UNKNOWN 接続)|");
+    for (int count : {3, 12, 2}) {
         store(app->panel.gpuCount, count);
+        std::wstring want;
         for (int i = 0; i < count; ++i) {
             setTabLabel(app->panel, i, ("GeForce " + std::to_string(i)).c_str());
             syncGpuTab(*app, i);
+            want += i < 8 ? L"GeForce " + std::to_wstring(i) + L"|" : L"";
         }
-        ASSERT_EQ(tabCount(tab), count == 0 ? 1 : std::min(count, 8)) << count;
-        if (count > 0)
-            EXPECT_EQ(tabText(tab, count == 12 ? 7 : count - 1),
-                      L"GeForce " + std::to_wstring(count == 12 ? 7 : count - 1));
+        EXPECT_EQ(tabs(tab), want) << count;
     }
-
     // Picking a tab makes every panel show that slot.
     SendMessageW(tab, TCM_SETCURSEL, 1, 0);
     NMHDR header = {tab, 16, static_cast<UINT>(TCN_SELCHANGE)};
-    SendMessageW(app->mainWindow, WM_NOTIFY, 16, reinterpret_cast<LPARAM>(&header));
+    SendMessageW(window, WM_NOTIFY, 16, reinterpret_cast<LPARAM>(&header));
     EXPECT_EQ(shownSlot(*app), 1);
-
-    // Deleting the selected tab keeps the shown slot.
-    store(app->panel.gpuCount, 1);
-    syncGpuTab(*app, 0);
-    EXPECT_EQ(tabCount(tab), 1);
-    EXPECT_EQ(app->selectedGpu.load(), 1);
-
-    // The intake's reset goes back to one tab and slot 0.
-    store(app->panel.gpuCount, 3);
-    for (int i = 0; i < 3; ++i)
-        syncGpuTab(*app, i);
-    SetWindowTextW(app->mainWindow, L"Kovra Gaugeline Console ===> [Agent: 192.0.2.20] から接続");
-    resetGpuPanelState(app->panel, app->hooks);
-    EXPECT_EQ(tabCount(tab), 1);
+    // With the port taken, "接続" says so over the dialog and keeps it open;
+    // then empty boxes fail and the intake's reset brings back one tab, slot 0
+    // and the bare title.
+    SetWindowTextW(window, L"Kovra Gaugeline Console ===> [Agent: 192.0.2.20] から接続");
+    setAgentAddress(app->panel, "192.0.2.20");
+    netStartup();
+    TcpSocket other = tcpListen("127.0.0.1", port, 1);
+    ASSERT_NE(other, kNoSocket);
+    // Each message box's caption and text, whether the dialog stays open and
+    // the address the Console keeps after it, joined by '|'.
+    std::wstring seen;
+    std::thread driver([&] {
+        HWND dialog = waitFor(L"IP 入力画面");
+        for (int attempt = 0; dialog != nullptr && attempt < 2; ++attempt) {
+            PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(kConnectButtonId, BN_CLICKED),
+                         reinterpret_cast<LPARAM>(GetDlgItem(dialog, kConnectButtonId)));
+            HWND box = waitFor(nullptr, dialog);
+            if (box == nullptr)
+                return;
+            seen += windowText(box) + L"|" + windowText(GetDlgItem(box, 0xFFFF)) + L"|";
+            PostMessageW(box, WM_COMMAND, IDOK, 0);
+            if (attempt == 0) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(500));
+                char address[kAddressTextMax + 1];
+                copyAgentAddress(app->panel, address);
+                seen += (IsWindowVisible(dialog) ? L"open|" : L"closed|") +
+                        std::wstring(address, address + std::strlen(address));
+                tcpClose(other);
+            }
+        }
+    });
+    SendMessageW(app->ipButton, BM_CLICK, 0, 0);
+    driver.join();
+    EXPECT_EQ(seen, L"Kovra Gaugeline|ポート 58680 を受信に使えません|open|192.0.2.20"
+                    L"Kovra Gaugeline Console|接続出来ませんでした|");
+    EXPECT_EQ(findOwnDialog(L"IP 入力画面"), nullptr);
+    char address[kAddressTextMax + 1];
+    copyAgentAddress(app->panel, address);
+    EXPECT_STREQ(address, "");
+    EXPECT_EQ(relaxed(app->panel.gpuCount), 1);
+    EXPECT_EQ(tabs(tab), L"- empty - (UNKNOWN 接続)|");
     EXPECT_EQ(app->selectedGpu.load(), 0);
-    EXPECT_EQ(tabText(tab, 0), L"- empty - (UNKNOWN 接続)");
-    EXPECT_EQ(windowText(app->mainWindow), L"Kovra Gaugeline Console");
+    EXPECT_EQ(windowText(window), L"Kovra Gaugeline Console");
+    closeListener(app->listener);
+    netCleanup();
+    DestroyWindow(window);
+    pump();
 }
 
 TEST(ConsoleEntry, FailedClassRegistrationShowsTheWindowMessage) {
-    std::atomic<bool> done{false};
-    std::wstring text;
-    HWND owner = reinterpret_cast<HWND>(1);
+    std::wstring seen;
     std::thread watcher([&] {
-        while (!done.load()) {
-            if (HWND box = findOwnDialog(L"Kovra Gaugeline Console")) {
-                wchar_t buffer[100] = {};
-                GetDlgItemTextW(box, 0xFFFF, buffer, 100);
-                text = buffer;
-                owner = GetWindow(box, GW_OWNER);
-                PostMessageW(box, WM_COMMAND, IDOK, 0);
-                return;
-            }
-            Sleep(20);
+        if (HWND box = waitFor(L"Kovra Gaugeline Console")) {
+            seen = windowText(GetDlgItem(box, 0xFFFF)) + (GetWindow(box, GW_OWNER) ? L"|owned" : L"|unowned");
+            PostMessageW(box, WM_COMMAND, IDOK, 0);
         }
     });
     auto app = std::make_unique<ConsoleApp>();
     app->appRunning.store(1);
     // The system registers no class for user32's own instance.
     EXPECT_FALSE(registerConsoleClass(*app, GetModuleHandleW(L"user32.dll")));
-    done.store(true);
     watcher.join();
-    EXPECT_EQ(text, L"ウィンドウを作成できません");
-    EXPECT_EQ(owner, nullptr);
+    EXPECT_EQ(seen, L"ウィンドウを作成できません|unowned");
     EXPECT_EQ(app->appRunning.load(), 0);
 }

@@ -35,9 +35,3 @@ if(GAUGELINE_WINDOWS)
     set_source_files_properties(${output_dialog_rc} PROPERTIES
         OBJECT_DEPENDS "${PROJECT_SOURCE_DIR}/resources/console/csv_items_dialog.rc;${PROJECT_SOURCE_DIR}/resources/console/console_resources.h")
 endif()
-if(GAUGELINE_WINDOWS)
-    # The tick thread end to end: its own counters stand in for the display.
-    gaugeline_test(logging_tick_win_test
-        SOURCES ${logging_dir}/update_tick_win_test.cpp ${output_dialog_rc}
-        LIBS gaugeline_logging LABELS intake logging gui TIMEOUT 120)
-endif()

@@ -4,21 +4,18 @@
 
 #include <cstring>
 #include <string>
-#include <vector>
 
 namespace {
 
-using Calls = std::vector<std::string>;
-
-// Records the calls of the check box control and answers its dialogs as told.
+// Records the calls of the check box control, each followed by ';' (the save
+// dialog with the path it offers, the items dialog, the refusal message, the
+// logger's run number and path), and answers its dialogs as told: no chosen
+// path cancels the save dialog.
 struct StartHarness {
     CsvSettings csv;
-    bool checked = false;
-    bool fileChosen = true;
-    bool itemsCancelled = false;
-    const char* chosenPath = "C:\\logs\\gpu.csv";
-    std::string offeredPath, startedPath;
-    Calls calls;
+    bool checked = false, itemsCancelled = false;
+    const char* chosenPath = nullptr;
+    std::string calls;
 
     StartHarness() { initCsvSettings(csv); }
     static StartHarness& of(void* h) { return *static_cast<StartHarness*>(h); }
@@ -29,145 +26,58 @@ struct StartHarness {
         e.isBoxChecked = [](void* h) { return of(h).checked; };
         e.uncheckBox = [](void* h) {
             of(h).checked = false;
-            of(h).calls.push_back("uncheck");
+            of(h).calls += "uncheck;";
         };
         e.chooseFile = [](void* h, char path[kCsvPathBytes]) {
-            of(h).calls.push_back("save dialog");
-            of(h).offeredPath = path;
-            if (of(h).fileChosen)
+            of(h).calls += "save " + std::string(path) + ";";
+            if (of(h).chosenPath != nullptr)
                 std::strcpy(path, of(h).chosenPath);
-            return of(h).fileChosen;
+            return of(h).chosenPath != nullptr;
         };
         e.chooseItems = [](void* h) {
-            of(h).calls.push_back("items dialog");
+            of(h).calls += "items;";
             EXPECT_EQ(of(h).csv.csvLogging.load(), 1);
             of(h).csv.csvDialogCancelled.store(of(h).itemsCancelled);
         };
-        e.showCannotSave = [](void* h) { of(h).calls.push_back("cannot save"); };
+        e.showCannotSave = [](void* h) { of(h).calls += "refused;"; };
         e.startLogger = [](void* h, const char* path, int32_t run) {
-            of(h).calls.push_back("start logger " + std::to_string(run));
-            of(h).startedPath = path;
+            of(h).calls += "run " + std::to_string(run) + " " + path + ";";
         };
         return csvCheckBoxControl(csv, e);
     }
 };
 
-TEST(CheckBoxControl, BoxAndLoggingDecideTheStep) {
-    struct Case {
-        bool checked, logging, fileChosen, itemsCancelled;
+TEST(CheckBoxControl, BoxAndLoggingDecideTheStepThroughASession) {
+    // The box as the operator leaves it and the answers to the dialogs; the
+    // step, the calls it makes, then whether the log runs and the box is checked.
+    struct Step {
+        bool checked, itemsCancelled;
+        const char* chosenPath;
         CheckBoxStep step;
-        Calls calls;
-        bool loggingAfter, checkedAfter;
+        const char* after;
     };
-    const Case cases[] = {
-        {false, false, true, false, CheckBoxStep::Unchanged, {}, false, false},
-        {true, true, true, false, CheckBoxStep::Unchanged, {}, true, true},
-        {false, true, true, false, CheckBoxStep::Stopped, {}, false, false},
-        {true,
-         false,
-         true,
-         false,
-         CheckBoxStep::Started,
-         {"save dialog", "items dialog", "start logger 1"},
-         true,
-         true},
-        {true,
-         false,
-         false,
-         false,
-         CheckBoxStep::Cancelled,
-         {"save dialog", "cannot save", "uncheck"},
-         false,
-         false},
-        {true,
-         false,
-         true,
-         true,
-         CheckBoxStep::Cancelled,
-         {"save dialog", "items dialog", "cannot save", "uncheck"},
-         false,
-         false},
+    const Step steps[] = {
+        {false, false, nullptr, CheckBoxStep::Unchanged, "idle,unchecked"},
+        {true, false, "C:\\a.csv", CheckBoxStep::Started, "save ;items;run 1 C:\\a.csv;logging,checked"},
+        {true, false, nullptr, CheckBoxStep::Unchanged, "logging,checked"},
+        {false, false, nullptr, CheckBoxStep::Stopped, "idle,unchecked"},
+        {true, false, nullptr, CheckBoxStep::Cancelled, "save C:\\a.csv;refused;uncheck;idle,unchecked"},
+        {true, true, "E:\\b.csv", CheckBoxStep::Cancelled,
+         "save C:\\a.csv;items;refused;uncheck;idle,unchecked"},
+        // Every start takes a new run number, refused ones too.
+        {true, false, "D:\\c.csv", CheckBoxStep::Started,
+         "save E:\\b.csv;items;run 4 D:\\c.csv;logging,checked"},
     };
-    for (const Case& c : cases) {
-        StartHarness h;
-        h.checked = c.checked;
-        h.fileChosen = c.fileChosen;
-        h.itemsCancelled = c.itemsCancelled;
-        h.csv.csvLogging.store(c.logging);
-        h.csv.csvDialogCancelled.store(1); // left over from an earlier start
-        EXPECT_EQ(h.control(), c.step);
-        EXPECT_EQ(h.calls, c.calls);
-        EXPECT_EQ(h.csv.csvLogging.load(), c.loggingAfter);
-        EXPECT_EQ(h.checked, c.checkedAfter);
-    }
-}
-
-TEST(CheckBoxControl, SaveDialogOffersThePreviousChoice) {
     StartHarness h;
-    h.checked = true;
-    h.control();
-    EXPECT_EQ(h.offeredPath, "");
-    h.checked = false;
-    h.control();
-    h.checked = true;
-    h.chosenPath = "D:\\second.csv";
-    h.control();
-    EXPECT_EQ(h.offeredPath, "C:\\logs\\gpu.csv");
-    EXPECT_EQ(h.startedPath, "D:\\second.csv");
-    EXPECT_EQ(h.calls.back(), "start logger 2");
-}
-
-// Records the tick's calls in order; the app ends after the given passes.
-struct TickHarness {
-    int count = 2;
-    int passesBeforeEnd = 2;
-    std::atomic<int32_t> appRunning{1};
-    std::atomic<int32_t> uiReady{1};
-    Calls calls;
-    static void note(void* h, std::string call) { static_cast<TickHarness*>(h)->calls.push_back(call); }
-
-    int run() {
-        TickEdges e;
-        e.context = this;
-        e.gpuCount = [](void* h) { return static_cast<TickHarness*>(h)->count; };
-        e.checkBoxControl = [](void* h) { note(h, "check box"); };
-        e.sleepMs = [](void* h, uint32_t ms) { note(h, "sleep " + std::to_string(ms)); };
-        e.display.context = this;
-        e.display.advanceHistories = [](void* h, int i) { note(h, "advance " + std::to_string(i)); };
-        e.display.syncGpuTab = [](void* h, int i) { note(h, "tab " + std::to_string(i)); };
-        e.display.advanceGridPhase = [](void* h) { note(h, "grid"); };
-        e.display.invalidatePlotAreas = [](void* h) {
-            note(h, "invalidate");
-            auto* self = static_cast<TickHarness*>(h);
-            if (--self->passesBeforeEnd == 0)
-                self->appRunning.store(0);
-        };
-        return runTickLoop(uiReady, appRunning, e);
-    }
-};
-
-TEST(TickLoop, PassesOneSecondApartUntilTheAppEnds) {
-    const Calls pass = {"advance 0", "tab 0", "advance 1", "tab 1", "check box", "grid", "invalidate"};
-    Calls twoPasses = pass;
-    twoPasses.push_back("sleep 1000");
-    twoPasses.insert(twoPasses.end(), pass.begin(), pass.end());
-    struct Case {
-        int count;
-        int32_t uiReady;
-        int passes;
-        Calls calls;
-    };
-    const Case cases[] = {
-        {2, 1, 2, twoPasses},
-        {0, 1, 2, {"check box", "grid", "invalidate", "sleep 1000", "check box", "grid", "invalidate"}},
-        {2, 0, 0, {}}, // before the window is ready
-    };
-    for (const Case& c : cases) {
-        TickHarness h;
-        h.count = c.count;
-        h.uiReady.store(c.uiReady);
-        EXPECT_EQ(h.run(), c.passes);
-        EXPECT_EQ(h.calls, c.calls);
+    for (const Step& c : steps) {
+        h.checked = c.checked;
+        h.itemsCancelled = c.itemsCancelled;
+        h.chosenPath = c.chosenPath;
+        h.calls.clear();
+        EXPECT_EQ(h.control(), c.step) << c.after;
+        h.calls += std::string(h.csv.csvLogging.load() ? "logging," : "idle,") +
+                   (h.checked ? "checked" : "unchecked");
+        EXPECT_EQ(h.calls, c.after);
     }
 }
 
