@@ -14,25 +14,25 @@
 
 namespace {
 
-struct SamplerTest : ::testing::Test {
-    std::unique_ptr<AgentState> state = std::make_unique<AgentState>();
+std::unique_ptr<AgentState> gState;
 
-    void SetUp() override {
-        state = std::make_unique<AgentState>();
-        resetFakeDriver();
-        gFake.gpus.resize(1);
-    }
-    void start() {
-        state->agentRunning.store(1);
-        ASSERT_TRUE(prepareGpus(*state, fakeDriverTable(), StartupHooks{}));
-    }
-    void pass() { samplePass(*state, fakeDriverTable()); }
-    GpuSample sample(int slot) {
-        GpuSample all[kGpuSlotCount];
-        snapshotSamples(*state, all);
-        return all[slot];
-    }
-};
+void reset() {
+    resetFakeDriver();
+    gFake.gpus.resize(1);
+    gState = std::make_unique<AgentState>();
+    gState->agentRunning.store(1);
+}
+void start() {
+    ASSERT_TRUE(prepareGpus(*gState, fakeDriverTable(), StartupHooks{}));
+}
+void pass() {
+    samplePass(*gState, fakeDriverTable());
+}
+GpuSample sample(int slot) {
+    GpuSample all[kGpuSlotCount];
+    snapshotSamples(*gState, all);
+    return all[slot];
+}
 
 // NVML numbers devices by bus, the slots list display GPUs first: the TCC card
 // on bus 1 is NVML's device 0 but slot 1.
@@ -52,12 +52,11 @@ void tccOnBus1(FakeDriver& f) {
 // 1001 mW, the first in the WDM model and failing the given call.
 void twoGpus(FakeDriver& f, uint32_t nvmlBus0, uint32_t nvmlBus1, nvmlReturn_t FakeGpu::*failing = nullptr) {
     f.gpus.resize(2);
-    f.gpus[0].busId = 5;
-    f.gpus[1].busId = 9;
-    f.gpus[0].nvmlBus = nvmlBus0;
-    f.gpus[1].nvmlBus = nvmlBus1;
-    f.gpus[0].nvmlPower = 1000;
-    f.gpus[1].nvmlPower = 1001;
+    for (uint32_t i : {0u, 1u}) {
+        f.gpus[i].busId = i ? 9 : 5;
+        f.gpus[i].nvmlBus = i ? nvmlBus1 : nvmlBus0;
+        f.gpus[i].nvmlPower = 1000 + i;
+    }
     f.gpus[0].nvmlDriverModel = NVML_DRIVER_WDM;
     if (failing)
         f.gpus[0].*failing = NVML_ERROR_UNKNOWN;
@@ -87,36 +86,30 @@ const Case kCases[] = {
     {"readings of a working GPU",
      [](FakeDriver& f) {
          f.gpus[0].pstate = 8;
+         f.gpus[0].processorPresent = true;
+         f.gpus[0].clocks[0][2] = 1400000;
          f.gpus[0].clocks[1][2] = 1300000;
          f.gpus[0].rpmValid = 0x80;
      },
      nullptr,
-     "graphicsClockSupported=1 memoryClockSupported=1 graphicsClock=1733000 memoryClock=5005000 "
-     "processorClockSupported=0 processorClock=0 videoClockSupported=1 videoClock=1620000 "
+     "graphicsClock=1733000 memoryClock=5005000 processorClock=1400000 videoClock=1620000 "
      "graphicsClockRated=1607000 memoryClockRated=5005000 processorClockRated=1300000 "
-     "videoClockRated=1506000 "
-     "coreVoltageRated=1062500 coreVoltage=1043000 fanLevel=33 fanRpmSupported=1 fanRpm=1125 powerDraw=65432 "
-     "powerLimit=180000 temperatureSupported=1 temperature=54 pStateSupported=1 pState=8 "
-     "memoryControllerLoadSupported=1 memoryControllerLoad=21 videoEngineLoadSupported=1 videoEngineLoad=14 "
-     "busInterfaceLoadSupported=1 busInterfaceLoad=3 gpuLoadSupported=1 gpuLoad=37"},
-    {"processor clock present, video clock absent",
-     [](FakeDriver& f) {
-         f.gpus[0].processorPresent = true;
-         f.gpus[0].videoPresent = false;
-         f.gpus[0].clocks[0][2] = 1400000;
-     },
-     nullptr, "processorClockSupported=1 processorClock=1400000 videoClockSupported=0 videoClock=0"},
+     "videoClockRated=1506000 coreVoltageRated=1062500 coreVoltage=1043000 fanLevel=33 fanRpm=1125 "
+     "powerDraw=65432 powerLimit=180000 temperature=54 pState=8 memoryControllerLoad=21 videoEngineLoad=14 "
+     "busInterfaceLoad=3 gpuLoad=37"},
     {"memory total without memory use, voltage 0, no rpm flag, first engine load and power limit fail, no "
-     "initialise",
+     "initialise, no video clock",
      [](FakeDriver& f) {
          FakeGpu& g = f.gpus[0];
          g.memoryInfoStatus = g.dynamicStatus[0] = NVAPI_ERROR;
          g.voltage = g.rpmValid = 0;
+         g.videoPresent = false;
          g.nvmlLimitStatus = NVML_ERROR_NOT_SUPPORTED;
          f.directMissing.insert(nvapi_id::NvAPI_Initialize);
      },
      nullptr,
-     "memoryUsageSupported=0 memoryTotal=8388608 coreVoltageRatedSupported=1 coreVoltageSupported=0 "
+     "videoClockSupported=0 videoClock=0 memoryUsageSupported=0 memoryTotal=8388608 "
+     "coreVoltageRatedSupported=1 coreVoltageSupported=0 "
      "fanLevelSupported=1 fanRpmSupported=0 memoryControllerLoadSupported=0 videoEngineLoad=14 "
      "busInterfaceLoad=3 powerDrawSupported=0 powerDraw=0 gpuLoadSupported=0"},
     {"no base voltage, no coolers, power usage fails, no enumeration, older memory record: all in use",
@@ -130,18 +123,17 @@ const Case kCases[] = {
      nullptr,
      "coreVoltageRatedSupported=0 coreVoltageSupported=0 fanLevelSupported=0 fanRpmSupported=0 "
      "powerDrawSupported=0 powerLimit=0 gpuLoadSupported=0 memoryUsageSupported=1 memoryUsage=8388608"},
-    {"P-state single frequencies, the first entry of a domain wins", nullptr, nullptr,
+    {"P-state single frequencies, the first entry of a domain wins, the eighth entry is read", nullptr,
+     nullptr,
      "graphicsClockRated=1500000 memoryClockRated=4000000 processorClockRated=0 videoClockRated=1100000",
-     entries(0, 0, 1500000, 0, 0, 0, 2000, 0, 4, 0, 4000000, 0, 7, 1, 0, 0, 7, 0, 3000, 0, 8, 0, 1100000, 0)},
+     entries(0, 0, 1500000, 0, 0, 0, 2000, 0, 7, 1, 0, 0, 7, 0, 3000, 0, 8, 0, 1100000, 0, 99, 0, 1, 0, 99, 0,
+             1, 0, 4, 0, 4000000, 0)},
     {"P-state ranges: lower end for graphics and memory, frequency for the others", nullptr, nullptr,
      "graphicsClockRated=300000 memoryClockRated=405000 processorClockRated=600000 videoClockRated=500000",
      entries(0, 1, 300000, 1900000, 4, 1, 405000, 5000000, 7, 1, 600000, 1700000, 8, 1, 500000, 1600000)},
     {"P-state processor and video with 0 take the range's upper end", nullptr, nullptr,
      "graphicsClockRated=0 memoryClockRated=0 processorClockRated=1700000 videoClockRated=1600000",
      entries(7, 1, 0, 1700000, 8, 1, 0, 1600000)},
-    {"P-state eighth entry is read", nullptr, nullptr, "memoryClockRated=4200000",
-     entries(99, 0, 1, 0, 99, 0, 1, 0, 99, 0, 1, 0, 99, 0, 1, 0, 99, 0, 1, 0, 99, 0, 1, 0, 99, 0, 1, 0, 4, 0,
-             4200000, 0)},
     {"scales never shrink",
      [](FakeDriver& f) {
          f.gpus[0].clocks[2][0] = 1900000;
@@ -160,9 +152,6 @@ const Case kCases[] = {
          f.gpus[0].curAvailableKb = 200;
      },
      "memoryUsageSupported=1 memoryUsage=1203456 memoryTotal=8388608"},
-    {"NVML devices in the other order", [](FakeDriver& f) { twoGpus(f, 9, 5); }, nullptr,
-     "driverModelSupported=1 driverModel=0 powerDraw=1001 1:driverModelSupported=1 1:driverModel=1 "
-     "1:powerDraw=1000"},
     {"no NVML device on the slots' buses", [](FakeDriver& f) { twoGpus(f, 11, 12); }, nullptr,
      "driverModelSupported=0 powerDrawSupported=0 1:driverModelSupported=0 1:powerDrawSupported=0"},
     {"the first device on the bus is taken even when its call fails",
@@ -193,10 +182,10 @@ uint32_t fieldBits(const GpuSample& s, const std::string& name) {
     return 0;
 }
 
-TEST_F(SamplerTest, ReadingsFromTheDriver) {
+TEST(Sampler, ReadingsFromTheDriver) {
     for (const Case& c : kCases) {
         SCOPED_TRACE(c.what);
-        SetUp();
+        reset();
         if (c.setup)
             c.setup(gFake);
         gFake.gpus[0].pstateClocks = c.pstate;
@@ -218,10 +207,9 @@ TEST_F(SamplerTest, ReadingsFromTheDriver) {
     }
 }
 
-TEST_F(SamplerTest, FlagsNeverClearAndReadingsKeepTheirLastValue) {
+TEST(Sampler, FlagsNeverClearAndReadingsKeepTheirLastValue) {
+    reset();
     gFake.gpus[0].processorPresent = true;
-    gFake.gpus[0].clocks[0][2] = 1400000;
-    gFake.gpus[0].pstate = 8;
     start();
     pass();
     GpuSample before = sample(0);
@@ -243,12 +231,13 @@ TEST_F(SamplerTest, FlagsNeverClearAndReadingsKeepTheirLastValue) {
     EXPECT_STREQ(before.tabLabel, after.tabLabel);
 }
 
-TEST_F(SamplerTest, RunSamplerEndsAfterAPassWhenTheAgentStops) {
+TEST(Sampler, RunSamplerEndsAfterAPassWhenTheAgentStops) {
+    reset();
     gFake.gpus.resize(2);
     gFake.gpus[1].connector = NV_MONITOR_CONN_TYPE_HDMI;
     start();
-    state->agentRunning.store(0);
-    EXPECT_EQ(0, runSampler(*state, fakeDriverTable(), 1000));
+    gState->agentRunning.store(0);
+    EXPECT_EQ(0, runSampler(*gState, fakeDriverTable(), 1000));
     EXPECT_STREQ("Example GPU(2) (HDMI \x90\xDA\x91\xB1)", sample(1).tabLabel);
     EXPECT_EQ(std::count(gFake.sleepMs.begin(), gFake.sleepMs.end(), 1000),
               0); // no sleep after the last pass
