@@ -45,7 +45,6 @@ void tccOnBus1(FakeDriver& f) {
     tcc.tcc = true;
     tcc.nvmlDriverModel = NVML_DRIVER_WDM;
     tcc.nvmlPower = 250000;
-    tcc.nvmlLimit = 300000;
     tcc.nvmlMemory.total = 40ull << 30;
     tcc.gpuUsage = 88;
     f.gpus[1].busId = f.gpus[1].nvmlBus = 2;
@@ -86,31 +85,35 @@ const Case kCases[] = {
      "videoClockRated=1506000 coreVoltageRated=1062500 coreVoltage=1043000 fanLevel=33 fanRpm=1125 "
      "powerDraw=65432 powerLimit=180000 temperature=54 pState=8 memoryControllerLoad=21 videoEngineLoad=14 "
      "busInterfaceLoad=3 gpuLoad=37"},
-    {"partial failures: memory use, voltage, rpm flag, first engine load, power limit, video, initialise",
+    {"partial failures: memory use, voltage, rpm flag, first engine load, power limit, video, boost, init",
      [](FakeDriver& f) {
          FakeGpu& g = f.gpus[0];
          g.memoryInfoStatus = g.dynamicStatus[0] = NVAPI_ERROR;
          g.voltage = g.rpmValid = 0;
          g.videoPresent = false;
+         g.clockStatus[2] = NVAPI_NOT_SUPPORTED;
          g.nvmlLimitStatus = NVML_ERROR_NOT_SUPPORTED;
          f.directMissing.insert(nvapi_id::NvAPI_Initialize);
      },
      nullptr,
      "videoClockSupported=0 videoClock=0 memoryUsageSupported=0 memoryTotal=8388608 "
-     "coreVoltageRatedSupported=1 "
-     "coreVoltageSupported=0 fanLevelSupported=1 fanRpmSupported=0 memoryControllerLoadSupported=0 "
-     "videoEngineLoad=14 busInterfaceLoad=3 powerDrawSupported=0 powerDraw=0 gpuLoadSupported=0"},
-    {"no base voltage, no coolers, power usage fails, no enumeration, older memory record: all in use",
+     "coreVoltageRatedSupported=1 coreVoltageSupported=0 fanLevelSupported=1 fanRpmSupported=0 "
+     "memoryControllerLoadSupported=0 videoEngineLoad=14 busInterfaceLoad=3 powerDrawSupported=0 "
+     "powerDraw=0 gpuLoadSupported=0 graphicsClock=1733000 graphicsClockScale=0 memoryClockScale=0"},
+    {"no base voltage, coolers, power usage, enumeration, bus or PCI match; older memory record: all in use",
      [](FakeDriver& f) {
          FakeGpu& g = f.gpus[0];
          g.baseVoltage = g.coolerCount = 0;
          g.nvmlPowerStatus = NVML_ERROR_NOT_SUPPORTED;
+         g.busStatus = NVAPI_ERROR;
+         g.nvmlPciStatus = NVML_ERROR_UNKNOWN;
          g.rejected.insert(NV_DISPLAY_DRIVER_MEMORY_INFO_VER_2);
          f.directMissing.insert(nvapi_id::NvAPI_EnumPhysicalGPUs);
      },
      nullptr,
      "coreVoltageRatedSupported=0 coreVoltageSupported=0 fanLevelSupported=0 fanRpmSupported=0 "
-     "powerDrawSupported=0 powerLimit=0 gpuLoadSupported=0 memoryUsageSupported=1 memoryUsage=8388608"},
+     "powerDrawSupported=0 powerLimit=0 gpuLoadSupported=0 memoryUsageSupported=1 memoryUsage=8388608 "
+     "driverModelSupported=0"},
     {"P-state single frequencies, the first entry of a domain wins, the eighth entry is read", nullptr,
      nullptr,
      "graphicsClockRated=1500000 memoryClockRated=4000000 processorClockRated=0 videoClockRated=1100000",
@@ -130,13 +133,8 @@ const Case kCases[] = {
      [](FakeDriver& f) { f.gpus[0].clocks[0][0] = f.gpus[0].clocks[2][0] = f.gpus[0].clocks[2][1] = 100; },
      "graphicsClockScale=1900000 memoryClockScale=5005000"},
     {"more available than present keeps the last memory use", [](FakeDriver&) {},
-     [](FakeDriver& f) {
-         f.gpus[0].dedicatedKb = 100;
-         f.gpus[0].curAvailableKb = 200;
-     },
+     [](FakeDriver& f) { f.gpus[0].curAvailableKb = 9000000; },
      "memoryUsageSupported=1 memoryUsage=1203456 memoryTotal=8388608"},
-    {"no NVML device on the slot's bus", [](FakeDriver& f) { f.gpus[0].nvmlBus = 11; }, nullptr,
-     "driverModelSupported=0 powerDrawSupported=0"},
     {"the first device on the bus is taken even when its call fails",
      [](FakeDriver& f) {
          f.gpus.resize(2);
@@ -150,7 +148,7 @@ const Case kCases[] = {
     {"TCC card on the lower bus gives its readings to its own slot, odd bytes rounded down; newer memory use",
      tccOnBus1, [](FakeDriver& f) { f.gpus[1].curAvailableKb = 6185152; },
      "powerDraw=65432 powerLimit=180000 driverModel=0 memoryTotal=8388608 memoryUsage=2203456 gpuLoad=37 "
-     "1:powerDraw=250000 1:powerLimit=300000 1:driverModel=1 1:memoryTotal=41943040 1:memoryUsage=3145728 "
+     "1:powerDraw=250000 1:powerLimit=180000 1:driverModel=1 1:memoryTotal=41943040 1:memoryUsage=3145728 "
      "1:gpuLoad=88"},
 };
 
