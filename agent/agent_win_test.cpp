@@ -1,17 +1,15 @@
-// The Agent under Wine with the simulated driver. Each scenario runs in a
-// child process of this program (the driver reads its scenario once per
-// process): the parent writes the scenario, names it in the environment and
-// checks the child's exit code. The last case starts the Agent program itself.
+// The Agent under Wine with the simulated driver: start-up through the real
+// driver table, the Agent window, and the Agent program itself.
 #include "agent/agent_window_win.h"
 #include "agent/driver_table_win.h"
 #include "agent/sampler.h"
 #include "agent/startup.h"
+#include "tests/support/sim_test_support_win.h"
 
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -19,28 +17,10 @@
 
 namespace {
 
-const char* const kChildVariable = "GAUGELINE_AGENT_CHILD";
-constexpr DWORD kChildPassed = 42;
-
-std::wstring writeScenario(const std::string& name, const std::string& text) {
-    wchar_t dir[MAX_PATH];
-    GetTempPathW(MAX_PATH, dir);
-    std::wstring path = std::wstring(dir) + L"gaugeline-agent-" + std::wstring(name.begin(), name.end()) +
-                        L"-" + std::to_wstring(GetCurrentProcessId()) + L".txt";
-    HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    DWORD written = 0;
-    WriteFile(f, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-    CloseHandle(f);
-    return path;
-}
-
-// Starts a program with the scenario and child case in its environment and
-// waits up to waitMs for its exit code (9998: not started, 9999: still running).
-DWORD run(const std::wstring& program, const wchar_t* arguments, const std::wstring& scenario,
-          const char* childCase, DWORD waitMs, void (*whileRunning)() = nullptr) {
-    SetEnvironmentVariableW(L"GAUGELINE_SIM_SCENARIO", scenario.c_str());
-    SetEnvironmentVariableA(kChildVariable, childCase);
-    std::wstring command = L"\"" + program + L"\" " + arguments;
+// Starts a program and waits up to waitMs for its exit code (9998: not
+// started, 9999: still running).
+DWORD run(const std::wstring& program, DWORD waitMs, void (*whileRunning)() = nullptr) {
+    std::wstring command = L"\"" + program + L"\"";
     STARTUPINFOW si = {};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi = {};
@@ -53,8 +33,6 @@ DWORD run(const std::wstring& program, const wchar_t* arguments, const std::wstr
         ok = CreateProcessW(program.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
                             &pi);
     }
-    SetEnvironmentVariableW(L"GAUGELINE_SIM_SCENARIO", nullptr);
-    SetEnvironmentVariableA(kChildVariable, nullptr);
     if (!ok)
         return 9998;
     CloseHandle(pi.hThread);
@@ -69,17 +47,6 @@ DWORD run(const std::wstring& program, const wchar_t* arguments, const std::wstr
     return code;
 }
 
-// Runs one child case of this program with a scenario; its exit code is
-// kChildPassed when every check inside passed.
-DWORD runChild(const char* childCase, const std::string& scenario) {
-    std::wstring path = writeScenario(childCase, scenario);
-    wchar_t self[MAX_PATH];
-    GetModuleFileNameW(nullptr, self, MAX_PATH);
-    DWORD code = run(self, L"--gtest_filter=AgentChild.Run", path, childCase, 60000);
-    DeleteFileW(path.c_str());
-    return code;
-}
-
 void record(void* context, StartupMessage m) {
     static_cast<std::vector<StartupMessage>*>(context)->push_back(m);
 }
@@ -88,11 +55,13 @@ bool missingNvml(NvmlApi* api) {
     return loadNvmlFrom(L"C:/no such folder/nvml.dll", "nvml_absent.dll", api);
 }
 
-TEST(AgentChild, Run) {
-    const char* childCase = std::getenv(kChildVariable);
-    if (!childCase)
-        GTEST_SKIP() << "runs only as a child of the cases below";
-    std::string c = childCase;
+// NVML's device 0 is the TCC card on bus 1; the display card is slot 0.
+TEST(AgentStartup, TccCardOnALowerBusThanTheDisplayCardAndMissingNvml) {
+    simtest::useScenario("gpu 0 physical\ngpu 0 name Example GPU A\ngpu 0 bus 2\ngpu 0 connector HDMI\n"
+                         "gpu 0 powerDraw 65000\ngpu 0 gpuLoad 40\ngpu 0 memoryTotal 8388608\n"
+                         "gpu 0 memoryUsed 1048576\ngpu 1 tcc\ngpu 1 name Example GPU B\ngpu 1 bus 1\n"
+                         "gpu 1 powerDraw 250000\ngpu 1 gpuLoad 90\ngpu 1 memoryTotal 41943040\n"
+                         "gpu 1 memoryUsed 5242880\n");
     auto state = std::make_unique<AgentState>();
     state->agentRunning.store(1);
     std::vector<StartupMessage> shown;
@@ -100,67 +69,35 @@ TEST(AgentChild, Run) {
     hooks.message = record;
     hooks.context = &shown;
     DriverTable driver = windowsDriverTable();
-    if (c == "missing-nvml")
-        driver.loadNvml = missingNvml;
-    bool ok = prepareGpus(*state, driver, hooks);
-
-    if (c == "tcc-on-lower-bus") {
-        // NVML's device 0 is the TCC card on bus 1; the display card is slot 0.
-        ASSERT_TRUE(ok);
-        EXPECT_TRUE(shown.empty());
-        EXPECT_EQ(2, state->gpuCount.load());
-        EXPECT_EQ(std::wstring(L"Example GPU B"), std::wstring(state->slots[1].fullName));
-        EXPECT_EQ(2u, state->slots[0].busId);
-        EXPECT_EQ(1u, state->slots[1].busId);
-        // Two passes through the simulated driver: the TCC GPU's driver model is
-        // found in the first, and its memory comes from NVML in the second.
-        samplePass(*state, driver);
-        samplePass(*state, driver);
-        GpuSample samples[kGpuSlotCount];
-        snapshotSamples(*state, samples);
-        EXPECT_EQ("Example GPU A(1) (HDMI \x90\xDA\x91\xB1)", std::string(samples[0].tabLabel));
-        EXPECT_EQ("Example GPU B(2)", std::string(samples[1].tabLabel));
-        const std::vector<int64_t> expected[] = {{65000, 40, 0, 8388608, 1048576, 1, 1, 1},
-                                                 {250000, 90, 1, 41943040, 5242880, 1, 1, 1}};
-        for (int i = 0; i < 2; ++i) {
-            const GpuSample& s = samples[i];
-            EXPECT_EQ(expected[i], (std::vector<int64_t>{s.powerDraw, s.gpuLoad, s.driverModel, s.memoryTotal,
-                                                         s.memoryUsage, s.driverModelSupported,
-                                                         s.memoryUsageSupported, s.powerDrawSupported}))
-                << i;
-        }
-    } else if (c == "missing-nvml") {
-        EXPECT_FALSE(ok);
-        EXPECT_EQ(std::vector<StartupMessage>{StartupMessage::NvmlLoadFailed}, shown);
-        EXPECT_EQ(0, state->agentRunning.load());
-    } else {
-        FAIL() << "unknown child case " << c;
+    ASSERT_TRUE(prepareGpus(*state, driver, hooks));
+    EXPECT_TRUE(shown.empty());
+    EXPECT_EQ(2, state->gpuCount.load());
+    EXPECT_EQ((std::vector<uint32_t>{2, 1}),
+              (std::vector<uint32_t>{state->slots[0].busId, state->slots[1].busId}));
+    // The TCC GPU's driver model is found in the first pass, and its memory
+    // comes from NVML in the second.
+    samplePass(*state, driver);
+    samplePass(*state, driver);
+    GpuSample samples[kGpuSlotCount];
+    snapshotSamples(*state, samples);
+    EXPECT_EQ("Example GPU A(1) (HDMI \x90\xDA\x91\xB1)", std::string(samples[0].tabLabel));
+    EXPECT_EQ("Example GPU B(2)", std::string(samples[1].tabLabel));
+    const std::vector<int64_t> expected[] = {{65000, 40, 0, 8388608, 1048576, 1, 1, 1},
+                                             {250000, 90, 1, 41943040, 5242880, 1, 1, 1}};
+    for (int i = 0; i < 2; ++i) {
+        const GpuSample& s = samples[i];
+        EXPECT_EQ(expected[i], (std::vector<int64_t>{s.powerDraw, s.gpuLoad, s.driverModel, s.memoryTotal,
+                                                     s.memoryUsage, s.driverModelSupported,
+                                                     s.memoryUsageSupported, s.powerDrawSupported}))
+            << i;
     }
-    // Only a child that ran its case to the end without a failure says so.
-    if (!::testing::Test::HasFailure())
-        std::exit(kChildPassed);
-}
 
-TEST(AgentStartup, TccCardOnALowerBusThanTheDisplayCard) {
-    EXPECT_EQ(kChildPassed, runChild("tcc-on-lower-bus", "gpu 0 physical\n"
-                                                         "gpu 0 name Example GPU A\n"
-                                                         "gpu 0 bus 2\n"
-                                                         "gpu 0 connector HDMI\n"
-                                                         "gpu 0 powerDraw 65000\n"
-                                                         "gpu 0 gpuLoad 40\n"
-                                                         "gpu 0 memoryTotal 8388608\n"
-                                                         "gpu 0 memoryUsed 1048576\n"
-                                                         "gpu 1 tcc\n"
-                                                         "gpu 1 name Example GPU B\n"
-                                                         "gpu 1 bus 1\n"
-                                                         "gpu 1 powerDraw 250000\n"
-                                                         "gpu 1 gpuLoad 90\n"
-                                                         "gpu 1 memoryTotal 41943040\n"
-                                                         "gpu 1 memoryUsed 5242880\n"));
-}
-
-TEST(AgentStartup, MissingNvmlGivesItsMessage) {
-    EXPECT_EQ(kChildPassed, runChild("missing-nvml", "gpu 0 physical\n"));
+    driver.loadNvml = missingNvml;
+    shown.clear();
+    EXPECT_FALSE(prepareGpus(*state, driver, hooks));
+    EXPECT_EQ(std::vector<StartupMessage>{StartupMessage::NvmlLoadFailed}, shown);
+    EXPECT_EQ(0, state->agentRunning.load());
+    simtest::clearScenario();
 }
 
 void pumpMessages() {
@@ -195,8 +132,8 @@ TEST(AgentWindow, LinkPictureFollowsTheReportConnection) {
     GetWindowRect(window, &outer);
     EXPECT_EQ((std::vector<LONG>{480, 412, 800, 612}),
               (std::vector<LONG>{outer.left, outer.top, outer.right, outer.bottom}));
-    LONG style = GetWindowLongW(window, GWL_STYLE);
-    EXPECT_EQ(WS_MINIMIZEBOX, style & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME));
+    EXPECT_EQ(WS_MINIMIZEBOX,
+              GetWindowLongW(window, GWL_STYLE) & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME));
 
     // The link's colour, and its middle: a red cross only while no report
     // connection is open. The monitor's frame, the tower's foot and its green
@@ -227,22 +164,20 @@ TEST(AgentWindow, LinkPictureFollowsTheReportConnection) {
     UnregisterClassW(w.className, w.instance);
 }
 
-// The same scenario twice: while this test holds the Agent's mutex the
-// program ends at once without reading it; then it shows the start-up failure
-// and ends with 0 once the message is answered.
+// While this test holds the Agent's mutex the program ends at once; then it
+// shows the start-up failure and ends with 0 once the message is answered.
 TEST(AgentProgram, SecondInstanceEndsAtOnceAndStartupFailureShowsItsMessage) {
     std::wstring exe(GAUGELINE_AGENT_EXE, GAUGELINE_AGENT_EXE + std::strlen(GAUGELINE_AGENT_EXE));
-    std::wstring scenario = writeScenario("nvmlinit", "gpu 0 physical\nfail nvmlInit status 9\n");
+    simtest::useScenario("gpu 0 physical\nfail nvmlInit status 9\n");
     HANDLE mutex = CreateMutexW(nullptr, TRUE, L"Kovra Gaugeline Agent.exe");
     ASSERT_NE(nullptr, mutex);
     ASSERT_NE(static_cast<DWORD>(ERROR_ALREADY_EXISTS), GetLastError()) << "an Agent is already running";
-    EXPECT_EQ(0u, run(exe, L"", scenario, "", 20000));
+    EXPECT_EQ(0u, run(exe, 20000));
     ReleaseMutex(mutex);
     CloseHandle(mutex);
 
     static std::wstring text;
-    text.clear();
-    EXPECT_EQ(0u, run(exe, L"", scenario, "", 20000, [] {
+    EXPECT_EQ(0u, run(exe, 20000, [] {
                   HWND box = nullptr;
                   for (int i = 0; i < 600 && !(box = FindWindowW(L"#32770", L"Kovra Gaugeline Agent")); ++i)
                       Sleep(50);
@@ -252,7 +187,7 @@ TEST(AgentProgram, SecondInstanceEndsAtOnceAndStartupFailureShowsItsMessage) {
                   PostMessageW(box, WM_COMMAND, IDOK, 0);
               }));
     EXPECT_EQ(std::wstring(L"NvMLの初期化に失敗しました"), text);
-    DeleteFileW(scenario.c_str());
+    simtest::clearScenario();
 }
 
 } // namespace

@@ -21,6 +21,7 @@ struct StartupTest : ::testing::Test {
     void SetUp() override {
         resetFakeDriver();
         gFake.gpus.resize(1);
+        shown.clear();
         hooks.message = record;
         hooks.context = &shown;
         state->agentRunning.store(1);
@@ -45,8 +46,6 @@ TEST_F(StartupTest, PhysicalThenTccGpus) {
     gFake.gpus[2].name = "GeForce B";
     ASSERT_TRUE(run());
     EXPECT_EQ(3, state->gpuCount.load());
-    EXPECT_EQ((std::vector<NvPhysicalGpuHandle>{fakeHandle(1), fakeHandle(2), fakeHandle(0)}),
-              std::vector<NvPhysicalGpuHandle>(state->gpuHandles, state->gpuHandles + 3));
     EXPECT_EQ((std::vector<std::string>{std::string(39, 'N') + "(1)", "GeForce B(2)", "Tesla(3)", ""}),
               (std::vector<std::string>{label(0), label(1), label(2), label(3)}));
     EXPECT_EQ((std::vector<std::wstring>{std::wstring(39, L'N'), L"Tesla", L"- empty -"}),
@@ -60,56 +59,37 @@ TEST_F(StartupTest, PhysicalThenTccGpus) {
 }
 
 TEST_F(StartupTest, FailuresEndStartUpWithTheirMessage) {
-    struct Case {
-        const char* what;
-        void (*arrange)();
-        StartupMessage message;
-    } cases[] = {
-        {"initialise fails", [] { gFake.initializeStatus = NVAPI_LIBRARY_NOT_FOUND; },
-         StartupMessage::NvapiFailed},
-        {"enumeration fails", [] { gFake.enumStatus = NVAPI_NVIDIA_DEVICE_NOT_FOUND; },
-         StartupMessage::NvapiFailed},
-        {"TCC enumeration fails", [] { gFake.tccStatus = NVAPI_ERROR; }, StartupMessage::NvapiFailed},
-        {"no GPU", [] { gFake.gpus.clear(); }, StartupMessage::NvapiFailed},
-        {"NVML missing", [] { gFake.nvmlLoads = false; }, StartupMessage::NvmlLoadFailed},
-        {"nvmlInit not exported", [] { gFake.nvmlMissing.insert("nvmlInit"); },
-         StartupMessage::NvmlInitFailed},
-        {"nvmlInit fails", [] { gFake.nvmlInitStatus = NVML_ERROR_DRIVER_NOT_LOADED; },
-         StartupMessage::NvmlInitFailed},
-        {"name fails", [] { gFake.gpus[0].nameStatus = NVAPI_ERROR; }, StartupMessage::NameFailed},
+    using M = StartupMessage;
+    const std::pair<void (*)(), StartupMessage> cases[] = {
+        {[] { gFake.initializeStatus = NVAPI_LIBRARY_NOT_FOUND; }, M::NvapiFailed},
+        {[] { gFake.enumStatus = NVAPI_NVIDIA_DEVICE_NOT_FOUND; }, M::NvapiFailed},
+        {[] { gFake.tccStatus = NVAPI_ERROR; }, M::NvapiFailed},
+        {[] { gFake.gpus.clear(); }, M::NvapiFailed},
+        {[] { gFake.nvmlLoads = false; }, M::NvmlLoadFailed},
+        {[] { gFake.nvmlMissing.insert("nvmlInit"); }, M::NvmlInitFailed},
+        {[] { gFake.nvmlInitStatus = NVML_ERROR_DRIVER_NOT_LOADED; }, M::NvmlInitFailed},
+        {[] { gFake.gpus[0].nameStatus = NVAPI_ERROR; }, M::NameFailed},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
+    for (const auto& c : cases) {
         SetUp();
-        shown.clear();
-        c.arrange();
+        c.first();
         EXPECT_FALSE(run());
-        EXPECT_EQ(std::vector<StartupMessage>{c.message}, shown);
+        EXPECT_EQ(std::vector<StartupMessage>{c.second}, shown) << &c - cases;
         EXPECT_EQ(0, state->agentRunning.load());
     }
 }
 
 TEST_F(StartupTest, GpuCountIsCutToEight) {
-    const std::vector<StartupMessage> tooMany = {StartupMessage::TooManyGpus};
-    struct Case {
-        int physical, tcc, count;
-        const char *firstLabel, *lastLabel;
-        std::vector<StartupMessage> messages;
-    } cases[] = {{1, 0, 1, "Example GPU", "Example GPU", {}},
-                 {9, 0, 8, "Example GPU(1)", "Example GPU(8)", tooMany},
-                 {50, 50, 8, "Example GPU(1)", "Example GPU(8)", tooMany}}; // both handle lists full
-    for (const Case& c : cases) {
+    const int cases[][4] = {{1, 0, 1, 0}, {9, 0, 8, 1}, {50, 50, 8, 1}}; // physical, TCC, count, message
+    for (const auto& c : cases) {
         SetUp();
-        shown.clear();
-        gFake.gpus.resize(c.physical + c.tcc);
-        for (int k = c.physical; k < c.physical + c.tcc; ++k)
+        gFake.gpus.resize(c[0] + c[1]);
+        for (int k = c[0]; k < c[0] + c[1]; ++k)
             gFake.gpus[k].tcc = true;
         ASSERT_TRUE(run());
-        EXPECT_EQ(c.count, state->gpuCount.load());
-        EXPECT_EQ(c.firstLabel, label(0));
-        EXPECT_EQ(c.lastLabel, label(c.count - 1));
-        EXPECT_EQ(c.messages, shown) << c.physical;
-        EXPECT_EQ(1, state->agentRunning.load());
+        EXPECT_EQ(c[2], state->gpuCount.load());
+        EXPECT_EQ(c[2] == 1 ? "Example GPU" : "Example GPU(8)", label(c[2] - 1));
+        EXPECT_EQ(std::vector<StartupMessage>(c[3], StartupMessage::TooManyGpus), shown) << c[0];
     }
 }
 
@@ -129,28 +109,24 @@ TEST_F(StartupTest, RecordVersionsPickTheNewestAccepted) {
         {{0x40558, 0x30508, 0x203C8}, {0x30108, 0x31CF8, 0x20044, 0x20018, 0x103C8}, 0},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.versions[4]);
         SetUp();
         gFake.gpus.resize(2);
         gFake.gpus[1].rejected = c.rejected;
         ASSERT_TRUE(run());
         const uint32_t* v = state->slots[1].recordVersions;
-        EXPECT_EQ(c.versions, std::vector<uint32_t>(v, v + kRecordVersionCount));
+        EXPECT_EQ(c.versions, std::vector<uint32_t>(v, v + kRecordVersionCount)) << c.versions[4];
         // Versions taken untried are never offered to the driver.
         for (uint32_t tried : gFake.triedVersions)
             EXPECT_EQ(1u, all.count(tried)) << std::hex << tried;
         EXPECT_EQ(0x30108u, recordVersion(state->slots[0], RecordVersion::Clock));
-        EXPECT_EQ(std::vector<int>(c.pauses, 1), gFake.sleepMs);
+        EXPECT_EQ(std::vector<int>(c.pauses, 1), gFake.sleepMs) << c.versions[4];
     }
 }
 
 TEST(WindowsVersion, SevenAndLaterAreSupported) {
-    struct Case {
-        uint32_t major, minor;
-        bool ok;
-    } cases[] = {{5, 1, false}, {6, 0, false}, {6, 1, true}, {6, 2, true}, {10, 0, true}};
-    for (const Case& c : cases)
-        EXPECT_EQ(c.ok, windowsVersionSupported(c.major, c.minor)) << c.major << "." << c.minor;
+    const uint32_t cases[][3] = {{6, 0, 0}, {6, 1, 1}, {6, 2, 1}, {10, 0, 1}}; // major, minor, supported
+    for (const auto& c : cases)
+        EXPECT_EQ(c[2] != 0, windowsVersionSupported(c[0], c[1])) << c[0] << "." << c[1];
 }
 
 } // namespace
