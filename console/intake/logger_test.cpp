@@ -138,7 +138,12 @@ TEST(Logger, RunsFromHeaderToTheirEnd) {
     }
     Harness h;
     EXPECT_EQ(writeLogRow(h.links(), h.edges(), h.dir.string().c_str()), LogRowOutcome::FileMissing);
-    EXPECT_NE(h.printed.find("csv\x83\x74"), std::string::npos);
+    // "csvファイルが見つかりません" in code page 932.
+    EXPECT_EQ(h.printed,
+              stamp(0) + " " + std::string(30, '=') +
+                  "\ncsv\x83\x74\x83\x40\x83\x43\x83\x8b\x82\xaa\x8c\xa9\x82\xc2\x82\xa9\x82\xe8\x82\xdc\x82"
+                  "\xb9\x82\xf1\n" +
+                  std::string(50, '=') + "\n");
 }
 
 } // namespace
