@@ -14,18 +14,11 @@
 
 namespace {
 
-uint32_t addr(const char* text) {
-    uint32_t a = 0;
-    EXPECT_TRUE(parseInetAddr(text, &a)) << text;
-    return a;
-}
-
 // Each pause asked for, and the reconnect flag as it reads then.
 std::vector<int> gPauses;
 GpuPanelState* gWatched = nullptr;
-std::wstring gTitle;
-std::vector<std::string> gTabResets;
-std::string gBoxes;
+std::wstring gWindow; // titles written, and each reset of the tabs
+const char *gBoxes = nullptr, *gLocal = nullptr;
 
 // What each connection waiting on an Agent's listener carried, until none is left.
 std::vector<std::vector<uint8_t>> drain(TcpSocket listener) {
@@ -41,28 +34,22 @@ std::vector<std::vector<uint8_t>> drain(TcpSocket listener) {
     return connections;
 }
 
-bool noLocal(char*) {
-    return false;
-}
-bool fixedLocal(char out[16]) {
-    std::strcpy(out, "192.0.2.5");
-    return true;
-}
-
 } // namespace
 
 TEST(AgentConnection, ChoosesFirstPrimaryDhcpRow) {
     const struct {
-        std::vector<AddressRow> rows;
-        const char* text; // nullptr: none
+        std::vector<std::pair<const char*, uint32_t>> rows; // address, type flags
+        const char* text;                                   // nullptr: none
     } cases[] = {
-        {{{addr("192.168.1.9"), 1}, {addr("10.0.0.7"), 5}, {addr("10.0.0.8"), 5}}, "10.0.0.7"},
-        {{{addr("192.0.2.5"), 1}, {addr("10.1.1.1"), 5 | 8}, {addr("10.1.1.2"), 4}}, nullptr},
+        {{{"192.168.1.9", 1}, {"10.0.0.7", 5}, {"10.0.0.8", 5}}, "10.0.0.7"},
+        {{{"192.0.2.5", 1}, {"10.1.1.1", 5 | 8}, {"10.1.1.2", 4}}, nullptr},
     };
     for (const auto& c : cases) {
+        std::vector<AddressRow> rows(c.rows.size());
+        for (size_t i = 0; i < rows.size(); ++i)
+            rows[i].typeFlags = parseInetAddr(c.rows[i].first, &rows[i].address) ? c.rows[i].second : 0;
         char out[16] = "unchanged";
-        EXPECT_EQ(localAddressFromRows(c.rows.data(), static_cast<int>(c.rows.size()), out),
-                  c.text != nullptr);
+        EXPECT_EQ(localAddressFromRows(rows.data(), static_cast<int>(rows.size()), out), c.text != nullptr);
         EXPECT_STREQ(out, c.text ? c.text : "unchanged");
     }
 }
@@ -71,22 +58,23 @@ TEST(AgentConnection, ChoosesFirstPrimaryDhcpRow) {
 TEST(AgentConnection, ButtonListensDropsReadsAndAsks) {
     const uint16_t consolePort = 46820, agentPort = 46821;
     const struct {
-        const char* boxes; // the four boxes, dot between
-        bool (*local)(char*);
+        const char *boxes, *local; // the four boxes, dot between; the local address found, if any
         bool agent, heldElsewhere, listeningAlready;
         ConnectOutcome outcome;
         const char* carried; // the address in the request; nullptr: none sent
     } cases[] = {
-        {"127.0.0.1", fixedLocal, true, false, false, ConnectOutcome::Requested, "192.0.2.5"},
-        {"127.0.0.1", noLocal, true, false, true, ConnectOutcome::Requested, "127.0.0.1"},
-        {"127.0.0.1", fixedLocal, false, false, false, ConnectOutcome::Failed, nullptr},
-        {"999.0.0.1", fixedLocal, true, false, false, ConnectOutcome::Failed, nullptr},
-        {"127.0.0.1", fixedLocal, true, true, false, ConnectOutcome::CannotListen, nullptr},
+        {"127.0.0.1", "192.0.2.5", true, false, false, ConnectOutcome::Requested, "192.0.2.5"},
+        {"127.0.0.1", nullptr, true, false, true, ConnectOutcome::Requested, "127.0.0.1"},
+        {"127.0.0.1", "192.0.2.5", false, false, false, ConnectOutcome::Failed, nullptr},
+        {"999.0.0.1", "192.0.2.5", true, false, false, ConnectOutcome::Failed, nullptr},
+        {"127.0.0.1", "192.0.2.5", true, true, false, ConnectOutcome::CannotListen, nullptr},
     };
     netStartup();
     IntakeWindowHooks hooks;
-    hooks.writeTitle = [](void*, const wchar_t* t) { gTitle += t; };
-    hooks.resetTabs = [](void*, const char* label) { gTabResets.push_back(label); };
+    hooks.writeTitle = [](void*, const wchar_t* t) { gWindow += t; };
+    hooks.resetTabs = [](void*, const char* l) {
+        gWindow += std::strcmp(l, kEmptyTabLabel) ? L"|?" : L"|empty";
+    };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.boxes + std::to_string(int(c.outcome)));
         auto state = std::make_unique<GpuPanelState>();
@@ -96,25 +84,21 @@ TEST(AgentConnection, ButtonListensDropsReadsAndAsks) {
         store(state->slots[0].gpuLoad, 77);
         gWatched = state.get();
         gPauses.clear();
-        gTitle.clear();
-        gTabResets.clear();
+        gWindow.clear();
         gBoxes = c.boxes;
-        ListenerSlot listener;
-        listener.bindAddress = "127.0.0.1";
-        listener.port = consolePort;
+        gLocal = c.local;
+        ListenerSlot listener{"127.0.0.1", consolePort};
         TcpSocket other = c.heldElsewhere ? tcpListen("127.0.0.1", consolePort, 1) : kNoSocket;
         ASSERT_TRUE(!c.listeningAlready || ensureListening(listener));
         ConnectSteps steps;
         steps.listener = &listener;
         steps.readBoxes = [](void*, char boxes[4][kBoxChars + 2]) {
-            std::sscanf(gBoxes.c_str(), "%3[0-9].%3[0-9].%3[0-9].%3[0-9]", boxes[0], boxes[1], boxes[2],
-                        boxes[3]);
+            std::sscanf(gBoxes, "%3[0-9].%3[0-9].%3[0-9].%3[0-9]", boxes[0], boxes[1], boxes[2], boxes[3]);
         };
-        steps.findLocalAddress = c.local;
+        steps.findLocalAddress = [](char out[16]) { return gLocal && std::strcpy(out, gLocal); };
         steps.request.port = agentPort;
         steps.request.pause = [](int ms) {
-            gPauses.push_back(ms);
-            gPauses.push_back(relaxed(gWatched->reconnectRequested));
+            gPauses.insert(gPauses.end(), {ms, relaxed(gWatched->reconnectRequested)});
         };
         TcpSocket agent = c.agent ? tcpListen("127.0.0.1", agentPort, 4) : kNoSocket;
         EXPECT_EQ(connectToAgent(*state, hooks, steps), c.outcome);
@@ -127,6 +111,7 @@ TEST(AgentConnection, ButtonListensDropsReadsAndAsks) {
         // By outcome: the flag is up during the drop pause and down before the request.
         const std::vector<int> pauses[] = {{2000, 1, 1000, 0}, {2000, 1}, {}};
         const char* const addresses[] = {"127.0.0.1", "", "192.0.2.20"};
+        const std::wstring windows[] = {kConsoleTitle, kConsoleTitle + std::wstring(L"|empty"), L""};
         const bool failed = c.outcome == ConnectOutcome::Failed;
         EXPECT_EQ(gPauses, pauses[int(c.outcome)]);
         char address[kAddressTextMax + 1];
@@ -135,8 +120,7 @@ TEST(AgentConnection, ButtonListensDropsReadsAndAsks) {
         EXPECT_EQ((std::vector<int>{relaxed(state->gpuCount), relaxed(state->slots[0].gpuLoad),
                                     relaxed(state->reconnectRequested)}),
                   (std::vector<int>{failed ? 1 : 3, failed ? 0 : 77, 0}));
-        EXPECT_EQ(gTitle, c.outcome == ConnectOutcome::CannotListen ? L"" : kConsoleTitle);
-        EXPECT_EQ(gTabResets, failed ? std::vector<std::string>{kEmptyTabLabel} : std::vector<std::string>{});
+        EXPECT_EQ(gWindow, windows[int(c.outcome)]);
         tcpClose(other);
         closeListener(listener);
     }

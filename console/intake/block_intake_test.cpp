@@ -32,37 +32,22 @@ std::string gpuPart(const std::string& name, const std::string& label, const std
     return part;
 }
 
-class Intake : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        initGpuPanelState(state);
-        for (auto& s : samples)
-            clearGpuSample(&s);
-        gTitle = kConsoleTitle;
-        hooks.readTitle = [](void*, wchar_t* out, int n) {
-            return std::swprintf(out, n, L"%ls", gTitle.c_str()) > 0;
-        };
-        hooks.writeTitle = [](void*, const wchar_t* t) { gTitle = t; };
-        hooks.resetTabs = [](void*, const char* label) { gTabResets.push_back(label); };
-    }
-    BlockOutcome send(int gpuCount, const char* label = "192.0.2.20") {
+TEST(Intake, EveryFieldLandsTheTitleIsExtendedOncePerConnectionAResetKeepsWhatIsNotAReadingAndLinesParse) {
+    GpuPanelState state;
+    initGpuPanelState(state);
+    IntakeWindowHooks hooks;
+    gTitle = kConsoleTitle;
+    hooks.readTitle = [](void*, wchar_t* out, int n) {
+        return std::swprintf(out, n, L"%ls", gTitle.c_str()) > 0;
+    };
+    hooks.writeTitle = [](void*, const wchar_t* t) { gTitle = t; };
+    hooks.resetTabs = [](void*, const char* label) { gTabResets.push_back(label); };
+    GpuSample samples[kGpuSlotCount] = {};
+    uint8_t block[kReportBlockBytes];
+    auto send = [&](int gpuCount, const char* label) {
         buildReportBlock(samples, gpuCount, label, block);
         return applyReportBlock(state, block, hooks);
-    }
-    // A block written by hand, padded with zeros.
-    BlockOutcome sendText(const std::string& text) {
-        std::memset(block, 0, sizeof block);
-        std::memcpy(block, text.data(), std::min(text.size(), sizeof block));
-        return applyReportBlock(state, block, hooks);
-    }
-
-    GpuPanelState state;
-    IntakeWindowHooks hooks;
-    GpuSample samples[kGpuSlotCount];
-    uint8_t block[kReportBlockBytes];
-};
-
-TEST_F(Intake, EveryFieldLandsTheTitleIsExtendedOncePerConnectionAndAResetKeepsWhatIsNotAReading) {
+    };
     // Readings that a reset clears; flags, rated clocks, totals and limits survive it.
     const std::set<std::string> current = {"graphicsClock",    "memoryClock",     "processorClock",
                                            "videoClock",       "gpuLoad",         "temperature",
@@ -76,7 +61,7 @@ TEST_F(Intake, EveryFieldLandsTheTitleIsExtendedOncePerConnectionAndAResetKeepsW
             setSampleFieldBits(&samples[slot], k,
                                kSampleFields[k].kind == WireKind::Flag ? 1u : 1000u * k + slot);
     }
-    ASSERT_EQ(BlockOutcome::Applied, send(2)); // the third GPU part is left out
+    ASSERT_EQ(BlockOutcome::Applied, send(2, "192.0.2.20")); // the third GPU part is left out
     const std::wstring title = L"Kovra Gaugeline Console ===> [Agent: 192.0.2.20] \x304B\x3089\x63A5\x7D9A";
     EXPECT_EQ(title, gTitle);
     send(2, "192.0.2.21"); // the title names the first Agent until a reset
@@ -100,19 +85,13 @@ TEST_F(Intake, EveryFieldLandsTheTitleIsExtendedOncePerConnectionAndAResetKeepsW
     }
     EXPECT_EQ(gTabResets, std::vector<std::string>{kEmptyTabLabel});
     EXPECT_EQ(kConsoleTitle, gTitle);
-    send(1, "10.0.0.9");
-    EXPECT_EQ(L"Kovra Gaugeline Console ===> [Agent: 10.0.0.9] \x304B\x3089\x63A5\x7D9A", gTitle);
-}
 
-TEST_F(Intake, LinesParseAsTheirFieldsConversionWantsAndShortBlocksStop) {
-    const std::set<std::string> unsignedFields = {
-        "memoryTotal", "memoryUsage", "memoryControllerLoad", "videoEngineLoad", "busInterfaceLoad",
-        "fanLevel",    "fanRpm",      "coreVoltageRated",     "coreVoltage"};
     std::string eightParts;
     for (int i = 0; i < 8; ++i)
         eightParts += gpuPart("N", "L", "7");
     const std::string head = "1.2.3.4\n1\n";
-    // fields: how many lines of the last slot read were given, each as asStrtoul or asAtoi.
+    // fields: how many lines of the last slot read were given, each as asStrtoul or asAtoi;
+    // with none, the first slot keeps its empty name and label.
     const struct {
         std::string text;
         BlockOutcome outcome;
@@ -126,35 +105,30 @@ TEST_F(Intake, LinesParseAsTheirFieldsConversionWantsAndShortBlocksStop) {
         {head + gpuPart("N", "L", " \t+12x3\r"), BlockOutcome::Applied, 1, 12, 12},
         {head + gpuPart("N", "L", "2147483648"), BlockOutcome::Applied, 1, 2147483648, INT32_MAX},
         {head + gpuPart("N", "L", "-3000000000"), BlockOutcome::Applied, 1, 1294967296, INT32_MIN},
-        {head + gpuPart("N", "L", "99999999999999999999999"), BlockOutcome::Applied, 1, 4294967295,
-         INT32_MAX},
-        {head + gpuPart("N", "L",
-                        std::string("12\0"
-                                    "34",
-                                    5)),
-         BlockOutcome::Applied, 1, 12, 12}, // a zero byte ends the number
+        {head + gpuPart("N", "L", std::string(23, '9')), BlockOutcome::Applied, 1, 4294967295, INT32_MAX},
+        // A zero byte ends the number.
+        {head + gpuPart("N", "L", std::string("12\0x", 4)), BlockOutcome::Applied, 1, 12, 12},
         {"1.2.3.4\n9\n" + eightParts, BlockOutcome::Applied, 8, 7, 7},
         {head + gpuPart(std::string(60, 'n'), std::string(150, 'L'), "7"), BlockOutcome::Applied, 1, 7, 7,
          kSampleFieldCount, std::wstring(39, L'n'), std::string(49, 'L')},
         {head + "\x90\xDA\x91\xB1\nL\n7\n7\n7", BlockOutcome::Truncated, 1, 7, 7, 2, L"\x63A5\x7D9A"},
-        {"1.2.3.4\n0\n" + gpuPart("N", "L", "7"), BlockOutcome::NoGpus, 0, 0, 0, 0, L"- empty -",
-         kEmptyTabLabel},
-        {"1.2.3.4\n-3\n" + gpuPart("N", "L", "7"), BlockOutcome::NoGpus, -3, 0, 0, 0, L"- empty -",
-         kEmptyTabLabel},
-        {std::string(kReportBlockBytes, 'A'), BlockOutcome::Truncated, 0, 0, 0, 0, L"- empty -",
-         kEmptyTabLabel},
+        {"1.2.3.4\n0\n" + gpuPart("N", "L", "7"), BlockOutcome::NoGpus, 0, 0, 0, 0},
+        {"1.2.3.4\n-3\n" + gpuPart("N", "L", "7"), BlockOutcome::NoGpus, -3, 0, 0, 0},
+        {std::string(kReportBlockBytes, 'A'), BlockOutcome::Truncated, 0, 0, 0, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text.substr(0, 12));
         initGpuPanelState(state);
-        EXPECT_EQ(c.outcome, sendText(c.text));
+        std::string text = c.text;
+        text.resize(kReportBlockBytes); // padded with zeros
+        EXPECT_EQ(c.outcome, applyReportBlock(state, reinterpret_cast<const uint8_t*>(text.data()), hooks));
         EXPECT_EQ(c.gpuCount, relaxed(state.gpuCount));
         std::vector<int64_t> expected(kSampleFieldCount, 0);
         for (int k = 0; k < c.fields; ++k)
-            expected[k] = unsignedFields.count(kSampleFields[k].name) ? c.asStrtoul : c.asAtoi;
+            expected[k] = kSampleFields[k].conversion == ConsoleConversion::Strtoul ? c.asStrtoul : c.asAtoi;
         EXPECT_EQ(expected, storedFields(state.slots[std::max(0, std::min(c.gpuCount, 8) - 1)]));
-        EXPECT_EQ(c.name, snapshotPanelSlot(state, 0).fullName);
-        EXPECT_EQ(c.label, snapshotPanelSlot(state, 0).tabLabel);
+        EXPECT_EQ(c.fields ? c.name : L"- empty -", snapshotPanelSlot(state, 0).fullName);
+        EXPECT_EQ(c.fields ? c.label : kEmptyTabLabel, snapshotPanelSlot(state, 0).tabLabel);
     }
 }
 
