@@ -67,7 +67,7 @@ struct Case {
     // "field=value ...", a field of slot 1 written "1:field".
     const char* expect;
     // When given, only the P-state table gives base clocks: the base query fails.
-    std::vector<FakeClockEntry> pstate;
+    std::vector<FakeClockEntry> pstate = {};
 };
 
 const Case kCases[] = {
