@@ -1,5 +1,5 @@
 // Wake-ups of the waiting logging thread per second of waiting (a figure, never judged).
-#include "console/intake/logger_wait.h"
+#include "console/intake/logging/logger_wait.h"
 
 #include <atomic>
 #include <chrono>

@@ -1,6 +1,6 @@
 // One report block a second per Agent: building it on the Agent and parsing
 // it on the Console.
-#include "console/intake/intake.h"
+#include "console/intake/link/intake.h"
 #include "protocol/report_block.h"
 
 #include <benchmark/benchmark.h>

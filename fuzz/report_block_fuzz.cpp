@@ -1,6 +1,6 @@
 // Any bytes a peer can send as a report block: the intake must stay inside
 // the block, the line buffer and the eight slots.
-#include "console/intake/intake.h"
+#include "console/intake/link/intake.h"
 
 #include <cstring>
 

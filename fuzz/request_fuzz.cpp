@@ -1,6 +1,6 @@
 // Any 20 bytes the Agent can receive as a request, and any text read as an
 // address, including the decimal conversions of the intake.
-#include "console/intake/decimal_text.h"
+#include "console/intake/link/decimal_text.h"
 #include "net/tcp.h"
 #include "protocol/report_block.h"
 

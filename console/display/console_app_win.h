@@ -5,10 +5,10 @@
 #pragma once
 #include "console/display/history_store.h"
 #include "console/display/plot_templates_win.h"
-#include "console/intake/csv_settings.h"
-#include "console/intake/intake.h"
-#include "console/intake/intake_hooks.h"
-#include "console/intake/panel_state.h"
+#include "console/intake/link/intake.h"
+#include "console/intake/link/intake_hooks.h"
+#include "console/intake/link/panel_state.h"
+#include "console/intake/logging/csv_settings.h"
 
 #include <windows.h>
 

@@ -3,7 +3,7 @@
 #include "common/program_shell_win.h"
 
 #include "console/display/main_window_win.h"
-#include "console/intake/intake.h"
+#include "console/intake/link/intake.h"
 
 #include <thread>
 

@@ -2,7 +2,7 @@
 // phase that scrolls the graph grid with it. Written by the tick thread, read
 // by painting: every entry is a relaxed 32-bit atomic.
 #pragma once
-#include "console/intake/panel_state.h"
+#include "console/intake/link/panel_state.h"
 #include "protocol/gpu_sample.h"
 
 #include <atomic>

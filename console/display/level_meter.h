@@ -2,7 +2,7 @@
 // are lit for the current reading, where they sit, and its caption.
 #pragma once
 #include "console/display/plot_geometry.h"
-#include "console/intake/panel_state.h"
+#include "console/intake/link/panel_state.h"
 
 constexpr int kMeterCaptionChars = 48;
 constexpr int kSegmentWidth = 17;

@@ -3,8 +3,8 @@
 #include "common/program_shell_win.h"
 #include "console/display/console_paint_win.h"
 #include "console/display/main_layout.h"
-#include "console/intake/agent_connection_win.h"
-#include "console/intake/intake.h"
+#include "console/intake/link/agent_connection_win.h"
+#include "console/intake/link/intake.h"
 #include "protocol/text_cp932.h"
 
 #include "gpu/nvapi_binding.h"

@@ -2,7 +2,7 @@
 // layout, messages, painting and tear-down.
 #pragma once
 #include "console/display/console_app_win.h"
-#include "console/intake/update_tick_win.h"
+#include "console/intake/logging/update_tick_win.h"
 #include "resources/console/console_resources.h"
 
 #include <windows.h>

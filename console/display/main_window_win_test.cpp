@@ -3,8 +3,8 @@
 // input dialog's failure messages, and a failed class registration.
 #include "console/display/main_layout.h"
 #include "console/display/main_window_win.h"
-#include "console/intake/agent_connection_win.h"
-#include "console/intake/intake.h"
+#include "console/intake/link/agent_connection_win.h"
+#include "console/intake/link/intake.h"
 #include "net/tcp.h"
 #include "tests/support/own_dialog_win.h"
 

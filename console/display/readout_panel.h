@@ -1,6 +1,6 @@
 // The sixteen labelled readings of the "GPU インフォメーション" panel.
 #pragma once
-#include "console/intake/panel_state.h"
+#include "console/intake/link/panel_state.h"
 
 constexpr int kReadoutRowCount = 16;
 constexpr int kReadoutLabelChars = 32;

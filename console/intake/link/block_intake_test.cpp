@@ -1,0 +1,135 @@
+#include "console/intake/link/intake.h"
+#include "protocol/report_block.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <cwchar>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::wstring gTitle;
+std::vector<std::string> gTabResets;
+
+// Every stored field of a slot in line order, widened so that signed and
+// unsigned values compare as numbers.
+std::vector<int64_t> storedFields(const GpuPanelSlot& slot) {
+    std::vector<int64_t> fields;
+#define GAUGELINE_READ_FIELD(name, kind, conv) fields.push_back(relaxed(slot.name));
+    GAUGELINE_SAMPLE_FIELDS(GAUGELINE_READ_FIELD)
+#undef GAUGELINE_READ_FIELD
+    return fields;
+}
+
+std::string gpuPart(const std::string& name, const std::string& label, const std::string& value) {
+    std::string part = name + "\n" + label + "\n";
+    for (int k = 0; k < kSampleFieldCount; ++k)
+        part += value + "\n";
+    return part;
+}
+
+TEST(Intake, EveryFieldLandsTheTitleIsExtendedOncePerConnectionAResetKeepsWhatIsNotAReadingAndLinesParse) {
+    GpuPanelState state;
+    initGpuPanelState(state);
+    IntakeWindowHooks hooks;
+    gTitle = kConsoleTitle;
+    hooks.readTitle = [](void*, wchar_t* out, int n) {
+        return std::swprintf(out, n, L"%ls", gTitle.c_str()) > 0;
+    };
+    hooks.writeTitle = [](void*, const wchar_t* t) { gTitle = t; };
+    hooks.resetTabs = [](void*, const char* label) { gTabResets.push_back(label); };
+    GpuSample samples[kGpuSlotCount] = {};
+    uint8_t block[kReportBlockBytes];
+    auto send = [&](int gpuCount, const char* label) {
+        buildReportBlock(samples, gpuCount, label, block);
+        return applyReportBlock(state, block, hooks);
+    };
+    // Readings that a reset clears; flags, rated clocks, totals and limits survive it.
+    const std::set<std::string> current = {"graphicsClock",    "memoryClock",     "processorClock",
+                                           "videoClock",       "gpuLoad",         "temperature",
+                                           "powerDraw",        "fanRpm",          "fanLevel",
+                                           "busInterfaceLoad", "videoEngineLoad", "memoryControllerLoad",
+                                           "coreVoltage",      "memoryUsage"};
+    for (int slot = 0; slot < 3; ++slot) {
+        std::swprintf(samples[slot].fullName, kFullNameChars + 1, L"\x63A5\x7D9A GPU %d", slot);
+        std::snprintf(samples[slot].tabLabel, kTabLabelBytes, "GPU %d(%d)", slot, slot + 1);
+        for (int k = 0; k < kSampleFieldCount; ++k)
+            setSampleFieldBits(&samples[slot], k,
+                               kSampleFields[k].kind == WireKind::Flag ? 1u : 1000u * k + slot);
+    }
+    ASSERT_EQ(BlockOutcome::Applied, send(2, "192.0.2.20")); // the third GPU part is left out
+    const std::wstring title = L"Kovra Gaugeline Console ===> [Agent: 192.0.2.20] \x304B\x3089\x63A5\x7D9A";
+    EXPECT_EQ(title, gTitle);
+    send(2, "192.0.2.21"); // the title names the first Agent until a reset
+    EXPECT_EQ(title, gTitle);
+    for (bool reset : {false, true}) {
+        if (reset)
+            resetGpuPanelState(state, hooks);
+        EXPECT_EQ(reset ? 1 : 2, relaxed(state.gpuCount));
+        for (int slot = 0; slot < 3; ++slot) {
+            std::vector<int64_t> expected(kSampleFieldCount, 0);
+            for (int k = 0; slot < 2 && k < kSampleFieldCount; ++k)
+                if (!reset || !current.count(kSampleFields[k].name))
+                    expected[k] = kSampleFields[k].kind == WireKind::Flag ? 1 : 1000 * k + slot;
+            EXPECT_EQ(expected, storedFields(state.slots[slot])) << slot << reset;
+        }
+        const PanelSlotSnapshot slot0 = snapshotPanelSlot(state, 0), slot1 = snapshotPanelSlot(state, 1);
+        EXPECT_EQ(std::wstring(slot0.fullName) + L"|" + slot1.fullName,
+                  reset ? L"- empty -|- empty -" : L"\x63A5\x7D9A GPU 0|\x63A5\x7D9A GPU 1");
+        EXPECT_EQ(std::string(slot0.tabLabel) + "|" + slot1.tabLabel,
+                  reset ? std::string(kEmptyTabLabel) + "|" : "GPU 0(1)|GPU 1(2)");
+    }
+    EXPECT_EQ(gTabResets, std::vector<std::string>{kEmptyTabLabel});
+    EXPECT_EQ(kConsoleTitle, gTitle);
+
+    std::string eightParts;
+    for (int i = 0; i < 8; ++i)
+        eightParts += gpuPart("N", "L", "7");
+    const std::string head = "1.2.3.4\n1\n";
+    // fields: how many lines of the last slot read were given, each as asStrtoul or asAtoi;
+    // with none, the first slot keeps its empty name and label.
+    const struct {
+        std::string text;
+        BlockOutcome outcome;
+        int32_t gpuCount;
+        int64_t asStrtoul, asAtoi;
+        int fields = kSampleFieldCount;
+        std::wstring name = L"N";
+        std::string label = "L";
+    } cases[] = {
+        {head + gpuPart("N", "L", "-1"), BlockOutcome::Applied, 1, 4294967295, -1},
+        {head + gpuPart("N", "L", " \t+12x3\r"), BlockOutcome::Applied, 1, 12, 12},
+        {head + gpuPart("N", "L", "2147483648"), BlockOutcome::Applied, 1, 2147483648, INT32_MAX},
+        {head + gpuPart("N", "L", "-3000000000"), BlockOutcome::Applied, 1, 1294967296, INT32_MIN},
+        {head + gpuPart("N", "L", std::string(23, '9')), BlockOutcome::Applied, 1, 4294967295, INT32_MAX},
+        // A zero byte ends the number.
+        {head + gpuPart("N", "L", std::string("12\0x", 4)), BlockOutcome::Applied, 1, 12, 12},
+        {"1.2.3.4\n9\n" + eightParts, BlockOutcome::Applied, 8, 7, 7},
+        {head + gpuPart(std::string(60, 'n'), std::string(150, 'L'), "7"), BlockOutcome::Applied, 1, 7, 7,
+         kSampleFieldCount, std::wstring(39, L'n'), std::string(49, 'L')},
+        {head + "\x90\xDA\x91\xB1\nL\n7\n7\n7", BlockOutcome::Truncated, 1, 7, 7, 2, L"\x63A5\x7D9A"},
+        {"1.2.3.4\n0\n" + gpuPart("N", "L", "7"), BlockOutcome::NoGpus, 0, 0, 0, 0},
+        {"1.2.3.4\n-3\n" + gpuPart("N", "L", "7"), BlockOutcome::NoGpus, -3, 0, 0, 0},
+        {std::string(kReportBlockBytes, 'A'), BlockOutcome::Truncated, 0, 0, 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text.substr(0, 12));
+        initGpuPanelState(state);
+        std::string text = c.text;
+        text.resize(kReportBlockBytes); // padded with zeros
+        EXPECT_EQ(c.outcome, applyReportBlock(state, reinterpret_cast<const uint8_t*>(text.data()), hooks));
+        EXPECT_EQ(c.gpuCount, relaxed(state.gpuCount));
+        std::vector<int64_t> expected(kSampleFieldCount, 0);
+        for (int k = 0; k < c.fields; ++k)
+            expected[k] = kSampleFields[k].conversion == ConsoleConversion::Strtoul ? c.asStrtoul : c.asAtoi;
+        EXPECT_EQ(expected, storedFields(state.slots[std::max(0, std::min(c.gpuCount, 8) - 1)]));
+        EXPECT_EQ(c.fields ? c.name : L"- empty -", snapshotPanelSlot(state, 0).fullName);
+        EXPECT_EQ(c.fields ? c.label : kEmptyTabLabel, snapshotPanelSlot(state, 0).tabLabel);
+    }
+}
+
+} // namespace

@@ -1,0 +1,156 @@
+#include "console/intake/logging/csv_format.h"
+
+#include "protocol/text_cp932.h"
+#include "resources/console/console_resources.h"
+
+#include <cstdio>
+
+const CsvItemInfo kCsvItems[kCsvItemCount] = {
+    {IDC_ITEM_GRAPHICS_CLOCK, "Graphics Clock", ",Graphics Clock"},
+    {IDC_ITEM_MEMORY_CLOCK, "Memory Clock", ",Memory Clock"},
+    {IDC_ITEM_GPU_LOAD, "GPU Load", ",GPU Load"},
+    {IDC_ITEM_MEMORY_USAGE, "Memory Usage", ",Memory Usage"},
+    {IDC_ITEM_VIDEO_ENGINE_LOAD, "Video Engine Load", ",Video Engine Load"},
+    {IDC_ITEM_TEMPERATURE, "Temperature", ",Temperature"},
+    {IDC_ITEM_FAN_LEVEL, "FAN Level", ",FAN Level"},
+    {IDC_ITEM_FAN_RPM, "FAN rpm", ",FAN rpm"},
+    {IDC_ITEM_POWER_DRAW, "Power Draw", ",Power Draw"},
+    {IDC_ITEM_P_STATE, "P-State", ",P-State"},
+    {IDC_ITEM_MEMORY_CONTROLLER_LOAD, "Memory Controller Load", ",Memory Controller Load"},
+    {IDC_ITEM_BUS_INTERFACE_LOAD, "Bus Interface Load", ",Bus Interface Load"},
+};
+
+namespace {
+
+int clampedCount(int gpuCount) {
+    if (gpuCount < 0)
+        return 0;
+    return gpuCount > kGpuSlotCount ? kGpuSlotCount : gpuCount;
+}
+
+std::string decimal(int32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%d,", static_cast<int>(value));
+    return text;
+}
+
+std::string fullNameCp932(const PanelSlotSnapshot& slot) {
+    // 39 wide characters need at most 78 bytes.
+    char name[2 * kFullNameChars + 2];
+    wideToCp932(slot.fullName, name, sizeof name);
+    return name;
+}
+
+} // namespace
+
+LogSelection readLogSelection(const CsvSettings& csv, int gpuCount) {
+    LogSelection selection;
+    selection.gpuCount = clampedCount(gpuCount);
+    for (int i = 0; i < kGpuSlotCount; ++i)
+        selection.gpuSelected[i] = csv.csvGpuSelected[i].load(std::memory_order_relaxed) != 0;
+    for (int k = 0; k < kCsvItemCount; ++k)
+        selection.itemSelected[k] = csv.csvItemSelected[k].load(std::memory_order_relaxed) != 0;
+    return selection;
+}
+
+int selectedItemCount(const LogSelection& selection) {
+    int n = 0;
+    for (bool on : selection.itemSelected)
+        n += on ? 1 : 0;
+    return n;
+}
+
+int clockMhz(int32_t kiloHertz) {
+    float mhz = static_cast<float>(kiloHertz) / 1000.0f;
+    return static_cast<int>(mhz);
+}
+
+std::string powerWattsText(int32_t milliWatts) {
+    float watts = static_cast<float>(milliWatts) / 1000.0f;
+    char text[64];
+    std::snprintf(text, sizeof text, "%.3f", static_cast<double>(watts));
+    return text;
+}
+
+std::string memoryMbText(uint32_t kib) {
+    double mib = static_cast<double>(kib) * (1.0 / 1024.0);
+    uint64_t thousandths = static_cast<uint64_t>(mib * 1000.0);
+    char text[32];
+    std::snprintf(text, sizeof text, "%llu.%02u", static_cast<unsigned long long>(thousandths / 1000),
+                  static_cast<unsigned>(thousandths % 1000 / 10));
+    return text;
+}
+
+std::string timeStampText(const LogTime& time, char terminator) {
+    char text[80];
+    std::snprintf(text, sizeof text, "%d/%02d/%02d %02d:%02d:%02d%c", time.year, time.month, time.day,
+                  time.hour, time.minute, time.second, terminator);
+    return text;
+}
+
+std::string csvCell(const PanelSlotSnapshot& slot, CsvItem item) {
+    switch (item) {
+    case CsvItem::GraphicsClock:
+        return decimal(clockMhz(slot.graphicsClock));
+    case CsvItem::MemoryClock:
+        return decimal(clockMhz(slot.memoryClock));
+    case CsvItem::GpuLoad:
+        return decimal(slot.gpuLoad);
+    case CsvItem::MemoryUsage:
+        return memoryMbText(slot.memoryUsage) + ",";
+    case CsvItem::VideoEngineLoad:
+        return decimal(static_cast<int32_t>(slot.videoEngineLoad));
+    case CsvItem::Temperature:
+        return decimal(slot.temperature);
+    case CsvItem::FanLevel:
+        return slot.fanLevelSupported != 0 ? decimal(static_cast<int32_t>(slot.fanLevel)) : ",";
+    case CsvItem::FanRpm:
+        return slot.fanRpm != 0 ? decimal(static_cast<int32_t>(slot.fanRpm)) : ",";
+    case CsvItem::PowerDraw:
+        return slot.powerDrawSupported != 0 ? powerWattsText(slot.powerDraw) + "," : ",";
+    case CsvItem::PState:
+        return decimal(slot.pState);
+    case CsvItem::MemoryControllerLoad:
+        return decimal(static_cast<int32_t>(slot.memoryControllerLoad));
+    case CsvItem::BusInterfaceLoad:
+        return decimal(static_cast<int32_t>(slot.busInterfaceLoad));
+    default:
+        return "";
+    }
+}
+
+std::string csvHeaderText(const PanelSlotSnapshot* slots, const LogSelection& selection) {
+    const int count = clampedCount(selection.gpuCount);
+    const int n = selectedItemCount(selection);
+    std::string names;
+    std::string cells;
+    bool first = true;
+    for (int i = 0; i < count; ++i) {
+        if (!selection.gpuSelected[i])
+            continue;
+        if (!first)
+            names.append(static_cast<size_t>(n + 1), ',');
+        names += fullNameCp932(slots[i]);
+        first = false;
+        for (int k = 0; k < kCsvItemCount; ++k)
+            if (selection.itemSelected[k])
+                cells += kCsvItems[k].headerCell;
+        cells += ',';
+    }
+    return names + "\r\n" + cells + "\r\n";
+}
+
+std::string csvDataLine(const PanelSlotSnapshot* slots, const LogSelection& selection, const LogTime& time) {
+    const int count = clampedCount(selection.gpuCount);
+    const std::string stamp = timeStampText(time, ',');
+    std::string line;
+    for (int i = 0; i < count; ++i) {
+        if (!selection.gpuSelected[i])
+            continue;
+        line += stamp;
+        for (int k = 0; k < kCsvItemCount; ++k)
+            if (selection.itemSelected[k])
+                line += csvCell(slots[i], static_cast<CsvItem>(k));
+    }
+    return line + "\r\n";
+}

@@ -1,0 +1,42 @@
+// The coloured block that the text console shows for each logged row, built
+// as pieces so the console writer only sets attributes and prints bytes.
+#pragma once
+#include "console/intake/logging/csv_format.h"
+
+#include <string>
+#include <vector>
+
+// Console character attributes.
+constexpr int kAttrKeep = 0;     // print with whatever attribute is current
+constexpr int kAttrGpuName = 11; // bright cyan
+constexpr int kAttrValue = 5;    // magenta
+constexpr int kAttrNormal = 7;   // light grey, set again after every coloured piece
+
+// One print: when attribute is not kAttrKeep the writer sets it first and sets
+// kAttrNormal afterwards. Text is code page 932.
+struct ConsolePiece {
+    int attribute;
+    std::string text;
+};
+
+// The time line that opens every block (two pieces, current attribute).
+std::vector<ConsolePiece> consoleBlockStart(const LogTime& time);
+
+// The lines of one logged GPU: the name piece, then one piece for the clock
+// lines together, then one piece per further selected item.
+std::vector<ConsolePiece> consoleGpuPieces(const PanelSlotSnapshot& slot,
+                                           const bool itemSelected[kCsvItemCount]);
+
+// The line that closes every block.
+ConsolePiece consoleBlockEnd();
+
+// The line shown in place of the GPU lines when the file cannot be opened.
+ConsolePiece consoleMissingFile();
+
+// A whole block as writeLogRow prints it: the time line, then either the GPU
+// lines of every logged slot or the missing-file line, then the closing line.
+std::vector<ConsolePiece> consoleRowBlock(const PanelSlotSnapshot* slots, const LogSelection& selection,
+                                          const LogTime& time, bool fileOpened);
+
+// The console line of one item for one slot (for the clock items, one line each).
+std::string consoleItemLine(const PanelSlotSnapshot& slot, CsvItem item);
