@@ -35,8 +35,9 @@ struct ReporterRun {
     std::atomic<bool> stop{false};
     std::atomic<int> invalidations{0};
     std::thread thread;
-    // Distinct per process so that parallel runs of other programs do not collide.
-    uint16_t listenPort = static_cast<uint16_t>(30000 + (GAUGELINE_PID % 1000) * 20);
+    // Distinct per process so that parallel runs of other programs do not collide, and
+    // below the ephemeral range (32768 up), where client sockets of other tests sit.
+    uint16_t listenPort = static_cast<uint16_t>(21000 + (GAUGELINE_PID % 400) * 20);
     uint16_t consolePort = static_cast<uint16_t>(listenPort + 1);
     uint32_t loopback = 0;
 

@@ -42,11 +42,11 @@ TEST(InetAddr, ReadsTheWayInetAddrDoes) {
 // the end of the time-out.
 TEST(Tcp, ConnectAcceptSendReceiveOnLoopback) {
     ASSERT_TRUE(netStartup());
-    TcpSocket listener = tcpListen("127.0.0.1", 58999, 1);
+    TcpSocket listener = tcpListen("127.0.0.1", 29990, 1);
     ASSERT_NE(kNoSocket, listener);
     uint32_t loopback;
     ASSERT_TRUE(parseInetAddr("127.0.0.1", &loopback));
-    TcpSocket client = tcpConnect(loopback, 58999, 2000);
+    TcpSocket client = tcpConnect(loopback, 29990, 2000);
     char peer[16] = {}, local[16] = {}, buf[8] = {};
     TcpSocket server = tcpAccept(listener, 2000, peer);
     ASSERT_NE(kNoSocket, server);
@@ -65,7 +65,7 @@ TEST(Tcp, ConnectAcceptSendReceiveOnLoopback) {
     tcpClose(listener);
 
     auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(kNoSocket, tcpConnect(loopback, 58999, 10000));
+    EXPECT_EQ(kNoSocket, tcpConnect(loopback, 29990, 10000));
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
     netCleanup();
 }

@@ -78,7 +78,7 @@ HWND waitFor(const wchar_t* caption, HWND owner = nullptr) {
 } // namespace
 
 TEST(MainWindow, OpensLaysOutFollowsTheGpuCountAndFailsToConnect) {
-    const uint16_t port = 46831; // the Console listens on a port of the test's own
+    const uint16_t port = 29991; // the Console listens on a port of the test's own
     auto app = std::make_unique<ConsoleApp>();
     app->appRunning.store(1);
     app->listener.bindAddress = "127.0.0.1";

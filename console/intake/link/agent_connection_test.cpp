@@ -56,7 +56,7 @@ TEST(AgentConnection, ChoosesFirstPrimaryDhcpRow) {
 
 // "接続": listen first, drop the connection served, read the boxes, ask the Agent.
 TEST(AgentConnection, ButtonListensDropsReadsAndAsks) {
-    const uint16_t consolePort = 46820, agentPort = 46821;
+    const uint16_t consolePort = 29992, agentPort = 29993;
     const struct {
         const char *boxes, *local; // the four boxes, dot between; the local address found, if any
         bool agent, heldElsewhere, listeningAlready;

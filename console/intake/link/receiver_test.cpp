@@ -64,7 +64,7 @@ class Receiver : public ::testing::Test {
         };
         hooks.readTitle = readTitleWhenFree;
         listener.bindAddress = "127.0.0.1";
-        listener.port = 59123;
+        listener.port = 29994;
         ASSERT_TRUE(ensureListening(listener));
         config.listener = &listener;
         config.keepRunning = &keepRunning;
