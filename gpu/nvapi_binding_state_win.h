@@ -87,7 +87,9 @@ template <typename... Args> NvAPI_Status forwardCall(NvapiBinding& binding, Nvap
     AcquireOutcome outcome = acquireLibrary(binding, module, status);
     if (outcome == AcquireOutcome::Failed)
         return status;
-    NvapiEntryCache& cache = binding.entries[static_cast<int>(entry)];
+    const int index = static_cast<int>(entry);
+    const uint32_t id = kNvapiEntryIds[index];
+    NvapiEntryCache& cache = binding.entries[index];
     void* function = nullptr;
     uint32_t cachedGeneration = 0;
     if (outcome == AcquireOutcome::BoundNow || !readEntryCache(cache, function, cachedGeneration) ||
@@ -101,7 +103,7 @@ template <typename... Args> NvAPI_Status forwardCall(NvapiBinding& binding, Nvap
         if (binding.lookupPause)
             binding.lookupPause();
         if (NvAPI_QueryInterfaceFn query = binding.queryInterface.load()) {
-            function = query(kNvapiEntryIds[static_cast<int>(entry)]);
+            function = query(id);
             writeEntryCache(cache, function, generation);
         }
     }
@@ -114,11 +116,11 @@ template <typename... Args> NvAPI_Status forwardCall(NvapiBinding& binding, Nvap
     bool hooks = entryHook && exitHook;
     uint64_t cookie = 0;
     if (hooks)
-        entryHook(kNvapiEntryIds[static_cast<int>(entry)], &cookie);
+        entryHook(id, &cookie);
     using Function = NvAPI_Status(NVAPI_CALL*)(Args...);
     status = reinterpret_cast<Function>(function)(args...);
     if (hooks)
-        exitHook(kNvapiEntryIds[static_cast<int>(entry)], cookie, status);
+        exitHook(id, cookie, status);
     releaseBusy(binding);
     return status;
 }
