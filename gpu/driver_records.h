@@ -361,3 +361,48 @@ struct nvmlPciInfo_t {
 static_assert(sizeof(nvmlPciInfo_t) == 68, "NVML PCI record");
 static_assert(offsetof(nvmlPciInfo_t, bus) == 20, "NVML PCI bus");
 constexpr uint32_t kNvmlPciInfoV1Bytes = 52; // what the oldest entry point fills
+
+// Records and enums that only the NVML-only (Linux) source reads.
+constexpr uint32_t nvmlStructVersion(uint32_t size, uint32_t version) {
+    return size | (version << 24);
+}
+
+struct nvmlMemory_v2_t {
+    uint32_t version;
+    uint64_t total; // bytes
+    uint64_t reserved;
+    uint64_t free;
+    uint64_t used;
+};
+static_assert(sizeof(nvmlMemory_v2_t) == 40, "NVML memory record v2");
+constexpr uint32_t nvmlMemory_v2 = nvmlStructVersion(sizeof(nvmlMemory_v2_t), 2);
+static_assert(nvmlMemory_v2 == 0x02000028, "NVML memory v2 version word");
+
+struct nvmlUtilization_t {
+    uint32_t gpu; // percent over the last sample period
+    uint32_t memory;
+};
+static_assert(sizeof(nvmlUtilization_t) == 8, "NVML utilisation record");
+
+struct nvmlFanSpeedInfo_t {
+    uint32_t version;
+    uint32_t fan;   // fan index, in
+    uint32_t speed; // RPM, out
+};
+static_assert(sizeof(nvmlFanSpeedInfo_t) == 12, "NVML fan speed record");
+constexpr uint32_t nvmlFanSpeedInfo_v1 = nvmlStructVersion(sizeof(nvmlFanSpeedInfo_t), 1);
+static_assert(nvmlFanSpeedInfo_v1 == 0x0100000C, "NVML fan speed version word");
+
+using nvmlClockType_t = int32_t;
+constexpr nvmlClockType_t NVML_CLOCK_GRAPHICS = 0;
+constexpr nvmlClockType_t NVML_CLOCK_SM = 1;
+constexpr nvmlClockType_t NVML_CLOCK_MEM = 2;
+constexpr nvmlClockType_t NVML_CLOCK_VIDEO = 3;
+
+using nvmlTemperatureSensors_t = int32_t;
+constexpr nvmlTemperatureSensors_t NVML_TEMPERATURE_GPU = 0;
+
+using nvmlPstates_t = int32_t; // 0..15 = P0..P15
+constexpr nvmlPstates_t NVML_PSTATE_UNKNOWN = 32;
+
+constexpr uint32_t NVML_DEVICE_NAME_V2_BUFFER_SIZE = 96;
