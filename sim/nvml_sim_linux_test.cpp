@@ -56,27 +56,17 @@ using Call = nvmlReturn_t (*)(nvmlDevice_t, uint64_t&);
         v = x + 0 * period;                                                                                  \
         return r;                                                                                            \
     }
-#define UTILIZATION(field)                                                                                   \
+// A record call; the fields after the type fill the record first.
+#define RECORD(call, field, type, ...)                                                                       \
     [](nvmlDevice_t d, uint64_t& v) {                                                                        \
-        nvmlUtilization_t u{};                                                                               \
-        nvmlReturn_t r = gApi.getUtilizationRates(d, &u);                                                    \
-        v = u.field;                                                                                         \
+        type record{__VA_ARGS__};                                                                            \
+        nvmlReturn_t r = gApi.call(d, &record);                                                              \
+        v = record.field;                                                                                    \
         return r;                                                                                            \
     }
-#define MEMORY(version, field)                                                                               \
-    [](nvmlDevice_t d, uint64_t& v) {                                                                        \
-        nvmlMemory_v2_t m{version, 1, 1, 1, 1};                                                              \
-        nvmlReturn_t r = gApi.getMemoryInfoV2(d, &m);                                                        \
-        v = m.field;                                                                                         \
-        return r;                                                                                            \
-    }
-#define RPM(version)                                                                                         \
-    [](nvmlDevice_t d, uint64_t& v) {                                                                        \
-        nvmlFanSpeedInfo_t f{version, 0, 0};                                                                 \
-        nvmlReturn_t r = gApi.getFanSpeedRpm(d, &f);                                                         \
-        v = f.speed;                                                                                         \
-        return r;                                                                                            \
-    }
+#define UTIL(field) UTIL(field)
+#define MEM(field, version) MEM(field, version)
+#define FAN(version) FAN(version)
 } // namespace
 
 // Readings in the wire's units, answered in NVML's; missing pieces and a lost GPU.
@@ -105,28 +95,28 @@ TEST(SimNvmlLinux, Readings) {
         {"clock type 4", 0, U32(getClockInfo(d, 4, &x)), NVML_ERROR_INVALID_ARGUMENT, 0},
         {"SM clock, no domain 7", 1, U32(getClockInfo(d, NVML_CLOCK_SM, &x)), NVML_ERROR_NOT_SUPPORTED, 0},
         {"boost SM, no domain 7", 1, U32(getMaxClockInfo(d, NVML_CLOCK_SM, &x)), NVML_ERROR_NOT_SUPPORTED, 0},
-        {"gpu load", 0, UTILIZATION(gpu), NVML_SUCCESS, 77},
-        {"memory controller load", 0, UTILIZATION(memory), NVML_SUCCESS, 33},
+        {"gpu load", 0, UTIL(gpu), NVML_SUCCESS, 77},
+        {"memory load", 0, UTIL(memory), NVML_SUCCESS, 33},
         {"encoder from video engine", 0, U32(getEncoderUtilization(d, &x, &period)), NVML_SUCCESS, 12},
         {"encoder given", 1, U32(getEncoderUtilization(d, &x, &period)), NVML_SUCCESS, 40},
         {"encoder period", 0, U32(getEncoderUtilization(d, &period, &x)), NVML_SUCCESS, 1000000},
         {"decoder", 0, U32(getDecoderUtilization(d, &x, &period)), NVML_SUCCESS, 9},
         {"decoder default", 1, U32(getDecoderUtilization(d, &x, &period)), NVML_SUCCESS, 0},
-        {"memory total", 0, MEMORY(nvmlMemory_v2, total), NVML_SUCCESS, 17179869184u},
-        {"memory used", 0, MEMORY(nvmlMemory_v2, used), NVML_SUCCESS, 1073741824u},
-        {"memory free", 0, MEMORY(nvmlMemory_v2, free), NVML_SUCCESS, 16106127360u},
-        {"memory reserved", 0, MEMORY(nvmlMemory_v2, reserved), NVML_SUCCESS, 0},
-        {"memory version 1", 0, MEMORY(0x01000028, total), NVML_ERROR_ARGUMENT_VERSION_MISMATCH, 0},
+        {"memory total", 0, MEM(total, nvmlMemory_v2), NVML_SUCCESS, 17179869184u},
+        {"memory used", 0, MEM(used, nvmlMemory_v2), NVML_SUCCESS, 1073741824u},
+        {"memory free", 0, MEM(free, nvmlMemory_v2), NVML_SUCCESS, 16106127360u},
+        {"memory reserved", 0, MEM(reserved, nvmlMemory_v2), NVML_SUCCESS, 0},
+        {"memory version 1", 0, MEM(total, 0x01000028), NVML_ERROR_ARGUMENT_VERSION_MISMATCH, 0},
         {"temperature", 0, U32(getTemperature(d, NVML_TEMPERATURE_GPU, &x)), NVML_SUCCESS, 64},
         {"sensor 1", 0, U32(getTemperature(d, 1, &x)), NVML_ERROR_INVALID_ARGUMENT, 0},
         {"power", 0, U32(getPowerUsage(d, &x)), NVML_SUCCESS, 123456},
         {"enforced limit", 0, U32(getEnforcedPowerLimit(d, &x)), NVML_SUCCESS, 320000},
         {"fan level", 0, U32(getFanSpeed(d, &x)), NVML_SUCCESS, 55},
         {"fan level, coolers 0", 1, U32(getFanSpeed(d, &x)), NVML_ERROR_NOT_SUPPORTED, 0},
-        {"fan rpm", 0, RPM(nvmlFanSpeedInfo_v1), NVML_SUCCESS, 1730},
-        {"fan rpm, coolers 0", 1, RPM(nvmlFanSpeedInfo_v1), NVML_ERROR_NOT_SUPPORTED, 0},
-        {"fan rpm, rpmflag 0", 2, RPM(nvmlFanSpeedInfo_v1), NVML_ERROR_NOT_SUPPORTED, 0},
-        {"fan rpm, version 0", 0, RPM(0), NVML_ERROR_ARGUMENT_VERSION_MISMATCH, 0},
+        {"fan rpm", 0, FAN(nvmlFanSpeedInfo_v1), NVML_SUCCESS, 1730},
+        {"fan rpm, coolers 0", 1, FAN(nvmlFanSpeedInfo_v1), NVML_ERROR_NOT_SUPPORTED, 0},
+        {"fan rpm, rpmflag 0", 2, FAN(nvmlFanSpeedInfo_v1), NVML_ERROR_NOT_SUPPORTED, 0},
+        {"fan rpm, version 0", 0, FAN(0), NVML_ERROR_ARGUMENT_VERSION_MISMATCH, 0},
         {"pstate", 0, U32(getPerformanceState(d, reinterpret_cast<nvmlPstates_t*>(&x))), NVML_SUCCESS, 2},
         {"lost", 3, U32(getTemperature(d, NVML_TEMPERATURE_GPU, &x)), NVML_ERROR_GPU_IS_LOST, 0},
     };
