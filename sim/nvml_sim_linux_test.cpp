@@ -64,9 +64,9 @@ using Call = nvmlReturn_t (*)(nvmlDevice_t, uint64_t&);
         v = record.field;                                                                                    \
         return r;                                                                                            \
     }
-#define UTIL(field) UTIL(field)
-#define MEM(field, version) MEM(field, version)
-#define FAN(version) FAN(version)
+#define UTIL(field) RECORD(getUtilizationRates, field, nvmlUtilization_t)
+#define MEM(field, version) RECORD(getMemoryInfoV2, field, nvmlMemory_v2_t, version, 1, 1, 1, 1)
+#define FAN(version) RECORD(getFanSpeedRpm, speed, nvmlFanSpeedInfo_t, version, 0, 0)
 } // namespace
 
 // Readings in the wire's units, answered in NVML's; missing pieces and a lost GPU.
