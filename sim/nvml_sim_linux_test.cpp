@@ -78,7 +78,8 @@ TEST(SimNvmlLinux, Readings) {
              "gpu 0 memoryControllerLoad 33\ngpu 0 videoEngineLoad 12\ngpu 0 decoderLoad 9\n"
              "gpu 0 temperature 64\ngpu 0 powerDraw 123456\ngpu 0 powerLimit 320000\ngpu 0 fanLevel 55\n"
              "gpu 0 fanRpm 1730\ngpu 0 pstate 2\ngpu 0 memoryTotal 16777216\ngpu 0 memoryUsed 1048576\n"
-             "gpu 1 domains 0 4 8\ngpu 1 coolers 0\ngpu 1 encoderLoad 40\ngpu 2 rpmflag 0\ngpu 3 lost 0\n"));
+             "gpu 1 domains 0 4 8\ngpu 1 coolers 0\ngpu 1 encoderLoad 40\ngpu 2 rpmflag 0\ngpu 3 lost 0\n"
+             "fail nvmlDeviceGetDefaultApplicationsClock type 0 status 10\n"));
     const struct {
         const char* what;
         uint32_t gpu;
@@ -92,6 +93,8 @@ TEST(SimNvmlLinux, Readings) {
         {"video clock", 0, U32(getClockInfo(d, NVML_CLOCK_VIDEO, &x)), NVML_SUCCESS, 1650},
         {"boost graphics", 0, U32(getMaxClockInfo(d, NVML_CLOCK_GRAPHICS, &x)), NVML_SUCCESS, 2520},
         {"base memory", 0, U32(getDefaultApplicationsClock(d, NVML_CLOCK_MEM, &x)), NVML_SUCCESS, 10000},
+        {"failing base graphics", 0, U32(getDefaultApplicationsClock(d, NVML_CLOCK_GRAPHICS, &x)),
+         NVML_ERROR_TIMEOUT, 0},
         {"clock type 4", 0, U32(getClockInfo(d, 4, &x)), NVML_ERROR_INVALID_ARGUMENT, 0},
         {"SM clock, no domain 7", 1, U32(getClockInfo(d, NVML_CLOCK_SM, &x)), NVML_ERROR_NOT_SUPPORTED, 0},
         {"boost SM, no domain 7", 1, U32(getMaxClockInfo(d, NVML_CLOCK_SM, &x)), NVML_ERROR_NOT_SUPPORTED, 0},
