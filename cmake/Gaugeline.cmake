@@ -21,6 +21,8 @@ if(WIN32)
     endif()
 else()
     set(GAUGELINE_WINDOWS OFF)
+    # The simulated libnvidia-ml.so.1 lands here (alone): LD_LIBRARY_PATH for tests.
+    set(GAUGELINE_SIM_LINUX_DIR ${PROJECT_BINARY_DIR}/sim/linux)
 endif()
 
 if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")

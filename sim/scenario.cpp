@@ -47,6 +47,8 @@ const char* const kSimReadingNames[kSimReadingCount] = {
     "powerDraw",
     "powerLimit",
     "pstate",
+    "encoderLoad",
+    "decoderLoad",
 };
 
 const char* const kSimRecordNames[kSimRecordCount] = {"clocks",  "pstates",    "thermal", "memory", "cooler",
@@ -220,6 +222,7 @@ std::string parseGpuLine(const std::string& line, const std::vector<std::string>
     size_t values = words.size() - 3;
     uint32_t u;
     int32_t i;
+    double d, d2;
     if (key == "physical" || key == "tcc") {
         if (values != 0)
             return "'" + key + "' takes no value";
@@ -250,6 +253,15 @@ std::string parseGpuLine(const std::string& line, const std::vector<std::string>
         gpu.rpmFlag = u == 1;
     } else if (key == "pstates" && values == 1 && parseU32(words[3], u) && u >= 1 && u <= 16) {
         gpu.pstates = u;
+    } else if (key == "lost") {
+        if (values != 1 || !parseNumber(words[3], d) || d < 0)
+            return "lost needs seconds";
+        gpu.lostAt = d;
+    } else if (key == "hang") {
+        if (values != 2 || !parseNumber(words[3], d) || d < 0 || !parseNumber(words[4], d2) || d2 <= 0)
+            return "hang needs a start and seconds above 0";
+        gpu.hangFrom = d;
+        gpu.hangSeconds = d2;
     } else if (key == "domains") {
         uint32_t mask = 0;
         for (size_t w = 3; w < words.size(); ++w) {
@@ -278,6 +290,7 @@ std::string parseGpuLine(const std::string& line, const std::vector<std::string>
         std::string error = parseModel(words, 3, gpu.readings[reading]);
         if (!error.empty())
             return error;
+        gpu.readings[reading].given = true;
     }
     gpus[index] = gpu;
     return "";
@@ -384,6 +397,20 @@ SimGpu defaultSimGpu(int index) {
     set(SimReading::PowerLimit, 220000);
     set(SimReading::Pstate, 0);
     return gpu;
+}
+
+const ReadingModel& encoderLoadModel(const SimGpu& gpu) {
+    const ReadingModel& encoder = modelOf(gpu, SimReading::EncoderLoad);
+    return encoder.given ? encoder : modelOf(gpu, SimReading::VideoEngineLoad);
+}
+
+bool gpuLostAt(const SimGpu& gpu, double seconds) {
+    return gpu.lostAt >= 0 && seconds >= gpu.lostAt;
+}
+
+double gpuHangWait(const SimGpu& gpu, double seconds) {
+    double end = gpu.hangFrom + gpu.hangSeconds;
+    return seconds >= gpu.hangFrom && seconds < end ? end - seconds : 0;
 }
 
 bool gpuAcceptsVersion(const SimGpu& gpu, SimRecord record, uint32_t version) {

@@ -19,7 +19,20 @@
     X(NvmlDeviceGetHandleByIndexV2, nvmlDeviceGetHandleByIndex_v2)                                           \
     X(NvmlDeviceGetPciInfoV2, nvmlDeviceGetPciInfo_v2)                                                       \
     X(NvmlDeviceGetPciInfoV3, nvmlDeviceGetPciInfo_v3)                                                       \
-    X(NvmlDeviceGetDriverModelV2, nvmlDeviceGetDriverModel_v2)
+    X(NvmlDeviceGetDriverModelV2, nvmlDeviceGetDriverModel_v2)                                               \
+    X(NvmlDeviceGetName, nvmlDeviceGetName)                                                                  \
+    X(NvmlDeviceGetClockInfo, nvmlDeviceGetClockInfo)                                                        \
+    X(NvmlDeviceGetMaxClockInfo, nvmlDeviceGetMaxClockInfo)                                                  \
+    X(NvmlDeviceGetDefaultApplicationsClock, nvmlDeviceGetDefaultApplicationsClock)                          \
+    X(NvmlDeviceGetUtilizationRates, nvmlDeviceGetUtilizationRates)                                          \
+    X(NvmlDeviceGetEncoderUtilization, nvmlDeviceGetEncoderUtilization)                                      \
+    X(NvmlDeviceGetDecoderUtilization, nvmlDeviceGetDecoderUtilization)                                      \
+    X(NvmlDeviceGetMemoryInfoV2, nvmlDeviceGetMemoryInfo_v2)                                                 \
+    X(NvmlDeviceGetTemperature, nvmlDeviceGetTemperature)                                                    \
+    X(NvmlDeviceGetEnforcedPowerLimit, nvmlDeviceGetEnforcedPowerLimit)                                      \
+    X(NvmlDeviceGetFanSpeed, nvmlDeviceGetFanSpeed)                                                          \
+    X(NvmlDeviceGetFanSpeedRPM, nvmlDeviceGetFanSpeedRPM)                                                    \
+    X(NvmlDeviceGetPerformanceState, nvmlDeviceGetPerformanceState)
 
 // Every function the simulated driver answers, NvAPI by interface id and NVML
 // by export name, plus the two hooks and the driver's own export.
@@ -76,7 +89,9 @@ enum class SimReading : int {
     BaseVoltage, // microvolts, first base voltage of P0
     PowerDraw,   // milliwatts
     PowerLimit,
-    Pstate, // 0..15
+    Pstate,      // 0..15
+    EncoderLoad, // percent; not given: the video engine load
+    DecoderLoad, // percent
     Count
 };
 constexpr int kSimReadingCount = static_cast<int>(SimReading::Count);
@@ -90,6 +105,7 @@ struct ReadingModel {
     ReadingKind kind = ReadingKind::Constant;
     double a = 0, b = 0, c = 0, d = 0;
     bool hasLimit = false;
+    bool given = false; // written in the scenario, not a default
 };
 double evaluateReading(const ReadingModel& model, double seconds);
 // Rounded and clamped to [low, high].
@@ -130,11 +146,18 @@ struct SimGpu {
     uint32_t pstates = 3;
     std::vector<uint32_t> accepts[kSimRecordCount]; // empty: defaultRecordVersions
     ReadingModel readings[kSimReadingCount];
+    double lostAt = -1;                   // seconds; below 0: never lost
+    double hangFrom = 0, hangSeconds = 0; // device calls in this window wait for its end
 };
 inline const ReadingModel& modelOf(const SimGpu& gpu, SimReading which) {
     return gpu.readings[static_cast<int>(which)];
 }
 SimGpu defaultSimGpu(int index);
+// The encoder load as NVML reports it: the video engine load unless the scenario gives one.
+const ReadingModel& encoderLoadModel(const SimGpu& gpu);
+bool gpuLostAt(const SimGpu& gpu, double seconds);
+// Seconds a device call made at this time waits for the GPU's hang to end (0: none).
+double gpuHangWait(const SimGpu& gpu, double seconds);
 bool gpuAcceptsVersion(const SimGpu& gpu, SimRecord record, uint32_t version);
 int32_t gpuDriverModel(const SimGpu& gpu);
 

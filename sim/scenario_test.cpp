@@ -27,3 +27,45 @@ TEST(SimScenario, Smoke) {
     EXPECT_EQ(status, -104);
     EXPECT_TRUE(s.omitted[static_cast<int>(SimFunction::NvmlDeviceGetDriverModel)]);
 }
+
+// The statements the native NVML adds: video engine loads, a lost GPU and a
+// hang window. A line that does not parse leaves the GPU as it was.
+TEST(SimScenario, NvmlGpuLines) {
+    const struct {
+        const char* line;
+        bool ok;
+        double t;         // time the GPU is asked at
+        uint32_t encoder; // percent NVML reports
+        uint32_t decoder; //
+        bool lost;        // at t
+        double wait;      // hang left at t
+    } kRows[] = {
+        {"gpu 0 gpuLoad 1", true, 0, 5, 0, false, 0}, // defaults: encoder = video engine load
+        {"gpu 0 encoderLoad 40", true, 0, 40, 0, false, 0},
+        {"gpu 0 decoderLoad ramp 10 5", true, 2, 5, 20, false, 0},
+        {"gpu 0 encoderLoad 0", true, 0, 0, 0, false, 0}, // given as 0: not the video engine load
+        {"gpu 0 lost 5", true, 4.9, 5, 0, false, 0},
+        {"gpu 0 lost 5", true, 5, 5, 0, true, 0},
+        {"gpu 0 hang 2 3", true, 1.9, 5, 0, false, 0},
+        {"gpu 0 hang 2 3", true, 2, 5, 0, false, 3},
+        {"gpu 0 hang 2 3", true, 4.5, 5, 0, false, 0.5},
+        {"gpu 0 hang 2 3", true, 5, 5, 0, false, 0},
+        {"gpu 0 lost", false, 9, 5, 0, false, 0},
+        {"gpu 0 lost -1", false, 9, 5, 0, false, 0},
+        {"gpu 0 hang 2", false, 2, 5, 0, false, 0},
+        {"gpu 0 hang 2 0", false, 2, 5, 0, false, 0},
+        {"gpu 0 hang x 3", false, 2, 5, 0, false, 0},
+        {"gpu 0 encoderLoad", false, 0, 5, 0, false, 0},
+    };
+    for (const auto& row : kRows) {
+        SCOPED_TRACE(row.line);
+        Scenario s = parseScenario(std::string("gpu 0 physical\n") + row.line + "\n");
+        EXPECT_EQ(s.errors.empty(), row.ok);
+        ASSERT_EQ(s.gpus.size(), 1u);
+        const SimGpu& gpu = s.gpus[0];
+        EXPECT_EQ(readingValue(encoderLoadModel(gpu), row.t, 0, 100), row.encoder);
+        EXPECT_EQ(readingValue(modelOf(gpu, SimReading::DecoderLoad), row.t, 0, 100), row.decoder);
+        EXPECT_EQ(gpuLostAt(gpu, row.t), row.lost);
+        EXPECT_DOUBLE_EQ(gpuHangWait(gpu, row.t), row.wait);
+    }
+}

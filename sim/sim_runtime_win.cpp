@@ -6,7 +6,12 @@
 SimRuntime gSimRuntime;
 
 namespace {
-bool readWholeFile(const std::string& path, std::string& text) {
+uint64_t fileTimeValue(const FILETIME& t) {
+    return (uint64_t{t.dwHighDateTime} << 32) | t.dwLowDateTime;
+}
+} // namespace
+
+bool readSimScenarioFile(const std::string& path, std::string& text) {
     std::string windowsPath = scenarioPathForWindows(path);
     HANDLE file = CreateFileA(windowsPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -33,41 +38,16 @@ bool readWholeFile(const std::string& path, std::string& text) {
     return ok;
 }
 
-uint64_t fileTimeValue(const FILETIME& t) {
-    return (uint64_t{t.dwHighDateTime} << 32) | t.dwLowDateTime;
-}
-} // namespace
-
-int loadSimScenario(SimRuntime& runtime) {
-    char path[1024];
-    DWORD length = GetEnvironmentVariableA("GAUGELINE_SIM_SCENARIO", path, sizeof path);
-    runtime.scenarioFileRead = false;
-    if (length == 0 || length >= sizeof path) {
-        runtime.scenario = defaultScenario();
-        return 0;
-    }
-    std::string text;
-    if (!readWholeFile(path, text)) {
-        runtime.scenario = defaultScenario();
-        return -1;
-    }
-    runtime.scenario = parseScenario(text);
-    runtime.scenarioFileRead = true;
-    return static_cast<int>(runtime.scenario.errors.size());
+bool simScenarioPath(std::string& path) {
+    char buffer[1024];
+    DWORD length = GetEnvironmentVariableA("GAUGELINE_SIM_SCENARIO", buffer, sizeof buffer);
+    if (length == 0 || length >= sizeof buffer)
+        return false;
+    path = buffer;
+    return true;
 }
 
-void resetSimCounts(SimRuntime& runtime) {
-    for (int i = 0; i < kSimFunctionCount; ++i) {
-        runtime.calls[i].store(0);
-        runtime.lookups[i].store(0);
-    }
-    runtime.otherLookups.store(0);
-    runtime.badCookies.store(0);
-}
-
-double simSeconds(const SimRuntime& runtime) {
-    if (runtime.scenario.fixedTime)
-        return runtime.scenario.fixedSeconds;
+double simClockSeconds() {
     FILETIME created, exited, kernel, user, now;
     if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user))
         return 0;
@@ -76,26 +56,8 @@ double simSeconds(const SimRuntime& runtime) {
     return current > start ? static_cast<double>(current - start) / 1e7 : 0;
 }
 
-bool simCallFails(SimRuntime& runtime, SimFunction function, int gpu, int selector, int32_t& status) {
-    uint32_t pass = runtime.calls[static_cast<int>(function)].fetch_add(1) + 1;
-    if (uint32_t ms = delayMs(runtime.scenario, function, gpu))
-        Sleep(ms);
-    return failStatus(runtime.scenario, function, gpu, selector, pass, status);
-}
-
-uint32_t simCount(const SimRuntime& runtime, const char* name) {
-    if (!name)
-        return 0;
-    std::string text = name;
-    if (text == "hook.badcookie")
-        return runtime.badCookies.load();
-    if (text == "lookup:other")
-        return runtime.otherLookups.load();
-    bool lookup = text.rfind("lookup:", 0) == 0;
-    int function = findSimFunction(lookup ? text.substr(7) : text);
-    if (function < 0)
-        return 0;
-    return lookup ? runtime.lookups[function].load() : runtime.calls[function].load();
+void simSleepSeconds(double seconds) {
+    Sleep(static_cast<DWORD>(seconds * 1000 + 0.999));
 }
 
 bool hideExport(HMODULE module, const char* name) {

@@ -1,37 +1,8 @@
-// What both simulated driver DLLs share: the scenario named by the environment,
-// the clock the readings follow, call counters and the per-call rules.
+// The Windows side of the simulated driver DLLs: hiding exports the scenario omits.
 #pragma once
-#include "sim/scenario.h"
+#include "sim/sim_runtime.h"
 
 #include <windows.h>
-
-#include <atomic>
-
-struct SimRuntime {
-    Scenario scenario;
-    bool scenarioFileRead = false; // false: no file named, or it could not be read
-    std::atomic<uint32_t> calls[kSimFunctionCount];
-    std::atomic<uint32_t> lookups[kSimFunctionCount];
-    std::atomic<uint32_t> otherLookups{0};
-    std::atomic<uint32_t> badCookies{0};
-};
-extern SimRuntime gSimRuntime; // one per DLL
-
-// Reads the scenario named by GAUGELINE_SIM_SCENARIO (default scenario when unset).
-// Returns the number of lines that could not be understood, -1 for an unreadable file.
-int loadSimScenario(SimRuntime& runtime);
-void resetSimCounts(SimRuntime& runtime);
-
-// Seconds since the process started, or the scenario's fixed time.
-double simSeconds(const SimRuntime& runtime);
-
-// Counts the call, waits its delay, and gives true with the status when a fail
-// rule applies to this pass.
-bool simCallFails(SimRuntime& runtime, SimFunction function, int gpu, int selector, int32_t& status);
-
-// Counter lookup by function name or hex id, or the names "lookup:<function>",
-// "hook.badcookie" and "lookup:other".
-uint32_t simCount(const SimRuntime& runtime, const char* name);
 
 // Makes GetProcAddress find nothing for an export of this module.
 bool hideExport(HMODULE module, const char* name);

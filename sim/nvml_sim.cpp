@@ -1,0 +1,394 @@
+// Simulated NVML (nvml.dll on Windows, libnvidia-ml.so.1 natively): the NVML
+// functions both Agents call, driven by the scenario.
+#include "gpu/driver_records.h"
+#include "gpu/nvml_source_calls.h"
+#include "sim/sim_runtime.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <type_traits>
+
+#ifdef _WIN32
+#define SIM_EXPORT extern "C" __declspec(dllexport)
+#else
+#define SIM_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
+
+namespace {
+char gDeviceTokens[kSimMaxGpus];
+std::atomic<int32_t> gInitCount{0};
+
+// NVML numbers devices by PCI bus, which need not be the Agent's slot order.
+const SimGpu* gpuAt(size_t index) {
+    std::vector<int> order = nvmlGpuOrder(gSimRuntime.scenario);
+    return index < order.size() ? &gSimRuntime.scenario.gpus[static_cast<size_t>(order[index])] : nullptr;
+}
+
+const SimGpu* gpuOf(nvmlDevice_t device) {
+    auto* p = reinterpret_cast<char*>(device);
+    if (p < gDeviceTokens || p >= gDeviceTokens + kSimMaxGpus)
+        return nullptr;
+    return gpuAt(static_cast<size_t>(p - gDeviceTokens));
+}
+
+// Counting, delay, fail rules, initialisation and device checks, then the
+// GPU's hang and loss. A hang only sleeps: other GPUs' calls go on meanwhile.
+nvmlReturn_t beginDeviceCall(SimFunction function, nvmlDevice_t device, const SimGpu*& gpu,
+                             int selector = -1) {
+    gpu = gpuOf(device);
+    int32_t status;
+    if (simCallFails(gSimRuntime, function, gpu ? gpu->index : -1, selector, status))
+        return status;
+    if (gInitCount.load() <= 0)
+        return NVML_ERROR_UNINITIALIZED;
+    if (!gpu)
+        return NVML_ERROR_INVALID_ARGUMENT;
+    simSleepSeconds(gpuHangWait(*gpu, simSeconds(gSimRuntime)));
+    return gpuLostAt(*gpu, simSeconds(gSimRuntime)) ? NVML_ERROR_GPU_IS_LOST : NVML_SUCCESS;
+}
+
+uint32_t reading(const SimGpu& gpu, SimReading which) {
+    return static_cast<uint32_t>(readingValue(modelOf(gpu, which), simSeconds(gSimRuntime), 0, UINT32_MAX));
+}
+
+uint32_t percent(const ReadingModel& model) {
+    return static_cast<uint32_t>(readingValue(model, simSeconds(gSimRuntime), 0, 100));
+}
+
+// A device call answering one reading through a uint32_t*.
+nvmlReturn_t oneValue(SimFunction function, nvmlDevice_t device, uint32_t* value,
+                      uint32_t (*answer)(const SimGpu&), bool needsCooler = false) {
+    const SimGpu* gpu;
+    nvmlReturn_t status = beginDeviceCall(function, device, gpu);
+    if (status != NVML_SUCCESS)
+        return status;
+    if (!value)
+        return NVML_ERROR_INVALID_ARGUMENT;
+    if (needsCooler && gpu->coolers == 0)
+        return NVML_ERROR_NOT_SUPPORTED;
+    *value = answer(*gpu);
+    return NVML_SUCCESS;
+}
+
+// Clock in MHz of an NVML clock type from the current (0), base (1) or boost (2)
+// readings, which are in kHz per NvAPI domain.
+nvmlReturn_t clockInfo(SimFunction function, nvmlDevice_t device, nvmlClockType_t type, uint32_t* mhz,
+                       int set) {
+    const SimGpu* gpu;
+    nvmlReturn_t status = beginDeviceCall(function, device, gpu, type);
+    if (status != NVML_SUCCESS)
+        return status;
+    // By NVML type: GRAPHICS, SM, MEM, VIDEO.
+    static const struct {
+        SimReading current;
+        uint32_t domain;
+    } kClocks[] = {{SimReading::GraphicsClock, 0},
+                   {SimReading::ProcessorClock, 7},
+                   {SimReading::MemoryClock, 4},
+                   {SimReading::VideoClock, 8}};
+    if (type < 0 || type > NVML_CLOCK_VIDEO || !mhz)
+        return NVML_ERROR_INVALID_ARGUMENT;
+    if (!(gpu->domainMask & (1u << kClocks[type].domain)))
+        return NVML_ERROR_NOT_SUPPORTED;
+    static_assert(
+        static_cast<int>(SimReading::VideoClockBase) == static_cast<int>(SimReading::VideoClock) + 4 &&
+            static_cast<int>(SimReading::VideoClockBoost) == static_cast<int>(SimReading::VideoClock) + 8,
+        "base and boost readings follow the current ones, four apart");
+    int which = static_cast<int>(kClocks[type].current) + set * 4;
+    *mhz = reading(*gpu, static_cast<SimReading>(which)) / 1000;
+    return NVML_SUCCESS;
+}
+
+nvmlReturn_t videoUtilization(SimFunction function, nvmlDevice_t device, uint32_t* value, uint32_t* periodUs,
+                              bool encoder) {
+    const SimGpu* gpu;
+    nvmlReturn_t status = beginDeviceCall(function, device, gpu);
+    if (status != NVML_SUCCESS)
+        return status;
+    if (!value || !periodUs)
+        return NVML_ERROR_INVALID_ARGUMENT;
+    *value = percent(encoder ? encoderLoadModel(*gpu) : modelOf(*gpu, SimReading::DecoderLoad));
+    *periodUs = 1000000;
+    return NVML_SUCCESS;
+}
+
+nvmlReturn_t init(SimFunction function) {
+    int32_t status;
+    if (simCallFails(gSimRuntime, function, -1, -1, status))
+        return status;
+    gInitCount.fetch_add(1);
+    return NVML_SUCCESS;
+}
+
+nvmlReturn_t deviceCount(SimFunction function, uint32_t* count) {
+    int32_t status;
+    if (simCallFails(gSimRuntime, function, -1, -1, status))
+        return status;
+    if (gInitCount.load() <= 0)
+        return NVML_ERROR_UNINITIALIZED;
+    if (!count)
+        return NVML_ERROR_INVALID_ARGUMENT;
+    *count = static_cast<uint32_t>(gSimRuntime.scenario.gpus.size());
+    return NVML_SUCCESS;
+}
+
+nvmlReturn_t handleByIndex(SimFunction function, uint32_t index, nvmlDevice_t* device) {
+    const SimGpu* gpu = gpuAt(index);
+    int32_t status;
+    if (simCallFails(gSimRuntime, function, gpu ? gpu->index : -1, -1, status))
+        return status;
+    if (gInitCount.load() <= 0)
+        return NVML_ERROR_UNINITIALIZED;
+    if (!gpu || !device)
+        return NVML_ERROR_INVALID_ARGUMENT;
+    *device = reinterpret_cast<nvmlDevice_t>(&gDeviceTokens[index]);
+    return NVML_SUCCESS;
+}
+
+nvmlReturn_t pciInfo(SimFunction function, nvmlDevice_t device, nvmlPciInfo_t* pci, size_t bytes) {
+    const SimGpu* gpu;
+    nvmlReturn_t status = beginDeviceCall(function, device, gpu);
+    if (status != NVML_SUCCESS)
+        return status;
+    if (!pci)
+        return NVML_ERROR_INVALID_ARGUMENT;
+    nvmlPciInfo_t built{};
+    std::snprintf(built.busIdLegacy, sizeof built.busIdLegacy, "%04X:%02X:00.0", 0u, gpu->bus);
+    built.domain = 0;
+    built.bus = gpu->bus;
+    built.device = 0;
+    built.pciDeviceId = (0x2204u << 16) | 0x10DEu;
+    built.pciSubSystemId = 0x00001043u + (static_cast<uint32_t>(gpu->index) << 16);
+    std::snprintf(built.busId, sizeof built.busId, "%08X:%02X:00.0", 0u, gpu->bus);
+    std::memcpy(pci, &built, bytes);
+    return NVML_SUCCESS;
+}
+
+nvmlReturn_t driverModel(SimFunction function, nvmlDevice_t device, nvmlDriverModel_t* current,
+                         nvmlDriverModel_t* pending) {
+    const SimGpu* gpu;
+    nvmlReturn_t status = beginDeviceCall(function, device, gpu);
+    if (status != NVML_SUCCESS)
+        return status;
+    if (!current && !pending)
+        return NVML_ERROR_INVALID_ARGUMENT;
+    if (current)
+        *current = gpuDriverModel(*gpu);
+    if (pending)
+        *pending = gpuDriverModel(*gpu);
+    return NVML_SUCCESS;
+}
+} // namespace
+
+SIM_EXPORT nvmlReturn_t nvmlInit() {
+    return init(SimFunction::NvmlInit);
+}
+SIM_EXPORT nvmlReturn_t nvmlInit_v2() {
+    return init(SimFunction::NvmlInitV2);
+}
+SIM_EXPORT nvmlReturn_t nvmlShutdown() {
+    int32_t status;
+    if (simCallFails(gSimRuntime, SimFunction::NvmlShutdown, -1, -1, status))
+        return status;
+    if (gInitCount.load() <= 0)
+        return NVML_ERROR_UNINITIALIZED;
+    gInitCount.fetch_sub(1);
+    return NVML_SUCCESS;
+}
+SIM_EXPORT nvmlReturn_t nvmlDeviceGetCount(uint32_t* count) {
+    return deviceCount(SimFunction::NvmlDeviceGetCount, count);
+}
+SIM_EXPORT nvmlReturn_t nvmlDeviceGetCount_v2(uint32_t* count) {
+    return deviceCount(SimFunction::NvmlDeviceGetCountV2, count);
+}
+SIM_EXPORT nvmlReturn_t nvmlDeviceGetHandleByIndex(uint32_t index, nvmlDevice_t* device) {
+    return handleByIndex(SimFunction::NvmlDeviceGetHandleByIndex, index, device);
+}
+SIM_EXPORT nvmlReturn_t nvmlDeviceGetHandleByIndex_v2(uint32_t index, nvmlDevice_t* device) {
+    return handleByIndex(SimFunction::NvmlDeviceGetHandleByIndexV2, index, device);
+}
+SIM_EXPORT nvmlReturn_t nvmlDeviceGetMemoryInfo(nvmlDevice_t device, nvmlMemory_t* memory) {
+    const SimGpu* gpu;
+    nvmlReturn_t status = beginDeviceCall(SimFunction::NvmlDeviceGetMemoryInfo, device, gpu);
+    if (status != NVML_SUCCESS)
+        return status;
+    if (!memory)
+        return NVML_ERROR_INVALID_ARGUMENT;
+    uint64_t total = uint64_t{reading(*gpu, SimReading::MemoryTotal)} * 1024;
+    uint64_t used = uint64_t{reading(*gpu, SimReading::MemoryUsed)} * 1024;
+    if (used > total)
+        used = total;
+    memory->total = total;
+    memory->used = used;
+    memory->free = total - used;
+    return NVML_SUCCESS;
+}
+SIM_EXPORT nvmlReturn_t nvmlDeviceGetPowerUsage(nvmlDevice_t device, uint32_t* milliwatts) {
+    const SimGpu* gpu;
+    nvmlReturn_t status = beginDeviceCall(SimFunction::NvmlDeviceGetPowerUsage, device, gpu);
+    if (status != NVML_SUCCESS)
+        return status;
+    if (!milliwatts)
+        return NVML_ERROR_INVALID_ARGUMENT;
+    *milliwatts = reading(*gpu, SimReading::PowerDraw);
+    return NVML_SUCCESS;
+}
+SIM_EXPORT nvmlReturn_t nvmlDeviceGetPowerManagementLimit(nvmlDevice_t device, uint32_t* milliwatts) {
+    const SimGpu* gpu;
+    nvmlReturn_t status = beginDeviceCall(SimFunction::NvmlDeviceGetPowerManagementLimit, device, gpu);
+    if (status != NVML_SUCCESS)
+        return status;
+    if (!milliwatts)
+        return NVML_ERROR_INVALID_ARGUMENT;
+    *milliwatts = reading(*gpu, SimReading::PowerLimit);
+    return NVML_SUCCESS;
+}
+// The oldest entry point fills the old 52-byte layout; bus is at 20 in both.
+SIM_EXPORT nvmlReturn_t nvmlDeviceGetPciInfo(nvmlDevice_t device, nvmlPciInfo_t* pci) {
+    return pciInfo(SimFunction::NvmlDeviceGetPciInfo, device, pci, kNvmlPciInfoV1Bytes);
+}
+SIM_EXPORT nvmlReturn_t nvmlDeviceGetPciInfo_v2(nvmlDevice_t device, nvmlPciInfo_t* pci) {
+    return pciInfo(SimFunction::NvmlDeviceGetPciInfoV2, device, pci, sizeof(nvmlPciInfo_t));
+}
+SIM_EXPORT nvmlReturn_t nvmlDeviceGetPciInfo_v3(nvmlDevice_t device, nvmlPciInfo_t* pci) {
+    return pciInfo(SimFunction::NvmlDeviceGetPciInfoV3, device, pci, sizeof(nvmlPciInfo_t));
+}
+SIM_EXPORT nvmlReturn_t nvmlDeviceGetDriverModel(nvmlDevice_t device, nvmlDriverModel_t* current,
+                                                 nvmlDriverModel_t* pending) {
+    return driverModel(SimFunction::NvmlDeviceGetDriverModel, device, current, pending);
+}
+SIM_EXPORT nvmlReturn_t nvmlDeviceGetDriverModel_v2(nvmlDevice_t device, nvmlDriverModel_t* current,
+                                                    nvmlDriverModel_t* pending) {
+    return driverModel(SimFunction::NvmlDeviceGetDriverModelV2, device, current, pending);
+}
+
+SIM_EXPORT nvmlReturn_t nvmlDeviceGetName(nvmlDevice_t device, char* name, uint32_t length) {
+    const SimGpu* gpu;
+    nvmlReturn_t status = beginDeviceCall(SimFunction::NvmlDeviceGetName, device, gpu);
+    if (status != NVML_SUCCESS)
+        return status;
+    if (!name)
+        return NVML_ERROR_INVALID_ARGUMENT;
+    if (length <= gpu->name.size())
+        return NVML_ERROR_INSUFFICIENT_SIZE;
+    std::memcpy(name, gpu->name.c_str(), gpu->name.size() + 1);
+    return NVML_SUCCESS;
+}
+SIM_EXPORT nvmlReturn_t nvmlDeviceGetClockInfo(nvmlDevice_t device, nvmlClockType_t type, uint32_t* mhz) {
+    return clockInfo(SimFunction::NvmlDeviceGetClockInfo, device, type, mhz, 0);
+}
+SIM_EXPORT nvmlReturn_t nvmlDeviceGetDefaultApplicationsClock(nvmlDevice_t device, nvmlClockType_t type,
+                                                              uint32_t* mhz) {
+    return clockInfo(SimFunction::NvmlDeviceGetDefaultApplicationsClock, device, type, mhz, 1);
+}
+SIM_EXPORT nvmlReturn_t nvmlDeviceGetMaxClockInfo(nvmlDevice_t device, nvmlClockType_t type, uint32_t* mhz) {
+    return clockInfo(SimFunction::NvmlDeviceGetMaxClockInfo, device, type, mhz, 2);
+}
+SIM_EXPORT nvmlReturn_t nvmlDeviceGetUtilizationRates(nvmlDevice_t device, nvmlUtilization_t* rates) {
+    const SimGpu* gpu;
+    nvmlReturn_t status = beginDeviceCall(SimFunction::NvmlDeviceGetUtilizationRates, device, gpu);
+    if (status != NVML_SUCCESS)
+        return status;
+    if (!rates)
+        return NVML_ERROR_INVALID_ARGUMENT;
+    rates->gpu = percent(modelOf(*gpu, SimReading::GpuLoad));
+    rates->memory = percent(modelOf(*gpu, SimReading::MemoryControllerLoad));
+    return NVML_SUCCESS;
+}
+SIM_EXPORT nvmlReturn_t nvmlDeviceGetEncoderUtilization(nvmlDevice_t device, uint32_t* percent,
+                                                        uint32_t* samplingPeriodUs) {
+    return videoUtilization(SimFunction::NvmlDeviceGetEncoderUtilization, device, percent, samplingPeriodUs,
+                            true);
+}
+SIM_EXPORT nvmlReturn_t nvmlDeviceGetDecoderUtilization(nvmlDevice_t device, uint32_t* percent,
+                                                        uint32_t* samplingPeriodUs) {
+    return videoUtilization(SimFunction::NvmlDeviceGetDecoderUtilization, device, percent, samplingPeriodUs,
+                            false);
+}
+SIM_EXPORT nvmlReturn_t nvmlDeviceGetMemoryInfo_v2(nvmlDevice_t device, nvmlMemory_v2_t* memory) {
+    const SimGpu* gpu;
+    nvmlReturn_t status = beginDeviceCall(SimFunction::NvmlDeviceGetMemoryInfoV2, device, gpu);
+    if (status != NVML_SUCCESS)
+        return status;
+    if (!memory)
+        return NVML_ERROR_INVALID_ARGUMENT;
+    if (memory->version != nvmlMemory_v2)
+        return NVML_ERROR_ARGUMENT_VERSION_MISMATCH;
+    uint64_t total = uint64_t{reading(*gpu, SimReading::MemoryTotal)} * 1024;
+    uint64_t used = std::min(total, uint64_t{reading(*gpu, SimReading::MemoryUsed)} * 1024);
+    memory->total = total;
+    memory->reserved = 0;
+    memory->free = total - used;
+    memory->used = used;
+    return NVML_SUCCESS;
+}
+SIM_EXPORT nvmlReturn_t nvmlDeviceGetTemperature(nvmlDevice_t device, nvmlTemperatureSensors_t sensor,
+                                                 uint32_t* celsius) {
+    const SimGpu* gpu;
+    nvmlReturn_t status = beginDeviceCall(SimFunction::NvmlDeviceGetTemperature, device, gpu, sensor);
+    if (status != NVML_SUCCESS)
+        return status;
+    if (sensor != NVML_TEMPERATURE_GPU || !celsius)
+        return NVML_ERROR_INVALID_ARGUMENT;
+    *celsius = reading(*gpu, SimReading::Temperature);
+    return NVML_SUCCESS;
+}
+SIM_EXPORT nvmlReturn_t nvmlDeviceGetEnforcedPowerLimit(nvmlDevice_t device, uint32_t* milliwatts) {
+    return oneValue(SimFunction::NvmlDeviceGetEnforcedPowerLimit, device, milliwatts,
+                    [](const SimGpu& gpu) { return reading(gpu, SimReading::PowerLimit); });
+}
+SIM_EXPORT nvmlReturn_t nvmlDeviceGetFanSpeed(nvmlDevice_t device, uint32_t* percent) {
+    return oneValue(
+        SimFunction::NvmlDeviceGetFanSpeed, device, percent,
+        [](const SimGpu& gpu) { return ::percent(modelOf(gpu, SimReading::FanLevel)); }, true);
+}
+SIM_EXPORT nvmlReturn_t nvmlDeviceGetFanSpeedRPM(nvmlDevice_t device, nvmlFanSpeedInfo_t* fan) {
+    const SimGpu* gpu;
+    nvmlReturn_t status = beginDeviceCall(SimFunction::NvmlDeviceGetFanSpeedRPM, device, gpu,
+                                          fan ? static_cast<int>(fan->fan) : -1);
+    if (status != NVML_SUCCESS)
+        return status;
+    if (!fan)
+        return NVML_ERROR_INVALID_ARGUMENT;
+    if (fan->version != nvmlFanSpeedInfo_v1)
+        return NVML_ERROR_ARGUMENT_VERSION_MISMATCH;
+    if (gpu->coolers == 0 || !gpu->rpmFlag)
+        return NVML_ERROR_NOT_SUPPORTED;
+    if (fan->fan >= gpu->coolers)
+        return NVML_ERROR_INVALID_ARGUMENT;
+    fan->speed = reading(*gpu, SimReading::FanRpm);
+    return NVML_SUCCESS;
+}
+SIM_EXPORT nvmlReturn_t nvmlDeviceGetPerformanceState(nvmlDevice_t device, nvmlPstates_t* state) {
+    const SimGpu* gpu;
+    nvmlReturn_t status = beginDeviceCall(SimFunction::NvmlDeviceGetPerformanceState, device, gpu);
+    if (status != NVML_SUCCESS)
+        return status;
+    if (!state)
+        return NVML_ERROR_INVALID_ARGUMENT;
+    *state = static_cast<nvmlPstates_t>(
+        readingValue(modelOf(*gpu, SimReading::Pstate), simSeconds(gSimRuntime), 0, 15));
+    return NVML_SUCCESS;
+}
+
+// Each export the Agents look up has the type their lists give, under both names.
+#define GAUGELINE_SIM_NVML_TYPE(name, field, params)                                                         \
+    static_assert(std::is_same_v<decltype(&nvml##name), nvmlReturn_t(*) params>, "nvml" #name);
+GAUGELINE_NVML_CALLS(GAUGELINE_SIM_NVML_TYPE)
+#undef GAUGELINE_SIM_NVML_TYPE
+#define GAUGELINE_SIM_NVML_SOURCE_TYPE(field, name, older, params)                                           \
+    static_assert(std::is_same_v<decltype(&name), nvmlReturn_t(*) params>, #name);                           \
+    static_assert(std::is_same_v<decltype(&older), nvmlReturn_t(*) params>, #older);
+GAUGELINE_NVML_SOURCE_CALLS(GAUGELINE_SIM_NVML_SOURCE_TYPE)
+#undef GAUGELINE_SIM_NVML_SOURCE_TYPE
+
+SIM_EXPORT uint32_t gaugelineSimCallCount(const char* name) {
+    return simCount(gSimRuntime, name);
+}
+SIM_EXPORT void gaugelineSimResetCounts() {
+    resetSimCounts(gSimRuntime);
+}
+SIM_EXPORT int gaugelineSimReload() {
+    return loadSimScenario(gSimRuntime);
+}
