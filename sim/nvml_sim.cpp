@@ -26,10 +26,11 @@ const SimGpu* gpuAt(size_t index) {
 }
 
 const SimGpu* gpuOf(nvmlDevice_t device) {
-    auto* p = reinterpret_cast<char*>(device);
-    if (p < gDeviceTokens || p >= gDeviceTokens + kSimMaxGpus)
+    // As integers: a caller's handle need not point into the token array.
+    uintptr_t p = reinterpret_cast<uintptr_t>(device), first = reinterpret_cast<uintptr_t>(gDeviceTokens);
+    if (p < first || p >= first + kSimMaxGpus)
         return nullptr;
-    return gpuAt(static_cast<size_t>(p - gDeviceTokens));
+    return gpuAt(static_cast<size_t>(p - first));
 }
 
 // Counting, delay, fail rules, initialisation and device checks, then the
