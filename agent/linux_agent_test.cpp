@@ -1,0 +1,403 @@
+// The Linux Agent as its users run it: the real program against the simulated
+// NVML library (LD_LIBRARY_PATH), asked for reports by this test acting as the
+// Console on loopback, with ports of its own.
+#include "net/tcp.h"
+#include "protocol/wire.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <fstream>
+#include <set>
+#include <spawn.h>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+// A machine with the NVIDIA driver finds the real library without our path.
+bool dlopenWouldFindSystemNvml() {
+    void* library = dlopen("libnvidia-ml.so.1", RTLD_LAZY | RTLD_LOCAL);
+    if (library)
+        dlclose(library);
+    return library != nullptr;
+}
+
+const uint16_t kBasePort = static_cast<uint16_t>(13000 + (getpid() % 500) * 4);
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+struct AgentProcess {
+    pid_t pid = -1;
+    std::string dir;
+    uint16_t listenPort = kBasePort, reportPort = static_cast<uint16_t>(kBasePort + 1);
+
+    // Starts the Agent with the scenario; libraryDir "" leaves the simulated
+    // NVML out of the library path.
+    bool start(const std::string& scenario, const std::string& libraryDir = GAUGELINE_SIM_LINUX_DIR) {
+        char pattern[] = "/tmp/gl-linux-agent-XXXXXX";
+        dir = mkdtemp(pattern);
+        std::ofstream(dir + "/test.scenario") << scenario;
+        std::vector<std::string> env;
+        for (char** e = environ; *e; ++e)
+            if (std::strncmp(*e, "LD_LIBRARY_PATH=", 16) != 0 &&
+                std::strncmp(*e, "GAUGELINE_SIM_SCENARIO=", 23) != 0)
+                env.push_back(*e);
+        env.push_back("LD_LIBRARY_PATH=" + (libraryDir.empty() ? dir : libraryDir));
+        env.push_back("GAUGELINE_SIM_SCENARIO=" + dir + "/test.scenario");
+        std::vector<std::string> args = {GAUGELINE_LINUX_AGENT,
+                                         "--bind",
+                                         "127.0.0.1",
+                                         "--listen-port",
+                                         std::to_string(listenPort),
+                                         "--report-port",
+                                         std::to_string(reportPort)};
+        std::vector<char*> argv, envp;
+        for (auto& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        for (auto& e : env)
+            envp.push_back(e.data());
+        envp.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 2, (dir + "/stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0600);
+        int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+        posix_spawn_file_actions_destroy(&actions);
+        return rc == 0;
+    }
+    std::string statusLines() const { return readFile(dir + "/stderr"); }
+    // The exit status, or -1 when the Agent is still running after withinMs.
+    int waitExit(int withinMs) {
+        for (int waited = 0; pid > 0 && waited <= withinMs; waited += 20) {
+            int status = 0;
+            if (waitpid(pid, &status, WNOHANG) == pid) {
+                pid = -1;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return -1;
+    }
+    int stop(int signal = SIGTERM) {
+        kill(pid, signal);
+        return waitExit(10000);
+    }
+    ~AgentProcess() {
+        if (pid > 0) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+        if (!dir.empty())
+            std::system(("rm -rf " + dir).c_str());
+    }
+};
+
+// Acts as the Console: listens for the report connection, sends the request
+// naming 127.0.0.1 and returns the accepted report connection.
+TcpSocket askForReports(const AgentProcess& agent) {
+    uint32_t loopback = 0;
+    parseInetAddr("127.0.0.1", &loopback);
+    TcpSocket listener = tcpListen("127.0.0.1", agent.reportPort, 1);
+    TcpSocket request = kNoSocket;
+    for (int i = 0; i < 100 && request == kNoSocket; ++i) {
+        request = tcpConnect(loopback, agent.listenPort, 500);
+        if (request == kNoSocket)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    uint8_t bytes[kRequestBytes] = "127.0.0.1";
+    if (request == kNoSocket || tcpSendOnce(request, bytes, kRequestBytes) != kRequestBytes)
+        return kNoSocket;
+    tcpClose(request);
+    char peer[16];
+    TcpSocket report = tcpAccept(listener, 10000, peer);
+    tcpClose(listener);
+    return report;
+}
+
+bool readBlock(TcpSocket s, std::string* block) {
+    block->assign(kReportBlockBytes, '\0');
+    for (int got = 0, r = 0; got < kReportBlockBytes; got += r)
+        if ((r = tcpRecvOnce(s, &(*block)[got], kReportBlockBytes - got, 5000)) <= 0)
+            return false;
+    return true;
+}
+
+std::vector<std::string> lines(const std::string& block) {
+    std::vector<std::string> out;
+    std::istringstream in(block.substr(0, block.find('\0')));
+    for (std::string line; std::getline(in, line);)
+        out.push_back(line);
+    return out;
+}
+
+// Field k (0..41) of slot n, as the Console reads it.
+const std::string& field(const std::vector<std::string>& block, int slot, int k) {
+    return block.at(2 + slot * kLinesPerGpu + 2 + k);
+}
+
+#define CP932_SETSUZOKU "\x90\xDA\x91\xB1"
+
+// Three boards with fixed readings; the second lacks the processor and video
+// clocks and fans, the third lacks the fan's rpm and fails its temperature,
+// power and utilisation calls.
+const char* const kThreeGpus = R"(time 10
+gpu 0 name Example GPU 4080
+gpu 0 bus 1
+gpu 0 graphicsClock 2610000
+gpu 0 memoryClock 10501000
+gpu 0 processorClock 2745000
+gpu 0 videoClock 2160000
+gpu 0 graphicsClockBase 2205000
+gpu 0 memoryClockBase 10501000
+gpu 0 processorClockBase 2205000
+gpu 0 videoClockBase 1890000
+gpu 0 graphicsClockBoost 2520000
+gpu 0 memoryClockBoost 10501000
+gpu 0 gpuLoad 97
+gpu 0 memoryControllerLoad 71
+gpu 0 videoEngineLoad 18
+gpu 0 decoderLoad 25
+gpu 0 temperature 71
+gpu 0 memoryTotal 16777216
+gpu 0 memoryUsed 11800000
+gpu 0 fanLevel 78
+gpu 0 fanRpm 2450
+gpu 0 powerDraw 298000
+gpu 0 powerLimit 320000
+gpu 0 pstate 0
+gpu 0 coreVoltage 900000
+gpu 0 baseVoltage 910000
+gpu 1 name Example GPU 3060
+gpu 1 bus 2
+gpu 1 domains 0 4
+gpu 1 coolers 0
+gpu 1 graphicsClock 1882500
+gpu 1 memoryClock 7501000
+gpu 1 processorClockBase 2640000
+gpu 1 graphicsClockBase 1320000
+gpu 1 memoryClockBase 7501000
+gpu 1 graphicsClockBoost 1777000
+gpu 1 memoryClockBoost 7501000
+gpu 1 gpuLoad 64
+gpu 1 memoryControllerLoad 40
+gpu 1 encoderLoad 35
+gpu 1 decoderLoad 10
+gpu 1 temperature 63
+gpu 1 memoryTotal 12582912
+gpu 1 memoryUsed 5200000
+gpu 1 powerDraw 168000
+gpu 1 powerLimit 170000
+gpu 1 pstate 2
+gpu 2 name Example GPU A2000
+gpu 2 bus 3
+gpu 2 rpmflag 0
+gpu 2 graphicsClock 1200000
+gpu 2 memoryClock 6001000
+gpu 2 processorClock 1200000
+gpu 2 videoClock 1100000
+gpu 2 graphicsClockBase 562000
+gpu 2 memoryClockBase 6001000
+gpu 2 processorClockBase 562000
+gpu 2 videoClockBase 800000
+gpu 2 graphicsClockBoost 1200000
+gpu 2 memoryClockBoost 6001000
+gpu 2 gpuLoad 50
+gpu 2 videoEngineLoad 7
+gpu 2 temperature 55
+gpu 2 memoryTotal 6291456
+gpu 2 memoryUsed 1048576
+gpu 2 fanLevel 40
+gpu 2 fanRpm 1500
+gpu 2 powerDraw 50000
+gpu 2 powerLimit 70000
+gpu 2 pstate 8
+fail nvmlDeviceGetTemperature gpu 2
+fail nvmlDeviceGetPowerUsage gpu 2
+fail nvmlDeviceGetUtilizationRates gpu 2
+)";
+
+// The block as the Console must receive it, written out line by line: the
+// label, the count, per GPU its name, label and the 42 fields in wire order.
+std::string expectedThreeGpuBlock() {
+    std::string text = "127.0.0.1\n3\n"
+                       "Example GPU 4080\nExample GPU 4080(1) (UNKNOWN " CP932_SETSUZOKU ")\n"
+                       "1\n1\n2610000\n10501000\n1\n2745000\n1\n2160000\n"        // current clocks
+                       "2205000\n10501000\n2205000\n1890000\n2610000\n10501000\n" // base, scale
+                       "1\n97\n0\n16777216\n1\n11800000\n1\n71\n"                 // load, model, memory, temp
+                       "1\n320000\n298000\n0\n1\n0\n"                     // power, model flag, P-state
+                       "1\n71\n1\n25\n0\n0\n1\n78\n1\n2450\n0\n0\n0\n0\n" // loads, fan, voltages
+                       "Example GPU 3060\nExample GPU 3060(2) (UNKNOWN " CP932_SETSUZOKU ")\n"
+                       "1\n1\n1882000\n7501000\n0\n0\n0\n0\n"
+                       "1320000\n7501000\n0\n0\n1882000\n7501000\n"
+                       "1\n64\n0\n12582912\n1\n5200000\n1\n63\n"
+                       "1\n170000\n168000\n0\n1\n2\n"
+                       "1\n40\n1\n35\n0\n0\n0\n0\n0\n0\n0\n0\n0\n0\n"
+                       "Example GPU A2000\nExample GPU A2000(3) (UNKNOWN " CP932_SETSUZOKU ")\n"
+                       "1\n1\n1200000\n6001000\n1\n1200000\n1\n1100000\n"
+                       "562000\n6001000\n562000\n800000\n1200000\n6001000\n"
+                       "0\n0\n0\n6291456\n1\n1048576\n0\n0\n"
+                       "0\n0\n0\n0\n1\n8\n"
+                       "0\n0\n1\n7\n0\n0\n1\n40\n0\n0\n0\n0\n0\n0\n";
+    for (int slot = 3; slot < kGpuSlotCount; ++slot) {
+        text += "- empty -\n\n";
+        for (int k = 0; k < kSampleFieldCount; ++k)
+            text += "0\n";
+    }
+    text.resize(kReportBlockBytes, '\0');
+    return text;
+}
+
+TEST(LinuxAgent, ReportsThreeGpusByteForByte) {
+    AgentProcess agent;
+    ASSERT_TRUE(agent.start(kThreeGpus));
+    TcpSocket report = askForReports(agent);
+    ASSERT_NE(kNoSocket, report) << agent.statusLines();
+    std::string block;
+    for (int i = 0; i < 3; ++i) // the third comes after every GPU's first pass
+        ASSERT_TRUE(readBlock(report, &block)) << i;
+    EXPECT_EQ(expectedThreeGpuBlock(), block);
+    tcpClose(report);
+    EXPECT_EQ(0, agent.stop(SIGINT));
+    std::string expected = "GPU 1: Example GPU 4080\nGPU 2: Example GPU 3060\nGPU 3: Example GPU A2000\n"
+                           "listening on " +
+                           std::to_string(agent.listenPort) + "\nreporting to 127.0.0.1\n";
+    EXPECT_EQ(expected, agent.statusLines().substr(0, expected.size()));
+    EXPECT_NE(std::string::npos, agent.statusLines().find("stopping\n"));
+}
+
+TEST(LinuxAgent, ReportsTheFirstEightOfNineGpus) {
+    std::string scenario;
+    for (int i = 0; i < 9; ++i)
+        scenario += "gpu " + std::to_string(i) + " name Example GPU " + std::to_string(i + 1) + "\n";
+    AgentProcess agent;
+    ASSERT_TRUE(agent.start(scenario));
+    TcpSocket report = askForReports(agent);
+    ASSERT_NE(kNoSocket, report) << agent.statusLines();
+    std::string block;
+    ASSERT_TRUE(readBlock(report, &block));
+    tcpClose(report);
+    std::vector<std::string> l = lines(block);
+    ASSERT_EQ(2u + kGpuSlotCount * kLinesPerGpu, l.size());
+    EXPECT_EQ("8", l[1]);
+    for (int slot = 0; slot < kGpuSlotCount; ++slot)
+        EXPECT_EQ("Example GPU " + std::to_string(slot + 1), l[2 + slot * kLinesPerGpu]);
+    EXPECT_NE(std::string::npos, agent.statusLines().find("9 GPUs found, reporting the first 8\n"));
+    EXPECT_EQ(0, agent.stop());
+}
+
+// One GPU lost, or its driver calls hanging for 8 s: its slot and label stay,
+// its readings stop changing, and the other two GPUs' readings go on changing
+// every second. After the hang the GPU's readings move again.
+TEST(LinuxAgent, OneBadGpuNeverCostsTheOthersTheirReport) {
+    struct Case {
+        const char* fault;
+        double quietFrom, quietUntil; // seconds after start when GPU 2 must stand still
+        bool movesAfter;
+        const char* line;
+    } cases[] = {
+        {"gpu 1 lost 4\n", 6, 15, false,
+         "GPU 2 (Example GPU B) lost: its readings stop, the other GPUs go on\n"},
+        {"gpu 1 hang 3 8\n", 5, 10.5, true, nullptr},
+    };
+    for (const Case& c : cases) {
+        std::string scenario = c.fault;
+        for (int i = 0; i < 3; ++i)
+            scenario += "gpu " + std::to_string(i) + " name Example GPU " + std::string(1, 'A' + i) +
+                        "\ngpu " + std::to_string(i) + " graphicsClock ramp 1000000 1000\n";
+        AgentProcess agent;
+        auto start = std::chrono::steady_clock::now();
+        ASSERT_TRUE(agent.start(scenario));
+        TcpSocket report = askForReports(agent);
+        ASSERT_NE(kNoSocket, report) << agent.statusLines();
+        struct Seen {
+            double at;
+            std::string clock[3];
+            std::string label;
+        };
+        std::vector<Seen> seen;
+        std::string block;
+        while (readBlock(report, &block)) {
+            std::vector<std::string> l = lines(block);
+            Seen s{std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
+                   {},
+                   l.at(3 + kLinesPerGpu)};
+            for (int slot = 0; slot < 3; ++slot)
+                s.clock[slot] = field(l, slot, 2);
+            seen.push_back(s);
+            if (s.at > 16)
+                break;
+        }
+        tcpClose(report);
+        EXPECT_EQ(0, agent.stop()) << c.fault;
+        std::set<std::string> quiet[3], after;
+        for (const Seen& s : seen) {
+            EXPECT_EQ("Example GPU B(2) (UNKNOWN " CP932_SETSUZOKU ")", s.label);
+            if (s.at >= c.quietFrom && s.at <= c.quietUntil)
+                for (int slot = 0; slot < 3; ++slot)
+                    quiet[slot].insert(s.clock[slot]);
+            if (s.at >= 13)
+                after.insert(s.clock[1]);
+        }
+        EXPECT_EQ(1u, quiet[1].size()) << c.fault;
+        EXPECT_GE(quiet[0].size(), static_cast<size_t>(c.quietUntil - c.quietFrom) - 1) << c.fault;
+        EXPECT_GE(quiet[2].size(), static_cast<size_t>(c.quietUntil - c.quietFrom) - 1) << c.fault;
+        EXPECT_EQ(c.movesAfter, !after.empty() && !quiet[1].empty() && after != quiet[1] &&
+                                    after.count(*quiet[1].begin()) == 0)
+            << c.fault;
+        std::string status = agent.statusLines();
+        if (c.line) {
+            size_t at = status.find(c.line);
+            EXPECT_NE(std::string::npos, at) << status;
+            EXPECT_EQ(std::string::npos, status.find(c.line, at + 1)) << "said twice: " << status;
+        }
+    }
+}
+
+// Whatever keeps the Agent from starting ends it with status 1 and one line
+// that says why.
+TEST(LinuxAgent, CannotStart) {
+    struct Case {
+        const char* what;
+        const char* scenario;
+        bool library;
+        bool portTaken;
+        const char* line;
+    } cases[] = {
+        {"no NVML library", "", false, false, "cannot load libnvidia-ml.so.1: "},
+        {"no GPU", "nogpus\n", true, false, "no NVIDIA GPU found\n"},
+        {"init fails", "fail nvmlInit_v2 status 9\n", true, false, "NVML initialisation failed (error 9)\n"},
+        {"port taken", "", true, true, "cannot listen on port "},
+    };
+    for (const Case& c : cases) {
+        if (!c.library && dlopenWouldFindSystemNvml())
+            continue;
+        AgentProcess agent;
+        TcpSocket blocker = c.portTaken ? tcpListen("127.0.0.1", agent.listenPort, 1) : kNoSocket;
+        ASSERT_TRUE(agent.start(c.scenario, c.library ? GAUGELINE_SIM_LINUX_DIR : ""));
+        EXPECT_EQ(1, agent.waitExit(15000)) << c.what;
+        EXPECT_NE(std::string::npos, agent.statusLines().find(c.line))
+            << c.what << ": " << agent.statusLines();
+        tcpClose(blocker);
+    }
+}
+
+} // namespace
