@@ -27,6 +27,11 @@ void pause(const ReporterConfig& config, int ms) {
     }
 }
 
+void tell(const ReporterConfig& config, ReporterEvent event, const char* address) {
+    if (config.event)
+        config.event(config.eventContext, event, address);
+}
+
 void setConnected(AgentState& state, const ReporterConfig& config, int32_t value) {
     state.reportConnected.store(value, std::memory_order_relaxed);
     if (config.invalidate)
@@ -56,7 +61,7 @@ bool readRequest(const ReporterConfig& config, TcpSocket connection, uint8_t out
 
 } // namespace
 
-bool awaitRequest(const ReporterConfig& config, uint8_t out[kRequestBytes]) {
+bool awaitRequest(const ReporterConfig& config, uint8_t out[kRequestBytes], char localAddress[16]) {
     for (;;) {
         if (stopRequested(config))
             return false;
@@ -68,6 +73,7 @@ bool awaitRequest(const ReporterConfig& config, uint8_t out[kRequestBytes]) {
             pause(config, config.bindRetryMs);
             continue;
         }
+        tell(config, ReporterEvent::Listening, nullptr);
         for (;;) {
             if (stopRequested(config)) {
                 tcpClose(listener);
@@ -84,6 +90,8 @@ bool awaitRequest(const ReporterConfig& config, uint8_t out[kRequestBytes]) {
             }
             std::memset(out, 0, kRequestBytes);
             bool taken = readRequest(config, connection, out);
+            if (taken && localAddress && !tcpLocalAddress(connection, localAddress))
+                localAddress[0] = '\0';
             tcpClose(connection);
             if (taken) {
                 tcpClose(listener);
@@ -94,20 +102,30 @@ bool awaitRequest(const ReporterConfig& config, uint8_t out[kRequestBytes]) {
     }
 }
 
-void serveRequest(AgentState& state, const ReporterConfig& config, const uint8_t request[kRequestBytes]) {
+void serveRequest(AgentState& state, const ReporterConfig& config, const uint8_t request[kRequestBytes],
+                  const char* requestLocalAddress) {
     netStartup();
     char text[kAddressTextMax + 1];
-    uint32_t address = 0;
+    uint32_t address = 0, local = 0;
+    bool fromRequest =
+        config.answerFromRequestAddress && requestLocalAddress && parseInetAddr(requestLocalAddress, &local);
     TcpSocket s = kNoSocket;
-    if (readRequestAddress(request, text) && parseInetAddr(text, &address))
-        s = tcpConnect(address, config.reportPort, config.connectTimeoutMs);
+    char console[16] = {};
+    if (readRequestAddress(request, text) && parseInetAddr(text, &address)) {
+        formatInetAddr(address, console);
+        s = tcpConnectFrom(fromRequest ? local : 0, address, config.reportPort, config.connectTimeoutMs);
+    }
     if (s == kNoSocket) {
         setConnected(state, config, 0);
+        tell(config, ReporterEvent::ConnectFailed, console[0] ? console : nullptr);
     } else {
         setConnected(state, config, 1);
+        tell(config, ReporterEvent::Reporting, console);
         char label[16] = {};
         bool (*own)(char*) = config.ownAddress ? config.ownAddress : hostAddressLabel;
-        if (!own(label) && !tcpLocalAddress(s, label))
+        if (fromRequest)
+            formatInetAddr(local, label);
+        else if (!own(label) && !tcpLocalAddress(s, label))
             label[0] = '\0';
         GpuSample samples[kGpuSlotCount];
         uint8_t block[kReportBlockBytes];
@@ -115,8 +133,10 @@ void serveRequest(AgentState& state, const ReporterConfig& config, const uint8_t
             snapshotSamples(state, samples);
             int count = state.gpuCount.load(std::memory_order_relaxed);
             buildReportBlock(samples, count, label, block);
-            if (tcpSendOnce(s, block, kReportBlockBytes) != kReportBlockBytes)
+            if (tcpSendOnce(s, block, kReportBlockBytes) != kReportBlockBytes) {
                 setConnected(state, config, 0);
+                tell(config, ReporterEvent::ConnectionLost, nullptr);
+            }
             pause(config, config.reportPeriodMs);
         }
         if (stopRequested(config))
@@ -128,11 +148,13 @@ void serveRequest(AgentState& state, const ReporterConfig& config, const uint8_t
 
 void runReporter(AgentState& state, const ReporterConfig& config) {
     uint8_t request[kRequestBytes];
+    char local[16];
     while (!stopRequested(config)) {
         std::memset(request, 0, sizeof request);
-        if (!awaitRequest(config, request))
+        local[0] = '\0';
+        if (!awaitRequest(config, request, local))
             return;
-        serveRequest(state, config, request);
+        serveRequest(state, config, request, local);
         pause(config, config.restartPauseMs);
     }
 }

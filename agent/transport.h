@@ -8,6 +8,10 @@
 #include <atomic>
 #include <cstdint>
 
+// What the reporting thread tells its program: the listener opened, a report
+// connection began or could not be made, a report connection was lost.
+enum class ReporterEvent { Listening, Reporting, ConnectFailed, ConnectionLost };
+
 struct ReporterConfig {
     const char* bindAddress = "0.0.0.0";
     uint16_t listenPort = kGaugelinePort;
@@ -26,17 +30,28 @@ struct ReporterConfig {
     // host name. False when it has none, and the report connection's local
     // address is used instead.
     bool (*ownAddress)(char out[16]) = nullptr;
-    // Tests end the thread through this; the program never sets it.
+    // The report connection leaves from the local address the request came in
+    // on, and that address is the report's label (ownAddress is not asked): a
+    // host with several addresses answers from the one the Console typed.
+    bool answerFromRequestAddress = false;
+    // Called on each ReporterEvent; address is the Console's (dotted) for
+    // Reporting and ConnectFailed, null otherwise or when the request named none.
+    void (*event)(void* context, ReporterEvent event, const char* address) = nullptr;
+    void* eventContext = nullptr;
+    // Ends the thread once set (tests, and a program told to stop).
     const std::atomic<bool>* stop = nullptr;
 };
 
 // Waits for one request that arrives as 20 bytes in one receive and copies it
-// to out. Listens only while it waits. False only when told to stop.
-bool awaitRequest(const ReporterConfig& config, uint8_t out[kRequestBytes]);
+// to out; localAddress (when given) gets the dotted local address of the
+// connection it came on. Listens only while it waits. False only when told to stop.
+bool awaitRequest(const ReporterConfig& config, uint8_t out[kRequestBytes], char localAddress[16] = nullptr);
 
 // One report connection to the address named in the request: connect, send
-// blocks while sends succeed. Keeps state.reportConnected and calls the hook.
-void serveRequest(AgentState& state, const ReporterConfig& config, const uint8_t request[kRequestBytes]);
+// blocks while sends succeed. Keeps state.reportConnected and calls the hooks.
+// requestLocalAddress is awaitRequest's localAddress (may be null).
+void serveRequest(AgentState& state, const ReporterConfig& config, const uint8_t request[kRequestBytes],
+                  const char* requestLocalAddress = nullptr);
 
 // The thread body: awaitRequest and serveRequest for ever (until stop is set).
 void runReporter(AgentState& state, const ReporterConfig& config);

@@ -153,4 +153,50 @@ TEST(Transport, AgentListensAgainAfterEachConnectionEnds) {
     }
 }
 
+// The report connection of an Agent told to answer from the request's address
+// leaves from the address the request came to and carries it as the label;
+// otherwise the system picks the source. The program hears each step.
+TEST(Transport, AnswersFromTheAddressTheRequestCameTo) {
+    struct Case {
+        bool fromRequest;
+        const char* peer;
+    } cases[] = {{false, "127.0.0.1"}, {true, "127.0.0.2"}};
+    for (const Case& c : cases) {
+        ReporterRun run;
+        run.config.bindAddress = "0.0.0.0";
+        run.config.answerFromRequestAddress = c.fromRequest;
+        static std::string events;
+        events.clear();
+        run.config.event = [](void*, ReporterEvent e, const char* address) {
+            const char* names[] = {"listening", "reporting", "connect-failed", "lost"};
+            events +=
+                std::string(names[static_cast<int>(e)]) + (address ? std::string(" ") + address : "") + ";";
+        };
+        TcpSocket console = tcpListen("127.0.0.1", run.consolePort, 1);
+        ASSERT_NE(kNoSocket, console);
+        run.thread = std::thread([&run] { runReporter(*run.state, run.config); });
+        uint32_t second = 0;
+        parseInetAddr("127.0.0.2", &second);
+        TcpSocket request = kNoSocket;
+        waitFor([&] { return (request = tcpConnect(second, run.listenPort, 500)) != kNoSocket; }, 3000);
+        sendRequest(request, "127.0.0.1", 0);
+        tcpClose(request);
+        char peer[16] = {};
+        TcpSocket report = tcpAccept(console, 3000, peer);
+        ASSERT_NE(kNoSocket, report);
+        EXPECT_STREQ(c.peer, peer);
+        uint8_t block[kReportBlockBytes];
+        ASSERT_TRUE(recvAll(report, block, kReportBlockBytes));
+        EXPECT_EQ(std::string(c.peer) + "\n",
+                  std::string(reinterpret_cast<char*>(block), std::strlen(c.peer) + 1));
+        tcpClose(report);
+        tcpClose(console);
+        EXPECT_TRUE(waitFor([&] { return run.state->reportConnected.load() == 0; }, 3000));
+        run.stop.store(true);
+        run.thread.join();
+        const std::string expected = "listening;reporting 127.0.0.1;lost;";
+        EXPECT_EQ(expected, events.substr(0, expected.size()));
+    }
+}
+
 } // namespace

@@ -139,9 +139,21 @@ TcpSocket tcpAccept(TcpSocket listener, int timeoutMs, char peerAddress[16], boo
 }
 
 TcpSocket tcpConnect(uint32_t addressNetworkOrder, uint16_t port, int timeoutMs) {
+    return tcpConnectFrom(0, addressNetworkOrder, port, timeoutMs);
+}
+
+TcpSocket tcpConnectFrom(uint32_t localNetworkOrder, uint32_t addressNetworkOrder, uint16_t port,
+                         int timeoutMs) {
     NativeSocket s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     if (s == kBad)
         return kNoSocket;
+    if (localNetworkOrder != 0) {
+        sockaddr_in local = makeAddress(localNetworkOrder, 0);
+        if (bind(s, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+            closeNative(s);
+            return kNoSocket;
+        }
+    }
     sockaddr_in a = makeAddress(addressNetworkOrder, port);
     if (timeoutMs < 0) {
         if (connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {

@@ -25,6 +25,10 @@ TcpSocket tcpListen(const char* bindAddress, uint16_t port, int backlog);
 TcpSocket tcpAccept(TcpSocket listener, int timeoutMs, char peerAddress[16], bool* timedOut = nullptr);
 // Connects to address:port. timeoutMs -1 blocks with the platform's time-out.
 TcpSocket tcpConnect(uint32_t addressNetworkOrder, uint16_t port, int timeoutMs);
+// The same from the given local address (0: the system chooses); fails when
+// that address cannot be bound.
+TcpSocket tcpConnectFrom(uint32_t localNetworkOrder, uint32_t addressNetworkOrder, uint16_t port,
+                         int timeoutMs);
 // One send call; returns bytes sent or -1.
 int tcpSendOnce(TcpSocket s, const void* data, int size);
 // One receive call; returns bytes (0 when the peer closed), -1 on error, -2 on

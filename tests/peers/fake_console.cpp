@@ -6,6 +6,7 @@
 #include "tests/peers/block_check.h"
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -22,6 +23,9 @@ struct Options {
     int timeoutS = 30;
     bool secondConnection = true;
     bool dump = false;
+    bool dumpEach = false; // every valid block, each after its arrival time
+    uint16_t agentPort = kGaugelinePort;
+    uint16_t listenPort = kGaugelinePort;
     int expectGpus = 0;
     std::string expectLabel;
     int holdS = 0;          // keep the report connection open this long after the blocks
@@ -31,7 +35,7 @@ struct Options {
 void usage() {
     std::fprintf(stderr, "usage: gl-fake-console --agent ADDR [--self ADDR] [--blocks N] [--timeout-s S]\n"
                          "       [--no-second] [--dump] [--expect-gpus N] [--expect-label L] [--hold-s S]\n"
-                         "       [--no-request]\n");
+                         "       [--no-request] [--dump-each] [--agent-port P] [--listen-port P]\n");
 }
 
 bool parse(int argc, char** argv, Options* o) {
@@ -47,6 +51,10 @@ bool parse(int argc, char** argv, Options* o) {
         }
         if (a == "--no-request") {
             o->noRequest = true;
+            continue;
+        }
+        if (a == "--dump-each") {
+            o->dumpEach = true;
             continue;
         }
         if (i + 1 >= argc) {
@@ -68,6 +76,10 @@ bool parse(int argc, char** argv, Options* o) {
             o->expectLabel = v;
         else if (a == "--hold-s")
             o->holdS = std::atoi(v);
+        else if (a == "--agent-port")
+            o->agentPort = static_cast<uint16_t>(std::atoi(v));
+        else if (a == "--listen-port")
+            o->listenPort = static_cast<uint16_t>(std::atoi(v));
         else {
             usage();
             return false;
@@ -88,14 +100,14 @@ bool sendRequest(const Options& o) {
         std::printf("request failed: bad agent address\n");
         return false;
     }
-    TcpSocket first = tcpConnect(target, kGaugelinePort, 2000);
+    TcpSocket first = tcpConnect(target, o.agentPort, 2000);
     if (first == kNoSocket) {
         std::printf("request failed: no connection\n");
         return false;
     }
     TcpSocket second = kNoSocket;
     if (o.secondConnection) {
-        second = tcpConnect(target, kGaugelinePort, 2000);
+        second = tcpConnect(target, o.agentPort, 2000);
         if (second == kNoSocket)
             std::printf("note: second connection refused\n");
     }
@@ -115,6 +127,11 @@ bool sendRequest(const Options& o) {
     tcpClose(first);
     std::printf("request sent=%d self=%s\n", ok, self);
     return ok;
+}
+
+long long unixMs() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
 }
 
 void dumpBlock(const CheckedBlock& b) {
@@ -138,7 +155,7 @@ int main(int argc, char** argv) {
     if (!parse(argc, argv, &o))
         return 2;
     netStartup();
-    TcpSocket listener = tcpListen("0.0.0.0", kGaugelinePort, 1);
+    TcpSocket listener = tcpListen("0.0.0.0", o.listenPort, 1);
     if (listener == kNoSocket) {
         std::printf("listen failed\n");
         return 1;
@@ -213,6 +230,10 @@ int main(int argc, char** argv) {
         ++valid;
         std::printf("block %d ok label=%s gpus=%d textBytes=%d recvs=%d\n", valid + invalid,
                     b.agentLabel.c_str(), b.gpuCount, b.textBytes, calls);
+        if (o.dumpEach) {
+            std::printf("arrival_unix_ms=%lld\n", static_cast<long long>(unixMs()));
+            dumpBlock(b);
+        }
     }
     if (valid > 0 && o.dump)
         dumpBlock(first);

@@ -1,0 +1,66 @@
+#!/bin/bash
+# The unchanged Windows Console watching the Linux Agent: the Agent runs
+# natively on the watched PC against the simulated NVML library, the Console
+# under Wine on the operator's PC. Title, tabs, the readout panel and the
+# values the Console logs; the Agent's status lines and its exit on SIGTERM.
+. "$(dirname "$0")/lib.sh"
+LINUX_AGENT=$GL_NATIVE/bin/gaugeline-agent
+require_programs "$CONSOLE_EXE" "$UIDRIVER" "$LINUX_AGENT" "$GL_NATIVE/sim/linux/libnvidia-ml.so.1"
+
+status_line() { # text, seconds: waits for the Agent to print that line
+    local n=$((${2:-10} * 10))
+    while [ $n -gt 0 ]; do
+        grep -qxF "$1" "$HOSTS_RUN_DIR/agent.out" && return 0
+        sleep 0.1
+        n=$((n - 1))
+    done
+    return 1
+}
+
+LD_LIBRARY_PATH=$GL_NATIVE/sim/linux GAUGELINE_SIM_SCENARIO=$GL_SIM_SCENARIOS/linux_gpus.scenario \
+    start agent pc "$LINUX_AGENT"
+check "agent says it listens" status_line "listening on 58680"
+start_console
+check "console window appears" console_ready
+info=$(ui controls >/dev/null; printf '%s\n' "$UI_OUT" | grep 'text=GPU インフォメーション$' |
+    sed -n 's/.*rect=\([0-9,-]*\).*/\1/p' | head -1)
+IFS=, read -r fx fy fw fh <<<"${info:-0,0,0,0}"
+info="$((fx + 8)),$((fy + 16)),$((fw - 16)),$((fh - 24))"
+ui stats --rect "$info" && blank=$(ui_value nonwhite)
+
+# A second address on the watched PC, after its first: the system would send
+# from the first, but the Console accepts only the address it typed.
+SECOND=192.0.2.40
+ip -n "$NS_PC" addr add "$SECOND/24" dev "$VETH_PC"
+check "dialog 139 sends the request to the second address" connect "$SECOND"
+check "title names the Linux Agent by the address the Console typed" title_is_connected "$SECOND" 15
+check "agent says whom it reports to" status_line "reporting to $ADDR_OP"
+check "two tabs, first 'Example GPU(1) (UNKNOWN 接続)'" tabs_are 2 "Example GPU(1) (UNKNOWN 接続)"
+check "second tab 'Example GPU(2) (UNKNOWN 接続)'" test "$(tab_label 1)" = "Example GPU(2) (UNKNOWN 接続)"
+sleep 3
+ui stats --rect "$info"
+check "readout panel shows readings (non-white $blank -> $(ui_value nonwhite))" test "$(ui_value nonwhite)" -gt "${blank:-0}"
+
+# The values as the Console holds them: its CSV log of both GPUs.
+mkdir -p "$PREFIX_OP/drive_c/gl"
+: >"$PREFIX_OP/drive_c/gl/log.csv"
+check "CSV box checked" ui csv-check --state on
+check "save dialog answered" ui save-dialog --path 'C:\gl\log.csv' --timeout 20
+check "dialog 138 offers both GPUs" ui csv-dialog --timeout 15
+sleep 4
+check "CSV box unchecked" ui csv-check --state off
+sleep 1
+row=$(grep -m1 '^[0-9]\{4\}/' "$PREFIX_OP/drive_c/gl/log.csv" | tr -d '\r' | sed 's/^[0-9/]* [0-9:]*,//; s/,[0-9/]* [0-9:]*,/ | /')
+log "CSV row: $row"
+check "CSV row carries the scenario's readings" test "$row" = \
+    "1500,7000,60,2048.00,,12,55,40,1500,120.000,,2,30,0, | 900,5000,5,512.00,,0,41,,,30.000,,8,0,0,"
+
+stop console
+check "agent says the link is lost" status_line "connection lost, listening again" 10
+pid=$(pid_of agent)
+kill -TERM "$pid"
+wait_exit agent 10
+check "agent exits with 0 on SIGTERM (got $EXIT_CODE)" test "$EXIT_CODE" = 0
+check "agent said it stops" status_line "stopping" 1
+sed 's/^/    agent> /' "$HOSTS_RUN_DIR/agent.out"
+finish
