@@ -158,82 +158,29 @@ const std::string& field(const std::vector<std::string>& block, int slot, int k)
 
 // Three boards with fixed readings; the second lacks the processor and video
 // clocks and fans, the third lacks the fan's rpm and fails its temperature,
-// power and utilisation calls.
-const char* const kThreeGpus = R"(time 10
-gpu 0 name Example GPU 4080
-gpu 0 bus 1
-gpu 0 graphicsClock 2610000
-gpu 0 memoryClock 10501000
-gpu 0 processorClock 2745000
-gpu 0 videoClock 2160000
-gpu 0 graphicsClockBase 2205000
-gpu 0 memoryClockBase 10501000
-gpu 0 processorClockBase 2205000
-gpu 0 videoClockBase 1890000
-gpu 0 graphicsClockBoost 2520000
-gpu 0 memoryClockBoost 10501000
-gpu 0 gpuLoad 97
-gpu 0 memoryControllerLoad 71
-gpu 0 videoEngineLoad 18
-gpu 0 decoderLoad 25
-gpu 0 temperature 71
-gpu 0 memoryTotal 16777216
-gpu 0 memoryUsed 11800000
-gpu 0 fanLevel 78
-gpu 0 fanRpm 2450
-gpu 0 powerDraw 298000
-gpu 0 powerLimit 320000
-gpu 0 pstate 0
-gpu 0 coreVoltage 900000
-gpu 0 baseVoltage 910000
-gpu 1 name Example GPU 3060
-gpu 1 bus 2
-gpu 1 domains 0 4
-gpu 1 coolers 0
-gpu 1 graphicsClock 1882500
-gpu 1 memoryClock 7501000
-gpu 1 processorClockBase 2640000
-gpu 1 graphicsClockBase 1320000
-gpu 1 memoryClockBase 7501000
-gpu 1 graphicsClockBoost 1777000
-gpu 1 memoryClockBoost 7501000
-gpu 1 gpuLoad 64
-gpu 1 memoryControllerLoad 40
-gpu 1 encoderLoad 35
-gpu 1 decoderLoad 10
-gpu 1 temperature 63
-gpu 1 memoryTotal 12582912
-gpu 1 memoryUsed 5200000
-gpu 1 powerDraw 168000
-gpu 1 powerLimit 170000
-gpu 1 pstate 2
-gpu 2 name Example GPU A2000
-gpu 2 bus 3
-gpu 2 rpmflag 0
-gpu 2 graphicsClock 1200000
-gpu 2 memoryClock 6001000
-gpu 2 processorClock 1200000
-gpu 2 videoClock 1100000
-gpu 2 graphicsClockBase 562000
-gpu 2 memoryClockBase 6001000
-gpu 2 processorClockBase 562000
-gpu 2 videoClockBase 800000
-gpu 2 graphicsClockBoost 1200000
-gpu 2 memoryClockBoost 6001000
-gpu 2 gpuLoad 50
-gpu 2 videoEngineLoad 7
-gpu 2 temperature 55
-gpu 2 memoryTotal 6291456
-gpu 2 memoryUsed 1048576
-gpu 2 fanLevel 40
-gpu 2 fanRpm 1500
-gpu 2 powerDraw 50000
-gpu 2 powerLimit 70000
-gpu 2 pstate 8
-fail nvmlDeviceGetTemperature gpu 2
-fail nvmlDeviceGetPowerUsage gpu 2
-fail nvmlDeviceGetUtilizationRates gpu 2
-)";
+// power and utilisation calls. Statements per GPU are separated by ";".
+const char* const kThreeGpus[] = {
+    "name Example GPU 4080;bus 1;graphicsClock 2610000;memoryClock 10501000;processorClock 2745000;"
+    "videoClock 2160000;graphicsClockBase 2205000;memoryClockBase 10501000;"
+    "processorClockBase 2205000;videoClockBase 1890000;graphicsClockBoost 2520000;"
+    "memoryClockBoost 10501000;gpuLoad 97;memoryControllerLoad 71;videoEngineLoad 18;decoderLoad 25;"
+    "temperature 71;memoryTotal 16777216;memoryUsed 11800000;fanLevel 78;fanRpm 2450;"
+    "powerDraw 298000;powerLimit 320000;pstate 0;coreVoltage 900000;baseVoltage 910000",
+    "name Example GPU 3060;bus 2;domains 0 4;coolers 0;graphicsClock 1882500;memoryClock 7501000;"
+    "processorClockBase 2640000;graphicsClockBase 1320000;memoryClockBase 7501000;"
+    "graphicsClockBoost 1777000;memoryClockBoost 7501000;gpuLoad 64;memoryControllerLoad 40;"
+    "encoderLoad 35;decoderLoad 10;temperature 63;memoryTotal 12582912;memoryUsed 5200000;"
+    "powerDraw 168000;powerLimit 170000;pstate 2",
+    "name Example GPU A2000;bus 3;rpmflag 0;graphicsClock 1200000;memoryClock 6001000;"
+    "processorClock 1200000;videoClock 1100000;graphicsClockBase 562000;memoryClockBase 6001000;"
+    "processorClockBase 562000;videoClockBase 800000;graphicsClockBoost 1200000;"
+    "memoryClockBoost 6001000;gpuLoad 50;videoEngineLoad 7;temperature 55;memoryTotal 6291456;"
+    "memoryUsed 1048576;fanLevel 40;fanRpm 1500;powerDraw 50000;powerLimit 70000;pstate 8",
+};
+const char* const kThreeGpuFaults = "time 10\n"
+                                    "fail nvmlDeviceGetTemperature gpu 2\n"
+                                    "fail nvmlDeviceGetPowerUsage gpu 2\n"
+                                    "fail nvmlDeviceGetUtilizationRates gpu 2\n";
 
 // The block as the Console must receive it, written out line by line: the
 // label, the count, per GPU its name, label and the 42 fields in wire order.
@@ -266,9 +213,19 @@ std::string expectedThreeGpuBlock() {
     return text;
 }
 
+std::string scenarioOf(const char* const* gpus, int count, const char* rest) {
+    std::string text = rest;
+    for (int n = 0; n < count; ++n) {
+        std::istringstream statements(gpus[n]);
+        for (std::string statement; std::getline(statements, statement, ';');)
+            text += "gpu " + std::to_string(n) + " " + statement + "\n";
+    }
+    return text;
+}
+
 TEST(LinuxAgent, ReportsThreeGpusByteForByte) {
     AgentProcess agent;
-    ASSERT_TRUE(agent.start(kThreeGpus));
+    ASSERT_TRUE(agent.start(scenarioOf(kThreeGpus, 3, kThreeGpuFaults)));
     TcpSocket report = askForReports(agent);
     ASSERT_NE(kNoSocket, report) << agent.statusLines();
     std::string block;
@@ -304,7 +261,7 @@ TEST(LinuxAgent, ReportsTheFirstEightOfNineGpus) {
     EXPECT_EQ(0, agent.stop());
 }
 
-// One GPU lost, or its driver calls hanging for 8 s: its slot and label stay,
+// One GPU lost after 5 s, or its driver calls hanging for 10 s: its slot and label stay,
 // its readings stop changing, and the other two GPUs' readings go on changing
 // every second. After the hang the GPU's readings move again.
 TEST(LinuxAgent, OneBadGpuNeverCostsTheOthersTheirReport) {
@@ -314,9 +271,9 @@ TEST(LinuxAgent, OneBadGpuNeverCostsTheOthersTheirReport) {
         bool movesAfter;
         const char* line;
     } cases[] = {
-        {"gpu 1 lost 4\n", 6, 15, false,
+        {"gpu 1 lost 5\n", 7, 16, false,
          "GPU 2 (Example GPU B) lost: its readings stop, the other GPUs go on\n"},
-        {"gpu 1 hang 3 8\n", 5, 10.5, true, nullptr},
+        {"gpu 1 hang 3 10\n", 5, 12.5, true, nullptr},
     };
     for (const Case& c : cases) {
         std::string scenario = c.fault;
@@ -343,7 +300,7 @@ TEST(LinuxAgent, OneBadGpuNeverCostsTheOthersTheirReport) {
             for (int slot = 0; slot < 3; ++slot)
                 s.clock[slot] = field(l, slot, 2);
             seen.push_back(s);
-            if (s.at > 16)
+            if (s.at > 17)
                 break;
         }
         tcpClose(report);
@@ -354,7 +311,7 @@ TEST(LinuxAgent, OneBadGpuNeverCostsTheOthersTheirReport) {
             if (s.at >= c.quietFrom && s.at <= c.quietUntil)
                 for (int slot = 0; slot < 3; ++slot)
                     quiet[slot].insert(s.clock[slot]);
-            if (s.at >= 13)
+            if (s.at >= 15)
                 after.insert(s.clock[1]);
         }
         EXPECT_EQ(1u, quiet[1].size()) << c.fault;

@@ -167,13 +167,6 @@ void expectSample(const GpuSample& got, uint32_t seed, const std::vector<Overrid
     }
 }
 
-TEST(NvmlSample, EveryReadingInItsFieldInWireUnits) {
-    Rig rig;
-    ASSERT_EQ(rig.start().outcome, NvmlStartOutcome::Ok);
-    sampleNvmlSlot(*rig.state, rig.source, 0);
-    expectSample(rig.sample(0), 0, {});
-}
-
 TEST(NvmlSample, FailedReadingKeepsValueAndFlagOfThePassBefore) {
     struct Row {
         const char* what;
