@@ -436,15 +436,7 @@ SIM_EXPORT void* NVAPI_CALL nvapi_QueryInterface(uint32_t id) {
 }
 
 // Test exports: call and lookup counts, reset, scenario reload.
-SIM_EXPORT uint32_t gaugelineSimCallCount(const char* name) {
-    return simCount(gSimRuntime, name);
-}
-SIM_EXPORT void gaugelineSimResetCounts() {
-    resetSimCounts(gSimRuntime);
-}
-SIM_EXPORT int gaugelineSimReload() {
-    return loadSimScenario(gSimRuntime);
-}
+GAUGELINE_SIM_TEST_EXPORTS(SIM_EXPORT)
 SIM_EXPORT uint32_t gaugelineSimIdentity() {
 #ifdef GAUGELINE_SIM_ALT
     return 2; // the copy built with another PE identity

@@ -384,12 +384,4 @@ GAUGELINE_NVML_CALLS(GAUGELINE_SIM_NVML_TYPE)
 GAUGELINE_NVML_SOURCE_CALLS(GAUGELINE_SIM_NVML_SOURCE_TYPE)
 #undef GAUGELINE_SIM_NVML_SOURCE_TYPE
 
-SIM_EXPORT uint32_t gaugelineSimCallCount(const char* name) {
-    return simCount(gSimRuntime, name);
-}
-SIM_EXPORT void gaugelineSimResetCounts() {
-    resetSimCounts(gSimRuntime);
-}
-SIM_EXPORT int gaugelineSimReload() {
-    return loadSimScenario(gSimRuntime);
-}
+GAUGELINE_SIM_TEST_EXPORTS(SIM_EXPORT)

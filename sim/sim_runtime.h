@@ -39,3 +39,16 @@ bool simScenarioPath(std::string& path); // false when the variable is unset
 bool readSimScenarioFile(const std::string& path, std::string& text);
 double simClockSeconds(); // since the process started (Windows) or the library was loaded
 void simSleepSeconds(double seconds);
+
+// The test exports every simulated library carries: call counts, their reset
+// and a scenario reload. EXPORT is the library's export prefix.
+#define GAUGELINE_SIM_TEST_EXPORTS(EXPORT)                                                                   \
+    EXPORT uint32_t gaugelineSimCallCount(const char* name) {                                                \
+        return simCount(gSimRuntime, name);                                                                  \
+    }                                                                                                        \
+    EXPORT void gaugelineSimResetCounts() {                                                                  \
+        resetSimCounts(gSimRuntime);                                                                         \
+    }                                                                                                        \
+    EXPORT int gaugelineSimReload() {                                                                        \
+        return loadSimScenario(gSimRuntime);                                                                 \
+    }
