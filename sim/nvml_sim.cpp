@@ -226,24 +226,12 @@ SIM_EXPORT nvmlReturn_t nvmlDeviceGetMemoryInfo(nvmlDevice_t device, nvmlMemory_
     return NVML_SUCCESS;
 }
 SIM_EXPORT nvmlReturn_t nvmlDeviceGetPowerUsage(nvmlDevice_t device, uint32_t* milliwatts) {
-    const SimGpu* gpu;
-    nvmlReturn_t status = beginDeviceCall(SimFunction::NvmlDeviceGetPowerUsage, device, gpu);
-    if (status != NVML_SUCCESS)
-        return status;
-    if (!milliwatts)
-        return NVML_ERROR_INVALID_ARGUMENT;
-    *milliwatts = reading(*gpu, SimReading::PowerDraw);
-    return NVML_SUCCESS;
+    return oneValue(SimFunction::NvmlDeviceGetPowerUsage, device, milliwatts,
+                    [](const SimGpu& gpu) { return reading(gpu, SimReading::PowerDraw); });
 }
 SIM_EXPORT nvmlReturn_t nvmlDeviceGetPowerManagementLimit(nvmlDevice_t device, uint32_t* milliwatts) {
-    const SimGpu* gpu;
-    nvmlReturn_t status = beginDeviceCall(SimFunction::NvmlDeviceGetPowerManagementLimit, device, gpu);
-    if (status != NVML_SUCCESS)
-        return status;
-    if (!milliwatts)
-        return NVML_ERROR_INVALID_ARGUMENT;
-    *milliwatts = reading(*gpu, SimReading::PowerLimit);
-    return NVML_SUCCESS;
+    return oneValue(SimFunction::NvmlDeviceGetPowerManagementLimit, device, milliwatts,
+                    [](const SimGpu& gpu) { return reading(gpu, SimReading::PowerLimit); });
 }
 // The oldest entry point fills the old 52-byte layout; bus is at 20 in both.
 SIM_EXPORT nvmlReturn_t nvmlDeviceGetPciInfo(nvmlDevice_t device, nvmlPciInfo_t* pci) {
