@@ -1,6 +1,7 @@
 // One implementation over both socket APIs; the differences sit in the shim below.
 #include "net/tcp.h"
 
+#include <chrono>
 #include <cstring>
 
 #ifdef _WIN32
@@ -20,6 +21,9 @@ void setNonBlocking(NativeSocket s, bool on) {
 bool connectInProgress() {
     int e = WSAGetLastError();
     return e == WSAEWOULDBLOCK || e == WSAEINPROGRESS;
+}
+bool sendWouldBlock() {
+    return WSAGetLastError() == WSAEWOULDBLOCK;
 }
 } // namespace
 #else
@@ -43,6 +47,9 @@ void setNonBlocking(NativeSocket s, bool on) {
 }
 bool connectInProgress() {
     return errno == EINPROGRESS;
+}
+bool sendWouldBlock() {
+    return errno == EAGAIN || errno == EWOULDBLOCK;
 }
 } // namespace
 #endif
@@ -204,6 +211,72 @@ int tcpRecvOnce(TcpSocket s, void* data, int size, int timeoutMs) {
     }
     int n = static_cast<int>(recv(native(s), static_cast<char*>(data), size, 0));
     return n < 0 ? -1 : n;
+}
+
+int tcpWaitReadable(const TcpSocket* sockets, int count, int timeoutMs, bool* ready) {
+    if (count < 0 || count > kTcpWaitMax)
+        return -1;
+    fd_set set;
+    FD_ZERO(&set);
+    int highest = -1, watched = 0;
+    for (int i = 0; i < count; ++i) {
+        ready[i] = false;
+        if (sockets[i] == kNoSocket)
+            continue;
+        FD_SET(native(sockets[i]), &set);
+        if (static_cast<int>(native(sockets[i])) > highest)
+            highest = static_cast<int>(native(sockets[i]));
+        ++watched;
+    }
+    timeval tv{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+    // Winsock refuses a select over no socket at all; waiting is what is meant.
+    if (watched == 0) {
+        if (timeoutMs < 0)
+            return -1;
+#ifdef _WIN32
+        Sleep(static_cast<DWORD>(timeoutMs));
+        return 0;
+#endif
+    }
+    int rc = select(highest + 1, &set, nullptr, nullptr, timeoutMs < 0 ? nullptr : &tv);
+    if (rc <= 0)
+        return rc < 0 ? -1 : 0;
+    int n = 0;
+    for (int i = 0; i < count; ++i)
+        if (sockets[i] != kNoSocket && FD_ISSET(native(sockets[i]), &set)) {
+            ready[i] = true;
+            ++n;
+        }
+    return n;
+}
+
+int tcpSendAll(TcpSocket s, const void* data, int size, int timeoutMs) {
+    if (s == kNoSocket)
+        return -1;
+#ifdef _WIN32
+    int flags = 0;
+#else
+    int flags = MSG_NOSIGNAL;
+#endif
+    auto* bytes = static_cast<const char*>(data);
+    int sent = 0;
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    // Non-blocking while it sends: a blocking send of more than the buffer
+    // holds would wait for a reader that may never read.
+    setNonBlocking(native(s), true);
+    while (sent < size) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now())
+                        .count();
+        if (left <= 0 || waitReady(native(s), true, static_cast<int>(left)) != 1)
+            break;
+        int n = static_cast<int>(send(native(s), bytes + sent, size - sent, flags));
+        if (n > 0)
+            sent += n;
+        else if (n == 0 || !sendWouldBlock())
+            break;
+    }
+    setNonBlocking(native(s), false);
+    return sent == size ? size : -1;
 }
 
 bool tcpLocalAddress(TcpSocket s, char out[16]) {

@@ -34,6 +34,15 @@ int tcpSendOnce(TcpSocket s, const void* data, int size);
 // One receive call; returns bytes (0 when the peer closed), -1 on error, -2 on
 // time-out (timeoutMs -1 waits for ever).
 int tcpRecvOnce(TcpSocket s, void* data, int size, int timeoutMs);
+// Waits up to timeoutMs (-1: for ever) until at least one of the sockets has
+// something to read (for a listener: a connection to accept). Sets ready[i]
+// for each such socket; returns how many, 0 on time-out, -1 on error. At most
+// kTcpWaitMax sockets; kNoSocket entries are skipped.
+constexpr int kTcpWaitMax = 48;
+int tcpWaitReadable(const TcpSocket* sockets, int count, int timeoutMs, bool* ready);
+// Sends all of size bytes, waiting at most timeoutMs in all for the peer to
+// take them. Returns size, or -1 on error or when the time ran out.
+int tcpSendAll(TcpSocket s, const void* data, int size, int timeoutMs);
 // Dotted text of the local address of a connected socket.
 bool tcpLocalAddress(TcpSocket s, char out[16]);
 void tcpClose(TcpSocket s);

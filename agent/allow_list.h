@@ -1,0 +1,25 @@
+// Who may ask an Agent for reports or metrics: a list of IPv4 addresses and
+// CIDR blocks from the command line ("192.0.2.5,10.0.0.0/8").
+#pragma once
+#include <cstdint>
+
+constexpr int kAllowListMax = 64;
+
+struct AllowList {
+    int count = 0; // 0: no list given, everyone is allowed
+    uint32_t network[kAllowListMax] = {}; // host byte order, already masked
+    uint32_t mask[kAllowListMax] = {};
+};
+
+// Reads a comma-separated list of dotted addresses, each with an optional
+// "/bits" (0..32). False, with *out left empty and the offending entry copied
+// to badEntry (when given, at most 63 characters), for an empty list, an
+// empty entry, more than kAllowListMax entries or anything that is not such
+// an address.
+bool parseAllowList(const char* text, AllowList* out, char badEntry[64] = nullptr);
+
+// True when no list was given or the address (network order) falls in one of
+// its entries.
+bool allowListAdmits(const AllowList* list, uint32_t addressNetworkOrder);
+// The same for dotted text; text that is not an address is not admitted by a list.
+bool allowListAdmitsText(const AllowList* list, const char* dotted);
