@@ -6,7 +6,7 @@
 constexpr int kAllowListMax = 64;
 
 struct AllowList {
-    int count = 0; // 0: no list given, everyone is allowed
+    int count = 0;                        // 0: no list given, everyone is allowed
     uint32_t network[kAllowListMax] = {}; // host byte order, already masked
     uint32_t mask[kAllowListMax] = {};
 };

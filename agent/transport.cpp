@@ -1,5 +1,6 @@
 #include "agent/transport.h"
 
+#include "agent/allow_list.h"
 #include "net/tcp.h"
 #include "protocol/report_block.h"
 
@@ -10,6 +11,7 @@
 namespace {
 
 constexpr int kAcceptPollMs = 200;
+constexpr int kPendingConnectionsMax = 16;
 
 bool stopRequested(const ReporterConfig& config) {
     return config.stop && config.stop->load(std::memory_order_relaxed);
@@ -38,25 +40,57 @@ void setConnected(AgentState& state, const ReporterConfig& config, int32_t value
         config.invalidate(config.invalidateContext);
 }
 
-// Reads one request from an accepted connection within the configured time.
-bool readRequest(const ReporterConfig& config, TcpSocket connection, uint8_t out[kRequestBytes]) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(config.requestWaitMs);
-    for (;;) {
-        if (stopRequested(config))
-            return false;
-        auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
-                .count();
-        if (left <= 0)
-            return false;
-        int wait = static_cast<int>(left < kAcceptPollMs ? left : kAcceptPollMs);
-        int n = tcpRecvOnce(connection, out, kRequestBytes, wait);
-        if (n == kRequestBytes)
-            return true;
-        if (n == 0 || n == -1)
-            return false;
-        // Time-out of this step, or a partial request: what came is not kept.
+// Connections taken from the listener that have not yet sent a request.
+struct PendingConnections {
+    TcpSocket socket[kPendingConnectionsMax];
+    std::chrono::steady_clock::time_point acceptedAt[kPendingConnectionsMax];
+    int count = 0;
+};
+
+void dropPending(PendingConnections& pending, int i) {
+    tcpClose(pending.socket[i]);
+    for (int k = i + 1; k < pending.count; ++k) {
+        pending.socket[k - 1] = pending.socket[k];
+        pending.acceptedAt[k - 1] = pending.acceptedAt[k];
     }
+    --pending.count;
+}
+
+void dropAllPending(PendingConnections& pending) {
+    while (pending.count > 0)
+        dropPending(pending, pending.count - 1);
+}
+
+// Takes every connection waiting at the listener. Those from outside the
+// allow list are closed unread; when all places are held, the oldest (which
+// has been silent longest) gives way to the newcomer.
+void acceptPending(const ReporterConfig& config, TcpSocket listener, PendingConnections& pending) {
+    for (int taken = 0; taken < kPendingConnectionsMax; ++taken) {
+        char peer[16] = {};
+        TcpSocket connection = tcpAccept(listener, 0, peer);
+        if (connection == kNoSocket)
+            return;
+        if (!allowListAdmitsText(config.allow, peer)) {
+            tcpClose(connection);
+            continue;
+        }
+        if (pending.count == kPendingConnectionsMax)
+            dropPending(pending, 0);
+        pending.socket[pending.count] = connection;
+        pending.acceptedAt[pending.count] = std::chrono::steady_clock::now();
+        ++pending.count;
+    }
+}
+
+// A whole request (20 bytes in one receive) naming an address the allow list
+// admits. A request naming any other address is ignored, as if never sent.
+bool requestAccepted(const ReporterConfig& config, const uint8_t request[kRequestBytes]) {
+    if (!config.allow || config.allow->count == 0)
+        return true;
+    char text[kAddressTextMax + 1];
+    uint32_t address = 0;
+    return readRequestAddress(request, text) && parseInetAddr(text, &address) &&
+           allowListAdmits(config.allow, address);
 }
 
 } // namespace
@@ -66,7 +100,7 @@ bool awaitRequest(const ReporterConfig& config, uint8_t out[kRequestBytes], char
         if (stopRequested(config))
             return false;
         netStartup();
-        TcpSocket listener = tcpListen(config.bindAddress, config.listenPort, 1);
+        TcpSocket listener = tcpListen(config.bindAddress, config.listenPort, kPendingConnectionsMax);
         if (listener == kNoSocket) {
             // Port taken or no network: try again later rather than spin.
             netCleanup();
@@ -74,31 +108,53 @@ bool awaitRequest(const ReporterConfig& config, uint8_t out[kRequestBytes], char
             continue;
         }
         tell(config, ReporterEvent::Listening, nullptr);
-        for (;;) {
-            if (stopRequested(config)) {
-                tcpClose(listener);
-                netCleanup();
-                return false;
-            }
-            bool timedOut = false;
-            char peer[16];
-            TcpSocket connection = tcpAccept(listener, kAcceptPollMs, peer, &timedOut);
-            if (connection == kNoSocket) {
-                if (!timedOut)
-                    pause(config, kAcceptPollMs);
+        // Every connection is heard at once: a peer that connects and says
+        // nothing costs a place among the pending, never the Agent's ear.
+        PendingConnections pending;
+        bool taken = false;
+        while (!taken && !stopRequested(config)) {
+            TcpSocket watched[kPendingConnectionsMax + 1];
+            bool ready[kPendingConnectionsMax + 1];
+            watched[0] = listener;
+            for (int i = 0; i < pending.count; ++i)
+                watched[i + 1] = pending.socket[i];
+            int n = tcpWaitReadable(watched, pending.count + 1, kAcceptPollMs, ready);
+            if (n < 0) {
+                pause(config, kAcceptPollMs);
                 continue;
             }
-            std::memset(out, 0, kRequestBytes);
-            bool taken = readRequest(config, connection, out);
-            if (taken && localAddress && !tcpLocalAddress(connection, localAddress))
-                localAddress[0] = '\0';
-            tcpClose(connection);
-            if (taken) {
-                tcpClose(listener);
-                netCleanup();
-                return true;
+            // From the newest down, so that dropping one leaves the indexes
+            // of those still to be looked at unchanged.
+            for (int i = pending.count - 1; i >= 0 && !taken; --i) {
+                if (!ready[i + 1])
+                    continue;
+                std::memset(out, 0, kRequestBytes);
+                int got = tcpRecvOnce(pending.socket[i], out, kRequestBytes, 0);
+                if (got == kRequestBytes && requestAccepted(config, out)) {
+                    if (localAddress && !tcpLocalAddress(pending.socket[i], localAddress))
+                        localAddress[0] = '\0';
+                    taken = true;
+                } else if (got == kRequestBytes || got == 0 || got == -1) {
+                    dropPending(pending, i);
+                }
+                // Otherwise part of a request: what came is not kept.
             }
+            if (taken)
+                break;
+            auto now = std::chrono::steady_clock::now();
+            for (int i = pending.count - 1; i >= 0; --i)
+                if (now - pending.acceptedAt[i] >= std::chrono::milliseconds(config.requestWaitMs))
+                    dropPending(pending, i);
+            if (ready[0])
+                acceptPending(config, listener, pending);
         }
+        dropAllPending(pending);
+        tcpClose(listener);
+        netCleanup();
+        if (taken)
+            return true;
+        std::memset(out, 0, kRequestBytes);
+        return false;
     }
 }
 

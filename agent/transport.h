@@ -3,6 +3,7 @@
 // fails, then waits again.
 #pragma once
 #include "agent/agent_state.h"
+#include "agent/allow_list.h"
 #include "protocol/gpu_sample.h"
 
 #include <atomic>
@@ -16,9 +17,9 @@ struct ReporterConfig {
     const char* bindAddress = "0.0.0.0";
     uint16_t listenPort = kGaugelinePort;
     uint16_t reportPort = kGaugelinePort;
-    // How long one accepted connection may take to deliver its request before
-    // it is dropped and the next one is accepted.
-    int requestWaitMs = 10000;
+    // How long an accepted connection may stay silent before it is closed.
+    // Up to 16 are held and heard together; the first whole request wins.
+    int requestWaitMs = 5000;
     int connectTimeoutMs = 5000;
     int reportPeriodMs = 1000;
     int bindRetryMs = 1000;
@@ -38,12 +39,15 @@ struct ReporterConfig {
     // Reporting and ConnectFailed, null otherwise or when the request named none.
     void (*event)(void* context, ReporterEvent event, const char* address) = nullptr;
     void* eventContext = nullptr;
+    // When it holds entries: connections from elsewhere are closed unread,
+    // and requests naming an address outside it are ignored.
+    const AllowList* allow = nullptr;
     // Ends the thread once set (tests, and a program told to stop).
     const std::atomic<bool>* stop = nullptr;
 };
 
-// Waits for one request that arrives as 20 bytes in one receive and copies it
-// to out; localAddress (when given) gets the dotted local address of the
+// Waits for one request that arrives as 20 bytes in one receive (on any of
+// the connections held) and copies it to out; localAddress (when given) gets the dotted local address of the
 // connection it came on. Listens only while it waits. False only when told to stop.
 bool awaitRequest(const ReporterConfig& config, uint8_t out[kRequestBytes], char localAddress[16] = nullptr);
 

@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #ifdef _WIN32
 #include <process.h>
@@ -197,6 +198,142 @@ TEST(Transport, AnswersFromTheAddressTheRequestCameTo) {
         const std::string expected = "listening;reporting 127.0.0.1;lost;";
         EXPECT_EQ(expected, events.substr(0, expected.size()));
     }
+}
+
+// Silent connections are heard beside the good one: five kept open by a
+// patient peer (each one the Agent drops is opened again) do not delay a
+// request, nor do twenty at once (the oldest give way), nor a Console's own
+// second connection that never carries data.
+TEST(Transport, SilentConnectionsDoNotHoldTheAgentDeaf) {
+    struct Case {
+        int silent;
+        int keptOpenMs;
+    } cases[] = {{5, 1500}, {20, 0}};
+    for (const Case& c : cases) {
+        ReporterRun run;
+        run.config.requestWaitMs = 600;
+        TcpSocket console = tcpListen("127.0.0.1", run.consolePort, 1);
+        ASSERT_NE(kNoSocket, console);
+        run.thread = std::thread([&run] { runReporter(*run.state, run.config); });
+        std::vector<TcpSocket> silent;
+        for (int i = 0; i < c.silent; ++i)
+            silent.push_back(run.connectAgent());
+        // The patient peer: whatever the Agent closes is opened again.
+        auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(c.keptOpenMs);
+        while (std::chrono::steady_clock::now() < end) {
+            for (TcpSocket& s : silent) {
+                uint8_t byte;
+                if (tcpRecvOnce(s, &byte, 1, 0) == 0) {
+                    tcpClose(s);
+                    s = run.connectAgent();
+                }
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        TcpSocket second = run.connectAgent();
+        TcpSocket request = run.connectAgent();
+        auto sent = std::chrono::steady_clock::now();
+        sendRequest(request, "127.0.0.1", 0);
+        char peer[16];
+        TcpSocket report = tcpAccept(console, 3000, peer);
+        auto waited =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - sent);
+        EXPECT_NE(kNoSocket, report) << c.silent;
+        // One at a time, each silent connection would cost requestWaitMs.
+        EXPECT_LT(waited.count(), 500) << c.silent;
+        tcpClose(report);
+        tcpClose(request);
+        tcpClose(second);
+        for (TcpSocket s : silent)
+            tcpClose(s);
+        tcpClose(console);
+    }
+}
+
+// With an allow list, a connection from elsewhere is closed unread and a
+// request naming an address outside the list is ignored; both leave the
+// Agent listening for the next one.
+TEST(Transport, AllowListDecidesWhoMayAskAndWhereTo) {
+    struct Case {
+        const char* from;
+        const char* names;
+        bool served;
+    } cases[] = {
+        {"127.0.0.2", "127.0.0.1", false}, // asker outside the list
+        {"127.0.0.1", "127.0.0.3", false}, // names an address outside it
+        {"127.0.0.1", "127.0.0.1", true},
+        {"127.0.0.4", "127.0.0.1", true}, // in the /30 block
+    };
+    AllowList allow;
+    ASSERT_TRUE(parseAllowList("127.0.0.1,127.0.0.4/30", &allow));
+    ReporterRun run;
+    run.config.bindAddress = "0.0.0.0";
+    run.config.allow = &allow;
+    run.thread = std::thread([&run] { runReporter(*run.state, run.config); });
+    for (const Case& c : cases) {
+        TcpSocket console = tcpListen(c.names, run.consolePort, 1);
+        ASSERT_NE(kNoSocket, console) << c.names;
+        uint32_t from = 0, loopback = 0;
+        parseInetAddr(c.from, &from);
+        parseInetAddr("127.0.0.1", &loopback);
+        TcpSocket request = kNoSocket;
+        waitFor([&] { return (request = tcpConnectFrom(from, loopback, run.listenPort, 500)) != kNoSocket; },
+                3000);
+        ASSERT_NE(kNoSocket, request);
+        sendRequest(request, c.names, 0);
+        char peer[16];
+        TcpSocket report = tcpAccept(console, c.served ? 3000 : 800, peer);
+        EXPECT_EQ(c.served, report != kNoSocket) << c.from << " asking for " << c.names;
+        if (!c.served) {
+            uint8_t byte;
+            EXPECT_EQ(0, tcpRecvOnce(request, &byte, 1, 1000)) << "closed: " << c.from;
+        }
+        tcpClose(report);
+        tcpClose(request);
+        tcpClose(console);
+        waitFor([&] { return run.state->reportConnected.load() == 0; }, 3000);
+    }
+}
+
+TEST(AllowList, ReadsAddressesAndBlocks) {
+    struct Case {
+        const char* list;
+        bool ok;
+        const char* admitted;
+        const char* refused;
+    } cases[] = {
+        {"192.0.2.5", true, "192.0.2.5", "192.0.2.6"},
+        {"10.0.0.0/8,192.0.2.5", true, "10.200.1.1", "11.0.0.1"},
+        {"192.0.2.7/24", true, "192.0.2.200", "192.0.3.1"}, // host bits ignored
+        {"0.0.0.0/0", true, "203.0.113.9", nullptr},
+        {"192.0.2.5/32", true, "192.0.2.5", "192.0.2.4"},
+        {"", false, nullptr, nullptr},
+        {"192.0.2.5,", false, nullptr, nullptr},
+        {"192.0.2.5/33", false, nullptr, nullptr},
+        {"192.0.2", false, nullptr, nullptr},
+        {"192.0.2.256", false, nullptr, nullptr},
+        {"010.0.0.1", false, nullptr, nullptr}, // octal to inet_addr: refused rather than guessed
+        {"192.0.2.5/", false, nullptr, nullptr},
+        {"host.example", false, nullptr, nullptr},
+        {" 192.0.2.5", false, nullptr, nullptr},
+    };
+    for (const Case& c : cases) {
+        AllowList list;
+        char bad[64] = {};
+        ASSERT_EQ(c.ok, parseAllowList(c.list, &list, bad)) << c.list;
+        if (!c.ok) {
+            EXPECT_EQ(0, list.count) << c.list;
+            EXPECT_NE(nullptr, std::strstr(c.list, bad)) << c.list;
+            continue;
+        }
+        if (c.admitted) {
+            EXPECT_TRUE(allowListAdmitsText(&list, c.admitted)) << c.list;
+        }
+        if (c.refused) {
+            EXPECT_FALSE(allowListAdmitsText(&list, c.refused)) << c.list;
+        }
+    }
+    EXPECT_TRUE(allowListAdmitsText(nullptr, "203.0.113.9"));
 }
 
 } // namespace

@@ -265,8 +265,9 @@ int tcpSendAll(TcpSocket s, const void* data, int size, int timeoutMs) {
     // holds would wait for a reader that may never read.
     setNonBlocking(native(s), true);
     while (sent < size) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now())
-                        .count();
+        auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now())
+                .count();
         if (left <= 0 || waitReady(native(s), true, static_cast<int>(left)) != 1)
             break;
         int n = static_cast<int>(send(native(s), bytes + sent, size - sent, flags));
