@@ -3,6 +3,8 @@
 // of the Agent lives here.
 #include "agent/agent_window_win.h"
 #include "agent/driver_table_win.h"
+#include "agent/fleet_options.h"
+#include "agent/metrics_server.h"
 #include "agent/sampler.h"
 #include "agent/startup.h"
 #include "agent/transport.h"
@@ -12,7 +14,11 @@
 #include <windows.h>
 
 #include <commctrl.h>
+#include <shellapi.h>
 
+#include <atomic>
+#include <cstdio>
+#include <cstring>
 #include <thread>
 
 namespace {
@@ -23,6 +29,75 @@ constexpr const wchar_t* kMutexName = L"Kovra Gaugeline Agent.exe";
 AgentState gAgent;
 AgentWindow gMainWindow;
 ReporterConfig gReporter;
+FleetOptions gFleet;
+std::atomic<bool> gMetricsStop{false};
+MetricsConfig gMetrics;
+
+void showText(const char* text) {
+    wchar_t wide[256];
+    MultiByteToWideChar(CP_UTF8, 0, text, -1, wide, 256);
+    wide[255] = L'\0';
+    MessageBoxW(nullptr, wide, kCaption, MB_OK);
+}
+
+// The fleet options from the command line; anything else on it is an error
+// (shown, and the program ends) rather than something silently ignored.
+bool readCommandLine() {
+    int argc = 0;
+    LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    if (!argv)
+        return true;
+    char narrow[2][256];
+    char message[320] = {};
+    bool ok = true;
+    for (int i = 1; i < argc && ok; ++i) {
+        for (int k = 0; k < 2; ++k)
+            if (i + k >= argc ||
+                !WideCharToMultiByte(CP_UTF8, 0, argv[i + k], -1, narrow[k], 256, nullptr, nullptr))
+                narrow[k][0] = '\0';
+        FleetOptionResult r =
+            readFleetOption(narrow[0], i + 1 < argc ? narrow[1] : nullptr, gFleet, message, sizeof message);
+        if (r == FleetOptionResult::Taken) {
+            ++i;
+        } else {
+            if (r == FleetOptionResult::NotFleet)
+                std::snprintf(message, sizeof message,
+                              "unknown option \"%s\"\nusage: KovraGaugelineAgent.exe %s", narrow[0],
+                              kFleetUsage);
+            showText(message);
+            ok = false;
+        }
+    }
+    LocalFree(argv);
+    return ok;
+}
+
+// The metrics endpoint, when asked for: its listener is taken here so that a
+// port in use is said at start, and the window names where it serves.
+bool startMetrics() {
+    if (!gFleet.metrics)
+        return true;
+    std::memcpy(gMetrics.address, gFleet.metricsAddress, sizeof gMetrics.address);
+    gMetrics.port = gFleet.metricsPort;
+    gMetrics.allow = &gFleet.allow;
+    gMetrics.stop = &gMetricsStop;
+    TcpSocket listener = openMetricsListener(gMetrics);
+    if (listener == kNoSocket) {
+        char message[160];
+        std::snprintf(
+            message, sizeof message,
+            "cannot listen for metrics on %s:%u: the port is in use or the address is not this PC's",
+            gFleet.metricsAddress, static_cast<unsigned>(gFleet.metricsPort));
+        showText(message);
+        return false;
+    }
+    char status[80];
+    std::snprintf(status, sizeof status, "metrics: http://%s:%u/metrics", gFleet.metricsAddress,
+                  static_cast<unsigned>(gFleet.metricsPort));
+    MultiByteToWideChar(CP_UTF8, 0, status, -1, gMainWindow.status, 80);
+    std::thread([listener] { runMetricsServer(gAgent, gMetrics, listener); }).detach();
+    return true;
+}
 
 void showMessage(void*, StartupMessage message) {
     MessageBoxW(nullptr, startupMessageText(message), kCaption, MB_OK);
@@ -79,7 +154,12 @@ bool initInstance(HINSTANCE instance, int showCommand) {
     if (!prepareGpus(gAgent, windowsDriverTable(), hooks))
         return false;
 
+    if (!startMetrics()) {
+        gAgent.agentRunning.store(0, std::memory_order_relaxed);
+        return false;
+    }
     std::thread([] { runSampler(gAgent, windowsDriverTable(), 1000); }).detach();
+    gReporter.allow = &gFleet.allow;
     gReporter.invalidate = invalidateAgentWindow;
     gReporter.invalidateContext = &gMainWindow;
     std::thread([] { runReporter(gAgent, gReporter); }).detach();
@@ -93,6 +173,8 @@ bool initInstance(HINSTANCE instance, int showCommand) {
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     gAgent.agentRunning.store(1, std::memory_order_relaxed);
+    if (!readCommandLine())
+        return 2;
     HANDLE mutex = claimSingleInstance(kMutexName);
     if (!mutex)
         return 0;

@@ -19,8 +19,9 @@ namespace {
 
 // Starts a program and waits up to waitMs for its exit code (9998: not
 // started, 9999: still running).
-DWORD run(const std::wstring& program, DWORD waitMs, void (*whileRunning)() = nullptr) {
-    std::wstring command = L"\"" + program + L"\"";
+DWORD run(const std::wstring& program, DWORD waitMs, void (*whileRunning)() = nullptr,
+          const std::wstring& arguments = L"") {
+    std::wstring command = L"\"" + program + L"\"" + arguments;
     STARTUPINFOW si = {};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi = {};
@@ -154,6 +155,19 @@ TEST(AgentWindow, LinkPictureFollowsTheReportConnection) {
             EXPECT_GT(GetRValue(middle), 180);
     }
 
+    // The line naming the metrics endpoint, under the pictures.
+    auto darkInLine = [&] {
+        int dark = 0;
+        for (int y = 130; y < 150; ++y)
+            for (int x = 0; x < 300; x += 2)
+                dark += GetRValue(pixelAt(window, x, y)) < 128;
+        return dark;
+    };
+    std::wcscpy(w.status, L"metrics: http://0.0.0.0:58681/metrics");
+    invalidateAgentWindow(&w);
+    pumpMessages();
+    EXPECT_GT(darkInLine(), 40);
+
     SendMessageW(window, WM_CLOSE, 0, 0);
     EXPECT_FALSE(IsWindow(window));
     EXPECT_EQ(1, windowDestroyed);
@@ -162,6 +176,18 @@ TEST(AgentWindow, LinkPictureFollowsTheReportConnection) {
     EXPECT_TRUE(PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
     EXPECT_EQ(0u, quit.wParam);
     UnregisterClassW(w.className, w.instance);
+}
+
+// The text of the Agent's message box, once it shows; the box is answered.
+std::wstring gShownText;
+void answerMessageBox() {
+    HWND box = nullptr;
+    for (int i = 0; i < 600 && !(box = FindWindowW(L"#32770", L"Kovra Gaugeline Agent")); ++i)
+        Sleep(50);
+    wchar_t shown[200] = {};
+    GetDlgItemTextW(box, 0xFFFF, shown, 200);
+    gShownText = shown;
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
 }
 
 // While this test holds the Agent's mutex the program ends at once; then it
@@ -176,18 +202,25 @@ TEST(AgentProgram, SecondInstanceEndsAtOnceAndStartupFailureShowsItsMessage) {
     ReleaseMutex(mutex);
     CloseHandle(mutex);
 
-    static std::wstring text;
-    EXPECT_EQ(0u, run(exe, 20000, [] {
-                  HWND box = nullptr;
-                  for (int i = 0; i < 600 && !(box = FindWindowW(L"#32770", L"Kovra Gaugeline Agent")); ++i)
-                      Sleep(50);
-                  wchar_t shown[200] = {};
-                  GetDlgItemTextW(box, 0xFFFF, shown, 200);
-                  text = shown;
-                  PostMessageW(box, WM_COMMAND, IDOK, 0);
-              }));
-    EXPECT_EQ(std::wstring(L"NvMLの初期化に失敗しました"), text);
+    EXPECT_EQ(0u, run(exe, 20000, answerMessageBox));
+    EXPECT_EQ(std::wstring(L"NvMLの初期化に失敗しました"), gShownText);
     simtest::clearScenario();
+
+    // A command line it cannot follow is said, not ignored.
+    struct Case {
+        const wchar_t* arguments;
+        const wchar_t* shown;
+    } cases[] = {
+        {L" --allow-from 192.0.2.0/24,nonsense",
+         L"--allow-from: \"nonsense\" is not an IPv4 address or CIDR block"},
+        {L" --metrics-listen 58681",
+         L"--metrics-listen needs ADDRESS:PORT, for example 127.0.0.1:58681 (got \"58681\")"},
+    };
+    for (const Case& c : cases) {
+        gShownText.clear();
+        EXPECT_EQ(2u, run(exe, 20000, answerMessageBox, c.arguments));
+        EXPECT_EQ(std::wstring(c.shown), gShownText);
+    }
 }
 
 } // namespace

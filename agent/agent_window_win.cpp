@@ -25,6 +25,15 @@ void paint(HWND window, const AgentWindow& w) {
     drawBitmap(dc, w.instance, IDB_AGENT_COMPUTER, 40, 50, 48, 64);
     drawBitmap(dc, w.instance, connected ? IDB_LINK_OPEN : IDB_LINK_BROKEN, 100, 70, 88, 26);
     drawBitmap(dc, w.instance, IDB_CONSOLE_MONITOR, 200, 60, 48, 48);
+    if (w.status[0]) {
+        RECT line{0, 130, kAgentWindowWidth, 150};
+        HGDIOBJ oldFont = w.font ? SelectObject(dc, w.font) : nullptr;
+        SetBkColor(dc, RGB(255, 255, 255));
+        SetTextColor(dc, RGB(0, 0, 0));
+        ExtTextOutW(dc, 12, 132, ETO_OPAQUE, &line, w.status, static_cast<UINT>(lstrlenW(w.status)), nullptr);
+        if (oldFont)
+            SelectObject(dc, oldFont);
+    }
     EndPaint(window, &ps);
 }
 

@@ -18,6 +18,8 @@ struct AgentWindow {
     HANDLE mutex = nullptr;
     wchar_t title[100] = {};
     wchar_t className[100] = {};
+    // A line under the pictures (where the metrics endpoint serves); none when empty.
+    wchar_t status[80] = {};
     // Called at destruction, after the font and mutex are released.
     void (*onDestroy)() = nullptr;
 };

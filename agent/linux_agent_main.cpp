@@ -2,6 +2,8 @@
 // loaded at run time, and reports them to the Console that asks, exactly as
 // the Windows Agent does. No window: one status line per event on standard error.
 #include "agent/agent_state.h"
+#include "agent/fleet_options.h"
+#include "agent/metrics_server.h"
 #include "agent/nvml_library_posix.h"
 #include "agent/nvml_source.h"
 #include "agent/transport.h"
@@ -26,6 +28,7 @@ constexpr int kCallWaitMs = 2000;
 const char kUsage[] = "usage: gaugeline-agent [--listen-port N] [--report-port N] [--bind ADDRESS]";
 
 AgentState gState;
+FleetOptions gFleet;
 NvmlSourceApi gApi;
 NvmlSource gSource;
 std::atomic<bool> gListenedOnce{false};
@@ -90,8 +93,16 @@ int parseOptions(int argc, char** argv, ReporterConfig& config) {
         const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
         uint32_t address = 0;
         bool ok = false;
-        if (std::strcmp(option, "--help") == 0) {
-            std::printf("%s\n", kUsage);
+        char message[256];
+        FleetOptionResult fleet = readFleetOption(option, value, gFleet, message, sizeof message);
+        if (fleet == FleetOptionResult::Bad) {
+            say("%s", message);
+            return 2;
+        }
+        if (fleet == FleetOptionResult::Taken) {
+            ok = true;
+        } else if (std::strcmp(option, "--help") == 0) {
+            std::printf("%s %s\n", kUsage, kFleetUsage);
             return -1;
         } else if (std::strcmp(option, "--listen-port") == 0 && value) {
             ok = parsePort(value, &config.listenPort);
@@ -102,7 +113,7 @@ int parseOptions(int argc, char** argv, ReporterConfig& config) {
             config.bindAddress = value;
         }
         if (!ok) {
-            std::fprintf(stderr, "%s\n", kUsage);
+            std::fprintf(stderr, "%s %s\n", kUsage, kFleetUsage);
             return 2;
         }
         ++i;
@@ -187,6 +198,20 @@ int main(int argc, char** argv) {
     }
     if (!portFree(config))
         return endEarly(library);
+    TcpSocket metricsListener = kNoSocket;
+    MetricsConfig metrics;
+    if (gFleet.metrics) {
+        std::memcpy(metrics.address, gFleet.metricsAddress, sizeof metrics.address);
+        metrics.port = gFleet.metricsPort;
+        metricsListener = openMetricsListener(metrics);
+        if (metricsListener == kNoSocket) {
+            say("cannot listen for metrics on %s:%u: in use, or not an address of this machine",
+                gFleet.metricsAddress, static_cast<unsigned>(gFleet.metricsPort));
+            return endEarly(library);
+        }
+        say("serving metrics on http://%s:%u/metrics", gFleet.metricsAddress,
+            static_cast<unsigned>(gFleet.metricsPort));
+    }
 
     gState.agentRunning.store(1);
     std::thread samplers[kGpuSlotCount];
@@ -199,7 +224,14 @@ int main(int argc, char** argv) {
     config.event = onReporterEvent;
     config.eventContext = &config;
     config.stop = &reporterStop;
+    config.allow = &gFleet.allow;
     std::thread reporter([&config] { runReporter(gState, config); });
+    metrics.allow = &gFleet.allow;
+    metrics.stop = &reporterStop;
+    std::thread metricsServer;
+    if (metricsListener != kNoSocket)
+        metricsServer =
+            std::thread([&metrics, metricsListener] { runMetricsServer(gState, metrics, metricsListener); });
 
     int signal = 0;
     while (sigwait(&stopSignals, &signal) != 0) {
@@ -207,6 +239,8 @@ int main(int argc, char** argv) {
     say("stopping");
     reporterStop.store(true);
     reporter.join();
+    if (metricsServer.joinable())
+        metricsServer.join();
     gState.agentRunning.store(0);
     if (!stopNvmlCalls(gSource, kCallWaitMs)) {
         // A driver call that hangs cannot be interrupted; shutting NVML down

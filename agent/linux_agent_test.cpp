@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -47,11 +48,13 @@ std::string readFile(const std::string& path) {
 struct AgentProcess {
     pid_t pid = -1;
     std::string dir;
-    uint16_t listenPort = kBasePort, reportPort = static_cast<uint16_t>(kBasePort + 1);
+    uint16_t listenPort = kBasePort, reportPort = static_cast<uint16_t>(kBasePort + 1),
+             metricsPort = static_cast<uint16_t>(kBasePort + 2);
 
     // Starts the Agent with the scenario; libraryDir "" leaves the simulated
     // NVML out of the library path.
-    bool start(const std::string& scenario, const std::string& libraryDir = GAUGELINE_SIM_LINUX_DIR) {
+    bool start(const std::string& scenario, const std::string& libraryDir = GAUGELINE_SIM_LINUX_DIR,
+               const std::vector<std::string>& extra = {}) {
         char pattern[] = "/tmp/gl-linux-agent-XXXXXX";
         dir = mkdtemp(pattern);
         std::ofstream(dir + "/test.scenario") << scenario;
@@ -69,6 +72,7 @@ struct AgentProcess {
                                          std::to_string(listenPort),
                                          "--report-port",
                                          std::to_string(reportPort)};
+        args.insert(args.end(), extra.begin(), extra.end());
         std::vector<char*> argv, envp;
         for (auto& a : args)
             argv.push_back(a.data());
@@ -343,18 +347,107 @@ TEST(LinuxAgent, CannotStart) {
         {"no GPU", "nogpus\n", true, false, "no NVIDIA GPU found\n"},
         {"init fails", "fail nvmlInit_v2 status 9\n", true, false, "NVML initialisation failed (error 9)\n"},
         {"port taken", "", true, true, "cannot listen on port "},
+        {"metrics port taken", "", true, true, "cannot listen for metrics on 127.0.0.1:"},
     };
     for (const Case& c : cases) {
         if (!c.library && dlopenWouldFindSystemNvml())
             continue;
         AgentProcess agent;
-        TcpSocket blocker = c.portTaken ? tcpListen("127.0.0.1", agent.listenPort, 1) : kNoSocket;
-        ASSERT_TRUE(agent.start(c.scenario, c.library ? GAUGELINE_SIM_LINUX_DIR : ""));
+        bool metrics = std::strstr(c.what, "metrics") != nullptr;
+        uint16_t taken = metrics ? agent.metricsPort : agent.listenPort;
+        TcpSocket blocker = c.portTaken ? tcpListen("127.0.0.1", taken, 1) : kNoSocket;
+        std::vector<std::string> extra;
+        if (metrics)
+            extra = {"--metrics-listen", "127.0.0.1:" + std::to_string(agent.metricsPort)};
+        ASSERT_TRUE(agent.start(c.scenario, c.library ? GAUGELINE_SIM_LINUX_DIR : "", extra));
         EXPECT_EQ(1, agent.waitExit(15000)) << c.what;
         EXPECT_NE(std::string::npos, agent.statusLines().find(c.line))
             << c.what << ": " << agent.statusLines();
         tcpClose(blocker);
     }
+}
+
+// One scrape of the metrics endpoint: the whole answer, "" when none came.
+std::string scrape(uint16_t port) {
+    uint32_t loopback = 0;
+    parseInetAddr("127.0.0.1", &loopback);
+    TcpSocket s = tcpConnect(loopback, port, 1000);
+    const char request[] = "GET /metrics HTTP/1.1\r\nHost: gpu-server\r\n\r\n";
+    std::string answer;
+    if (s != kNoSocket && tcpSendOnce(s, request, sizeof request - 1) == int(sizeof request - 1)) {
+        char buffer[4096];
+        for (int n; (n = tcpRecvOnce(s, buffer, sizeof buffer, 3000)) > 0;)
+            answer.append(buffer, n);
+    }
+    tcpClose(s);
+    return answer;
+}
+
+// Clients of the metrics port that never finish a request, one that sends a
+// 1 MB request line and one that sends garbage: meanwhile the Console gets a
+// block every second with fresh readings, and a good scrape afterwards is served.
+TEST(LinuxAgent, HostileMetricsClientsCostTheConsoleNothing) {
+    AgentProcess agent;
+    ASSERT_TRUE(agent.start("gpu 0 name Example GPU\ngpu 0 temperature 54\ngpu 0 powerDraw 65432\n"
+                            "gpu 0 graphicsClock ramp 1733000 1000\n",
+                            GAUGELINE_SIM_LINUX_DIR,
+                            {"--metrics-listen", "127.0.0.1:" + std::to_string(agent.metricsPort)}));
+    TcpSocket report = askForReports(agent);
+    ASSERT_NE(kNoSocket, report) << agent.statusLines();
+    EXPECT_NE(std::string::npos, agent.statusLines().find("serving metrics on http://127.0.0.1:" +
+                                                          std::to_string(agent.metricsPort) + "/metrics\n"));
+    std::string answer = scrape(agent.metricsPort);
+    EXPECT_EQ(0u, answer.find("HTTP/1.1 200 ")) << answer;
+    EXPECT_NE(std::string::npos, answer.find("\ngaugeline_gpu_temperature_celsius{gpu=\"0\"} 54\n"))
+        << answer;
+
+    std::atomic<bool> done{false};
+    std::thread hostile([&] {
+        uint32_t loopback = 0;
+        parseInetAddr("127.0.0.1", &loopback);
+        std::string line = "GET /" + std::string(1 << 20, 'a') + " HTTP/1.1\r\n\r\n";
+        TcpSocket big = tcpConnect(loopback, agent.metricsPort, 1000);
+        tcpSendAll(big, line.data(), static_cast<int>(line.size()), 3000);
+        std::string garbage(65536, '\0');
+        for (size_t i = 0; i < garbage.size(); ++i)
+            garbage[i] = static_cast<char>(i * 7919 % 251);
+        TcpSocket noise = tcpConnect(loopback, agent.metricsPort, 1000);
+        tcpSendAll(noise, garbage.data(), static_cast<int>(garbage.size()), 3000);
+        std::vector<TcpSocket> silent;
+        for (int i = 0; i < 500 && !done; ++i) {
+            TcpSocket s = tcpConnect(loopback, agent.metricsPort, 200);
+            if (s != kNoSocket)
+                silent.push_back(s);
+        }
+        while (!done)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        for (TcpSocket s : silent)
+            tcpClose(s);
+        tcpClose(big);
+        tcpClose(noise);
+    });
+    // Eight seconds of blocks while the hostile clients are at it.
+    std::set<std::string> clocks;
+    int blocks = 0;
+    std::string block;
+    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(8);
+    while (std::chrono::steady_clock::now() < end && readBlock(report, &block)) {
+        ++blocks;
+        clocks.insert(field(lines(block), 0, 2));
+    }
+    done = true;
+    hostile.join();
+    EXPECT_GE(blocks, 7);
+    EXPECT_GE(clocks.size(), 7u);
+    std::string after;
+    for (int i = 0; i < 30 && after.empty(); ++i) {
+        after = scrape(agent.metricsPort);
+        if (after.empty())
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    EXPECT_NE(std::string::npos, after.find("\ngaugeline_gpu_power_watts{gpu=\"0\"} 65.432\n")) << after;
+    tcpClose(report);
+    EXPECT_EQ(0, agent.stop());
 }
 
 } // namespace
