@@ -23,7 +23,6 @@ std::string scenarioText() {
     s[0].memoryUsageSupported = 1, s[0].memoryUsage = 1048577;
     s[0].temperatureSupported = 1, s[0].temperature = 54;
     s[0].powerDrawSupported = 1, s[0].powerDraw = 65432, s[0].powerLimit = 250000;
-    s[0].fanLevelSupported = 1, s[0].fanLevel = 100;
     s[0].fanRpmSupported = 0, s[0].fanRpm = 1500;
     s[0].coreVoltageSupported = 1, s[0].coreVoltage = 850000;
     std::wcscpy(s[1].fullName, L"Second");
@@ -56,9 +55,7 @@ TEST(MetricsText, ReadingsInBaseUnitsAndOnlyThoseGiven) {
         {"\ngaugeline_gpu_power_watts{gpu=\"0\"} 65.432\n", true},
         {"\ngaugeline_gpu_power_limit_watts{gpu=\"0\"} 250\n", true},
         {"gaugeline_gpu_power_watts{gpu=\"1\"}", false},
-        {"\ngaugeline_gpu_fan_ratio{gpu=\"0\"} 1\n", true},
         {"gaugeline_gpu_fan_rpm", false},
-        {"gaugeline_gpu_pstate", false},
         {"\ngaugeline_gpu_core_voltage_volts{gpu=\"0\"} 0.85\n", true},
         {"\n# HELP gaugeline_gpu_temperature_celsius ", true},
         {"\n# TYPE gaugeline_gpu_temperature_celsius gauge\n", true},
