@@ -1,0 +1,175 @@
+#include "agent/metrics_server.h"
+
+#include "agent/metrics_http.h"
+#include "agent/metrics_text.h"
+
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <thread>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The longest the loop waits between looks at the stop flag.
+constexpr int kStopPollMs = 100;
+// Connections beyond those held wait here until the loop takes them.
+constexpr int kListenBacklog = 16;
+
+struct Connection {
+    TcpSocket socket = kNoSocket;
+    Clock::time_point deadline;
+    uint64_t acceptedAs = 0; // running number: the smallest was accepted longest ago
+    int used = 0;
+    char head[kMetricsRequestMax];
+};
+
+bool stopRequested(const MetricsConfig& config) {
+    return config.stop && config.stop->load(std::memory_order_relaxed);
+}
+
+void drop(Connection& c) {
+    tcpClose(c.socket);
+    c.socket = kNoSocket;
+    c.used = 0;
+}
+
+void answer(const AgentState& state, const MetricsConfig& config, Connection& c,
+            const MetricsRequest& request) {
+    std::string text;
+    if (request.kind == MetricsRequestKind::Metrics) {
+        GpuSample samples[kGpuSlotCount];
+        snapshotSamples(state, samples);
+        text = metricsText(samples, state.gpuCount.load(std::memory_order_relaxed));
+    }
+    const std::string response = metricsResponse(request, text);
+    tcpSendAll(c.socket, response.data(), static_cast<int>(response.size()), config.sendWaitMs);
+    drop(c);
+}
+
+// Takes what has arrived; answers and closes as soon as the request is decided.
+void receive(const AgentState& state, const MetricsConfig& config, Connection& c) {
+    int n = tcpRecvOnce(c.socket, c.head + c.used, kMetricsRequestMax - c.used, 0);
+    if (n == -2)
+        return;
+    if (n <= 0) {
+        drop(c);
+        return;
+    }
+    c.used += n;
+    MetricsRequest request = readMetricsRequest(c.head, c.used);
+    if (request.kind != MetricsRequestKind::Incomplete)
+        answer(state, config, c, request);
+}
+
+void admit(const MetricsConfig& config, TcpSocket listener, Connection* connections, uint64_t* accepted) {
+    char peer[16] = {};
+    TcpSocket s = tcpAccept(listener, 0, peer);
+    if (s == kNoSocket)
+        return;
+    if (!allowListAdmitsText(config.allow, peer)) {
+        tcpClose(s);
+        return;
+    }
+    Connection* slot = nullptr;
+    for (int i = 0; i < kMetricsConnectionsMax && !slot; ++i)
+        if (connections[i].socket == kNoSocket)
+            slot = &connections[i];
+    if (!slot) {
+        slot = &connections[0];
+        for (int i = 1; i < kMetricsConnectionsMax; ++i)
+            if (connections[i].acceptedAs < slot->acceptedAs)
+                slot = &connections[i];
+        drop(*slot);
+    }
+    slot->socket = s;
+    slot->deadline = Clock::now() + std::chrono::milliseconds(config.requestWaitMs);
+    slot->acceptedAs = ++*accepted;
+    slot->used = 0;
+}
+
+// A dotted-quad part or a port: decimal digits, no leading zero, at most
+// maxDigits of them; advances *p past them.
+bool readDecimal(const char** p, int maxDigits, uint32_t* value) {
+    const char* start = *p;
+    uint32_t v = 0;
+    while (**p >= '0' && **p <= '9' && *p - start < maxDigits)
+        v = v * 10 + uint32_t(*(*p)++ - '0');
+    int digits = static_cast<int>(*p - start);
+    if (digits == 0 || (digits > 1 && *start == '0') || (**p >= '0' && **p <= '9'))
+        return false;
+    *value = v;
+    return true;
+}
+
+} // namespace
+
+bool parseMetricsEndpoint(const char* text, char address[16], uint16_t* port) {
+    if (!text)
+        return false;
+    const char* p = text;
+    for (int part = 0; part < 4; ++part) {
+        uint32_t v = 0;
+        if (!readDecimal(&p, 3, &v) || v > 255 || *p != (part < 3 ? '.' : ':'))
+            return false;
+        ++p;
+    }
+    const char* colon = p - 1;
+    uint32_t v = 0;
+    if (!readDecimal(&p, 5, &v) || *p != '\0' || v == 0 || v > 65535)
+        return false;
+    std::memcpy(address, text, colon - text);
+    address[colon - text] = '\0';
+    *port = static_cast<uint16_t>(v);
+    return true;
+}
+
+TcpSocket openMetricsListener(const MetricsConfig& config) {
+    if (!netStartup())
+        return kNoSocket;
+    TcpSocket listener = tcpListen(config.address, config.port, kListenBacklog);
+    if (listener == kNoSocket)
+        netCleanup();
+    return listener;
+}
+
+void runMetricsServer(const AgentState& state, const MetricsConfig& config, TcpSocket listener) {
+    Connection connections[kMetricsConnectionsMax];
+    uint64_t accepted = 0;
+    while (!stopRequested(config)) {
+        TcpSocket sockets[1 + kMetricsConnectionsMax];
+        bool ready[1 + kMetricsConnectionsMax];
+        sockets[0] = listener;
+        int waitMs = kStopPollMs;
+        Clock::time_point now = Clock::now();
+        for (int i = 0; i < kMetricsConnectionsMax; ++i) {
+            sockets[1 + i] = connections[i].socket;
+            if (connections[i].socket == kNoSocket)
+                continue;
+            // Rounded up, so that the loop does not spin in the last part of a millisecond.
+            auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(connections[i].deadline - now).count();
+            if (left + 1 < waitMs)
+                waitMs = left < 0 ? 0 : static_cast<int>(left + 1);
+        }
+        if (tcpWaitReadable(sockets, 1 + kMetricsConnectionsMax, waitMs, ready) < 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            continue;
+        }
+        // Requests that have arrived are answered before anyone new is let in.
+        for (int i = 0; i < kMetricsConnectionsMax; ++i)
+            if (ready[1 + i] && connections[i].socket != kNoSocket)
+                receive(state, config, connections[i]);
+        now = Clock::now();
+        for (Connection& c : connections)
+            if (c.socket != kNoSocket && now >= c.deadline)
+                drop(c);
+        if (ready[0])
+            admit(config, listener, connections, &accepted);
+    }
+    for (Connection& c : connections)
+        drop(c);
+    tcpClose(listener);
+    netCleanup();
+}

@@ -1,0 +1,49 @@
+// The metrics endpoint: one thread that answers "GET /metrics" with the
+// newest readings the sampler published. It reads the state only through
+// snapshotSamples and gpuCount, never the driver, so a slow or hostile
+// client holds up nothing but other clients of this endpoint.
+#pragma once
+#include "agent/agent_state.h"
+#include "agent/allow_list.h"
+#include "net/tcp.h"
+
+#include <atomic>
+#include <cstdint>
+
+// Connections held at once, each with its own request buffer.
+constexpr int kMetricsConnectionsMax = 4;
+
+struct MetricsConfig {
+    char address[16] = "127.0.0.1";
+    uint16_t port = 58681;
+    // Who may connect; nullptr or an empty list admits everyone. Others are
+    // closed unread.
+    const AllowList* allow = nullptr;
+    // Ends the thread once set (within about a tenth of a second).
+    const std::atomic<bool>* stop = nullptr;
+    // How long an accepted connection may take to deliver its request head.
+    int requestWaitMs = 2000;
+    // How long the client may take to take in the answer.
+    int sendWaitMs = 2000;
+};
+
+// Reads "ADDRESS:PORT": a strict dotted quad (no leading zeros, no short
+// forms) and a decimal port 1..65535. False, with the outputs untouched, for
+// anything else.
+bool parseMetricsEndpoint(const char* text, char address[16], uint16_t* port);
+
+// Opens the endpoint's listening socket (starting the platform's sockets),
+// so that a program can tell at start when the port cannot be had. kNoSocket
+// then, with nothing left open.
+TcpSocket openMetricsListener(const MetricsConfig& config);
+
+// The thread body. Serves connections on listener until *config.stop is set,
+// then closes it (and releases what openMetricsListener started).
+//
+// Each admitted connection gets requestWaitMs from its acceptance to deliver
+// its request head; it then gets its answer (sent within sendWaitMs) and is
+// closed. While kMetricsConnectionsMax connections are held, a newly
+// admitted one takes the place of the one accepted longest ago (requests
+// that have arrived are answered first): clients that connect and keep
+// silent cannot shut out a scraper, which sends its request at once.
+void runMetricsServer(const AgentState& state, const MetricsConfig& config, TcpSocket listener);

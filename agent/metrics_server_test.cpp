@@ -1,0 +1,179 @@
+#include "agent/metrics_server.h"
+
+#include "agent/metrics_http.h"
+#include "agent/metrics_text.h"
+
+#include <gtest/gtest.h>
+
+#include <cwchar>
+#include <memory>
+#include <string>
+#include <thread>
+
+#ifdef _WIN32
+#include <process.h>
+#define GAUGELINE_PID _getpid()
+#else
+#include <sys/resource.h>
+#include <unistd.h>
+#define GAUGELINE_PID getpid()
+#endif
+
+namespace {
+
+const char kScrape[] = "GET /metrics HTTP/1.1\r\nHost: agent\r\n\r\n";
+
+uint32_t address(const char* dotted) {
+    uint32_t a = 0;
+    parseInetAddr(dotted, &a);
+    return a;
+}
+
+struct MetricsRun {
+    std::unique_ptr<AgentState> state = std::make_unique<AgentState>();
+    AllowList allow;
+    MetricsConfig config;
+    std::atomic<bool> stop{false};
+    std::thread thread;
+
+    explicit MetricsRun(int requestWaitMs, const char* allowText = nullptr) {
+        // Per process, apart from the other socket tests' ports and below the ephemeral range.
+        static uint16_t nextPort = static_cast<uint16_t>(15000 + (GAUGELINE_PID % 300) * 20);
+        netStartup();
+        resetAgentSlots(*state);
+        state->gpuCount.store(1);
+        state->slots[0].sample.temperatureSupported.store(1);
+        state->slots[0].sample.temperature.store(54);
+        config.port = nextPort++;
+        config.requestWaitMs = requestWaitMs;
+        config.stop = &stop;
+        if (allowText && parseAllowList(allowText, &allow))
+            config.allow = &allow;
+        TcpSocket listener = openMetricsListener(config);
+        EXPECT_NE(kNoSocket, listener);
+        thread = std::thread([this, listener] { runMetricsServer(*state, config, listener); });
+    }
+    ~MetricsRun() {
+        stop.store(true);
+        thread.join();
+        netCleanup();
+    }
+    TcpSocket connect(const char* from = "127.0.0.1") {
+        return tcpConnectFrom(address(from), address("127.0.0.1"), config.port, 3000);
+    }
+    std::string expectedAnswer() {
+        GpuSample samples[kGpuSlotCount];
+        snapshotSamples(*state, samples);
+        return metricsResponse({MetricsRequestKind::Metrics, false}, metricsText(samples, 1));
+    }
+};
+
+// What the server sends until it closes; "<open>" when it keeps silent 3 s.
+std::string untilClosed(TcpSocket s) {
+    std::string got;
+    char buffer[4096];
+    int n;
+    while ((n = tcpRecvOnce(s, buffer, sizeof buffer, 3000)) > 0)
+        got.append(buffer, n);
+    tcpClose(s);
+    return n == -2 ? got + "<open>" : got;
+}
+
+std::string exchange(TcpSocket s, const std::string& request) {
+    tcpSendAll(s, request.data(), static_cast<int>(request.size()), 3000);
+    return s == kNoSocket ? "<no connection>" : untilClosed(s);
+}
+
+TEST(MetricsServer, EndpointTextIsAStrictAddressAndPort) {
+    for (const char* text : {"127.0.0.1:58681", "0.0.0.0:1", "255.255.255.255:65535"}) {
+        char address[16];
+        uint16_t port = 0;
+        EXPECT_TRUE(parseMetricsEndpoint(text, address, &port)) << text;
+        EXPECT_EQ(text, std::string(address) + ":" + std::to_string(port));
+    }
+    for (const char* text : {"127.0.0.1", "127.0.0.1:", "127.0.0.1:0", "127.0.0.1:65536", "127.1:80",
+                             "127.0.0.01:80", "1.2.3.4:080", "256.0.0.1:80", "1.2.3.4:80 ", " 1.2.3.4:80",
+                             "agent:80", "1.2.3.4.5:80", "1.2.3.4:123456", ""}) {
+        char address[16] = "unchanged";
+        uint16_t port = 7;
+        EXPECT_FALSE(parseMetricsEndpoint(text, address, &port)) << text;
+        EXPECT_EQ("unchanged:7", std::string(address) + ":" + std::to_string(port));
+    }
+}
+
+// Each request gets its answer from the newest sample, then the connection
+// is closed. A request head that stops half-way is dropped unanswered; one
+// of 1 MB is refused once 8 KiB have come, while the client still sends.
+TEST(MetricsServer, AnswersEachRequestThenCloses) {
+    MetricsRun run(300);
+    EXPECT_EQ(run.expectedAnswer(), exchange(run.connect(), kScrape));
+    run.state->slots[0].sample.temperature.store(-3);
+    const std::string answer = run.expectedAnswer();
+    struct Case {
+        std::string request, answer; // the whole answer, or its status line
+    } cases[] = {
+        {kScrape, answer},
+        {"HEAD /metrics HTTP/1.0\r\n\r\n", answer.substr(0, answer.find("\r\n\r\n") + 4)},
+        {"GET / HTTP/1.0\r\n\r\n", "HTTP/1.1 404 Not Found"},
+        {"garbage\r\n\r\n", "HTTP/1.1 400 Bad Request"},
+        {"GET /metrics?" + std::string(1 << 20, 'a'), "HTTP/1.1 400 Bad Request"},
+        {"GET /metrics HTTP/1.1\r\n", ""},
+        {kScrape, answer},
+    };
+    for (const Case& c : cases) {
+        std::string got = exchange(run.connect(), c.request);
+        EXPECT_EQ(c.answer, c.answer.find('\n') == std::string::npos ? got.substr(0, got.find("\r\n")) : got)
+            << c.request.substr(0, 30);
+    }
+}
+
+// While four silent connections are held, a scraper takes the place of the
+// oldest at once instead of waiting for them to time out (10 s here).
+TEST(MetricsServer, SilentConnectionsGiveWayToAScrape) {
+    MetricsRun run(10000);
+    TcpSocket silent[kMetricsConnectionsMax];
+    for (TcpSocket& s : silent)
+        s = run.connect();
+    EXPECT_EQ(run.expectedAnswer(), exchange(run.connect(), kScrape));
+    EXPECT_EQ("", untilClosed(silent[0]));
+    for (int i = 1; i < kMetricsConnectionsMax; ++i) {
+        char c;
+        EXPECT_EQ(-2, tcpRecvOnce(silent[i], &c, 1, 100)) << i;
+        tcpClose(silent[i]);
+    }
+}
+
+// 500 connections that send nothing and close hold nothing, not even a
+// socket: with room for 128 descriptors, scrapes between them are served.
+// (In tens, which the listen backlog always takes.)
+TEST(MetricsServer, EmptyConnectionsLeaveNoTrace) {
+#ifndef _WIN32
+    rlimit before, low;
+    getrlimit(RLIMIT_NOFILE, &before);
+    low = before;
+    low.rlim_cur = 128;
+    setrlimit(RLIMIT_NOFILE, &low);
+#endif
+    {
+        MetricsRun run(300);
+        for (int round = 0; round < 50; ++round) {
+            TcpSocket idle[10];
+            for (TcpSocket& s : idle)
+                EXPECT_NE(kNoSocket, s = run.connect());
+            for (TcpSocket s : idle)
+                tcpClose(s);
+            ASSERT_EQ(run.expectedAnswer(), exchange(run.connect(), kScrape)) << round;
+        }
+    }
+#ifndef _WIN32
+    setrlimit(RLIMIT_NOFILE, &before);
+#endif
+}
+
+TEST(MetricsServer, AllowListClosesOthersUnread) {
+    MetricsRun run(300, "127.0.0.1");
+    EXPECT_EQ("", exchange(run.connect("127.0.0.2"), kScrape));
+    EXPECT_EQ(run.expectedAnswer(), exchange(run.connect("127.0.0.1"), kScrape));
+}
+
+} // namespace
