@@ -19,7 +19,8 @@ struct MetricsConfig {
     // Who may connect; nullptr or an empty list admits everyone. Others are
     // closed unread.
     const AllowList* allow = nullptr;
-    // Ends the thread once set (within about a tenth of a second).
+    // Ends the thread once set: within about a tenth of a second, or once the
+    // answer being sent is taken or its sendWaitMs runs out.
     const std::atomic<bool>* stop = nullptr;
     // How long an accepted connection may take to deliver its request head.
     int requestWaitMs = 2000;
