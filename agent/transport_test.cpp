@@ -286,7 +286,9 @@ TEST(Transport, AllowListDecidesWhoMayAskAndWhereTo) {
         EXPECT_EQ(c.served, report != kNoSocket) << c.from << " asking for " << c.names;
         if (!c.served) {
             uint8_t byte;
-            EXPECT_EQ(0, tcpRecvOnce(request, &byte, 1, 1000)) << "closed: " << c.from;
+            // Closed with the request unread: an orderly close or a reset.
+            int got = tcpRecvOnce(request, &byte, 1, 1000);
+            EXPECT_TRUE(got == 0 || got == -1) << "closed: " << c.from << " got " << got;
         }
         tcpClose(report);
         tcpClose(request);
