@@ -450,4 +450,30 @@ TEST(LinuxAgent, HostileMetricsClientsCostTheConsoleNothing) {
     EXPECT_EQ(0, agent.stop());
 }
 
+// --allow-from names who may ask and scrape: from elsewhere, the request is
+// closed unread and no report connection comes; the metrics port says nothing.
+TEST(LinuxAgent, AllowFromKeepsOtherHostsOut) {
+    AgentProcess agent;
+    ASSERT_TRUE(agent.start(
+        "gpu 0 name Example GPU\n", GAUGELINE_SIM_LINUX_DIR,
+        {"--allow-from", "127.0.0.2", "--metrics-listen", "127.0.0.1:" + std::to_string(agent.metricsPort)}));
+    uint32_t loopback = 0;
+    parseInetAddr("127.0.0.1", &loopback);
+    TcpSocket listener = tcpListen("127.0.0.1", agent.reportPort, 1);
+    TcpSocket request = kNoSocket;
+    for (int i = 0; i < 100 && request == kNoSocket; ++i)
+        if ((request = tcpConnect(loopback, agent.listenPort, 500)) == kNoSocket)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    uint8_t bytes[kRequestBytes] = "127.0.0.1";
+    tcpSendOnce(request, bytes, kRequestBytes);
+    char peer[16];
+    TcpSocket report = tcpAccept(listener, 1500, peer);
+    EXPECT_EQ(kNoSocket, report);
+    EXPECT_EQ("", scrape(agent.metricsPort));
+    tcpClose(report);
+    tcpClose(request);
+    tcpClose(listener);
+    EXPECT_EQ(0, agent.stop());
+}
+
 } // namespace
