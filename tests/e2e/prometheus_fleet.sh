@@ -11,7 +11,13 @@ command -v prometheus >/dev/null || { log "prometheus not installed; skipped"; e
 METRICS=58681
 
 sc=$(scenario_path linux_gpus.scenario) || exit 1
-GAUGELINE_SIM_SCENARIO=$sc start agent pc "$AGENT_EXE" --metrics-listen "0.0.0.0:$METRICS"
+# The Windows Agent admits only the operator's PC, for reports and scrapes.
+GAUGELINE_SIM_SCENARIO=$sc start agent pc "$AGENT_EXE" --metrics-listen "0.0.0.0:$METRICS" --allow-from "$ADDR_OP"
+# A Console on the second watched PC, outside the list, asks first: no report.
+check "agent listens" wait_listening pc2 "$ADDR_PC" 60 >/dev/null
+check "a Console outside the allow list gets no report" \
+    bash -c '! "$0" pc2 "$1" --agent "$2" --blocks 1 --timeout-s 4 >/dev/null 2>&1' \
+    "$HOST_RUN" "$GL_PEERS/gl-fake-console" "$ADDR_PC"
 LD_LIBRARY_PATH=$GL_NATIVE/sim/linux GAUGELINE_SIM_SCENARIO=$GL_SIM_SCENARIOS/linux_gpus.scenario \
     start linux_agent pc2 "$LINUX_AGENT" --metrics-listen "0.0.0.0:$METRICS"
 
@@ -78,6 +84,8 @@ up=$("$HOST_RUN" op curl -s --max-time 5 -G http://127.0.0.1:9090/api/v1/query -
     sed -n 's/.*"value":\[[0-9.]*,"\([^"]*\)"\].*/\1/p')
 check "both targets up" test "$up" = 2
 check "console still names the Agent" title_is_connected "$ADDR_PC" 2
+check "a scraper outside the allow list gets nothing" \
+    bash -c '! "$0" pc2 curl -sf --max-time 3 -o /dev/null "$1"' "$HOST_RUN" "http://$ADDR_PC:$METRICS/metrics"
 check "a good scrape of the Windows Agent after all that" \
     "$HOST_RUN" op curl -sf --max-time 5 -o "$HOSTS_RUN_DIR/scrape.txt" "http://$ADDR_PC:$METRICS/metrics"
 check "it carries GPU 0's temperature" grep -qx 'gaugeline_gpu_temperature_celsius{gpu="0"} 55' "$HOSTS_RUN_DIR/scrape.txt"
