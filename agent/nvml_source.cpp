@@ -9,8 +9,6 @@
 namespace {
 
 constexpr std::memory_order kRelaxed = std::memory_order_relaxed;
-// How often a sleeping sampler looks at the stop flag.
-constexpr int kStopPollMs = 20;
 
 template <typename T> void store(std::atomic<T>& field, T value) {
     field.store(value, kRelaxed);
@@ -242,18 +240,19 @@ void runNvmlSlotSampler(AgentState& state, NvmlSource& source, int slot, int per
     while (!source.stop.load()) {
         auto next = std::chrono::steady_clock::now() + std::chrono::milliseconds(periodMs);
         sampleNvmlSlot(state, source, slot);
-        while (!source.stop.load()) {
-            auto now = std::chrono::steady_clock::now();
-            if (now >= next)
-                break;
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(next - now).count();
-            std::this_thread::sleep_for(std::chrono::milliseconds(left < kStopPollMs ? left : kStopPollMs));
-        }
+        std::unique_lock<std::mutex> lock(source.wakeLock);
+        source.wake.wait_until(lock, next, [&] { return source.stop.load(); });
     }
 }
 
 bool stopNvmlCalls(NvmlSource& source, int waitMs) {
-    source.stop.store(true);
+    {
+        // Under the lock, so that no sampler misses the wake between its
+        // look at stop and its wait.
+        std::lock_guard<std::mutex> lock(source.wakeLock);
+        source.stop.store(true);
+    }
+    source.wake.notify_all();
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
     for (;;) {
         bool busy = false;

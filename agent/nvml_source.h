@@ -6,7 +6,9 @@
 #include "gpu/nvml_source_calls.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 
 // Fills every field from the library: the newer export where it has one,
 // else the older; the count and the handle lookup both newer or both older.
@@ -21,6 +23,10 @@ struct NvmlSource {
     std::atomic<bool> inCall[kGpuSlotCount] = {};
     // Once set no new driver call starts, and the sampler threads end.
     std::atomic<bool> stop{false};
+    // The samplers sleep on this between passes, so that they wake once a
+    // period and at stop, not to look at the flag.
+    std::mutex wakeLock;
+    std::condition_variable wake;
     // Told once per lost slot, on that slot's sampler thread.
     void (*lostHook)(void* context, int slot) = nullptr;
     void* lostContext = nullptr;
