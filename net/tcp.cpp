@@ -11,6 +11,7 @@ using NativeSocket = SOCKET;
 using SockLen = int;
 namespace {
 constexpr NativeSocket kBad = INVALID_SOCKET;
+constexpr int kSendFlags = 0;
 void closeNative(NativeSocket s) {
     closesocket(s);
 }
@@ -38,6 +39,8 @@ using NativeSocket = int;
 using SockLen = socklen_t;
 namespace {
 constexpr NativeSocket kBad = -1;
+// A peer gone away is a failed send, not a SIGPIPE.
+constexpr int kSendFlags = MSG_NOSIGNAL;
 void closeNative(NativeSocket s) {
     close(s);
 }
@@ -190,12 +193,7 @@ TcpSocket tcpConnectFrom(uint32_t localNetworkOrder, uint32_t addressNetworkOrde
 int tcpSendOnce(TcpSocket s, const void* data, int size) {
     if (s == kNoSocket)
         return -1;
-#ifdef _WIN32
-    int flags = 0;
-#else
-    int flags = MSG_NOSIGNAL;
-#endif
-    int n = static_cast<int>(send(native(s), static_cast<const char*>(data), size, flags));
+    int n = static_cast<int>(send(native(s), static_cast<const char*>(data), size, kSendFlags));
     return n < 0 ? -1 : n;
 }
 
@@ -253,11 +251,6 @@ int tcpWaitReadable(const TcpSocket* sockets, int count, int timeoutMs, bool* re
 int tcpSendAll(TcpSocket s, const void* data, int size, int timeoutMs) {
     if (s == kNoSocket)
         return -1;
-#ifdef _WIN32
-    int flags = 0;
-#else
-    int flags = MSG_NOSIGNAL;
-#endif
     auto* bytes = static_cast<const char*>(data);
     int sent = 0;
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -270,7 +263,7 @@ int tcpSendAll(TcpSocket s, const void* data, int size, int timeoutMs) {
                 .count();
         if (left <= 0 || waitReady(native(s), true, static_cast<int>(left)) != 1)
             break;
-        int n = static_cast<int>(send(native(s), bytes + sent, size - sent, flags));
+        int n = static_cast<int>(send(native(s), bytes + sent, size - sent, kSendFlags));
         if (n > 0)
             sent += n;
         else if (n == 0 || !sendWouldBlock())

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -67,6 +68,48 @@ TEST(Tcp, ConnectAcceptSendReceiveOnLoopback) {
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(kNoSocket, tcpConnect(loopback, 29990, 10000));
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    netCleanup();
+}
+
+// Waiting on several sockets names the ones with something to read; sending
+// to a peer that never reads gives up when the time is out instead of
+// blocking for ever, and a peer that reads gets every byte.
+TEST(Tcp, WaitOnSeveralAndSendAllWithinATime) {
+    ASSERT_TRUE(netStartup());
+    TcpSocket listener = tcpListen("127.0.0.1", 29991, 4);
+    ASSERT_NE(kNoSocket, listener);
+    uint32_t loopback;
+    ASSERT_TRUE(parseInetAddr("127.0.0.1", &loopback));
+    TcpSocket quiet = tcpConnect(loopback, 29991, 2000), talker = tcpConnect(loopback, 29991, 2000);
+    char peer[16];
+    TcpSocket quietIn = tcpAccept(listener, 2000, peer), talkerIn = tcpAccept(listener, 2000, peer);
+    ASSERT_NE(kNoSocket, talkerIn);
+    EXPECT_EQ(1, tcpSendOnce(talker, "x", 1));
+    TcpSocket watched[] = {listener, quietIn, kNoSocket, talkerIn};
+    bool ready[4];
+    EXPECT_EQ(1, tcpWaitReadable(watched, 4, 2000, ready));
+    EXPECT_EQ((std::vector<bool>{false, false, false, true}), std::vector<bool>(ready, ready + 4));
+
+    std::vector<char> lots(16 << 20, 'a');
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(-1, tcpSendAll(quiet, lots.data(), static_cast<int>(lots.size()), 300));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+
+    std::vector<char> some(1 << 20, 'b');
+    int got = 0; // the "x" and then all of some
+    std::thread reader([&] {
+        std::vector<char> in(some.size() + 1);
+        for (int n;
+             got < static_cast<int>(in.size()) &&
+             (n = tcpRecvOnce(talkerIn, in.data() + got, static_cast<int>(in.size()) - got, 3000)) > 0;)
+            got += n;
+    });
+    EXPECT_EQ(static_cast<int>(some.size()),
+              tcpSendAll(talker, some.data(), static_cast<int>(some.size()), 3000));
+    reader.join();
+    EXPECT_EQ(static_cast<int>(some.size()) + 1, got);
+    for (TcpSocket s : {quiet, talker, quietIn, talkerIn, listener})
+        tcpClose(s);
     netCleanup();
 }
 
