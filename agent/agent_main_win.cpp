@@ -30,7 +30,6 @@ AgentState gAgent;
 AgentWindow gMainWindow;
 ReporterConfig gReporter;
 FleetOptions gFleet;
-std::atomic<bool> gMetricsStop{false};
 MetricsConfig gMetrics;
 
 void showText(const char* text) {
@@ -80,7 +79,6 @@ bool startMetrics() {
     std::memcpy(gMetrics.address, gFleet.metricsAddress, sizeof gMetrics.address);
     gMetrics.port = gFleet.metricsPort;
     gMetrics.allow = &gFleet.allow;
-    gMetrics.stop = &gMetricsStop;
     TcpSocket listener = openMetricsListener(gMetrics);
     if (listener == kNoSocket) {
         char message[160];

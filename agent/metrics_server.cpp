@@ -13,7 +13,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // The longest the loop waits between looks at the stop flag.
-constexpr int kStopPollMs = 100;
+constexpr int kStopPollMs = 250;
 // Connections beyond those held wait here until the loop takes them.
 constexpr int kListenBacklog = 16;
 
@@ -141,7 +141,8 @@ void runMetricsServer(const AgentState& state, const MetricsConfig& config, TcpS
         TcpSocket sockets[1 + kMetricsConnectionsMax];
         bool ready[1 + kMetricsConnectionsMax];
         sockets[0] = listener;
-        int waitMs = kStopPollMs;
+        // Without a stop flag to look at, only a deadline wakes the loop.
+        int waitMs = config.stop ? kStopPollMs : -1;
         Clock::time_point now = Clock::now();
         for (int i = 0; i < kMetricsConnectionsMax; ++i) {
             sockets[1 + i] = connections[i].socket;
@@ -150,7 +151,7 @@ void runMetricsServer(const AgentState& state, const MetricsConfig& config, TcpS
             // Rounded up, so that the loop does not spin in the last part of a millisecond.
             auto left =
                 std::chrono::duration_cast<std::chrono::milliseconds>(connections[i].deadline - now).count();
-            if (left + 1 < waitMs)
+            if (waitMs < 0 || left + 1 < waitMs)
                 waitMs = left < 0 ? 0 : static_cast<int>(left + 1);
         }
         if (tcpWaitReadable(sockets, 1 + kMetricsConnectionsMax, waitMs, ready) < 0) {

@@ -11,21 +11,28 @@
 namespace {
 
 constexpr int kAcceptPollMs = 200;
+// How often a thread that may be told to stop looks at its flag.
+constexpr int kStopPollMs = 250;
 constexpr int kPendingConnectionsMax = 16;
 
 bool stopRequested(const ReporterConfig& config) {
     return config.stop && config.stop->load(std::memory_order_relaxed);
 }
 
-// Sleeps in short steps so that a stop request is seen promptly.
+// Sleeps in steps so that a stop request is seen promptly; a thread that is
+// never told to stop sleeps in one go (each wake-up costs a little).
 void pause(const ReporterConfig& config, int ms) {
+    if (!config.stop) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+        return;
+    }
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     while (!stopRequested(config)) {
         auto now = std::chrono::steady_clock::now();
         if (now >= end)
             return;
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - now).count();
-        std::this_thread::sleep_for(std::chrono::milliseconds(left < 50 ? left : 50));
+        std::this_thread::sleep_for(std::chrono::milliseconds(left < kStopPollMs ? left : kStopPollMs));
     }
 }
 
@@ -59,6 +66,23 @@ void dropPending(PendingConnections& pending, int i) {
 void dropAllPending(PendingConnections& pending) {
     while (pending.count > 0)
         dropPending(pending, pending.count - 1);
+}
+
+// How long the listener may wait: until the first held connection's time is
+// up, and in steps when a stop may come; for ever when neither.
+int listenWaitMs(const ReporterConfig& config, const PendingConnections& pending) {
+    int wait = config.stop ? kStopPollMs : -1;
+    auto now = std::chrono::steady_clock::now();
+    for (int i = 0; i < pending.count; ++i) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        pending.acceptedAt[i] + std::chrono::milliseconds(config.requestWaitMs) - now)
+                        .count() +
+                    1;
+        int ms = left < 0 ? 0 : static_cast<int>(left);
+        if (wait < 0 || ms < wait)
+            wait = ms;
+    }
+    return wait;
 }
 
 // Takes every connection waiting at the listener. Those from outside the
@@ -118,7 +142,7 @@ bool awaitRequest(const ReporterConfig& config, uint8_t out[kRequestBytes], char
             watched[0] = listener;
             for (int i = 0; i < pending.count; ++i)
                 watched[i + 1] = pending.socket[i];
-            int n = tcpWaitReadable(watched, pending.count + 1, kAcceptPollMs, ready);
+            int n = tcpWaitReadable(watched, pending.count + 1, listenWaitMs(config, pending), ready);
             if (n < 0) {
                 pause(config, kAcceptPollMs);
                 continue;

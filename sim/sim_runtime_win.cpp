@@ -48,11 +48,19 @@ bool simScenarioPath(std::string& path) {
 }
 
 double simClockSeconds() {
-    FILETIME created, exited, kernel, user, now;
-    if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user))
+    // The process's start is asked once: each GetProcessTimes is a round trip
+    // to the Wine server, which a real driver's readings do not cost.
+    static const uint64_t start = [] {
+        FILETIME created, exited, kernel, user;
+        return GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)
+                   ? fileTimeValue(created)
+                   : 0;
+    }();
+    if (start == 0)
         return 0;
+    FILETIME now;
     GetSystemTimeAsFileTime(&now);
-    uint64_t start = fileTimeValue(created), current = fileTimeValue(now);
+    uint64_t current = fileTimeValue(now);
     return current > start ? static_cast<double>(current - start) / 1e7 : 0;
 }
 
