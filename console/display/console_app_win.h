@@ -35,6 +35,7 @@ struct ConsoleApp {
     HistoryStore history;
     CsvSettings csv;
     PlotTemplates templates;
+    Surface offscreen; // the window's image, kept between paints (UI thread only)
 
     std::atomic<int32_t> appRunning{0};
     std::atomic<int32_t> uiReady{0};

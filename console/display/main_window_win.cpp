@@ -96,17 +96,35 @@ void paintMainWindow(ConsoleApp& app, HWND window) {
     HDC dc = BeginPaint(window, &ps);
     int w = 0, h = 0;
     outerSize(window, &w, &h);
-    Surface offscreen;
-    if (createSurface(offscreen, w, h - 20, RGB(255, 255, 255))) {
-        paintOffscreen(app, offscreen.dc, w, h);
-        BitBlt(dc, 0, 0, w, h - 20, offscreen.dc, 0, 0, SRCCOPY);
+    // The image is kept between paints and made again only for a new size;
+    // filled white, it is what a fresh one would be. Only the area being
+    // painted is copied: the rest of the window is clipped away anyway.
+    Surface& offscreen = app.offscreen;
+    bool ready = false;
+    if (offscreen.dc && offscreen.width == w && offscreen.height == h - 20) {
+        fillSurface(offscreen, RGB(255, 255, 255));
+        ready = true;
+    } else {
         releaseSurface(offscreen);
+        ready = createSurface(offscreen, w, h - 20, RGB(255, 255, 255));
+    }
+    if (ready) {
+        paintOffscreen(app, offscreen.dc, w, h);
+        RECT r = ps.rcPaint;
+        if (r.right > w)
+            r.right = w;
+        if (r.bottom > h - 20)
+            r.bottom = h - 20;
+        if (r.right > r.left && r.bottom > r.top)
+            BitBlt(dc, r.left, r.top, r.right - r.left, r.bottom - r.top, offscreen.dc, r.left, r.top,
+                   SRCCOPY);
     }
     EndPaint(window, &ps);
 }
 
 void destroyMainWindow(ConsoleApp& app) {
     releasePlotTemplates(app.templates);
+    releaseSurface(app.offscreen);
     if (app.font) {
         DeleteObject(app.font);
         app.font = nullptr;

@@ -71,11 +71,15 @@ bool createSurface(Surface& surface, int width, int height, COLORREF fill) {
     surface.bits = static_cast<uint32_t*>(bits);
     surface.width = width;
     surface.height = height;
+    fillSurface(surface, fill);
+    return true;
+}
+
+void fillSurface(Surface& surface, COLORREF fill) {
     uint32_t value = pixel(GetRValue(fill), GetGValue(fill), GetBValue(fill));
     GdiFlush();
-    for (int i = 0; i < width * height; ++i)
+    for (int i = 0; i < surface.width * surface.height; ++i)
         surface.bits[i] = value;
-    return true;
 }
 
 void releaseSurface(Surface& surface) {

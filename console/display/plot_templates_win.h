@@ -29,6 +29,8 @@ struct PlotTemplates {
 // held) when the platform refuses.
 bool createSurface(Surface& surface, int width, int height, COLORREF fill);
 void releaseSurface(Surface& surface);
+// Every pixel of the surface in one colour, as createSurface leaves it.
+void fillSurface(Surface& surface, COLORREF fill);
 
 bool createPlotTemplates(PlotTemplates& templates);
 void releasePlotTemplates(PlotTemplates& templates);
