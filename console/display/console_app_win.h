@@ -43,6 +43,14 @@ struct ConsoleApp {
     std::atomic<int32_t> selectedGpu{0};
 
     IntakeWindowHooks hooks;
+
+    // What the tick last gave the tab control (tick thread only), so that an
+    // unchanged label costs no message and no repaint. Any other change to the
+    // tabs counts tabsChanged, and the tick then asks the control again.
+    std::atomic<uint32_t> tabsChanged{0};
+    uint32_t tabsSeen = 0;
+    int tabCountShown = -1;
+    wchar_t tabTextShown[kGpuSlotCount][kTabLabelBytes + 1] = {};
 };
 
 // The slot every panel shows, clamped to 0..7.

@@ -82,6 +82,7 @@ void hookResetTabs(void* context, const char* tab0Label) {
     wchar_t text[kTabTextChars];
     tabText(tab0Label, text);
     setTabItemText(tab, 0, text);
+    app.tabsChanged.fetch_add(1);
 }
 
 void outerSize(HWND window, int* w, int* h) {
@@ -377,7 +378,18 @@ void syncGpuTab(ConsoleApp& app, int slot) {
     wchar_t text[kTabTextChars];
     copyTabLabel(app.panel, slot, label);
     tabText(label, text);
-    int count = static_cast<int>(SendMessageW(tab, TCM_GETITEMCOUNT, 0, 0));
+    uint32_t changed = app.tabsChanged.load();
+    if (changed != app.tabsSeen || app.tabCountShown < 0) {
+        app.tabsSeen = changed;
+        app.tabCountShown = static_cast<int>(SendMessageW(tab, TCM_GETITEMCOUNT, 0, 0));
+        for (auto& shown : app.tabTextShown)
+            shown[0] = L'\0';
+    }
+    int count = app.tabCountShown;
+    if (count != wanted) {
+        for (auto& shown : app.tabTextShown)
+            shown[0] = L'\0';
+    }
     while (count < wanted) {
         insertTabItem(tab, count, text);
         ++count;
@@ -386,8 +398,12 @@ void syncGpuTab(ConsoleApp& app, int slot) {
         SendMessageW(tab, TCM_DELETEITEM, count - 1, 0);
         --count;
     }
-    if (slot >= 0 && slot < count)
+    app.tabCountShown = count;
+    if (slot >= 0 && slot < count &&
+        (app.tabTextShown[slot][0] == L'\0' || lstrcmpW(app.tabTextShown[slot], text) != 0)) {
         setTabItemText(tab, slot, text);
+        lstrcpynW(app.tabTextShown[slot], text, kTabTextChars);
+    }
 }
 
 int shownSlot(const ConsoleApp& app) {
