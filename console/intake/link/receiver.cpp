@@ -90,7 +90,9 @@ void runReceiver(GpuPanelState& state, const IntakeWindowHooks& hooks, const Rec
         }
         char peer[16] = {};
         bool timedOut = false;
-        TcpSocket s = tcpAccept(listener, kPollMs, peer, &timedOut);
+        // With no flag to look at, nothing but a connection needs this
+        // thread: it waits for one without waking (each wake-up costs).
+        TcpSocket s = tcpAccept(listener, config.keepRunning ? kPollMs : -1, peer, &timedOut);
         if (s == kNoSocket) {
             if (!timedOut)
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
