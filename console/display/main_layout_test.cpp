@@ -37,3 +37,31 @@ TEST(MainLayout, ControlsAtTheSmallestLargestAndABetweenSize) {
         }
     }
 }
+
+// The tick repaints the meter and graph areas without their frames (the frames
+// are not asked to paint again): that is only right while each area lies
+// inside a frame's interior, clear of its border and caption, and clear of
+// every other control. Checked over the whole range of window sizes.
+TEST(MainLayout, GraphAreasLieInsideTheirFramesClearOfBordersAndCaptions) {
+    for (int w = kInitialWidth; w <= kMaxTrackWidth; w += 15) {
+        for (int h = kInitialHeight; h <= kMaxTrackHeight; h += 19) {
+            ControlPlacement at[kLaidOutControlCount];
+            layoutControls(w, h, at);
+            PixelRect areas[kInvalidationRectCount];
+            invalidationRects(plotGeometry(w, h), areas);
+            for (int i = 0; i < kGraphAreaCount; ++i) {
+                const PixelRect& a = areas[i];
+                int inside = 0;
+                for (const ControlPlacement& c : at) {
+                    bool apart =
+                        a.right <= c.x || a.left >= c.x + c.w || a.bottom <= c.y || a.top >= c.y + c.h;
+                    bool interior = a.left >= c.x + 3 && a.right <= c.x + c.w - 3 && a.top >= c.y + 15 &&
+                                    a.bottom <= c.y + c.h - 3;
+                    EXPECT_TRUE(apart || interior) << w << "x" << h << " area " << i;
+                    inside += interior;
+                }
+                EXPECT_EQ(1, inside) << w << "x" << h << " area " << i;
+            }
+        }
+    }
+}

@@ -37,6 +37,8 @@ constexpr int kMeterWidth = 82;
 constexpr int kReadoutWidth = 760;
 constexpr int kReadoutHeight = 110;
 constexpr int kInvalidationRectCount = 13;
+// The first twelve are the meter and graph areas, the last the readout panel.
+constexpr int kGraphAreaCount = 12;
 
 PlotGeometry plotGeometry(int outerWidth, int outerHeight);
 
