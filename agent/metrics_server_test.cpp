@@ -10,13 +10,9 @@
 #include <string>
 #include <thread>
 
-#ifdef _WIN32
-#include <process.h>
-#define GAUGELINE_PID _getpid()
-#else
+#include "tests/support/process_id.h"
+#ifndef _WIN32
 #include <sys/resource.h>
-#include <unistd.h>
-#define GAUGELINE_PID getpid()
 #endif
 
 namespace {

@@ -13,13 +13,7 @@
 #include <thread>
 #include <vector>
 
-#ifdef _WIN32
-#include <process.h>
-#define GAUGELINE_PID _getpid()
-#else
-#include <unistd.h>
-#define GAUGELINE_PID getpid()
-#endif
+#include "tests/support/process_id.h"
 
 namespace {
 
