@@ -11,10 +11,34 @@ uint32_t hostOrder(uint32_t networkOrder) {
     return (uint32_t(b[0]) << 24) | (uint32_t(b[1]) << 16) | (uint32_t(b[2]) << 8) | b[3];
 }
 
-// Strict dotted quad: four decimal parts 0..255, no leading zeros beyond "0".
-// inet_addr's other spellings (octal, hex, short forms) are not taken here,
-// where a typing slip must not quietly admit some other network.
-bool parseDottedQuad(const char* text, size_t length, uint32_t* hostOrderOut) {
+bool parseEntry(const char* text, size_t length, uint32_t* network, uint32_t* mask) {
+    const char* slash = static_cast<const char*>(std::memchr(text, '/', length));
+    size_t addressLength = slash ? size_t(slash - text) : length;
+    uint32_t address = 0;
+    if (!parseStrictDottedQuad(text, addressLength, &address))
+        return false;
+    int bits = 32;
+    if (slash) {
+        size_t i = addressLength + 1;
+        if (i >= length || length - i > 2)
+            return false;
+        bits = 0;
+        for (; i < length; ++i) {
+            if (text[i] < '0' || text[i] > '9')
+                return false;
+            bits = bits * 10 + (text[i] - '0');
+        }
+        if (bits > 32)
+            return false;
+    }
+    *mask = bits == 0 ? 0 : ~uint32_t(0) << (32 - bits);
+    *network = address & *mask;
+    return true;
+}
+
+} // namespace
+
+bool parseStrictDottedQuad(const char* text, size_t length, uint32_t* hostOrderOut) {
     uint32_t value = 0;
     int parts = 0;
     size_t i = 0;
@@ -39,33 +63,6 @@ bool parseDottedQuad(const char* text, size_t length, uint32_t* hostOrderOut) {
     *hostOrderOut = value;
     return true;
 }
-
-bool parseEntry(const char* text, size_t length, uint32_t* network, uint32_t* mask) {
-    const char* slash = static_cast<const char*>(std::memchr(text, '/', length));
-    size_t addressLength = slash ? size_t(slash - text) : length;
-    uint32_t address = 0;
-    if (!parseDottedQuad(text, addressLength, &address))
-        return false;
-    int bits = 32;
-    if (slash) {
-        size_t i = addressLength + 1;
-        if (i >= length || length - i > 2)
-            return false;
-        bits = 0;
-        for (; i < length; ++i) {
-            if (text[i] < '0' || text[i] > '9')
-                return false;
-            bits = bits * 10 + (text[i] - '0');
-        }
-        if (bits > 32)
-            return false;
-    }
-    *mask = bits == 0 ? 0 : ~uint32_t(0) << (32 - bits);
-    *network = address & *mask;
-    return true;
-}
-
-} // namespace
 
 bool parseAllowList(const char* text, AllowList* out, char badEntry[64]) {
     AllowList list;

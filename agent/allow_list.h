@@ -1,6 +1,7 @@
 // Who may ask an Agent for reports or metrics: a list of IPv4 addresses and
 // CIDR blocks from the command line ("192.0.2.5,10.0.0.0/8").
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 constexpr int kAllowListMax = 64;
@@ -10,6 +11,12 @@ struct AllowList {
     uint32_t network[kAllowListMax] = {}; // host byte order, already masked
     uint32_t mask[kAllowListMax] = {};
 };
+
+// Four decimal parts 0..255 joined by points, no leading zeros, exactly
+// length characters; the result in host byte order. inet_addr's other
+// spellings (octal, hex, short forms) are refused: on a command line they are
+// more likely a slip than meant.
+bool parseStrictDottedQuad(const char* text, size_t length, uint32_t* hostOrderOut);
 
 // Reads a comma-separated list of dotted addresses, each with an optional
 // "/bits" (0..32). False, with *out left empty and the offending entry copied

@@ -89,12 +89,11 @@ void admit(const MetricsConfig& config, TcpSocket listener, Connection* connecti
     slot->used = 0;
 }
 
-// A dotted-quad part or a port: decimal digits, no leading zero, at most
-// maxDigits of them; advances *p past them.
-bool readDecimal(const char** p, int maxDigits, uint32_t* value) {
+// A port: 1 to 5 decimal digits, no leading zero; advances *p past them.
+bool readPortDigits(const char** p, uint32_t* value) {
     const char* start = *p;
     uint32_t v = 0;
-    while (**p >= '0' && **p <= '9' && *p - start < maxDigits)
+    while (**p >= '0' && **p <= '9' && *p - start < 5)
         v = v * 10 + uint32_t(*(*p)++ - '0');
     int digits = static_cast<int>(*p - start);
     if (digits == 0 || (digits > 1 && *start == '0') || (**p >= '0' && **p <= '9'))
@@ -106,18 +105,12 @@ bool readDecimal(const char** p, int maxDigits, uint32_t* value) {
 } // namespace
 
 bool parseMetricsEndpoint(const char* text, char address[16], uint16_t* port) {
-    if (!text)
+    const char* colon = text ? std::strchr(text, ':') : nullptr;
+    uint32_t quad = 0, v = 0;
+    if (!colon || !parseStrictDottedQuad(text, static_cast<size_t>(colon - text), &quad))
         return false;
-    const char* p = text;
-    for (int part = 0; part < 4; ++part) {
-        uint32_t v = 0;
-        if (!readDecimal(&p, 3, &v) || v > 255 || *p != (part < 3 ? '.' : ':'))
-            return false;
-        ++p;
-    }
-    const char* colon = p - 1;
-    uint32_t v = 0;
-    if (!readDecimal(&p, 5, &v) || *p != '\0' || v == 0 || v > 65535)
+    const char* p = colon + 1;
+    if (!readPortDigits(&p, &v) || *p != '\0' || v == 0 || v > 65535)
         return false;
     std::memcpy(address, text, colon - text);
     address[colon - text] = '\0';

@@ -19,17 +19,6 @@ Reading whenNonZero(uint32_t value, int64_t scaled) {
     return {value != 0, scaled, 0};
 }
 
-void appendUnsigned(std::string& out, uint64_t v) {
-    char digits[24];
-    int n = 0;
-    do {
-        digits[n++] = static_cast<char>('0' + v % 10);
-        v /= 10;
-    } while (v != 0);
-    while (n > 0)
-        out += digits[--n];
-}
-
 void appendReading(std::string& out, int64_t value, int decimals) {
     uint64_t magnitude = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
     if (value < 0)
@@ -37,7 +26,7 @@ void appendReading(std::string& out, int64_t value, int decimals) {
     uint64_t scale = 1;
     for (int i = 0; i < decimals; ++i)
         scale *= 10;
-    appendUnsigned(out, magnitude / scale);
+    out += std::to_string(magnitude / scale);
     uint64_t fraction = magnitude % scale;
     if (fraction == 0)
         return;
