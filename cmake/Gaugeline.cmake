@@ -97,3 +97,17 @@ function(gaugeline_test name)
             PROPERTIES LABELS "${discovered_labels}" TIMEOUT ${ARG_TIMEOUT} ${fixture})
     endif()
 endfunction()
+
+# Wine reads a PE image whole into private memory, debug sections and all: the
+# debug information of a shipped program or driver DLL moves to NAME.debug
+# beside it (found again through .gnu_debuglink), so only code and data load.
+function(gaugeline_split_debug_info target)
+    if(NOT GAUGELINE_WINDOWS OR NOT CMAKE_OBJCOPY)
+        return()
+    endif()
+    add_custom_command(TARGET ${target} POST_BUILD
+        COMMAND ${CMAKE_OBJCOPY} --only-keep-debug $<TARGET_FILE:${target}> $<TARGET_FILE:${target}>.debug
+        COMMAND ${CMAKE_OBJCOPY} --strip-debug --add-gnu-debuglink=$<TARGET_FILE:${target}>.debug
+                $<TARGET_FILE:${target}>
+        VERBATIM)
+endfunction()

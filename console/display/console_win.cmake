@@ -16,6 +16,7 @@ set_target_properties(gaugeline_console PROPERTIES
     OUTPUT_NAME KovraGaugelineConsole
     RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/bin)
 target_link_libraries(gaugeline_console PRIVATE gaugeline_display_win)
+gaugeline_split_debug_info(gaugeline_console)
 
 gaugeline_test(display_win_test
     SOURCES paint_win_test.cpp
