@@ -4,6 +4,7 @@
 // function takes it by reference.
 #pragma once
 #include "console/display/history_store.h"
+#include "console/display/plot_geometry.h"
 #include "console/display/plot_templates_win.h"
 #include "console/intake/link/intake.h"
 #include "console/intake/link/intake_hooks.h"
@@ -35,7 +36,12 @@ struct ConsoleApp {
     HistoryStore history;
     CsvSettings csv;
     PlotTemplates templates;
-    Surface offscreen; // the window's image, kept between paints (UI thread only)
+    // Kept between paints and made again only for a new size (UI thread
+    // only): the window's image and the scratch images of the six level
+    // meters and the readout panel, the last two with the UI font selected.
+    Surface offscreen;
+    Surface meterImages[kPlotPanelCount];
+    Surface readoutImage;
 
     std::atomic<int32_t> appRunning{0};
     std::atomic<int32_t> uiReady{0};

@@ -39,34 +39,21 @@ void paintLevelMeters(ConsoleApp& app, HDC offscreen, int outerWidth, int outerH
     if (!t.frame.dc || !t.led.dc || g.p < 4)
         return;
     PanelSlotSnapshot s = shownSnapshot(app);
-    Surface meters[kPlotPanelCount];
-    for (auto& m : meters)
-        createSurface(m, kMeterWidth, g.p, RGB(255, 255, 255));
-    for (auto& m : meters)
-        if (m.dc)
-            drawMeterFrame(m.dc, t.frame.dc, g.p);
-    int n = meterSegmentCount(g.p);
+    Surface* meters = app.meterImages;
     for (int i = 0; i < kPlotPanelCount; ++i)
-        if (meters[i].dc)
-            drawSegments(meters[i].dc, t.led.dc, g.p, meterLitCount(s, kPlotPanels[i], n));
+        if (!keepSurface(meters[i], kMeterWidth, g.p, RGB(255, 255, 255), app.font))
+            return;
+    int n = meterSegmentCount(g.p);
     for (int i = 0; i < kPlotPanelCount; ++i) {
         HDC dc = meters[i].dc;
-        if (!dc)
-            continue;
+        drawMeterFrame(dc, t.frame.dc, g.p);
+        drawSegments(dc, t.led.dc, g.p, meterLitCount(s, kPlotPanels[i], n));
         wchar_t caption[kMeterCaptionChars];
         int x = meterCaption(s, kPlotPanels[i], caption);
-        HGDIOBJ previousFont = app.font ? SelectObject(dc, app.font) : nullptr;
         SetBkMode(dc, TRANSPARENT);
         SetTextColor(dc, RGB(0, 255, 0));
         TextOutW(dc, x, g.p - 18, caption, static_cast<int>(std::wcslen(caption)));
-        if (previousFont)
-            SelectObject(dc, previousFont);
-    }
-    for (int i = 0; i < kPlotPanelCount; ++i) {
-        if (meters[i].dc) {
-            PixelRect r = meterRect(g, kPlotPanels[i]);
-            BitBlt(offscreen, r.left, r.top, kMeterWidth, g.p, meters[i].dc, 0, 0, SRCCOPY);
-        }
-        releaseSurface(meters[i]);
+        PixelRect r = meterRect(g, kPlotPanels[i]);
+        BitBlt(offscreen, r.left, r.top, kMeterWidth, g.p, dc, 0, 0, SRCCOPY);
     }
 }

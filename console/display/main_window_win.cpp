@@ -11,6 +11,8 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
+
 namespace {
 
 constexpr int kTabTextChars = kTabLabelBytes + 1;
@@ -97,25 +99,22 @@ void paintMainWindow(ConsoleApp& app, HWND window) {
     HDC dc = BeginPaint(window, &ps);
     int w = 0, h = 0;
     outerSize(window, &w, &h);
-    // The image is kept between paints and made again only for a new size;
-    // filled white, it is what a fresh one would be. Only the area being
-    // painted is copied: the rest of the window is clipped away anyway.
+    // The image is kept between paints and made again only for a new size.
+    // Only the area being painted is filled white (what a fresh image is
+    // there), drawn and copied: the rest of the window is clipped away.
     Surface& offscreen = app.offscreen;
-    bool ready = false;
+    RECT r = ps.rcPaint;
+    r.right = std::min(r.right, static_cast<LONG>(w));
+    r.bottom = std::min(r.bottom, static_cast<LONG>(h - 20));
+    bool ready = true;
     if (offscreen.dc && offscreen.width == w && offscreen.height == h - 20) {
-        fillSurface(offscreen, RGB(255, 255, 255));
-        ready = true;
+        fillSurfaceRect(offscreen, RGB(255, 255, 255), r);
     } else {
         releaseSurface(offscreen);
         ready = createSurface(offscreen, w, h - 20, RGB(255, 255, 255));
     }
     if (ready) {
         paintOffscreen(app, offscreen.dc, w, h);
-        RECT r = ps.rcPaint;
-        if (r.right > w)
-            r.right = w;
-        if (r.bottom > h - 20)
-            r.bottom = h - 20;
         if (r.right > r.left && r.bottom > r.top)
             BitBlt(dc, r.left, r.top, r.right - r.left, r.bottom - r.top, offscreen.dc, r.left, r.top,
                    SRCCOPY);
@@ -126,6 +125,9 @@ void paintMainWindow(ConsoleApp& app, HWND window) {
 void destroyMainWindow(ConsoleApp& app) {
     releasePlotTemplates(app.templates);
     releaseSurface(app.offscreen);
+    for (Surface& meter : app.meterImages)
+        releaseSurface(meter);
+    releaseSurface(app.readoutImage);
     if (app.font) {
         DeleteObject(app.font);
         app.font = nullptr;

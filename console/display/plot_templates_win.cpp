@@ -1,5 +1,7 @@
 #include "console/display/plot_templates_win.h"
 
+#include <algorithm>
+
 namespace {
 
 constexpr uint32_t pixel(int r, int g, int b) {
@@ -78,8 +80,34 @@ bool createSurface(Surface& surface, int width, int height, COLORREF fill) {
 void fillSurface(Surface& surface, COLORREF fill) {
     uint32_t value = pixel(GetRValue(fill), GetGValue(fill), GetBValue(fill));
     GdiFlush();
-    for (int i = 0; i < surface.width * surface.height; ++i)
-        surface.bits[i] = value;
+    std::fill_n(surface.bits, static_cast<size_t>(surface.width) * surface.height, value);
+}
+
+void fillSurfaceRect(Surface& surface, COLORREF fill, const RECT& area) {
+    uint32_t value = pixel(GetRValue(fill), GetGValue(fill), GetBValue(fill));
+    int left = std::max(0, static_cast<int>(area.left));
+    int right = std::min(surface.width, static_cast<int>(area.right));
+    if (left >= right)
+        return;
+    GdiFlush();
+    for (int y = std::max(0, static_cast<int>(area.top));
+         y < std::min(surface.height, static_cast<int>(area.bottom)); ++y)
+        std::fill_n(surface.bits + static_cast<size_t>(y) * surface.width + left, right - left, value);
+}
+
+bool keepSurface(Surface& surface, int width, int height, COLORREF fill, HFONT font) {
+    if (surface.dc && surface.width == width && surface.height == height) {
+        fillSurface(surface, fill);
+        return true;
+    }
+    releaseSurface(surface);
+    if (!createSurface(surface, width, height, fill))
+        return false;
+    // Selecting a font costs the window system a lookup each time: once per
+    // surface, not once per paint.
+    if (font)
+        SelectObject(surface.dc, font);
+    return true;
 }
 
 void releaseSurface(Surface& surface) {

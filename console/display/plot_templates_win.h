@@ -31,6 +31,12 @@ bool createSurface(Surface& surface, int width, int height, COLORREF fill);
 void releaseSurface(Surface& surface);
 // Every pixel of the surface in one colour, as createSurface leaves it.
 void fillSurface(Surface& surface, COLORREF fill);
+// The pixels of area (clipped to the surface) in one colour.
+void fillSurfaceRect(Surface& surface, COLORREF fill, const RECT& area);
+// A surface kept from paint to paint: filled when it has the size asked for,
+// else made again at that size with font (if any) selected into it for good.
+// False (and nothing held) when the platform refuses.
+bool keepSurface(Surface& surface, int width, int height, COLORREF fill, HFONT font);
 
 bool createPlotTemplates(PlotTemplates& templates);
 void releasePlotTemplates(PlotTemplates& templates);
