@@ -2,6 +2,8 @@
 
 #include "protocol/gpu_sample.h"
 
+#include <algorithm>
+
 void layoutControls(int w, int h, ControlPlacement out[kLaidOutControlCount]) {
     int h3 = (h - 220) / 3;
     int s = w / 2 - 165;
@@ -27,6 +29,23 @@ void initialControls(int h, ControlPlacement out[kLaidOutControlCount]) {
         out[i] = kFrames[i];
     out[13] = {780, h - 168, 80, 20};
     out[14] = {780, h - 138, 80, 30};
+}
+
+PixelRect readoutRepaintArea(int outerWidth, int outerHeight) {
+    PlotGeometry g = plotGeometry(outerWidth, outerHeight);
+    PixelRect areas[kInvalidationRectCount];
+    invalidationRects(g, areas);
+    ControlPlacement at[kLaidOutControlCount];
+    layoutControls(outerWidth, outerHeight, at);
+    const ControlPlacement& frame = at[12];
+    // The caption is one 12-pixel line at the frame's top; the border is two
+    // pixels wide.
+    PixelRect inside = {frame.x + 2, frame.y + 13, frame.x + frame.w - 2, frame.y + frame.h - 2};
+    PixelRect image = readoutRect(g);
+    const PixelRect& a = areas[12];
+    return {std::max({a.left, inside.left, image.left}), std::max({a.top, inside.top, image.top}),
+            std::min({a.right, inside.right, image.right}),
+            std::min({a.bottom, inside.bottom, image.bottom})};
 }
 
 ControlPlacement tabPlacement(int clientWidth) {

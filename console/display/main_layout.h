@@ -23,6 +23,10 @@ struct ControlPlacement {
 void layoutControls(int outerWidth, int outerHeight, ControlPlacement out[kLaidOutControlCount]);
 // Positions the controls get at creation (H: outer height after creation).
 void initialControls(int outerHeight, ControlPlacement out[kLaidOutControlCount]);
+// What the tick repaints of the readout each second: its invalidation area
+// cut to the readout image and to the inside of its frame, clear of the
+// frame's border and caption, so the frame need not paint again with it.
+PixelRect readoutRepaintArea(int outerWidth, int outerHeight);
 // The tab strip: (5, 5), the client width, 20 high.
 ControlPlacement tabPlacement(int clientWidth);
 // Horizontally centred, 10 pixels below vertical centring.

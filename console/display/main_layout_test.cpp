@@ -1,4 +1,5 @@
 #include "console/display/main_layout.h"
+#include "console/display/readout_panel.h"
 
 #include <gtest/gtest.h>
 
@@ -61,6 +62,39 @@ TEST(MainLayout, GraphAreasLieInsideTheirFramesClearOfBordersAndCaptions) {
                     inside += interior;
                 }
                 EXPECT_EQ(1, inside) << w << "x" << h << " area " << i;
+            }
+        }
+    }
+}
+
+// The tick repaints the readout without its frame: right while the area lies
+// inside the frame clear of border, caption and other controls, and holds
+// every line of readout text (12 pixels high, from the image's top).
+TEST(MainLayout, ReadoutRepaintAreaHoldsTheTextInsideItsFrame) {
+    PanelSlotSnapshot empty{};
+    ReadoutRow rows[kReadoutRowCount];
+    buildReadoutRows(empty, rows);
+    for (int w = kInitialWidth; w <= kMaxTrackWidth; w += 15) {
+        for (int h = kInitialHeight; h <= kMaxTrackHeight; h += 19) {
+            ControlPlacement at[kLaidOutControlCount];
+            layoutControls(w, h, at);
+            PixelRect a = readoutRepaintArea(w, h);
+            const ControlPlacement& f = at[12];
+            EXPECT_TRUE(a.left >= f.x + 2 && a.right <= f.x + f.w - 2 && a.top >= f.y + 13 &&
+                        a.bottom <= f.y + f.h - 2)
+                << w << "x" << h;
+            for (int i = 0; i < kLaidOutControlCount; ++i) {
+                const ControlPlacement& c = at[i];
+                if (i != 12)
+                    EXPECT_TRUE(a.right <= c.x || a.left >= c.x + c.w || a.bottom <= c.y ||
+                                a.top >= c.y + c.h)
+                        << w << "x" << h << " control " << i + 1;
+            }
+            PixelRect image = readoutRect(plotGeometry(w, h));
+            for (const ReadoutRow& row : rows) {
+                EXPECT_GE(image.left + row.labelX, a.left) << w << "x" << h;
+                EXPECT_GE(image.top + row.y, a.top) << w << "x" << h;
+                EXPECT_LE(image.top + row.y + 12, a.bottom) << w << "x" << h;
             }
         }
     }
