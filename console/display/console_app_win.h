@@ -43,6 +43,11 @@ struct ConsoleApp {
     Surface meterImages[kPlotPanelCount];
     Surface readoutImage;
 
+    // What the meters and the readout show on screen (meterAndReadoutContent;
+    // 0: not known), set by the paint and read by the tick, which repaints
+    // them only when what they would show has changed.
+    std::atomic<uint64_t> meterAndReadoutShown{0};
+
     std::atomic<int32_t> appRunning{0};
     std::atomic<int32_t> uiReady{0};
     // GPU slot shown by every panel, 0..7.

@@ -3,6 +3,7 @@
 #include "common/program_shell_win.h"
 #include "console/display/console_paint_win.h"
 #include "console/display/main_layout.h"
+#include "console/display/panel_content.h"
 #include "console/intake/link/agent_connection_win.h"
 #include "console/intake/link/intake.h"
 #include "protocol/text_cp932.h"
@@ -94,14 +95,35 @@ void outerSize(HWND window, int* w, int* h) {
     *h = r.bottom - r.top;
 }
 
+// The meter areas (0..5) and the readout's repaint area (6) of a window size.
+void meterAndReadoutAreas(int w, int h, RECT out[kPlotPanelCount + 1]) {
+    PixelRect areas[kInvalidationRectCount];
+    invalidationRects(plotGeometry(w, h), areas);
+    areas[kPlotPanelCount] = readoutRepaintArea(w, h);
+    for (int i = 0; i <= kPlotPanelCount; ++i)
+        out[i] = {areas[i].left, areas[i].top, areas[i].right, areas[i].bottom};
+}
+
+bool regionHolds(HRGN region, const RECT& r) {
+    HRGN part = CreateRectRgnIndirect(&r);
+    if (!part)
+        return false;
+    bool holds = CombineRgn(part, part, region, RGN_DIFF) == NULLREGION;
+    DeleteObject(part);
+    return holds;
+}
+
 void paintMainWindow(ConsoleApp& app, HWND window) {
+    HRGN update = CreateRectRgn(0, 0, 0, 0);
+    bool updateKnown = update && GetUpdateRgn(window, update, FALSE) != ERROR;
     PAINTSTRUCT ps;
     HDC dc = BeginPaint(window, &ps);
     int w = 0, h = 0;
     outerSize(window, &w, &h);
     // The image is kept between paints and made again only for a new size.
     // Only the area being painted is filled white (what a fresh image is
-    // there), drawn and copied: the rest of the window is clipped away.
+    // there), drawn and copied: the rest of the window is clipped away, and
+    // a part that lies wholly outside it is not drawn at all.
     Surface& offscreen = app.offscreen;
     RECT r = ps.rcPaint;
     r.right = std::min(r.right, static_cast<LONG>(w));
@@ -113,13 +135,34 @@ void paintMainWindow(ConsoleApp& app, HWND window) {
         releaseSurface(offscreen);
         ready = createSurface(offscreen, w, h - 20, RGB(255, 255, 255));
     }
+    RECT areas[kPlotPanelCount + 1];
+    meterAndReadoutAreas(w, h, areas);
+    bool metersTouched = false, whole = updateKnown;
+    for (int i = 0; i < kPlotPanelCount; ++i) {
+        metersTouched = metersTouched || RectVisible(dc, &areas[i]);
+        whole = whole && regionHolds(update, areas[i]);
+    }
+    bool readoutTouched = RectVisible(dc, &areas[kPlotPanelCount]);
+    whole = whole && regionHolds(update, areas[kPlotPanelCount]);
+    uint64_t content = meterAndReadoutContent(shownSnapshot(app), plotGeometry(w, h).p);
     if (ready) {
-        paintOffscreen(app, offscreen.dc, w, h);
+        if (metersTouched)
+            paintLevelMeters(app, offscreen.dc, w, h);
+        paintPlotPanels(app, offscreen.dc, w, h);
+        if (readoutTouched)
+            paintReadoutPanel(app, offscreen.dc, h);
         if (r.right > r.left && r.bottom > r.top)
             BitBlt(dc, r.left, r.top, r.right - r.left, r.bottom - r.top, offscreen.dc, r.left, r.top,
                    SRCCOPY);
     }
+    // Shown whole, the meters and readout are known; drawn in part, not.
+    if (ready && whole)
+        app.meterAndReadoutShown.store(content);
+    else if (metersTouched || readoutTouched)
+        app.meterAndReadoutShown.store(0);
     EndPaint(window, &ps);
+    if (update)
+        DeleteObject(update);
 }
 
 void destroyMainWindow(ConsoleApp& app) {
@@ -363,18 +406,24 @@ void invalidatePlotAreas(ConsoleApp& app) {
         return;
     int w = 0, h = 0;
     outerSize(app.mainWindow, &w, &h);
+    PlotGeometry g = plotGeometry(w, h);
     PixelRect areas[kInvalidationRectCount];
-    invalidationRects(plotGeometry(w, h), areas);
+    invalidationRects(g, areas);
     // The meter and graph areas lie inside their frames, clear of borders and
     // captions, and so does the part of the readout area that the readout
     // can change: the frames need not paint again for them (each frame's
     // repaint cost more than the areas' own), and one region is one call to
     // the window system instead of thirteen. The rest of the readout area
-    // (its frame's border, white window) never changes.
+    // (its frame's border, white window) never changes. The meters (areas
+    // 0..5) and the readout are left alone while the screen already shows
+    // what they would show; the graphs move every second.
     areas[kGraphAreaCount] = readoutRepaintArea(w, h);
+    bool shown = meterAndReadoutContent(shownSnapshot(app), g.p) == app.meterAndReadoutShown.load();
     HRGN region = CreateRectRgn(0, 0, 0, 0);
     bool joined = region != nullptr;
     for (int i = 0; i < kInvalidationRectCount && joined; ++i) {
+        if (shown && (i < kPlotPanelCount || i == kGraphAreaCount))
+            continue;
         HRGN part = CreateRectRgn(areas[i].left, areas[i].top, areas[i].right, areas[i].bottom);
         joined = part && CombineRgn(region, region, part, RGN_OR) != ERROR;
         if (part)
