@@ -38,15 +38,26 @@ void printLogPieces(LogConsole& console, const std::vector<ConsolePiece>& pieces
         return;
     HANDLE output = static_cast<HANDLE>(console.output);
     // Every coloured piece returns to normal afterwards; runs of one colour
-    // are written with one attribute change and one write, which looks the
-    // same on screen and costs a fraction of the console calls.
+    // are written with one attribute change and one write, and one colour
+    // follows another directly, which looks the same on screen and costs a
+    // fraction of the console calls.
     int current = kAttrNormal;
     std::string pending;
+    // Written to the console handle directly, with the line ends the text
+    // stream would give them: the stream's own write asks the console more
+    // than once per call.
     auto writePending = [&] {
         if (pending.empty())
             return;
-        std::fwrite(pending.data(), 1, pending.size(), console.stream);
-        std::fflush(console.stream);
+        std::string bytes;
+        bytes.reserve(pending.size() + 32);
+        for (char c : pending) {
+            if (c == '\n')
+                bytes += '\r';
+            bytes += c;
+        }
+        DWORD written = 0;
+        WriteFile(output, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
         pending.clear();
     };
     for (const ConsolePiece& piece : pieces) {
@@ -58,9 +69,10 @@ void printLogPieces(LogConsole& console, const std::vector<ConsolePiece>& pieces
         }
         pending += piece.text;
         if (piece.attribute != kAttrKeep && piece.attribute != kAttrNormal) {
-            // Back to normal unless the next piece keeps this colour.
+            // Back to normal unless the next piece sets a colour of its own:
+            // then no text would ever show in normal between the two.
             const ConsolePiece* next = &piece + 1;
-            if (next == pieces.data() + pieces.size() || next->attribute != piece.attribute) {
+            if (next == pieces.data() + pieces.size() || next->attribute == kAttrKeep) {
                 writePending();
                 SetConsoleTextAttribute(output, kAttrNormal);
                 current = kAttrNormal;
