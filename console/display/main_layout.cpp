@@ -48,6 +48,15 @@ PixelRect readoutRepaintArea(int outerWidth, int outerHeight) {
             std::min({a.bottom, inside.bottom, image.bottom})};
 }
 
+void tickRepaintAreas(int outerWidth, int outerHeight, PixelRect out[kInvalidationRectCount]) {
+    invalidationRects(plotGeometry(outerWidth, outerHeight), out);
+    out[kGraphAreaCount] = readoutRepaintArea(outerWidth, outerHeight);
+}
+
+bool isMeterOrReadoutArea(int i) {
+    return i < kPlotPanelCount || i == kGraphAreaCount;
+}
+
 ControlPlacement tabPlacement(int clientWidth) {
     return {5, 5, clientWidth, 20};
 }

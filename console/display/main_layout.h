@@ -27,6 +27,11 @@ void initialControls(int outerHeight, ControlPlacement out[kLaidOutControlCount]
 // cut to the readout image and to the inside of its frame, clear of the
 // frame's border and caption, so the frame need not paint again with it.
 PixelRect readoutRepaintArea(int outerWidth, int outerHeight);
+// The areas the tick repaints: the meter areas (0..5), the graph areas
+// (6..11) and readoutRepaintArea (12).
+void tickRepaintAreas(int outerWidth, int outerHeight, PixelRect out[kInvalidationRectCount]);
+// Whether tick area i shows the meters or the readout (not a graph).
+bool isMeterOrReadoutArea(int i);
 // The tab strip: (5, 5), the client width, 20 high.
 ControlPlacement tabPlacement(int clientWidth);
 // Horizontally centred, 10 pixels below vertical centring.

@@ -95,15 +95,6 @@ void outerSize(HWND window, int* w, int* h) {
     *h = r.bottom - r.top;
 }
 
-// The meter areas (0..5) and the readout's repaint area (6) of a window size.
-void meterAndReadoutAreas(int w, int h, RECT out[kPlotPanelCount + 1]) {
-    PixelRect areas[kInvalidationRectCount];
-    invalidationRects(plotGeometry(w, h), areas);
-    areas[kPlotPanelCount] = readoutRepaintArea(w, h);
-    for (int i = 0; i <= kPlotPanelCount; ++i)
-        out[i] = {areas[i].left, areas[i].top, areas[i].right, areas[i].bottom};
-}
-
 bool regionHolds(HRGN region, const RECT& r) {
     HRGN part = CreateRectRgnIndirect(&r);
     if (!part)
@@ -135,16 +126,23 @@ void paintMainWindow(ConsoleApp& app, HWND window) {
         releaseSurface(offscreen);
         ready = createSurface(offscreen, w, h - 20, RGB(255, 255, 255));
     }
-    RECT areas[kPlotPanelCount + 1];
-    meterAndReadoutAreas(w, h, areas);
-    bool metersTouched = false, whole = updateKnown;
-    for (int i = 0; i < kPlotPanelCount; ++i) {
-        metersTouched = metersTouched || RectVisible(dc, &areas[i]);
-        whole = whole && regionHolds(update, areas[i]);
+    PixelRect areas[kInvalidationRectCount];
+    tickRepaintAreas(w, h, areas);
+    bool metersTouched = false, readoutTouched = false, whole = updateKnown;
+    for (int i = 0; i < kInvalidationRectCount; ++i) {
+        if (!isMeterOrReadoutArea(i))
+            continue;
+        RECT a = {areas[i].left, areas[i].top, areas[i].right, areas[i].bottom};
+        bool touched = RectVisible(dc, &a) != FALSE;
+        if (i < kPlotPanelCount)
+            metersTouched = metersTouched || touched;
+        else
+            readoutTouched = touched;
+        whole = whole && regionHolds(update, a);
     }
-    bool readoutTouched = RectVisible(dc, &areas[kPlotPanelCount]);
-    whole = whole && regionHolds(update, areas[kPlotPanelCount]);
-    uint64_t content = meterAndReadoutContent(shownSnapshot(app), plotGeometry(w, h).p);
+    // Taken before the drawing, so that what is recorded is never newer than
+    // what was drawn.
+    uint64_t content = ready && whole ? meterAndReadoutContent(shownSnapshot(app), plotGeometry(w, h).p) : 0;
     if (ready) {
         if (metersTouched)
             paintLevelMeters(app, offscreen.dc, w, h);
@@ -406,9 +404,8 @@ void invalidatePlotAreas(ConsoleApp& app) {
         return;
     int w = 0, h = 0;
     outerSize(app.mainWindow, &w, &h);
-    PlotGeometry g = plotGeometry(w, h);
     PixelRect areas[kInvalidationRectCount];
-    invalidationRects(g, areas);
+    tickRepaintAreas(w, h, areas);
     // The meter and graph areas lie inside their frames, clear of borders and
     // captions, and so does the part of the readout area that the readout
     // can change: the frames need not paint again for them (each frame's
@@ -417,12 +414,12 @@ void invalidatePlotAreas(ConsoleApp& app) {
     // (its frame's border, white window) never changes. The meters (areas
     // 0..5) and the readout are left alone while the screen already shows
     // what they would show; the graphs move every second.
-    areas[kGraphAreaCount] = readoutRepaintArea(w, h);
-    bool shown = meterAndReadoutContent(shownSnapshot(app), g.p) == app.meterAndReadoutShown.load();
+    bool shown =
+        meterAndReadoutContent(shownSnapshot(app), plotGeometry(w, h).p) == app.meterAndReadoutShown.load();
     HRGN region = CreateRectRgn(0, 0, 0, 0);
     bool joined = region != nullptr;
     for (int i = 0; i < kInvalidationRectCount && joined; ++i) {
-        if (shown && (i < kPlotPanelCount || i == kGraphAreaCount))
+        if (shown && isMeterOrReadoutArea(i))
             continue;
         HRGN part = CreateRectRgn(areas[i].left, areas[i].top, areas[i].right, areas[i].bottom);
         joined = part && CombineRgn(region, region, part, RGN_OR) != ERROR;

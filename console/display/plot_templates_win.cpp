@@ -78,9 +78,7 @@ bool createSurface(Surface& surface, int width, int height, COLORREF fill) {
 }
 
 void fillSurface(Surface& surface, COLORREF fill) {
-    uint32_t value = pixel(GetRValue(fill), GetGValue(fill), GetBValue(fill));
-    GdiFlush();
-    std::fill_n(surface.bits, static_cast<size_t>(surface.width) * surface.height, value);
+    fillSurfaceRect(surface, fill, RECT{0, 0, surface.width, surface.height});
 }
 
 void fillSurfaceRect(Surface& surface, COLORREF fill, const RECT& area) {
