@@ -1,5 +1,6 @@
 #include "agent/agent_state.h"
 
+#include <chrono>
 #include <cstring>
 #include <cwchar>
 
@@ -13,8 +14,10 @@ void resetAgentSlots(AgentState& state) {
             v = 0;
 #define GAUGELINE_ZERO_FIELD(name, kind, conv) slot.sample.name.store(0, std::memory_order_relaxed);
         GAUGELINE_SAMPLE_FIELDS(GAUGELINE_ZERO_FIELD)
+        GAUGELINE_SAMPLE_EXTRA_FIELDS(GAUGELINE_ZERO_FIELD)
 #undef GAUGELINE_ZERO_FIELD
         std::memset(slot.sample.tabLabel, 0, sizeof slot.sample.tabLabel);
+        slot.lastReadingMs.store(kNoReadingYet, std::memory_order_relaxed);
     }
     for (NvPhysicalGpuHandle& h : state.gpuHandles)
         h = nullptr;
@@ -47,11 +50,25 @@ void snapshotSamples(const AgentState& state, GpuSample out[kGpuSlotCount]) {
         s.fullName[kFullNameChars] = L'\0';
 #define GAUGELINE_COPY_FIELD(name, kind, conv) s.name = slot.sample.name.load(std::memory_order_relaxed);
         GAUGELINE_SAMPLE_FIELDS(GAUGELINE_COPY_FIELD)
+        GAUGELINE_SAMPLE_EXTRA_FIELDS(GAUGELINE_COPY_FIELD)
 #undef GAUGELINE_COPY_FIELD
     }
     std::lock_guard<std::mutex> lock(state.labelLock);
     for (int i = 0; i < kGpuSlotCount; ++i) {
         std::memcpy(out[i].tabLabel, state.slots[i].sample.tabLabel, kTabLabelBytes);
         out[i].tabLabel[kTabLabelBytes - 1] = '\0';
+    }
+}
+
+int64_t steadyMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+void slotsUp(const AgentState& state, int64_t nowMs, bool up[kGpuSlotCount]) {
+    for (int i = 0; i < kGpuSlotCount; ++i) {
+        int64_t last = state.slots[i].lastReadingMs.load(std::memory_order_relaxed);
+        up[i] = last != kNoReadingYet && nowMs - last <= kGpuUpWindowMs;
     }
 }

@@ -11,6 +11,9 @@
 
 constexpr int kMaxGpuHandles = NVAPI_MAX_PHYSICAL_GPUS;
 constexpr int kRecordVersionCount = 5;
+// A GPU is up while its last successful reading is at most this old.
+constexpr int64_t kGpuUpWindowMs = 5000;
+constexpr int64_t kNoReadingYet = INT64_MIN;
 
 // The driver records whose version start-up probes, in the order of
 // AgentSlot::recordVersions.
@@ -21,6 +24,7 @@ enum class RecordVersion { Clock, Pstates, Thermal, Memory, Cooler };
 struct SharedSample {
 #define GAUGELINE_DECLARE_ATOMIC(name, kind, conv) std::atomic<GAUGELINE_WIRE_TYPE_##kind> name{0};
     GAUGELINE_SAMPLE_FIELDS(GAUGELINE_DECLARE_ATOMIC)
+    GAUGELINE_SAMPLE_EXTRA_FIELDS(GAUGELINE_DECLARE_ATOMIC)
 #undef GAUGELINE_DECLARE_ATOMIC
     char tabLabel[kTabLabelBytes] = {}; // guarded by AgentState::labelLock
 };
@@ -31,6 +35,8 @@ struct AgentSlot {
     uint32_t busId = 0;
     uint32_t recordVersions[kRecordVersionCount] = {};
     SharedSample sample;
+    // steadyMs() of the slot's last driver call that gave a reading.
+    std::atomic<int64_t> lastReadingMs{kNoReadingYet};
 };
 
 inline uint32_t& recordVersion(AgentSlot& slot, RecordVersion r) {
@@ -59,3 +65,11 @@ void loadTabLabel(const AgentState& state, int slot, char out[kTabLabelBytes]);
 
 // Plain copies of all 8 slots for a report block.
 void snapshotSamples(const AgentState& state, GpuSample out[kGpuSlotCount]);
+
+// Milliseconds on the steady clock: the time base of lastReadingMs.
+int64_t steadyMs();
+inline void noteReading(AgentSlot& slot) {
+    slot.lastReadingMs.store(steadyMs(), std::memory_order_relaxed);
+}
+// Per slot: whether it gave a reading within kGpuUpWindowMs before nowMs.
+void slotsUp(const AgentState& state, int64_t nowMs, bool up[kGpuSlotCount]);

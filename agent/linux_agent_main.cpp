@@ -191,7 +191,9 @@ int main(int argc, char** argv) {
     for (int i = 0; i < gpuCount; ++i) {
         char name[kFullNameChars + 1];
         slotName(i, name);
-        if (start.slotError[i] != NVML_SUCCESS)
+        if (start.slotError[i] == NVML_ERROR_GPU_IS_LOST)
+            say("GPU %d lost: it has no readings, the other GPUs go on", i + 1);
+        else if (start.slotError[i] != NVML_SUCCESS)
             say("GPU %d cannot be opened (NVML error %d)", i + 1, start.slotError[i]);
         else
             say("GPU %d: %s", i + 1, name);

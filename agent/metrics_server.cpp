@@ -41,7 +41,9 @@ void answer(const AgentState& state, const MetricsConfig& config, Connection& c,
     if (request.kind == MetricsRequestKind::Metrics) {
         GpuSample samples[kGpuSlotCount];
         snapshotSamples(state, samples);
-        text = metricsText(samples, state.gpuCount.load(std::memory_order_relaxed));
+        bool up[kGpuSlotCount];
+        slotsUp(state, steadyMs(), up);
+        text = metricsText(samples, state.gpuCount.load(std::memory_order_relaxed), up);
     }
     const std::string response = metricsResponse(request, text);
     tcpSendAll(c.socket, response.data(), static_cast<int>(response.size()), config.sendWaitMs);

@@ -40,6 +40,7 @@ struct MetricsRun {
         state->gpuCount.store(1);
         state->slots[0].sample.temperatureSupported.store(1);
         state->slots[0].sample.temperature.store(54);
+        noteReading(state->slots[0]);
         config.port = nextPort++;
         config.requestWaitMs = requestWaitMs;
         config.stop = &stop;
@@ -60,7 +61,8 @@ struct MetricsRun {
     std::string expectedAnswer() {
         GpuSample samples[kGpuSlotCount];
         snapshotSamples(*state, samples);
-        return metricsResponse({MetricsRequestKind::Metrics, false}, metricsText(samples, 1));
+        const bool up[kGpuSlotCount] = {true};
+        return metricsResponse({MetricsRequestKind::Metrics, false}, metricsText(samples, 1, up));
     }
 };
 

@@ -144,7 +144,12 @@ const Family kFamilies[] = {
      {{nullptr, [](const GpuSample& s) { return when(s.powerDrawSupported, s.powerDraw, 3); }}}},
     {"gaugeline_gpu_power_limit_watts",
      "Power limit the driver enforces in watts.",
-     {{nullptr, [](const GpuSample& s) { return when(s.powerDrawSupported, s.powerLimit, 3); }}}},
+     {{nullptr,
+       [](const GpuSample& s) { return when(s.enforcedPowerLimitSupported, s.enforcedPowerLimit, 3); }}}},
+    {"gaugeline_gpu_power_management_limit_watts",
+     "Power management limit in watts; the enforced limit is lower where other limits apply.",
+     {{nullptr,
+       [](const GpuSample& s) { return when(s.managementPowerLimitSupported, s.managementPowerLimit, 3); }}}},
     {"gaugeline_gpu_fan_ratio",
      "Fan level, 0 to 1.",
      {{nullptr, [](const GpuSample& s) { return when(s.fanLevelSupported, s.fanLevel, 2); }}}},
@@ -178,7 +183,7 @@ void appendSeriesStart(std::string& out, const char* name, int gpu) {
 
 } // namespace
 
-std::string metricsText(const GpuSample samples[kGpuSlotCount], int gpuCount) {
+std::string metricsText(const GpuSample samples[kGpuSlotCount], int gpuCount, const bool up[kGpuSlotCount]) {
     if (gpuCount < 0)
         gpuCount = 0;
     if (gpuCount > kGpuSlotCount)
@@ -193,10 +198,19 @@ std::string metricsText(const GpuSample samples[kGpuSlotCount], int gpuCount) {
         appendNameLabel(out, samples[gpu].fullName);
         out += "\"} 1\n";
     }
+    appendHeader(
+        out, "gaugeline_gpu_up",
+        "1 while the GPU gave a reading in the last 5 s; 0 otherwise, and its readings are left out.");
+    for (int gpu = 0; gpu < gpuCount; ++gpu) {
+        appendSeriesStart(out, "gaugeline_gpu_up", gpu);
+        out += up[gpu] ? "} 1\n" : "} 0\n";
+    }
     std::string lines;
     for (const Family& family : kFamilies) {
         lines.clear();
         for (int gpu = 0; gpu < gpuCount; ++gpu) {
+            if (!up[gpu])
+                continue;
             for (const Series& series : family.series) {
                 if (!series.read)
                     break;

@@ -10,5 +10,6 @@
 // bytes, watts, volts, ratios). A reading the driver did not give (flag 0,
 // or a base clock or memory total still 0) has no series; a family left with
 // no series at all is left out whole, HELP and TYPE included, so the text
-// names only what was measured.
-std::string metricsText(const GpuSample samples[kGpuSlotCount], int gpuCount);
+// names only what was measured. gaugeline_gpu_up gives up[gpu] as 1 or 0;
+// a GPU that is not up has its info and up series only, no readings.
+std::string metricsText(const GpuSample samples[kGpuSlotCount], int gpuCount, const bool up[kGpuSlotCount]);

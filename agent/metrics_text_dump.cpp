@@ -20,9 +20,12 @@ int main() {
         g.memoryTotal = 8388608, g.memoryUsage = 1048577, g.temperature = 54 - 66 * i;
         g.powerDraw = 65432, g.powerLimit = 250000, g.fanLevel = 40, g.fanRpm = 1450;
         g.pState = 2, g.coreVoltage = 850000;
+        g.enforcedPowerLimitSupported = 1, g.enforcedPowerLimit = 240000;
+        g.managementPowerLimitSupported = 1, g.managementPowerLimit = 250000;
     }
     std::wcscpy(s[0].fullName, L"Kovra \"Test\" GPU \\ \u00E9\u4E2D\n");
     std::wcscpy(s[1].fullName, L"Second GPU \U0001F600");
-    std::fputs(metricsText(s, 2).c_str(), stdout);
+    const bool up[kGpuSlotCount] = {true, true};
+    std::fputs(metricsText(s, 2, up).c_str(), stdout);
     return 0;
 }

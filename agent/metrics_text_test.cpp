@@ -22,7 +22,9 @@ std::string scenarioText() {
     s[0].memoryTotal = 8388608;
     s[0].memoryUsageSupported = 1, s[0].memoryUsage = 1048577;
     s[0].temperatureSupported = 1, s[0].temperature = 54;
-    s[0].powerDrawSupported = 1, s[0].powerDraw = 65432, s[0].powerLimit = 250000;
+    s[0].powerDrawSupported = 1, s[0].powerDraw = 65432, s[0].powerLimit = 300000;
+    s[0].enforcedPowerLimitSupported = 1, s[0].enforcedPowerLimit = 250000;
+    s[0].managementPowerLimitSupported = 1, s[0].managementPowerLimit = 300000;
     s[0].fanRpmSupported = 0, s[0].fanRpm = 1500;
     s[0].coreVoltageSupported = 1, s[0].coreVoltage = 850000;
     std::wcscpy(s[1].fullName, L"Second");
@@ -31,7 +33,8 @@ std::string scenarioText() {
     s[1].videoEngineLoadSupported = 1, s[1].videoEngineLoad = 7;
     std::wcscpy(s[2].fullName, L"Beyond");
     s[2].temperatureSupported = 1, s[2].temperature = 40;
-    return "\n" + metricsText(s, 2);
+    const bool up[kGpuSlotCount] = {true, true, true};
+    return "\n" + metricsText(s, 2, up);
 }
 
 TEST(MetricsText, ReadingsInBaseUnitsAndOnlyThoseGiven) {
@@ -54,6 +57,8 @@ TEST(MetricsText, ReadingsInBaseUnitsAndOnlyThoseGiven) {
         {"\ngaugeline_gpu_temperature_celsius{gpu=\"1\"} -5\n", true},
         {"\ngaugeline_gpu_power_watts{gpu=\"0\"} 65.432\n", true},
         {"\ngaugeline_gpu_power_limit_watts{gpu=\"0\"} 250\n", true},
+        {"\ngaugeline_gpu_power_management_limit_watts{gpu=\"0\"} 300\n", true},
+        {"gaugeline_gpu_power_limit_watts{gpu=\"1\"}", false},
         {"gaugeline_gpu_power_watts{gpu=\"1\"}", false},
         {"gaugeline_gpu_fan_rpm", false},
         {"\ngaugeline_gpu_core_voltage_volts{gpu=\"0\"} 0.85\n", true},
@@ -80,10 +85,40 @@ TEST(MetricsText, NamesAreUtf8LabelValues) {
         GpuSample s[kGpuSlotCount];
         clearGpuSample(&s[0]);
         std::wcscpy(s[0].fullName, c.name);
+        const bool up[kGpuSlotCount] = {true};
         EXPECT_NE(std::string::npos,
-                  metricsText(s, 1).find(std::string("{gpu=\"0\",name=\"") + c.label + "\"} 1\n"))
+                  metricsText(s, 1, up).find(std::string("{gpu=\"0\",name=\"") + c.label + "\"} 1\n"))
             << c.label;
     }
+}
+
+// GPU 1 is down: its name and "up 0" stay, its readings go, and a family
+// whose only series was GPU 1's is left out whole.
+TEST(MetricsText, ADownGpuKeepsItsInfoAndUpLinesOnly) {
+    GpuSample s[kGpuSlotCount];
+    for (GpuSample& sample : s)
+        clearGpuSample(&sample);
+    std::wcscpy(s[0].fullName, L"A");
+    std::wcscpy(s[1].fullName, L"B");
+    for (int gpu = 0; gpu < 2; ++gpu)
+        s[gpu].temperatureSupported = 1, s[gpu].temperature = 54;
+    s[1].fanLevelSupported = 1, s[1].fanLevel = 40;
+    const bool up[kGpuSlotCount] = {true, false};
+    const std::string text = "\n" + metricsText(s, 2, up);
+    struct Case {
+        const char* text;
+        bool present;
+    } cases[] = {
+        {"\ngaugeline_gpu_up{gpu=\"0\"} 1\n", true},
+        {"\ngaugeline_gpu_up{gpu=\"1\"} 0\n", true},
+        {"\n# TYPE gaugeline_gpu_up gauge\n", true},
+        {"\ngaugeline_gpu_info{gpu=\"1\",name=\"B\"} 1\n", true},
+        {"\ngaugeline_gpu_temperature_celsius{gpu=\"0\"} 54\n", true},
+        {"gaugeline_gpu_temperature_celsius{gpu=\"1\"}", false},
+        {"gaugeline_gpu_fan_ratio", false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.present, text.find(c.text) != std::string::npos) << c.text << "\nin:" << text;
 }
 
 } // namespace

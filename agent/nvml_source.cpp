@@ -34,6 +34,8 @@ nvmlReturn_t callSlot(NvmlSource& source, int slot, Fn fn, Args... args) {
     }
     nvmlReturn_t r = fn(args...);
     source.inCall[slot].store(false);
+    if (r == NVML_SUCCESS)
+        source.answers[slot].fetch_add(1, kRelaxed);
     if (r == NVML_ERROR_GPU_IS_LOST && !source.lost[slot].exchange(true) && source.lostHook)
         source.lostHook(source.lostContext, slot);
     return r;
@@ -126,13 +128,22 @@ void readRest(NvmlSource& source, int slot, nvmlDevice_t d, SharedSample& s) {
         store(s.temperature, static_cast<int32_t>(value));
         store(s.temperatureSupported, 1u);
     }
-    uint32_t draw = 0, limit = 0;
+    uint32_t draw = 0, limit = 0, management = 0;
+    bool drawn = callSlot(source, slot, api.getPowerUsage, d, &draw) == NVML_SUCCESS;
+    bool limited = callSlot(source, slot, api.getEnforcedPowerLimit, d, &limit) == NVML_SUCCESS;
+    if (limited) {
+        store(s.enforcedPowerLimit, limit);
+        store(s.enforcedPowerLimitSupported, 1u);
+    }
     // The Console draws power against its limit: both or neither.
-    if (callSlot(source, slot, api.getPowerUsage, d, &draw) == NVML_SUCCESS &&
-        callSlot(source, slot, api.getEnforcedPowerLimit, d, &limit) == NVML_SUCCESS) {
+    if (drawn && limited) {
         store(s.powerDraw, draw);
         store(s.powerLimit, limit);
         store(s.powerDrawSupported, 1u);
+    }
+    if (callSlot(source, slot, api.getPowerManagementLimit, d, &management) == NVML_SUCCESS) {
+        store(s.managementPowerLimit, management);
+        store(s.managementPowerLimitSupported, 1u);
     }
     if (callSlot(source, slot, api.getFanSpeed, d, &value) == NVML_SUCCESS) {
         store(s.fanLevel, value);
@@ -199,6 +210,7 @@ NvmlStartResult startNvmlSource(AgentState& state, NvmlSource& source) {
                                               : NVML_ERROR_FUNCTION_NOT_FOUND;
         if (r != NVML_SUCCESS) {
             result.slotError[i] = r;
+            source.lost[i].store(r == NVML_ERROR_GPU_IS_LOST);
             continue;
         }
         source.devices[i] = device;
@@ -206,6 +218,8 @@ NvmlStartResult startNvmlSource(AgentState& state, NvmlSource& source) {
         r = api.getName ? api.getName(device, name, sizeof name) : NVML_ERROR_FUNCTION_NOT_FOUND;
         if (r != NVML_SUCCESS) {
             result.slotError[i] = r;
+            // Said at start already: the sampler is not to say it again.
+            source.lost[i].store(r == NVML_ERROR_GPU_IS_LOST);
             continue;
         }
         name[sizeof name - 1] = '\0';
@@ -230,10 +244,13 @@ void sampleNvmlSlot(AgentState& state, NvmlSource& source, int slot) {
         return;
     nvmlDevice_t d = source.devices[slot];
     SharedSample& s = state.slots[slot].sample;
+    uint32_t answered = source.answers[slot].load(kRelaxed);
     readClocks(source, slot, d, s);
     readLoads(source, slot, d, s);
     readMemory(source, slot, d, s);
     readRest(source, slot, d, s);
+    if (source.answers[slot].load(kRelaxed) != answered)
+        noteReading(state.slots[slot]);
 }
 
 void runNvmlSlotSampler(AgentState& state, NvmlSource& source, int slot, int periodMs) {

@@ -17,8 +17,11 @@ void bindNvmlSource(NvmlSourceApi* api, void* (*lookup)(void* library, const cha
 struct NvmlSource {
     const NvmlSourceApi* api = nullptr;
     nvmlDevice_t devices[kGpuSlotCount] = {}; // null where the handle could not be read
-    // Set when a call of the slot said the GPU is lost; the slot is never called again.
+    // Set when a call of the slot (or its lookup at start) said the GPU is
+    // lost; the slot is never called again.
     std::atomic<bool> lost[kGpuSlotCount] = {};
+    // Driver calls of the slot that answered NVML_SUCCESS, counted by its thread.
+    std::atomic<uint32_t> answers[kGpuSlotCount] = {};
     // Set while a sampler thread is inside a driver call for the slot.
     std::atomic<bool> inCall[kGpuSlotCount] = {};
     // Once set no new driver call starts, and the sampler threads end.
@@ -47,8 +50,9 @@ struct NvmlStartResult {
 // labels with the connector suffix " (UNKNOWN 接続)".
 NvmlStartResult startNvmlSource(AgentState& state, NvmlSource& source);
 
-// Reads one slot into its shared sample. A failed reading keeps its value and
-// flag; a lost slot is not called.
+// Reads one slot into its shared sample and, when any call answered, notes
+// the time of the reading. A failed reading keeps its value and flag; a lost
+// slot is not called.
 void sampleNvmlSlot(AgentState& state, NvmlSource& source, int slot);
 
 // The thread body of one slot: sampleNvmlSlot once per period until source.stop.

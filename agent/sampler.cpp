@@ -47,10 +47,11 @@ std::unique_ptr<NV_GPU_PERF_PSTATES20_INFO> readPstates(const DriverTable& drive
     return table;
 }
 
-void currentClocks(SharedSample& s, const DriverTable& driver, NvPhysicalGpuHandle h, uint32_t version) {
+// Each step below says whether a driver call of the slot gave a reading.
+bool currentClocks(SharedSample& s, const DriverTable& driver, NvPhysicalGpuHandle h, uint32_t version) {
     NV_GPU_CLOCK_FREQUENCIES c;
     if (readClocks(driver, h, version, NV_GPU_CLOCK_FREQUENCIES_CURRENT_FREQ, &c) != NVAPI_OK)
-        return;
+        return false;
     store(s.graphicsClockSupported, 1u);
     store(s.memoryClockSupported, 1u);
     store(s.graphicsClock, c.domain[NVAPI_GPU_PUBLIC_CLOCK_GRAPHICS].frequency);
@@ -63,9 +64,10 @@ void currentClocks(SharedSample& s, const DriverTable& driver, NvPhysicalGpuHand
         store(s.videoClockSupported, 1u);
         store(s.videoClock, c.domain[NVAPI_GPU_PUBLIC_CLOCK_VIDEO].frequency);
     }
+    return true;
 }
 
-void baseClocks(SharedSample& s, const DriverTable& driver, NvPhysicalGpuHandle h, const AgentSlot& slot) {
+bool baseClocks(SharedSample& s, const DriverTable& driver, NvPhysicalGpuHandle h, const AgentSlot& slot) {
     NV_GPU_CLOCK_FREQUENCIES c;
     if (readClocks(driver, h, recordVersion(slot, RecordVersion::Clock), NV_GPU_CLOCK_FREQUENCIES_BASE_CLOCK,
                    &c) == NVAPI_OK) {
@@ -73,11 +75,11 @@ void baseClocks(SharedSample& s, const DriverTable& driver, NvPhysicalGpuHandle 
         store(s.memoryClockRated, c.domain[NVAPI_GPU_PUBLIC_CLOCK_MEMORY].frequency);
         store(s.processorClockRated, c.domain[NVAPI_GPU_PUBLIC_CLOCK_PROCESSOR].frequency);
         store(s.videoClockRated, c.domain[NVAPI_GPU_PUBLIC_CLOCK_VIDEO].frequency);
-        return;
+        return true;
     }
     auto table = readPstates(driver, h, recordVersion(slot, RecordVersion::Pstates));
     if (!table)
-        return;
+        return false;
     const NV_GPU_PSTATE20_ENTRY& first = table->pstates[0];
     uint32_t clockCount =
         table->numClocks < NVAPI_MAX_GPU_PSTATE20_CLOCKS ? table->numClocks : NVAPI_MAX_GPU_PSTATE20_CLOCKS;
@@ -112,12 +114,13 @@ void baseClocks(SharedSample& s, const DriverTable& driver, NvPhysicalGpuHandle 
             break;
         }
     }
+    return true;
 }
 
-void boostClocks(SharedSample& s, const DriverTable& driver, NvPhysicalGpuHandle h, uint32_t version) {
+bool boostClocks(SharedSample& s, const DriverTable& driver, NvPhysicalGpuHandle h, uint32_t version) {
     NV_GPU_CLOCK_FREQUENCIES c;
     if (readClocks(driver, h, version, NV_GPU_CLOCK_FREQUENCIES_BOOST_CLOCK, &c) != NVAPI_OK)
-        return;
+        return false;
     auto grow = [](std::atomic<uint32_t>& scale, uint32_t a, uint32_t b) {
         uint32_t v = load(scale);
         if (a > v)
@@ -128,66 +131,73 @@ void boostClocks(SharedSample& s, const DriverTable& driver, NvPhysicalGpuHandle
     };
     grow(s.graphicsClockScale, load(s.graphicsClock), c.domain[NVAPI_GPU_PUBLIC_CLOCK_GRAPHICS].frequency);
     grow(s.memoryClockScale, load(s.memoryClock), c.domain[NVAPI_GPU_PUBLIC_CLOCK_MEMORY].frequency);
+    return true;
 }
 
 // The GPU usage query has no binding entry: it is looked up in the driver
 // library directly, and asked with the slot's own handle (the TCC GPUs, which
 // the library's enumeration leaves out, included).
-void gpuLoad(SharedSample& s, const DriverTable& driver, NvPhysicalGpuHandle h) {
+bool gpuLoad(SharedSample& s, const DriverTable& driver, NvPhysicalGpuHandle h) {
     NvAPI_QueryInterfaceFn query = driver.directQueryInterface ? driver.directQueryInterface() : nullptr;
     if (!query)
-        return;
+        return false;
     void* initialize = query(nvapi_id::NvAPI_Initialize);
     void* enumerate = query(nvapi_id::NvAPI_EnumPhysicalGPUs);
     auto usage = reinterpret_cast<NvAPI_GpuUsageFn>(query(nvapi_id::GpuUsageQuery));
     if (!initialize || !enumerate || !usage)
-        return;
+        return false;
     GpuUsageRecord record;
     std::memset(&record, 0, sizeof record);
     record.version = kGpuUsageVersion;
     if (usage(h, &record) != NVAPI_OK)
-        return;
+        return false;
     store(s.gpuLoadSupported, 1u);
     store(s.gpuLoad, static_cast<int32_t>(record.gpuUsage));
+    return true;
 }
 
-void memory(SharedSample& s, const DriverTable& driver, NvPhysicalGpuHandle h, const AgentSlot& slot,
+bool memory(SharedSample& s, const DriverTable& driver, NvPhysicalGpuHandle h, const AgentSlot& slot,
             const NvmlApi& nvml, const nvmlDevice_t* device) {
     int32_t model = load(s.driverModel);
     if (model == NVML_DRIVER_WDDM) {
         uint32_t sizeKb = 0;
         if (!driver.getPhysicalFrameBufferSize || driver.getPhysicalFrameBufferSize(h, &sizeKb) != NVAPI_OK)
-            return;
+            return false;
         store(s.memoryTotal, sizeKb);
         NV_DISPLAY_DRIVER_MEMORY_INFO info;
         std::memset(&info, 0, sizeof info);
         info.version = recordVersion(slot, RecordVersion::Memory);
         if (!driver.getMemoryInfo || driver.getMemoryInfo(h, &info) != NVAPI_OK)
-            return;
+            return true;
         // More available than present gives no figure of use: the last one stands.
         if (info.curAvailableDedicatedVideoMemory > info.dedicatedVideoMemory)
-            return;
+            return true;
         store(s.memoryUsageSupported, 1u);
         store(s.memoryUsage, info.dedicatedVideoMemory - info.curAvailableDedicatedVideoMemory);
-    } else if (model == NVML_DRIVER_WDM && device) {
+        return true;
+    }
+    if (model == NVML_DRIVER_WDM && device) {
         nvmlMemory_t m;
         std::memset(&m, 0, sizeof m);
         if (!nvml.getMemoryInfo || nvml.getMemoryInfo(*device, &m) != NVML_SUCCESS)
-            return;
+            return false;
         store(s.memoryUsageSupported, 1u);
         store(s.memoryTotal, static_cast<uint32_t>(m.total / 1024));
         store(s.memoryUsage, static_cast<uint32_t>(m.used / 1024));
+        return true;
     }
+    return false;
 }
 
-void temperature(SharedSample& s, const DriverTable& driver, NvPhysicalGpuHandle h, uint32_t version) {
+bool temperature(SharedSample& s, const DriverTable& driver, NvPhysicalGpuHandle h, uint32_t version) {
     NV_GPU_THERMAL_SETTINGS t;
     std::memset(&t, 0, sizeof t);
     t.version = version;
     if (!driver.getThermalSettings || driver.getThermalSettings(h, 0, &t) != NVAPI_OK)
-        return;
+        return false;
     store(s.temperatureSupported, 1u);
     store(s.temperature, t.sensor[0].currentTemp);
+    return true;
 }
 
 // NVML numbers its devices in its own order (by PCI bus), which is not the
@@ -211,30 +221,46 @@ bool nvmlDeviceOnBus(const NvmlApi& nvml, uint32_t bus, int gpuCount, nvmlDevice
     return false;
 }
 
-void powerAndDriverModel(SharedSample& s, const NvmlApi& nvml, nvmlDevice_t device) {
-    uint32_t usage = 0, limit = 0;
-    if (nvml.getPowerUsage && nvml.getPowerUsage(device, &usage) == NVML_SUCCESS &&
-        nvml.getPowerManagementLimit && nvml.getPowerManagementLimit(device, &limit) == NVML_SUCCESS) {
+bool powerAndDriverModel(SharedSample& s, const NvmlApi& nvml, nvmlDevice_t device) {
+    uint32_t usage = 0, limit = 0, enforced = 0;
+    bool drawn = nvml.getPowerUsage && nvml.getPowerUsage(device, &usage) == NVML_SUCCESS;
+    bool limited =
+        nvml.getPowerManagementLimit && nvml.getPowerManagementLimit(device, &limit) == NVML_SUCCESS;
+    if (limited) {
+        store(s.managementPowerLimitSupported, 1u);
+        store(s.managementPowerLimit, limit);
+    }
+    if (drawn && limited) {
         store(s.powerDrawSupported, 1u);
         store(s.powerLimit, limit);
         store(s.powerDraw, usage);
     }
+    bool enforcing =
+        nvml.getEnforcedPowerLimit && nvml.getEnforcedPowerLimit(device, &enforced) == NVML_SUCCESS;
+    if (enforcing) {
+        store(s.enforcedPowerLimitSupported, 1u);
+        store(s.enforcedPowerLimit, enforced);
+    }
     nvmlDriverModel_t current = 0, pending = 0;
-    if (nvml.getDriverModel && nvml.getDriverModel(device, &current, &pending) == NVML_SUCCESS) {
+    bool modelRead = nvml.getDriverModel && nvml.getDriverModel(device, &current, &pending) == NVML_SUCCESS;
+    if (modelRead) {
         store(s.driverModelSupported, 1u);
         store(s.driverModel, current);
     }
+    return drawn || limited || enforcing || modelRead;
 }
 
-void performanceState(SharedSample& s, const DriverTable& driver, NvPhysicalGpuHandle h) {
+bool performanceState(SharedSample& s, const DriverTable& driver, NvPhysicalGpuHandle h) {
     NV_GPU_PERF_PSTATE_ID id = 0;
     if (!driver.getCurrentPstate || driver.getCurrentPstate(h, &id) != NVAPI_OK)
-        return;
+        return false;
     store(s.pStateSupported, 1u);
     store(s.pState, static_cast<int32_t>(id));
+    return true;
 }
 
-void engineLoads(SharedSample& s, const DriverTable& driver, NvPhysicalGpuHandle h) {
+bool engineLoads(SharedSample& s, const DriverTable& driver, NvPhysicalGpuHandle h) {
+    bool read = false;
     struct Domain {
         uint32_t index;
         std::atomic<uint32_t>* flag;
@@ -252,32 +278,35 @@ void engineLoads(SharedSample& s, const DriverTable& driver, NvPhysicalGpuHandle
             continue;
         store(*d.flag, 1u);
         store(*d.value, info.utilization[d.index].percentage);
+        read = true;
     }
+    return read;
 }
 
-void fan(SharedSample& s, const DriverTable& driver, NvPhysicalGpuHandle h, uint32_t version) {
+bool fan(SharedSample& s, const DriverTable& driver, NvPhysicalGpuHandle h, uint32_t version) {
     CoolerStatusRecord record;
     std::memset(&record, 0, sizeof record);
     record.version = version;
     if (!driver.queryCoolerStatus || driver.queryCoolerStatus(h, 0, &record) != NVAPI_OK ||
         record.coolerCount == 0)
-        return;
+        return false;
     store(s.fanLevelSupported, 1u);
     store(s.fanLevel, record.currentLevel);
     if (record.rpmValid != 0) {
         store(s.fanRpmSupported, 1u);
         store(s.fanRpm, record.currentRpm);
     }
+    return true;
 }
 
-void voltages(SharedSample& s, const DriverTable& driver, NvPhysicalGpuHandle h, uint32_t version) {
+bool voltages(SharedSample& s, const DriverTable& driver, NvPhysicalGpuHandle h, uint32_t version) {
     auto table = readPstates(driver, h, version);
     if (!table)
-        return;
+        return false;
     uint32_t base = table->pstates[0].baseVoltages[0].volt_uV;
     table.reset();
     if (base == 0)
-        return;
+        return true;
     store(s.coreVoltageRatedSupported, 1u);
     store(s.coreVoltageRated, base);
     VoltageStatusRecord record;
@@ -285,9 +314,10 @@ void voltages(SharedSample& s, const DriverTable& driver, NvPhysicalGpuHandle h,
     record.version = kVoltageStatusVersion;
     if (!driver.queryVoltageStatus || driver.queryVoltageStatus(h, &record) != NVAPI_OK ||
         record.value_uV == 0)
-        return;
+        return true;
     store(s.coreVoltageSupported, 1u);
     store(s.coreVoltage, record.value_uV);
+    return true;
 }
 
 void connectorLabel(AgentState& state, const DriverTable& driver, NvPhysicalGpuHandle h, int slot,
@@ -323,23 +353,26 @@ void sampleSlot(AgentState& state, const DriverTable& driver, int slot) {
     if (gpuCount > kGpuSlotCount)
         gpuCount = kGpuSlotCount;
 
-    currentClocks(s, driver, h, recordVersion(a, RecordVersion::Clock));
-    baseClocks(s, driver, h, a);
-    boostClocks(s, driver, h, recordVersion(a, RecordVersion::Clock));
-    gpuLoad(s, driver, h);
+    // Any reading, NvAPI's or NVML's, keeps the slot up.
+    bool read = currentClocks(s, driver, h, recordVersion(a, RecordVersion::Clock));
+    read |= baseClocks(s, driver, h, a);
+    read |= boostClocks(s, driver, h, recordVersion(a, RecordVersion::Clock));
+    read |= gpuLoad(s, driver, h);
     NvmlApi nvml;
     nvmlDevice_t device = nullptr;
     bool nvmlFound =
         driver.loadNvml && driver.loadNvml(&nvml) && nvmlDeviceOnBus(nvml, a.busId, gpuCount, &device);
-    memory(s, driver, h, a, nvml, nvmlFound ? &device : nullptr);
-    temperature(s, driver, h, recordVersion(a, RecordVersion::Thermal));
+    read |= memory(s, driver, h, a, nvml, nvmlFound ? &device : nullptr);
+    read |= temperature(s, driver, h, recordVersion(a, RecordVersion::Thermal));
     if (nvmlFound)
-        powerAndDriverModel(s, nvml, device);
-    performanceState(s, driver, h);
-    engineLoads(s, driver, h);
-    fan(s, driver, h, recordVersion(a, RecordVersion::Cooler));
-    voltages(s, driver, h, recordVersion(a, RecordVersion::Pstates));
+        read |= powerAndDriverModel(s, nvml, device);
+    read |= performanceState(s, driver, h);
+    read |= engineLoads(s, driver, h);
+    read |= fan(s, driver, h, recordVersion(a, RecordVersion::Cooler));
+    read |= voltages(s, driver, h, recordVersion(a, RecordVersion::Pstates));
     connectorLabel(state, driver, h, slot, gpuCount);
+    if (read)
+        noteReading(a);
 }
 
 void samplePass(AgentState& state, const DriverTable& driver) {

@@ -6,7 +6,8 @@
 
 // One slot's steps: current, base and boost clocks, GPU load, memory,
 // temperature, power and driver model, performance state, engine loads, fan,
-// voltages and the connector label. A failed call leaves its readings alone.
+// voltages and the connector label. A failed call leaves its readings alone;
+// when any call gave a reading, the slot's reading time is noted.
 void sampleSlot(AgentState& state, const DriverTable& driver, int slot);
 
 // Every slot below gpuCount, in order.

@@ -11,6 +11,7 @@
     X(DeviceGetMemoryInfo, getMemoryInfo, (nvmlDevice_t device, nvmlMemory_t * memory))                      \
     X(DeviceGetPowerUsage, getPowerUsage, (nvmlDevice_t device, uint32_t * milliwatts))                      \
     X(DeviceGetPowerManagementLimit, getPowerManagementLimit, (nvmlDevice_t device, uint32_t * milliwatts))  \
+    X(DeviceGetEnforcedPowerLimit, getEnforcedPowerLimit, (nvmlDevice_t device, uint32_t * milliwatts))      \
     X(DeviceGetPciInfo, getPciInfo, (nvmlDevice_t device, nvmlPciInfo_t * pci))                              \
     X(DeviceGetDriverModel, getDriverModel,                                                                  \
       (nvmlDevice_t device, nvmlDriverModel_t * current, nvmlDriverModel_t * pending))

@@ -37,6 +37,8 @@
       (nvmlDevice_t device, uint32_t * milliwatts))                                                          \
     X(getEnforcedPowerLimit, nvmlDeviceGetEnforcedPowerLimit, nvmlDeviceGetEnforcedPowerLimit,               \
       (nvmlDevice_t device, uint32_t * milliwatts))                                                          \
+    X(getPowerManagementLimit, nvmlDeviceGetPowerManagementLimit, nvmlDeviceGetPowerManagementLimit,         \
+      (nvmlDevice_t device, uint32_t * milliwatts))                                                          \
     X(getFanSpeed, nvmlDeviceGetFanSpeed, nvmlDeviceGetFanSpeed, (nvmlDevice_t device, uint32_t * percent))  \
     X(getFanSpeedRpm, nvmlDeviceGetFanSpeedRPM, nvmlDeviceGetFanSpeedRPM,                                    \
       (nvmlDevice_t device, nvmlFanSpeedInfo_t * fan))                                                       \

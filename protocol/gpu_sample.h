@@ -52,6 +52,14 @@
     X(coreVoltageSupported, Flag, Atoi)                                                                      \
     X(coreVoltage, Unsigned, Strtoul)
 
+// Readings only the metrics endpoint gives: the report block never carries
+// them. Same form as the list above.
+#define GAUGELINE_SAMPLE_EXTRA_FIELDS(X)                                                                     \
+    X(enforcedPowerLimitSupported, Flag, Strtoul)                                                            \
+    X(enforcedPowerLimit, Unsigned, Strtoul)                                                                 \
+    X(managementPowerLimitSupported, Flag, Strtoul)                                                          \
+    X(managementPowerLimit, Unsigned, Strtoul)
+
 #define GAUGELINE_WIRE_TYPE_Flag uint32_t
 #define GAUGELINE_WIRE_TYPE_Unsigned uint32_t
 #define GAUGELINE_WIRE_TYPE_Signed int32_t
@@ -77,6 +85,7 @@ struct GpuSample {
     char tabLabel[kTabLabelBytes];
 #define GAUGELINE_DECLARE_FIELD(name, kind, conv) GAUGELINE_WIRE_TYPE_##kind name;
     GAUGELINE_SAMPLE_FIELDS(GAUGELINE_DECLARE_FIELD)
+    GAUGELINE_SAMPLE_EXTRA_FIELDS(GAUGELINE_DECLARE_FIELD)
 #undef GAUGELINE_DECLARE_FIELD
 };
 

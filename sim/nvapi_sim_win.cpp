@@ -35,7 +35,8 @@ uint32_t percent(const SimGpu& gpu, SimReading which) {
     return static_cast<uint32_t>(valueOf(gpu, which, 0, 100));
 }
 
-// Common start of a GPU call: counting, delay, fail rules and the handle check.
+// Common start of a GPU call: counting, delay, fail rules, the handle check,
+// then the GPU's hang and loss, as for its NVML calls.
 NvAPI_Status beginGpuCall(SimFunction function, NvPhysicalGpuHandle handle, int selector,
                           const SimGpu*& gpu) {
     gpu = gpuOf(handle);
@@ -44,7 +45,8 @@ NvAPI_Status beginGpuCall(SimFunction function, NvPhysicalGpuHandle handle, int 
         return status;
     if (!gpu)
         return handle ? NVAPI_EXPECTED_PHYSICAL_GPU_HANDLE : NVAPI_INVALID_ARGUMENT;
-    return NVAPI_OK;
+    simSleepSeconds(gpuHangWait(*gpu, simSeconds(gSimRuntime)));
+    return gpuLostAt(*gpu, simSeconds(gSimRuntime)) ? NVAPI_HANDLE_INVALIDATED : NVAPI_OK;
 }
 
 // The same for a call that takes a record, whose version word the GPU checks.

@@ -143,6 +143,8 @@ nvmlReturn_t handleByIndex(SimFunction function, uint32_t index, nvmlDevice_t* d
         return NVML_ERROR_UNINITIALIZED;
     if (!gpu || !device)
         return NVML_ERROR_INVALID_ARGUMENT;
+    if (gpuLostAt(*gpu, simSeconds(gSimRuntime)))
+        return NVML_ERROR_GPU_IS_LOST;
     *device = reinterpret_cast<nvmlDevice_t>(&gDeviceTokens[index]);
     return NVML_SUCCESS;
 }
@@ -231,7 +233,10 @@ SIM_EXPORT nvmlReturn_t nvmlDeviceGetPowerUsage(nvmlDevice_t device, uint32_t* m
 }
 SIM_EXPORT nvmlReturn_t nvmlDeviceGetPowerManagementLimit(nvmlDevice_t device, uint32_t* milliwatts) {
     return oneValue(SimFunction::NvmlDeviceGetPowerManagementLimit, device, milliwatts,
-                    [](const SimGpu& gpu) { return reading(gpu, SimReading::PowerLimit); });
+                    [](const SimGpu& gpu) {
+                        return static_cast<uint32_t>(readingValue(powerManagementLimitModel(gpu),
+                                                                  simSeconds(gSimRuntime), 0, UINT32_MAX));
+                    });
 }
 // The oldest entry point fills the old 52-byte layout; bus is at 20 in both.
 SIM_EXPORT nvmlReturn_t nvmlDeviceGetPciInfo(nvmlDevice_t device, nvmlPciInfo_t* pci) {

@@ -49,6 +49,7 @@ const char* const kSimReadingNames[kSimReadingCount] = {
     "pstate",
     "encoderLoad",
     "decoderLoad",
+    "powerManagementLimit",
 };
 
 const char* const kSimRecordNames[kSimRecordCount] = {"clocks",  "pstates",    "thermal", "memory", "cooler",
@@ -397,6 +398,11 @@ SimGpu defaultSimGpu(int index) {
     set(SimReading::PowerLimit, 220000);
     set(SimReading::Pstate, 0);
     return gpu;
+}
+
+const ReadingModel& powerManagementLimitModel(const SimGpu& gpu) {
+    const ReadingModel& management = modelOf(gpu, SimReading::PowerManagementLimit);
+    return management.given ? management : modelOf(gpu, SimReading::PowerLimit);
 }
 
 const ReadingModel& encoderLoadModel(const SimGpu& gpu) {

@@ -29,7 +29,6 @@
     X(NvmlDeviceGetDecoderUtilization, nvmlDeviceGetDecoderUtilization)                                      \
     X(NvmlDeviceGetMemoryInfoV2, nvmlDeviceGetMemoryInfo_v2)                                                 \
     X(NvmlDeviceGetTemperature, nvmlDeviceGetTemperature)                                                    \
-    X(NvmlDeviceGetEnforcedPowerLimit, nvmlDeviceGetEnforcedPowerLimit)                                      \
     X(NvmlDeviceGetFanSpeed, nvmlDeviceGetFanSpeed)                                                          \
     X(NvmlDeviceGetFanSpeedRPM, nvmlDeviceGetFanSpeedRPM)                                                    \
     X(NvmlDeviceGetPerformanceState, nvmlDeviceGetPerformanceState)
@@ -89,9 +88,10 @@ enum class SimReading : int {
     BaseVoltage, // microvolts, first base voltage of P0
     PowerDraw,   // milliwatts
     PowerLimit,
-    Pstate,      // 0..15
-    EncoderLoad, // percent; not given: the video engine load
-    DecoderLoad, // percent
+    Pstate,               // 0..15
+    EncoderLoad,          // percent; not given: the video engine load
+    DecoderLoad,          // percent
+    PowerManagementLimit, // milliwatts; not given: the (enforced) power limit
     Count
 };
 constexpr int kSimReadingCount = static_cast<int>(SimReading::Count);
@@ -155,6 +155,8 @@ inline const ReadingModel& modelOf(const SimGpu& gpu, SimReading which) {
 SimGpu defaultSimGpu(int index);
 // The encoder load as NVML reports it: the video engine load unless the scenario gives one.
 const ReadingModel& encoderLoadModel(const SimGpu& gpu);
+// The power management limit: the enforced limit unless the scenario gives one.
+const ReadingModel& powerManagementLimitModel(const SimGpu& gpu);
 bool gpuLostAt(const SimGpu& gpu, double seconds);
 // Seconds a device call made at this time waits for the GPU's hang to end (0: none).
 double gpuHangWait(const SimGpu& gpu, double seconds);

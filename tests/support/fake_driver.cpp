@@ -227,6 +227,9 @@ nvmlReturn_t getPowerUsage(nvmlDevice_t d, uint32_t* v) {
 nvmlReturn_t getPowerManagementLimit(nvmlDevice_t d, uint32_t* v) {
     return give(d, &FakeGpu::nvmlLimitStatus, v, &FakeGpu::nvmlLimit);
 }
+nvmlReturn_t getEnforcedPowerLimit(nvmlDevice_t d, uint32_t* v) {
+    return give(d, &FakeGpu::nvmlEnforcedLimitStatus, v, &FakeGpu::nvmlEnforcedLimit);
+}
 nvmlReturn_t getPciInfo(nvmlDevice_t d, nvmlPciInfo_t* p) {
     return give(d, &FakeGpu::nvmlPciStatus, &p->bus, &FakeGpu::nvmlBus);
 }

@@ -76,6 +76,8 @@ struct FakeGpu {
     uint32_t nvmlPower = 65432;
     nvmlReturn_t nvmlLimitStatus = NVML_SUCCESS;
     uint32_t nvmlLimit = 180000;
+    nvmlReturn_t nvmlEnforcedLimitStatus = NVML_SUCCESS;
+    uint32_t nvmlEnforcedLimit = 170000;
     nvmlReturn_t nvmlPciStatus = NVML_SUCCESS;
     nvmlReturn_t nvmlDriverModelStatus = NVML_SUCCESS;
     nvmlDriverModel_t nvmlDriverModel = NVML_DRIVER_WDDM;
