@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -265,19 +266,49 @@ TEST(LinuxAgent, ReportsTheFirstEightOfNineGpus) {
     EXPECT_EQ(0, agent.stop());
 }
 
+// One scrape of the metrics endpoint: the whole answer, "" when none came.
+std::string scrape(uint16_t port) {
+    uint32_t loopback = 0;
+    parseInetAddr("127.0.0.1", &loopback);
+    TcpSocket s = tcpConnect(loopback, port, 1000);
+    const char request[] = "GET /metrics HTTP/1.1\r\nHost: gpu-server\r\n\r\n";
+    std::string answer;
+    if (s != kNoSocket && tcpSendOnce(s, request, sizeof request - 1) == int(sizeof request - 1)) {
+        char buffer[4096];
+        for (int n; (n = tcpRecvOnce(s, buffer, sizeof buffer, 3000)) > 0;)
+            answer.append(buffer, n);
+    }
+    tcpClose(s);
+    return answer;
+}
+
+// The lines of a scrape that name the GPU in the slot.
+std::vector<std::string> metricLinesOf(const std::string& scrape, int slot) {
+    std::vector<std::string> out;
+    const std::string label = "{gpu=\"" + std::to_string(slot) + "\"";
+    std::istringstream in(scrape);
+    for (std::string line; std::getline(in, line);)
+        if (line.find(label) != std::string::npos)
+            out.push_back(line);
+    return out;
+}
+
 // One GPU lost after 5 s, or its driver calls hanging for 10 s: its slot and label stay,
 // its readings stop changing, and the other two GPUs' readings go on changing
-// every second. After the hang the GPU's readings move again.
+// every second. After the hang the GPU's readings move again. In the metrics,
+// from 6 s after the fault, the GPU is "up 0" with no readings while the
+// others are up with moving clocks.
 TEST(LinuxAgent, OneBadGpuNeverCostsTheOthersTheirReport) {
     struct Case {
         const char* fault;
         double quietFrom, quietUntil; // seconds after start when GPU 2 must stand still
+        double downFrom;              // from then until quietUntil GPU 2 must be down
         bool movesAfter;
         const char* line;
     } cases[] = {
-        {"gpu 1 lost 5\n", 7, 16, false,
+        {"gpu 1 lost 5\n", 7, 16, 11, false,
          "GPU 2 (Example GPU B) lost: its readings stop, the other GPUs go on\n"},
-        {"gpu 1 hang 3 10\n", 5, 12.5, true, nullptr},
+        {"gpu 1 hang 3 10\n", 5, 12.5, 9, true, nullptr},
     };
     for (const Case& c : cases) {
         std::string scenario = c.fault;
@@ -286,9 +317,12 @@ TEST(LinuxAgent, OneBadGpuNeverCostsTheOthersTheirReport) {
                         "\ngpu " + std::to_string(i) + " graphicsClock ramp 1000000 1000\n";
         AgentProcess agent;
         auto start = std::chrono::steady_clock::now();
-        ASSERT_TRUE(agent.start(scenario));
+        ASSERT_TRUE(agent.start(scenario, GAUGELINE_SIM_LINUX_DIR,
+                                {"--metrics-listen", "127.0.0.1:" + std::to_string(agent.metricsPort)}));
         TcpSocket report = askForReports(agent);
         ASSERT_NE(kNoSocket, report) << agent.statusLines();
+        std::string firstScrape;
+        std::vector<std::string> downScrapes;
         struct Seen {
             double at;
             std::string clock[3];
@@ -304,6 +338,10 @@ TEST(LinuxAgent, OneBadGpuNeverCostsTheOthersTheirReport) {
             for (int slot = 0; slot < 3; ++slot)
                 s.clock[slot] = field(l, slot, 2);
             seen.push_back(s);
+            if (firstScrape.empty())
+                firstScrape = scrape(agent.metricsPort);
+            if (s.at >= c.downFrom && s.at <= c.quietUntil)
+                downScrapes.push_back(scrape(agent.metricsPort));
             if (s.at > 17)
                 break;
         }
@@ -324,6 +362,25 @@ TEST(LinuxAgent, OneBadGpuNeverCostsTheOthersTheirReport) {
         EXPECT_EQ(c.movesAfter, !after.empty() && !quiet[1].empty() && after != quiet[1] &&
                                     after.count(*quiet[1].begin()) == 0)
             << c.fault;
+        EXPECT_NE(std::string::npos, firstScrape.find("\ngaugeline_gpu_up{gpu=\"1\"} 1\n")) << firstScrape;
+        EXPECT_GE(downScrapes.size(), 2u) << c.fault;
+        std::set<std::string> liveClocks[3];
+        for (const std::string& text : downScrapes) {
+            EXPECT_EQ((std::vector<std::string>{"gaugeline_gpu_info{gpu=\"1\",name=\"Example GPU B\"} 1",
+                                                "gaugeline_gpu_up{gpu=\"1\"} 0"}),
+                      metricLinesOf(text, 1))
+                << c.fault;
+            for (int slot : {0, 2}) {
+                std::vector<std::string> l = metricLinesOf(text, slot);
+                const std::string up = "gaugeline_gpu_up{gpu=\"" + std::to_string(slot) + "\"} 1";
+                EXPECT_NE(l.end(), std::find(l.begin(), l.end(), up)) << c.fault << text;
+                for (const std::string& line : l)
+                    if (line.find("gaugeline_gpu_clock_hertz{") == 0)
+                        liveClocks[slot].insert(line);
+            }
+        }
+        EXPECT_GE(liveClocks[0].size(), 2u) << c.fault;
+        EXPECT_GE(liveClocks[2].size(), 2u) << c.fault;
         std::string status = agent.statusLines();
         if (c.line) {
             size_t at = status.find(c.line);
@@ -331,6 +388,44 @@ TEST(LinuxAgent, OneBadGpuNeverCostsTheOthersTheirReport) {
             EXPECT_EQ(std::string::npos, status.find(c.line, at + 1)) << "said twice: " << status;
         }
     }
+}
+
+// A GPU already lost when the Agent starts: the Agent says so once, keeps the
+// GPU's slot (no name: its handle cannot be had) and serves the other two,
+// live, on the wire and in the metrics, where the lost one is "up 0".
+TEST(LinuxAgent, StartsAndServesTheOthersWhenOneIsLostAtStart) {
+    std::string scenario = "gpu 1 lost 0\n";
+    for (int i = 0; i < 3; ++i)
+        scenario += "gpu " + std::to_string(i) + " name Example GPU " + std::string(1, 'A' + i) + "\ngpu " +
+                    std::to_string(i) + " graphicsClock ramp 1000000 1000\n";
+    AgentProcess agent;
+    ASSERT_TRUE(agent.start(scenario, GAUGELINE_SIM_LINUX_DIR,
+                            {"--metrics-listen", "127.0.0.1:" + std::to_string(agent.metricsPort)}));
+    TcpSocket report = askForReports(agent);
+    ASSERT_NE(kNoSocket, report) << agent.statusLines();
+    std::string block;
+    std::vector<std::string> first, last;
+    for (int i = 0; i < 4 && readBlock(report, &block); ++i)
+        (first.empty() ? first : last) = lines(block);
+    tcpClose(report);
+    ASSERT_FALSE(last.empty()) << agent.statusLines();
+    EXPECT_EQ("3", last[1]);
+    const char* names[3] = {"Example GPU A", "- empty -", "Example GPU C"};
+    for (int slot = 0; slot < 3; ++slot)
+        EXPECT_EQ(names[slot], last.at(2 + slot * kLinesPerGpu)) << slot;
+    EXPECT_NE(field(first, 0, 2), field(last, 0, 2));
+    EXPECT_NE(field(first, 2, 2), field(last, 2, 2));
+    std::string text = scrape(agent.metricsPort);
+    for (const char* line : {"\ngaugeline_gpu_up{gpu=\"0\"} 1\n", "\ngaugeline_gpu_up{gpu=\"1\"} 0\n",
+                             "\ngaugeline_gpu_up{gpu=\"2\"} 1\n"})
+        EXPECT_NE(std::string::npos, text.find(line)) << line << text;
+    EXPECT_EQ(0, agent.stop());
+    const std::string status = agent.statusLines();
+    const std::string said = "GPU 2 lost: it has no readings, the other GPUs go on\n";
+    size_t at = status.find(said);
+    EXPECT_NE(std::string::npos, at) << status;
+    EXPECT_EQ(std::string::npos, status.find("GPU 2", at + 1)) << status;
+    EXPECT_NE(std::string::npos, status.find("GPU 3: Example GPU C\n")) << status;
 }
 
 // Whatever keeps the Agent from starting ends it with status 1 and one line
@@ -365,22 +460,6 @@ TEST(LinuxAgent, CannotStart) {
             << c.what << ": " << agent.statusLines();
         tcpClose(blocker);
     }
-}
-
-// One scrape of the metrics endpoint: the whole answer, "" when none came.
-std::string scrape(uint16_t port) {
-    uint32_t loopback = 0;
-    parseInetAddr("127.0.0.1", &loopback);
-    TcpSocket s = tcpConnect(loopback, port, 1000);
-    const char request[] = "GET /metrics HTTP/1.1\r\nHost: gpu-server\r\n\r\n";
-    std::string answer;
-    if (s != kNoSocket && tcpSendOnce(s, request, sizeof request - 1) == int(sizeof request - 1)) {
-        char buffer[4096];
-        for (int n; (n = tcpRecvOnce(s, buffer, sizeof buffer, 3000)) > 0;)
-            answer.append(buffer, n);
-    }
-    tcpClose(s);
-    return answer;
 }
 
 // Clients of the metrics port that never finish a request, one that sends a
