@@ -94,6 +94,7 @@ const NvmlSourceApi& fakeApi() {
                        *c = t == NVML_TEMPERATURE_GPU ? 60 + s : 0; if (g->moving.load()) g->seed++)
         GAUGELINE_FAKE(getPowerUsage, (nvmlDevice_t d, uint32_t* mw), *mw = 150000 + s)
         GAUGELINE_FAKE(getEnforcedPowerLimit, (nvmlDevice_t d, uint32_t* mw), *mw = 250000 + s)
+        GAUGELINE_FAKE(getPowerManagementLimit, (nvmlDevice_t d, uint32_t* mw), *mw = 270000 + s)
         GAUGELINE_FAKE(getFanSpeed, (nvmlDevice_t d, uint32_t* pct), *pct = 45 + s)
         GAUGELINE_FAKE(getFanSpeedRpm, (nvmlDevice_t d, nvmlFanSpeedInfo_t* f),
                        if (f->version != nvmlFanSpeedInfo_v1 || f->fan != 0) return NVML_ERROR_INVALID_ARGUMENT;
@@ -231,6 +232,33 @@ TEST(NvmlSample, FailedReadingKeepsValueAndFlagOfThePassBefore) {
         gpu.pstate = row.pstate;
         sampleNvmlSlot(*rig.state, rig.source, 0);
         expectSample(rig.sample(0), row.secondSeed, row.expect);
+    }
+}
+
+// The wire's limit is the enforced one; the metrics take both limits, each
+// from its own call, the enforced one even when the draw cannot be read.
+TEST(NvmlSample, PowerLimitsEnforcedAndManagementApart) {
+    const struct {
+        const char* what;
+        Call fail;
+        uint32_t wire, enforced, enforcedFlag, management, managementFlag;
+    } rows[] = {
+        {"all read", kCallCount, 250000, 250000, 1, 270000, 1},
+        {"no draw", getPowerUsage, 0, 250000, 1, 270000, 1},
+        {"no management limit", getPowerManagementLimit, 250000, 250000, 1, 0, 0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        Rig rig;
+        ASSERT_EQ(rig.start().outcome, NvmlStartOutcome::Ok);
+        if (row.fail != kCallCount)
+            rig.lib->gpus[0].fail[row.fail] = NVML_ERROR_NOT_SUPPORTED;
+        sampleNvmlSlot(*rig.state, rig.source, 0);
+        GpuSample s = rig.sample(0);
+        EXPECT_EQ((std::vector<uint32_t>{row.wire, row.enforced, row.enforcedFlag, row.management,
+                                         row.managementFlag}),
+                  (std::vector<uint32_t>{s.powerLimit, s.enforcedPowerLimit, s.enforcedPowerLimitSupported,
+                                         s.managementPowerLimit, s.managementPowerLimitSupported}));
     }
 }
 

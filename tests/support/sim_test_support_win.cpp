@@ -34,6 +34,7 @@ void useScenario(const std::string& text) {
     SetEnvironmentVariableW(L"GAUGELINE_SIM_SCENARIO", path.c_str());
     reloadIfLoaded(systemNvapiPath());
     reloadIfLoaded(altNvapiPath());
+    reloadIfLoaded(L"nvml.dll");
 }
 
 void clearScenario() {

@@ -8,7 +8,8 @@
 
 namespace simtest {
 // Writes the scenario to a temporary file and names it in GAUGELINE_SIM_SCENARIO;
-// a simulated driver already loaded re-reads it and starts counting afresh.
+// a simulated driver (NvAPI or NVML) already loaded re-reads it and starts
+// counting afresh.
 void useScenario(const std::string& text);
 void clearScenario();
 
