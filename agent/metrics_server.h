@@ -1,6 +1,6 @@
 // The metrics endpoint: one thread that answers "GET /metrics" with the
 // newest readings the sampler published. It reads the state only through
-// snapshotSamples and gpuCount, never the driver, so a slow or hostile
+// snapshotSamples, slotsUp and gpuCount, never the driver, so a slow or hostile
 // client holds up nothing but other clients of this endpoint.
 #pragma once
 #include "agent/agent_state.h"
