@@ -15,7 +15,6 @@
 #include <windows.h>
 
 #include <commctrl.h>
-#include <shellapi.h>
 
 #include <atomic>
 #include <cstdio>
@@ -57,8 +56,9 @@ bool readCommandLine() {
             continue;
         }
         if (r == FleetOptionResult::NotFleet)
-            std::snprintf(message, sizeof message, "unknown option \"%s\"\nusage: KovraGaugelineAgent.exe %s",
-                          args[i].c_str(), kFleetUsage);
+            std::snprintf(message, sizeof message,
+                          "unknown option \"%.60s\"\nusage: KovraGaugelineAgent.exe %s", args[i].c_str(),
+                          kFleetUsage);
         showText(message);
         return false;
     }
