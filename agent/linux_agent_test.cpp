@@ -440,7 +440,8 @@ TEST(LinuxAgent, CannotStart) {
     } cases[] = {
         {"no NVML library", "", false, false, "cannot load libnvidia-ml.so.1: "},
         {"no GPU", "nogpus\n", true, false, "no NVIDIA GPU found\n"},
-        {"init fails", "fail nvmlInit_v2 status 9\n", true, false, "NVML initialisation failed (error 9)\n"},
+        {"init fails", "fail nvmlInit_v2 status 9\n", true, false,
+         "NVML initialisation failed (Driver Not Loaded)\n"},
         {"port taken", "", true, true, "cannot listen on port "},
         {"metrics port taken", "", true, true, "cannot listen for metrics on 127.0.0.1:"},
     };

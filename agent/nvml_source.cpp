@@ -3,6 +3,7 @@
 #include "agent/tab_label.h"
 
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <thread>
 
@@ -174,6 +175,7 @@ void bindNvmlSource(NvmlSourceApi* api, void* (*lookup)(void* library, const cha
         api->field = lookupAs<decltype(api->field)>(lookup, library, #older);
     GAUGELINE_NVML_SOURCE_CALLS(GAUGELINE_BIND_NVML)
 #undef GAUGELINE_BIND_NVML
+    api->errorString = lookupAs<decltype(api->errorString)>(lookup, library, "nvmlErrorString");
     // A count from one generation with handles from the other can name a
     // different GPU for the same index.
     auto count = lookupAs<decltype(api->getCount)>(lookup, library, "nvmlDeviceGetCount_v2");
@@ -183,6 +185,14 @@ void bindNvmlSource(NvmlSourceApi* api, void* (*lookup)(void* library, const cha
         api->getHandleByIndex =
             lookupAs<decltype(api->getHandleByIndex)>(lookup, library, "nvmlDeviceGetHandleByIndex");
     }
+}
+
+const char* nvmlErrorText(const NvmlSourceApi& api, nvmlReturn_t error, char* buffer, int size) {
+    const char* words = api.errorString ? api.errorString(error) : nullptr;
+    if (words && words[0] != '\0')
+        return words;
+    std::snprintf(buffer, static_cast<size_t>(size), "error %d", static_cast<int>(error));
+    return buffer;
 }
 
 NvmlStartResult startNvmlSource(AgentState& state, NvmlSource& source) {
