@@ -53,18 +53,20 @@ void readClocks(NvmlSource& source, int slot, nvmlDevice_t d, SharedSample& s) {
         nvmlClockType_t type;
         std::atomic<uint32_t> SharedSample::*current;
         std::atomic<uint32_t> SharedSample::*supported;
-        std::atomic<uint32_t> SharedSample::*rated;
+        std::atomic<uint32_t> SharedSample::*rated; // null: NVML has no rated clock here
         std::atomic<uint32_t> SharedSample::*scale; // null: this clock has no scale
+        std::atomic<uint32_t> SharedSample::*max;
     };
     const Clock clocks[] = {
         {NVML_CLOCK_GRAPHICS, &SharedSample::graphicsClock, &SharedSample::graphicsClockSupported,
-         &SharedSample::graphicsClockRated, &SharedSample::graphicsClockScale},
+         &SharedSample::graphicsClockRated, &SharedSample::graphicsClockScale,
+         &SharedSample::graphicsClockMax},
         {NVML_CLOCK_MEM, &SharedSample::memoryClock, &SharedSample::memoryClockSupported,
-         &SharedSample::memoryClockRated, &SharedSample::memoryClockScale},
-        {NVML_CLOCK_SM, &SharedSample::processorClock, &SharedSample::processorClockSupported,
-         &SharedSample::processorClockRated, nullptr},
-        {NVML_CLOCK_VIDEO, &SharedSample::videoClock, &SharedSample::videoClockSupported,
-         &SharedSample::videoClockRated, nullptr},
+         &SharedSample::memoryClockRated, &SharedSample::memoryClockScale, &SharedSample::memoryClockMax},
+        {NVML_CLOCK_SM, &SharedSample::processorClock, &SharedSample::processorClockSupported, nullptr,
+         nullptr, &SharedSample::processorClockMax},
+        {NVML_CLOCK_VIDEO, &SharedSample::videoClock, &SharedSample::videoClockSupported, nullptr, nullptr,
+         &SharedSample::videoClockMax},
     };
     for (const Clock& c : clocks) {
         uint32_t mhz = 0;
@@ -72,12 +74,18 @@ void readClocks(NvmlSource& source, int slot, nvmlDevice_t d, SharedSample& s) {
             store(s.*c.current, mhz * 1000);
             store(s.*c.supported, 1u);
         }
-        if (callSlot(source, slot, api.getDefaultApplicationsClock, d, c.type, &mhz) == NVML_SUCCESS)
+        // The default applications clocks are a graphics and memory pair, and
+        // only data-centre boards give them; elsewhere the rated clock stays 0.
+        if (c.rated &&
+            callSlot(source, slot, api.getDefaultApplicationsClock, d, c.type, &mhz) == NVML_SUCCESS)
             store(s.*c.rated, mhz * 1000);
+        bool maxRead = callSlot(source, slot, api.getMaxClockInfo, d, c.type, &mhz) == NVML_SUCCESS;
+        if (maxRead)
+            store(s.*c.max, mhz * 1000);
         if (!c.scale)
             continue;
         raise(s.*c.scale, (s.*c.current).load(kRelaxed));
-        if (callSlot(source, slot, api.getMaxClockInfo, d, c.type, &mhz) == NVML_SUCCESS)
+        if (maxRead)
             raise(s.*c.scale, mhz * 1000);
     }
 }

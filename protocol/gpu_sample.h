@@ -52,13 +52,17 @@
     X(coreVoltageSupported, Flag, Atoi)                                                                      \
     X(coreVoltage, Unsigned, Strtoul)
 
-// Readings only the metrics endpoint gives: the report block never carries
-// them. Same form as the list above.
-#define GAUGELINE_SAMPLE_EXTRA_FIELDS(X)                                                                     \
-    X(enforcedPowerLimitSupported, Flag, Strtoul)                                                            \
-    X(enforcedPowerLimit, Unsigned, Strtoul)                                                                 \
-    X(managementPowerLimitSupported, Flag, Strtoul)                                                          \
-    X(managementPowerLimit, Unsigned, Strtoul)
+// Readings only the Agent's metrics give, never sent to the Console: unsigned,
+// 0 when not read. X(name)
+#define GAUGELINE_AGENT_ONLY_FIELDS(X)                                                                       \
+    X(graphicsClockMax)                                                                                      \
+    X(memoryClockMax)                                                                                        \
+    X(processorClockMax)                                                                                     \
+    X(videoClockMax)                                                                                         \
+    X(enforcedPowerLimitSupported)                                                                           \
+    X(enforcedPowerLimit)                                                                                    \
+    X(managementPowerLimitSupported)                                                                         \
+    X(managementPowerLimit)
 
 #define GAUGELINE_WIRE_TYPE_Flag uint32_t
 #define GAUGELINE_WIRE_TYPE_Unsigned uint32_t
@@ -85,8 +89,10 @@ struct GpuSample {
     char tabLabel[kTabLabelBytes];
 #define GAUGELINE_DECLARE_FIELD(name, kind, conv) GAUGELINE_WIRE_TYPE_##kind name;
     GAUGELINE_SAMPLE_FIELDS(GAUGELINE_DECLARE_FIELD)
-    GAUGELINE_SAMPLE_EXTRA_FIELDS(GAUGELINE_DECLARE_FIELD)
 #undef GAUGELINE_DECLARE_FIELD
+#define GAUGELINE_DECLARE_AGENT_FIELD(name) uint32_t name;
+    GAUGELINE_AGENT_ONLY_FIELDS(GAUGELINE_DECLARE_AGENT_FIELD)
+#undef GAUGELINE_DECLARE_AGENT_FIELD
 };
 
 // A slot as the Agent keeps it before it has a GPU: "- empty -", empty label, all 0.

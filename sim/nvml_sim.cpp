@@ -90,6 +90,10 @@ nvmlReturn_t clockInfo(SimFunction function, nvmlDevice_t device, nvmlClockType_
                    {SimReading::VideoClock, 8}};
     if (type < 0 || type > NVML_CLOCK_VIDEO || !mhz)
         return NVML_ERROR_INVALID_ARGUMENT;
+    // The default applications clocks are a graphics and memory pair.
+    if (function == SimFunction::NvmlDeviceGetDefaultApplicationsClock && type != NVML_CLOCK_GRAPHICS &&
+        type != NVML_CLOCK_MEM)
+        return NVML_ERROR_NOT_SUPPORTED;
     if (!(gpu->domainMask & (1u << kClocks[type].domain)))
         return NVML_ERROR_NOT_SUPPORTED;
     static_assert(
