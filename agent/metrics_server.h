@@ -43,8 +43,10 @@ TcpSocket openMetricsListener(const MetricsConfig& config);
 //
 // Each admitted connection gets requestWaitMs from its acceptance to deliver
 // its request head; it then gets its answer (sent within sendWaitMs) and is
-// closed. While kMetricsConnectionsMax connections are held, a newly
-// admitted one takes the place of the one accepted longest ago (requests
-// that have arrived are answered first): clients that connect and keep
-// silent cannot shut out a scraper, which sends its request at once.
+// closed. One client address holds at most two places: its own oldest
+// gives way to its next. While kMetricsConnectionsMax connections are held,
+// a newly admitted one takes the place of the oldest of the address holding
+// the most (requests that have arrived are answered first): clients that
+// connect and keep silent cannot shut out a scraper, which sends its request
+// at once.
 void runMetricsServer(const AgentState& state, const MetricsConfig& config, TcpSocket listener);
