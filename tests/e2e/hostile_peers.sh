@@ -69,6 +69,8 @@ stop stall
 
 for attack in "garbage 30" "silent-address 30" "flood 5"; do
     read -r mode limit <<<"$attack"
+    # The last report connection ended: the Agent listens again before the attack.
+    wait_listening pc2 "$ADDR_PC" 10 >/dev/null || fail "agent not listening before $mode"
     start_hostile "$mode" "$mode" --name "$SILENT"
     sleep 2
     t0=$(now_ms)
