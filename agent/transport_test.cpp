@@ -314,6 +314,9 @@ TEST(Transport, AllowListDecidesWhoMayAskAndWhereTo) {
         char peer[16];
         TcpSocket report = tcpAccept(console, c.served ? 3000 : 800, peer);
         EXPECT_EQ(c.served, report != kNoSocket) << c.from << " asking for " << c.names;
+        // Until the Agent counts the connection as its own, the listener may still take the next request.
+        if (report != kNoSocket)
+            waitFor([&] { return run.state->reportConnected.load() == 1; }, 3000);
         if (!c.served) {
             uint8_t byte;
             // Closed with the request unread: an orderly close or a reset.
