@@ -16,6 +16,8 @@ Console's pace, for the end-to-end tests.
                   every 5 s.
                   (Both try again every 0.2 s while the Agent does not listen.)
   flood           --rate silent connections a second, held open.
+  patient         --count silent connections held open; each one the Agent
+                  closes is opened again at once.
 
 The request is 20 bytes: the dotted address, a zero byte, zeros to the end.
 """
@@ -180,15 +182,36 @@ def flood(args):
         time.sleep(max(0.0, start + opened / args.rate - time.monotonic()))
 
 
+def patient(args):
+    held = []
+    while True:
+        while len(held) < args.count:
+            s = connect(args, 1.0)
+            if s is None:
+                time.sleep(0.2)
+                continue
+            held.append(s)
+        ready, _, _ = select.select(held, [], [])
+        for s in ready:
+            try:
+                closed = not s.recv(4096)
+            except OSError:
+                closed = True
+            if closed:
+                held.remove(s)
+                s.close()
+
+
 def main():
     p = argparse.ArgumentParser()
-    p.add_argument("mode", choices=["good", "stall", "garbage", "silent-address", "flood"])
+    p.add_argument("mode", choices=["good", "stall", "garbage", "silent-address", "flood", "patient"])
     p.add_argument("--agent", required=True)
     p.add_argument("--own", required=True)
     p.add_argument("--port", type=int, default=58680)
     p.add_argument("--limit", type=float, default=30)
     p.add_argument("--name", default="192.0.2.99")
     p.add_argument("--rate", type=float, default=30)
+    p.add_argument("--count", type=int, default=4)
     args = p.parse_args()
     if args.mode == "good":
         return good(args)
@@ -199,6 +222,8 @@ def main():
         return repeat(args, b"GARBAGE-GARBAGE-GARB", 0.5)
     if args.mode == "silent-address":
         return repeat(args, request_for(args.name), 5.0)
+    if args.mode == "patient":
+        return patient(args)
     return flood(args)
 
 
