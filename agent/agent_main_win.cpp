@@ -2,6 +2,7 @@
 // recognition, and the sampler and reporting threads. The process-wide state
 // of the Agent lives here.
 #include "agent/agent_window_win.h"
+#include "agent/command_line_win.h"
 #include "agent/driver_table_win.h"
 #include "agent/fleet_options.h"
 #include "agent/metrics_server.h"
@@ -14,12 +15,13 @@
 #include <windows.h>
 
 #include <commctrl.h>
-#include <shellapi.h>
 
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -33,42 +35,34 @@ FleetOptions gFleet;
 MetricsConfig gMetrics;
 
 void showText(const char* text) {
-    wchar_t wide[256];
-    MultiByteToWideChar(CP_UTF8, 0, text, -1, wide, 256);
-    wide[255] = L'\0';
+    wchar_t wide[512];
+    MultiByteToWideChar(CP_UTF8, 0, text, -1, wide, 512);
+    wide[511] = L'\0';
     MessageBoxW(nullptr, wide, kCaption, MB_OK);
 }
 
 // The fleet options from the command line; anything else on it is an error
 // (shown, and the program ends) rather than something silently ignored.
 bool readCommandLine() {
-    int argc = 0;
-    LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-    if (!argv)
+    std::vector<std::string> args;
+    if (!utf8Arguments(GetCommandLineW(), &args))
         return true;
-    char narrow[2][256];
     char message[320] = {};
-    bool ok = true;
-    for (int i = 1; i < argc && ok; ++i) {
-        for (int k = 0; k < 2; ++k)
-            if (i + k >= argc ||
-                !WideCharToMultiByte(CP_UTF8, 0, argv[i + k], -1, narrow[k], 256, nullptr, nullptr))
-                narrow[k][0] = '\0';
-        FleetOptionResult r =
-            readFleetOption(narrow[0], i + 1 < argc ? narrow[1] : nullptr, gFleet, message, sizeof message);
+    for (size_t i = 0; i < args.size(); ++i) {
+        const char* value = i + 1 < args.size() ? args[i + 1].c_str() : nullptr;
+        FleetOptionResult r = readFleetOption(args[i].c_str(), value, gFleet, message, sizeof message);
         if (r == FleetOptionResult::Taken) {
             ++i;
-        } else {
-            if (r == FleetOptionResult::NotFleet)
-                std::snprintf(message, sizeof message,
-                              "unknown option \"%s\"\nusage: KovraGaugelineAgent.exe %s", narrow[0],
-                              kFleetUsage);
-            showText(message);
-            ok = false;
+            continue;
         }
+        if (r == FleetOptionResult::NotFleet)
+            std::snprintf(message, sizeof message,
+                          "unknown option \"%.60s\"\nusage: KovraGaugelineAgent.exe %s", args[i].c_str(),
+                          kFleetUsage);
+        showText(message);
+        return false;
     }
-    LocalFree(argv);
-    return ok;
+    return true;
 }
 
 // The metrics endpoint, when asked for: its listener is taken here so that a

@@ -14,6 +14,9 @@ void resetAgentSlots(AgentState& state) {
 #define GAUGELINE_ZERO_FIELD(name, kind, conv) slot.sample.name.store(0, std::memory_order_relaxed);
         GAUGELINE_SAMPLE_FIELDS(GAUGELINE_ZERO_FIELD)
 #undef GAUGELINE_ZERO_FIELD
+#define GAUGELINE_ZERO_AGENT_FIELD(name) slot.sample.name.store(0, std::memory_order_relaxed);
+        GAUGELINE_AGENT_ONLY_FIELDS(GAUGELINE_ZERO_AGENT_FIELD)
+#undef GAUGELINE_ZERO_AGENT_FIELD
         std::memset(slot.sample.tabLabel, 0, sizeof slot.sample.tabLabel);
     }
     for (NvPhysicalGpuHandle& h : state.gpuHandles)
@@ -48,6 +51,9 @@ void snapshotSamples(const AgentState& state, GpuSample out[kGpuSlotCount]) {
 #define GAUGELINE_COPY_FIELD(name, kind, conv) s.name = slot.sample.name.load(std::memory_order_relaxed);
         GAUGELINE_SAMPLE_FIELDS(GAUGELINE_COPY_FIELD)
 #undef GAUGELINE_COPY_FIELD
+#define GAUGELINE_COPY_AGENT_FIELD(name) s.name = slot.sample.name.load(std::memory_order_relaxed);
+        GAUGELINE_AGENT_ONLY_FIELDS(GAUGELINE_COPY_AGENT_FIELD)
+#undef GAUGELINE_COPY_AGENT_FIELD
     }
     std::lock_guard<std::mutex> lock(state.labelLock);
     for (int i = 0; i < kGpuSlotCount; ++i) {

@@ -22,6 +22,9 @@ struct SharedSample {
 #define GAUGELINE_DECLARE_ATOMIC(name, kind, conv) std::atomic<GAUGELINE_WIRE_TYPE_##kind> name{0};
     GAUGELINE_SAMPLE_FIELDS(GAUGELINE_DECLARE_ATOMIC)
 #undef GAUGELINE_DECLARE_ATOMIC
+#define GAUGELINE_DECLARE_AGENT_ATOMIC(name) std::atomic<uint32_t> name{0};
+    GAUGELINE_AGENT_ONLY_FIELDS(GAUGELINE_DECLARE_AGENT_ATOMIC)
+#undef GAUGELINE_DECLARE_AGENT_ATOMIC
     char tabLabel[kTabLabelBytes] = {}; // guarded by AgentState::labelLock
 };
 

@@ -5,7 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
-const char kFleetUsage[] = "[--metrics-listen ADDRESS:PORT] [--allow-from ADDRESS[/BITS],...]";
+const char kFleetUsage[] = "[--metrics-listen ADDRESS:PORT] [--allow-from ADDRESS[/BITS],...]...\n"
+                           "(--allow-from may be given more than once: each adds to the list)";
 
 FleetOptionResult readFleetOption(const char* option, const char* value, FleetOptions& out, char* message,
                                   size_t messageSize) {
@@ -20,11 +21,10 @@ FleetOptionResult readFleetOption(const char* option, const char* value, FleetOp
         return FleetOptionResult::Bad;
     }
     if (std::strcmp(option, "--allow-from") == 0) {
-        char bad[64] = {};
-        if (value && parseAllowList(value, &out.allow, bad))
+        if (value && addAllowList(value, &out.allow, option, message, messageSize))
             return FleetOptionResult::Taken;
-        std::snprintf(message, messageSize, "--allow-from: \"%s\" is not an IPv4 address or CIDR block",
-                      value ? bad : "");
+        if (!value)
+            std::snprintf(message, messageSize, "--allow-from: \"\" is not an IPv4 address or CIDR block");
         return FleetOptionResult::Bad;
     }
     return FleetOptionResult::NotFleet;

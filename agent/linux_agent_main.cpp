@@ -171,13 +171,14 @@ int main(int argc, char** argv) {
     gSource.api = &gApi;
     gSource.lostHook = onLost;
     NvmlStartResult start = startNvmlSource(gState, gSource);
+    char number[32];
     switch (start.outcome) {
     case NvmlStartOutcome::InitFailed:
-        say("NVML initialisation failed (error %d)", start.error);
+        say("NVML initialisation failed (%s)", nvmlErrorText(gApi, start.error, number, sizeof number));
         closeNvmlLibrary(library);
         return 1;
     case NvmlStartOutcome::CountFailed:
-        say("cannot count GPUs (NVML error %d)", start.error);
+        say("cannot count GPUs (NVML: %s)", nvmlErrorText(gApi, start.error, number, sizeof number));
         return endEarly(library);
     case NvmlStartOutcome::NoGpu:
         say("no NVIDIA GPU found");
@@ -192,7 +193,8 @@ int main(int argc, char** argv) {
         char name[kFullNameChars + 1];
         slotName(i, name);
         if (start.slotError[i] != NVML_SUCCESS)
-            say("GPU %d cannot be opened (NVML error %d)", i + 1, start.slotError[i]);
+            say("GPU %d cannot be opened (NVML: %s)", i + 1,
+                nvmlErrorText(gApi, start.slotError[i], number, sizeof number));
         else
             say("GPU %d: %s", i + 1, name);
     }

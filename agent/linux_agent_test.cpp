@@ -191,11 +191,11 @@ const char* const kThreeGpuFaults = "time 10\n"
 std::string expectedThreeGpuBlock() {
     std::string text = "127.0.0.1\n3\n"
                        "Example GPU 4080\nExample GPU 4080(1) (UNKNOWN " CP932_SETSUZOKU ")\n"
-                       "1\n1\n2610000\n10501000\n1\n2745000\n1\n2160000\n"        // current clocks
-                       "2205000\n10501000\n2205000\n1890000\n2610000\n10501000\n" // base, scale
-                       "1\n97\n0\n16777216\n1\n11800000\n1\n71\n"                 // load, model, memory, temp
-                       "1\n320000\n298000\n0\n1\n0\n"                     // power, model flag, P-state
-                       "1\n71\n1\n25\n0\n0\n1\n78\n1\n2450\n0\n0\n0\n0\n" // loads, fan, voltages
+                       "1\n1\n2610000\n10501000\n1\n2745000\n1\n2160000\n" // current clocks
+                       "2205000\n10501000\n0\n0\n2610000\n10501000\n"      // base, scale
+                       "1\n97\n0\n16777216\n1\n11800000\n1\n71\n"          // load, model, memory, temp
+                       "1\n320000\n298000\n0\n1\n0\n"                      // power, model flag, P-state
+                       "1\n71\n1\n25\n0\n0\n1\n78\n1\n2450\n0\n0\n0\n0\n"  // loads, fan, voltages
                        "Example GPU 3060\nExample GPU 3060(2) (UNKNOWN " CP932_SETSUZOKU ")\n"
                        "1\n1\n1882000\n7501000\n0\n0\n0\n0\n"
                        "1320000\n7501000\n0\n0\n1882000\n7501000\n"
@@ -204,7 +204,7 @@ std::string expectedThreeGpuBlock() {
                        "1\n40\n1\n35\n0\n0\n0\n0\n0\n0\n0\n0\n0\n0\n"
                        "Example GPU A2000\nExample GPU A2000(3) (UNKNOWN " CP932_SETSUZOKU ")\n"
                        "1\n1\n1200000\n6001000\n1\n1200000\n1\n1100000\n"
-                       "562000\n6001000\n562000\n800000\n1200000\n6001000\n"
+                       "562000\n6001000\n0\n0\n1200000\n6001000\n"
                        "0\n0\n0\n6291456\n1\n1048576\n0\n0\n"
                        "0\n0\n0\n0\n1\n8\n"
                        "0\n0\n1\n7\n0\n0\n1\n40\n0\n0\n0\n0\n0\n0\n";
@@ -345,7 +345,8 @@ TEST(LinuxAgent, CannotStart) {
     } cases[] = {
         {"no NVML library", "", false, false, "cannot load libnvidia-ml.so.1: "},
         {"no GPU", "nogpus\n", true, false, "no NVIDIA GPU found\n"},
-        {"init fails", "fail nvmlInit_v2 status 9\n", true, false, "NVML initialisation failed (error 9)\n"},
+        {"init fails", "fail nvmlInit_v2 status 9\n", true, false,
+         "NVML initialisation failed (Driver Not Loaded)\n"},
         {"port taken", "", true, true, "cannot listen on port "},
         {"metrics port taken", "", true, true, "cannot listen for metrics on 127.0.0.1:"},
     };
@@ -381,6 +382,40 @@ std::string scrape(uint16_t port) {
     }
     tcpClose(s);
     return answer;
+}
+
+// GPU 0 is a GeForce board: no default applications clocks at all. GPU 1 is a
+// data-centre board: those clocks for graphics and memory only.
+TEST(LinuxAgent, RatedClocksOnlyWhereTheDriverGivesThemMaxClocksAlways) {
+    AgentProcess agent;
+    ASSERT_TRUE(agent.start("time 10\nfail nvmlDeviceGetDefaultApplicationsClock gpu 0 status 3\n"
+                            "gpu 0 name Example GPU 4080\ngpu 0 graphicsClockBoost 3105000\n"
+                            "gpu 0 memoryClockBoost 11201000\ngpu 1 name Example GPU A100\n",
+                            GAUGELINE_SIM_LINUX_DIR,
+                            {"--metrics-listen", "127.0.0.1:" + std::to_string(agent.metricsPort)}));
+    TcpSocket report = askForReports(agent);
+    ASSERT_NE(kNoSocket, report) << agent.statusLines();
+    std::string block;
+    for (int i = 0; i < 3; ++i) // the third comes after every GPU's first pass
+        ASSERT_TRUE(readBlock(report, &block)) << i;
+    tcpClose(report);
+    const std::string answer = scrape(agent.metricsPort);
+    const struct {
+        const char* text;
+        bool present;
+    } cases[] = {
+        {"gaugeline_gpu_clock_base_hertz{gpu=\"0\"", false},
+        {"\ngaugeline_gpu_clock_max_hertz{gpu=\"0\",clock=\"graphics\"} 3105000000\n", true},
+        {"\ngaugeline_gpu_clock_max_hertz{gpu=\"0\",clock=\"memory\"} 11201000000\n", true},
+        {"\ngaugeline_gpu_clock_max_hertz{gpu=\"0\",clock=\"processor\"} 3600000000\n", true},
+        {"\ngaugeline_gpu_clock_base_hertz{gpu=\"1\",clock=\"graphics\"} 1400000000\n", true},
+        {"\ngaugeline_gpu_clock_base_hertz{gpu=\"1\",clock=\"memory\"} 7000000000\n", true},
+        {"gaugeline_gpu_clock_base_hertz{gpu=\"1\",clock=\"processor\"}", false},
+        {"gaugeline_gpu_clock_base_hertz{gpu=\"1\",clock=\"video\"}", false},
+        {"\ngaugeline_gpu_clock_max_hertz{gpu=\"1\",clock=\"video\"} 1500000000\n", true},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.present, answer.find(c.text) != std::string::npos) << c.text << "\nin:" << answer;
 }
 
 // Clients of the metrics port that never finish a request, one that sends a

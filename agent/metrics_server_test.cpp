@@ -123,6 +123,34 @@ TEST(MetricsServer, AnswersEachRequestThenCloses) {
     }
 }
 
+// A request the endpoint answers before reading all of it (here a POST with
+// its body sent at once) still gets its whole answer and an orderly end, not
+// a reset that makes a client drop what it got. (Several rounds: a reset
+// races with the client's reading.)
+TEST(MetricsServer, AnswerSurvivesUnreadRequestBytes) {
+    MetricsRun run(300);
+    const std::string request =
+        "POST /metrics HTTP/1.1\r\nHost: agent\r\nContent-Length: 65536\r\n\r\n" + std::string(65536, 'x');
+    const std::string answer =
+        "HTTP/1.1 405 Method Not Allowed\r\nContent-Type: text/plain; charset=utf-8\r\n"
+        "Content-Length: 30\r\nAllow: GET, HEAD\r\nConnection: close\r\n\r\n"
+        "Only GET and HEAD are served.\n";
+    for (int round = 0; round < 5; ++round) {
+        TcpSocket s = run.connect();
+        ASSERT_NE(kNoSocket, s);
+        std::string got;
+        if (tcpSendAll(s, request.data(), static_cast<int>(request.size()), 3000) < 0)
+            got = "<send failed>";
+        char buffer[4096];
+        int n;
+        while ((n = tcpRecvOnce(s, buffer, sizeof buffer, 3000)) > 0)
+            got.append(buffer, n);
+        got += n == 0 ? "<closed>" : n == -1 ? "<reset>" : "<open>";
+        tcpClose(s);
+        EXPECT_EQ(answer + "<closed>", got) << round;
+    }
+}
+
 // While four silent connections from two hosts are held, a scraper takes the
 // place of the oldest at once instead of waiting for them to time out (10 s
 // here).

@@ -18,6 +18,7 @@ std::string scenarioText() {
     s[0].graphicsClockSupported = 1, s[0].graphicsClock = 1733000;
     s[0].memoryClockSupported = 0, s[0].memoryClock = 7000000;
     s[0].graphicsClockRated = 1500000;
+    s[0].graphicsClockMax = 2520000;
     s[0].gpuLoadSupported = 1, s[0].gpuLoad = 55;
     s[0].memoryTotal = 8388608;
     s[0].memoryUsageSupported = 1, s[0].memoryUsage = 1048577;
@@ -45,6 +46,8 @@ TEST(MetricsText, ReadingsInBaseUnitsAndOnlyThoseGiven) {
         {"gaugeline_gpu_clock_hertz{gpu=\"0\",clock=\"memory\"}", false},
         {"\ngaugeline_gpu_clock_base_hertz{gpu=\"0\",clock=\"graphics\"} 1500000000\n", true},
         {"gaugeline_gpu_clock_base_hertz{gpu=\"0\",clock=\"memory\"}", false},
+        {"\ngaugeline_gpu_clock_max_hertz{gpu=\"0\",clock=\"graphics\"} 2520000000\n", true},
+        {"gaugeline_gpu_clock_max_hertz{gpu=\"0\",clock=\"memory\"}", false},
         {"\ngaugeline_gpu_utilization_ratio{gpu=\"0\",engine=\"graphics\"} 0.55\n", true},
         {"\ngaugeline_gpu_utilization_ratio{gpu=\"1\",engine=\"video\"} 0.07\n", true},
         {"\ngaugeline_gpu_memory_total_bytes{gpu=\"0\"} 8589934592\n", true},

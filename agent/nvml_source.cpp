@@ -3,6 +3,7 @@
 #include "agent/tab_label.h"
 
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <thread>
 
@@ -50,18 +51,20 @@ void readClocks(NvmlSource& source, int slot, nvmlDevice_t d, SharedSample& s) {
         nvmlClockType_t type;
         std::atomic<uint32_t> SharedSample::*current;
         std::atomic<uint32_t> SharedSample::*supported;
-        std::atomic<uint32_t> SharedSample::*rated;
+        std::atomic<uint32_t> SharedSample::*rated; // null: NVML has no rated clock here
         std::atomic<uint32_t> SharedSample::*scale; // null: this clock has no scale
+        std::atomic<uint32_t> SharedSample::*max;
     };
     const Clock clocks[] = {
         {NVML_CLOCK_GRAPHICS, &SharedSample::graphicsClock, &SharedSample::graphicsClockSupported,
-         &SharedSample::graphicsClockRated, &SharedSample::graphicsClockScale},
+         &SharedSample::graphicsClockRated, &SharedSample::graphicsClockScale,
+         &SharedSample::graphicsClockMax},
         {NVML_CLOCK_MEM, &SharedSample::memoryClock, &SharedSample::memoryClockSupported,
-         &SharedSample::memoryClockRated, &SharedSample::memoryClockScale},
-        {NVML_CLOCK_SM, &SharedSample::processorClock, &SharedSample::processorClockSupported,
-         &SharedSample::processorClockRated, nullptr},
-        {NVML_CLOCK_VIDEO, &SharedSample::videoClock, &SharedSample::videoClockSupported,
-         &SharedSample::videoClockRated, nullptr},
+         &SharedSample::memoryClockRated, &SharedSample::memoryClockScale, &SharedSample::memoryClockMax},
+        {NVML_CLOCK_SM, &SharedSample::processorClock, &SharedSample::processorClockSupported, nullptr,
+         nullptr, &SharedSample::processorClockMax},
+        {NVML_CLOCK_VIDEO, &SharedSample::videoClock, &SharedSample::videoClockSupported, nullptr, nullptr,
+         &SharedSample::videoClockMax},
     };
     for (const Clock& c : clocks) {
         uint32_t mhz = 0;
@@ -69,12 +72,18 @@ void readClocks(NvmlSource& source, int slot, nvmlDevice_t d, SharedSample& s) {
             store(s.*c.current, mhz * 1000);
             store(s.*c.supported, 1u);
         }
-        if (callSlot(source, slot, api.getDefaultApplicationsClock, d, c.type, &mhz) == NVML_SUCCESS)
+        // The default applications clocks are a graphics and memory pair, and
+        // only data-centre boards give them; elsewhere the rated clock stays 0.
+        if (c.rated &&
+            callSlot(source, slot, api.getDefaultApplicationsClock, d, c.type, &mhz) == NVML_SUCCESS)
             store(s.*c.rated, mhz * 1000);
+        bool maxRead = callSlot(source, slot, api.getMaxClockInfo, d, c.type, &mhz) == NVML_SUCCESS;
+        if (maxRead)
+            store(s.*c.max, mhz * 1000);
         if (!c.scale)
             continue;
         raise(s.*c.scale, (s.*c.current).load(kRelaxed));
-        if (callSlot(source, slot, api.getMaxClockInfo, d, c.type, &mhz) == NVML_SUCCESS)
+        if (maxRead)
             raise(s.*c.scale, mhz * 1000);
     }
 }
@@ -163,6 +172,7 @@ void bindNvmlSource(NvmlSourceApi* api, void* (*lookup)(void* library, const cha
         api->field = lookupAs<decltype(api->field)>(lookup, library, #older);
     GAUGELINE_NVML_SOURCE_CALLS(GAUGELINE_BIND_NVML)
 #undef GAUGELINE_BIND_NVML
+    api->errorString = lookupAs<decltype(api->errorString)>(lookup, library, "nvmlErrorString");
     // A count from one generation with handles from the other can name a
     // different GPU for the same index.
     auto count = lookupAs<decltype(api->getCount)>(lookup, library, "nvmlDeviceGetCount_v2");
@@ -172,6 +182,14 @@ void bindNvmlSource(NvmlSourceApi* api, void* (*lookup)(void* library, const cha
         api->getHandleByIndex =
             lookupAs<decltype(api->getHandleByIndex)>(lookup, library, "nvmlDeviceGetHandleByIndex");
     }
+}
+
+const char* nvmlErrorText(const NvmlSourceApi& api, nvmlReturn_t error, char* buffer, int size) {
+    const char* words = api.errorString ? api.errorString(error) : nullptr;
+    if (words && words[0] != '\0')
+        return words;
+    std::snprintf(buffer, static_cast<size_t>(size), "error %d", static_cast<int>(error));
+    return buffer;
 }
 
 NvmlStartResult startNvmlSource(AgentState& state, NvmlSource& source) {

@@ -14,6 +14,10 @@
 // else the older; the count and the handle lookup both newer or both older.
 void bindNvmlSource(NvmlSourceApi* api, void* (*lookup)(void* library, const char* name), void* library);
 
+// NVML's own words for error ("Driver Not Loaded"), else "error N" written
+// into buffer where the library has no nvmlErrorString.
+const char* nvmlErrorText(const NvmlSourceApi& api, nvmlReturn_t error, char* buffer, int size);
+
 struct NvmlSource {
     const NvmlSourceApi* api = nullptr;
     nvmlDevice_t devices[kGpuSlotCount] = {}; // null where the handle could not be read

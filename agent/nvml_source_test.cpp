@@ -81,7 +81,8 @@ const NvmlSourceApi& fakeApi() {
         GAUGELINE_FAKE(getMaxClockInfo, (nvmlDevice_t d, nvmlClockType_t t, uint32_t* mhz),
                        *mhz = byType(t, 2000, 2100, 8000, 1900) + s)
         GAUGELINE_FAKE(getDefaultApplicationsClock, (nvmlDevice_t d, nvmlClockType_t t, uint32_t* mhz),
-                       *mhz = byType(t, 1200, 1250, 6000, 1100) + s)
+                       if (t == NVML_CLOCK_SM || t == NVML_CLOCK_VIDEO) return NVML_ERROR_NOT_SUPPORTED;
+                       *mhz = byType(t, 1200, 0, 6000, 0) + s)
         GAUGELINE_FAKE(getUtilizationRates, (nvmlDevice_t d, nvmlUtilization_t* u), *u = {40 + s, 20 + s})
         GAUGELINE_FAKE(getEncoderUtilization, (nvmlDevice_t d, uint32_t* pct, uint32_t*), *pct = 30 + s)
         GAUGELINE_FAKE(getDecoderUtilization, (nvmlDevice_t d, uint32_t* pct, uint32_t*), *pct = 10 + s)
@@ -136,15 +137,15 @@ const Field kMapping[] = {
     {"graphicsClockSupported", 1, 0}, {"graphicsClock", 1500000, 1000}, {"memoryClockSupported", 1, 0},
     {"memoryClock", 7000000, 1000}, {"processorClockSupported", 1, 0}, {"processorClock", 1600000, 1000},
     {"videoClockSupported", 1, 0}, {"videoClock", 1300000, 1000}, {"graphicsClockRated", 1200000, 1000},
-    {"memoryClockRated", 6000000, 1000}, {"processorClockRated", 1250000, 1000},
-    {"videoClockRated", 1100000, 1000}, {"graphicsClockScale", 2000000, 1000},
+    {"memoryClockRated", 6000000, 1000}, {"graphicsClockScale", 2000000, 1000},
     {"memoryClockScale", 8000000, 1000}, {"gpuLoadSupported", 1, 0}, {"gpuLoad", 40, 1},
     {"memoryControllerLoadSupported", 1, 0}, {"memoryControllerLoad", 20, 1},
     {"videoEngineLoadSupported", 1, 0}, {"videoEngineLoad", 30, 1}, {"memoryTotal", 16777216, 1},
     {"memoryUsageSupported", 1, 0}, {"memoryUsage", 4194304, 1}, {"temperatureSupported", 1, 0},
     {"temperature", 60, 1}, {"powerDrawSupported", 1, 0}, {"powerDraw", 150000, 1}, {"powerLimit", 250000, 1},
     {"fanLevelSupported", 1, 0}, {"fanLevel", 45, 1}, {"fanRpmSupported", 1, 0}, {"fanRpm", 1800, 1},
-    {"pStateSupported", 1, 0}, {"pState", 2, 1},
+    {"pStateSupported", 1, 0}, {"pState", 2, 1}, {"graphicsClockMax", 2000000, 1000},
+    {"memoryClockMax", 8000000, 1000}, {"processorClockMax", 2100000, 1000}, {"videoClockMax", 1900000, 1000},
 };
 // clang-format on
 
@@ -154,8 +155,7 @@ struct Override {
 };
 
 void expectSample(const GpuSample& got, uint32_t seed, const std::vector<Override>& overrides) {
-    for (int k = 0; k < kSampleFieldCount; ++k) {
-        const char* name = kSampleFields[k].name;
+    auto expectField = [&](const char* name, uint32_t value) {
         uint32_t want = 0;
         for (const Field& f : kMapping)
             if (std::strcmp(f.name, name) == 0)
@@ -163,8 +163,13 @@ void expectSample(const GpuSample& got, uint32_t seed, const std::vector<Overrid
         for (const Override& o : overrides)
             if (std::strcmp(o.name, name) == 0)
                 want = o.value;
-        EXPECT_EQ(sampleFieldBits(got, k), want) << name;
-    }
+        EXPECT_EQ(value, want) << name;
+    };
+    for (int k = 0; k < kSampleFieldCount; ++k)
+        expectField(kSampleFields[k].name, sampleFieldBits(got, k));
+#define GAUGELINE_EXPECT_AGENT_FIELD(name) expectField(#name, got.name);
+    GAUGELINE_AGENT_ONLY_FIELDS(GAUGELINE_EXPECT_AGENT_FIELD)
+#undef GAUGELINE_EXPECT_AGENT_FIELD
 }
 
 TEST(NvmlSample, FailedReadingKeepsValueAndFlagOfThePassBefore) {
@@ -181,10 +186,10 @@ TEST(NvmlSample, FailedReadingKeepsValueAndFlagOfThePassBefore) {
         {"current clocks", {getClockInfo}, {}, {{"graphicsClock", 1500000}, {"memoryClock", 7000000},
                                                 {"processorClock", 1600000}, {"videoClock", 1300000}}},
         {"application clocks", {getDefaultApplicationsClock}, {},
-         {{"graphicsClockRated", 1200000}, {"memoryClockRated", 6000000}, {"processorClockRated", 1250000},
-          {"videoClockRated", 1100000}}},
+         {{"graphicsClockRated", 1200000}, {"memoryClockRated", 6000000}}},
         {"max clocks: scale from the current clock", {getMaxClockInfo}, {},
-         {{"graphicsClockScale", 2000000}, {"memoryClockScale", 8000000}}},
+         {{"graphicsClockScale", 2000000}, {"memoryClockScale", 8000000}, {"graphicsClockMax", 2000000},
+          {"memoryClockMax", 8000000}, {"processorClockMax", 2100000}, {"videoClockMax", 1900000}}},
         {"scale never falls", {}, {}, {{"graphicsClockScale", 2009000}, {"memoryClockScale", 8009000}}, -1, 9, 0},
         {"utilisation", {getUtilizationRates}, {}, {{"gpuLoad", 40}, {"memoryControllerLoad", 20}}},
         {"encoder fails: decoder alone", {getEncoderUtilization}, {}, {{"videoEngineLoad", 11}}},

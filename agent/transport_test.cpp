@@ -339,7 +339,10 @@ TEST(AllowList, ReadsAddressesAndBlocks) {
     } cases[] = {
         {"192.0.2.5", true, "192.0.2.5", "192.0.2.6"},
         {"10.0.0.0/8,192.0.2.5", true, "10.200.1.1", "11.0.0.1"},
-        {"192.0.2.7/24", true, "192.0.2.200", "192.0.3.1"}, // host bits ignored
+        {"192.0.2.0/24", true, "192.0.2.200", "192.0.3.1"},
+        {"192.0.2.7/24", false, nullptr, nullptr}, // host bits set: one host or the network?
+        {"10.0.0.0/08", false, nullptr, nullptr},
+        {"0.0.0.0/00", false, nullptr, nullptr},
         {"0.0.0.0/0", true, "203.0.113.9", nullptr},
         {"192.0.2.5/32", true, "192.0.2.5", "192.0.2.4"},
         {"", false, nullptr, nullptr},

@@ -43,10 +43,18 @@
     X(getPerformanceState, nvmlDeviceGetPerformanceState, nvmlDeviceGetPerformanceState,                     \
       (nvmlDevice_t device, nvmlPstates_t * state))
 
+// Exports of either list that NVIDIA's libraries gained later than the oldest
+// driver the Agents run on: X(export, driver branch that brought it). The
+// Agents read on without them. The tests check every other listed export
+// against NVIDIA's own library.
+#define GAUGELINE_NVML_OPTIONAL_EXPORTS(X) X(nvmlDeviceGetFanSpeedRPM, 570)
+
 // Addresses looked up in the loaded library; an export it lacks stays null,
 // and calling it counts as a failed reading.
 struct NvmlSourceApi {
 #define GAUGELINE_NVML_SOURCE_FIELD(field, name, older, params) nvmlReturn_t(*field) params = nullptr;
     GAUGELINE_NVML_SOURCE_CALLS(GAUGELINE_NVML_SOURCE_FIELD)
 #undef GAUGELINE_NVML_SOURCE_FIELD
+    // NVML's own words for a status; null where the library lacks the export.
+    const char* (*errorString)(nvmlReturn_t result) = nullptr;
 };

@@ -302,6 +302,14 @@ bool tcpLocalAddress(TcpSocket s, char out[16]) {
     return true;
 }
 
+void tcpShutdownSend(TcpSocket s) {
+#ifdef _WIN32
+    shutdown(native(s), SD_SEND);
+#else
+    shutdown(native(s), SHUT_WR);
+#endif
+}
+
 void tcpClose(TcpSocket s) {
     if (s != kNoSocket)
         closeNative(native(s));

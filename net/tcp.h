@@ -50,4 +50,7 @@ int tcpSendPart(TcpSocket s, const void* data, int size, int timeoutMs);
 bool tcpSetSendBuffer(TcpSocket s, int bytes);
 // Dotted text of the local address of a connected socket.
 bool tcpLocalAddress(TcpSocket s, char out[16]);
+// Ends the sending side: the peer reads an orderly end after the data sent.
+// Receiving goes on until the socket is closed.
+void tcpShutdownSend(TcpSocket s);
 void tcpClose(TcpSocket s);

@@ -52,6 +52,14 @@
     X(coreVoltageSupported, Flag, Atoi)                                                                      \
     X(coreVoltage, Unsigned, Strtoul)
 
+// Readings only the Agent's metrics give, never sent to the Console: unsigned,
+// 0 when not read. X(name)
+#define GAUGELINE_AGENT_ONLY_FIELDS(X)                                                                       \
+    X(graphicsClockMax)                                                                                      \
+    X(memoryClockMax)                                                                                        \
+    X(processorClockMax)                                                                                     \
+    X(videoClockMax)
+
 #define GAUGELINE_WIRE_TYPE_Flag uint32_t
 #define GAUGELINE_WIRE_TYPE_Unsigned uint32_t
 #define GAUGELINE_WIRE_TYPE_Signed int32_t
@@ -78,6 +86,9 @@ struct GpuSample {
 #define GAUGELINE_DECLARE_FIELD(name, kind, conv) GAUGELINE_WIRE_TYPE_##kind name;
     GAUGELINE_SAMPLE_FIELDS(GAUGELINE_DECLARE_FIELD)
 #undef GAUGELINE_DECLARE_FIELD
+#define GAUGELINE_DECLARE_AGENT_FIELD(name) uint32_t name;
+    GAUGELINE_AGENT_ONLY_FIELDS(GAUGELINE_DECLARE_AGENT_FIELD)
+#undef GAUGELINE_DECLARE_AGENT_FIELD
 };
 
 // A slot as the Agent keeps it before it has a GPU: "- empty -", empty label, all 0.

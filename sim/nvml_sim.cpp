@@ -90,6 +90,10 @@ nvmlReturn_t clockInfo(SimFunction function, nvmlDevice_t device, nvmlClockType_
                    {SimReading::VideoClock, 8}};
     if (type < 0 || type > NVML_CLOCK_VIDEO || !mhz)
         return NVML_ERROR_INVALID_ARGUMENT;
+    // The default applications clocks are a graphics and memory pair.
+    if (function == SimFunction::NvmlDeviceGetDefaultApplicationsClock && type != NVML_CLOCK_GRAPHICS &&
+        type != NVML_CLOCK_MEM)
+        return NVML_ERROR_NOT_SUPPORTED;
     if (!(gpu->domainMask & (1u << kClocks[type].domain)))
         return NVML_ERROR_NOT_SUPPORTED;
     static_assert(
@@ -361,6 +365,33 @@ SIM_EXPORT nvmlReturn_t nvmlDeviceGetPerformanceState(nvmlDevice_t device, nvmlP
     return NVML_SUCCESS;
 }
 
+// NVIDIA's own words for each status, as its library answers them.
+SIM_EXPORT const char* nvmlErrorString(nvmlReturn_t result) {
+    static const struct {
+        nvmlReturn_t status;
+        const char* words;
+    } kWords[] = {
+        {NVML_SUCCESS, "Success"},
+        {NVML_ERROR_UNINITIALIZED, "Uninitialized"},
+        {NVML_ERROR_INVALID_ARGUMENT, "Invalid Argument"},
+        {NVML_ERROR_NOT_SUPPORTED, "Not Supported"},
+        {NVML_ERROR_NO_PERMISSION, "Insufficient Permissions"},
+        {NVML_ERROR_ALREADY_INITIALIZED, "Already Initialized"},
+        {NVML_ERROR_NOT_FOUND, "Not Found"},
+        {NVML_ERROR_INSUFFICIENT_SIZE, "Insufficient Size"},
+        {NVML_ERROR_DRIVER_NOT_LOADED, "Driver Not Loaded"},
+        {NVML_ERROR_TIMEOUT, "Timeout"},
+        {NVML_ERROR_LIBRARY_NOT_FOUND, "NVML Shared Library Not Found"},
+        {NVML_ERROR_FUNCTION_NOT_FOUND, "Function Not Found"},
+        {NVML_ERROR_GPU_IS_LOST, "GPU is lost"},
+        {NVML_ERROR_ARGUMENT_VERSION_MISMATCH, "Argument version mismatch"},
+    };
+    for (const auto& w : kWords)
+        if (w.status == result)
+            return w.words;
+    return "Unknown Error";
+}
+
 // Each export the Agents look up has the type their lists give, under both names.
 #define GAUGELINE_SIM_NVML_TYPE(name, field, params)                                                         \
     static_assert(std::is_same_v<decltype(&nvml##name), nvmlReturn_t(*) params>, "nvml" #name);
@@ -371,5 +402,7 @@ GAUGELINE_NVML_CALLS(GAUGELINE_SIM_NVML_TYPE)
     static_assert(std::is_same_v<decltype(&older), nvmlReturn_t(*) params>, #older);
 GAUGELINE_NVML_SOURCE_CALLS(GAUGELINE_SIM_NVML_SOURCE_TYPE)
 #undef GAUGELINE_SIM_NVML_SOURCE_TYPE
+static_assert(std::is_same_v<decltype(&nvmlErrorString), decltype(NvmlSourceApi::errorString)>,
+              "nvmlErrorString");
 
 GAUGELINE_SIM_TEST_EXPORTS(SIM_EXPORT)

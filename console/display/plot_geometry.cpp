@@ -111,7 +111,11 @@ BarHeights graphicsClockBarHeights(int32_t value, int32_t scale, int32_t rated, 
     int pointY = std::max(base - truncWithin(v / maximum * p, 0, base), 49);
     int lower = 0;
     int upper = 0;
-    if (scale != 0) {
+    if (scale != 0 && rated == 0) {
+        // No rated clock: nothing to call boost, the clock is plain green on the scale.
+        double c = scale;
+        lower = value > scale ? q : truncWithin(v / c * q, 0, q);
+    } else if (scale != 0) {
         double c = scale;
         // Green up to the rated clock, orange from there up to the scale
         // maximum; a scale below the rated clock leaves no room for orange.
@@ -142,8 +146,9 @@ BarHeights memoryClockBarHeights(int32_t value, int32_t scale, int32_t rated, in
         return h;
     double v = value;
     int pointY = std::max(base - truncWithin(v / maximum * p, 0, base), 49);
-    // A rated clock of 0 with a usable scale still gives full bars above it.
-    int height = value > rated ? q : truncWithin(v / rated * q, 0, q);
+    // Against the rated clock; without one, against the scale.
+    int32_t full = rated != 0 ? rated : scale;
+    int height = value > full ? q : truncWithin(v / full * q, 0, q);
     int extension = pointY + height < base ? 1 : 0;
     h.drawn = true;
     h.lower = std::min(height + extension, p - 1);

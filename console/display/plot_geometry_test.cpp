@@ -32,12 +32,15 @@ TEST(PlotGeometry, ClockBarHeights) {
         {false, 2500000, 2000000, 1500000, 74, true, 53, 18},
         {false, 1200000, 1000000, 1500000, 74, true, 71, 0},
         {false, 500000, 0, 0, 74, false, 0, 0},
+        // No rated clock: plain green on the scale, none of it orange.
+        {false, 1000000, 2000000, 0, 74, true, 35 + 2, 0},
+        {false, 2500000, 2000000, 0, 74, true, 71, 0},
         {false, 2000000, 2000000, 1500000, 201, true, 148, 50},
         {true, 900000, 0, 800000, 74, true, 71, 0},
         // The scale only places the point row; the height follows the rated clock.
         {true, 400000, 1600000, 800000, 74, true, 35, 0},
-        // A rated clock of 0 with a scale: any reading above it is full height.
-        {true, 400000, 1600000, 0, 74, true, 71, 0},
+        // No rated clock: the height follows the scale.
+        {true, 400000, 1600000, 0, 74, true, 17 + 1, 0},
         {true, 400000, -1, 0, 74, false, 0, 0},
         {true, 400000, 0, 0, 74, false, 0, 0},
         {true, 8000, 0, 800000, 201, true, 1 + 1, 0},

@@ -27,7 +27,11 @@ void clockRow(ReadoutRow& row, int32_t supported, int32_t clock, int32_t rated) 
     }
     wchar_t a[kValueTextBytes], b[kValueTextBytes];
     formatTwoDecimal(clock, a);
-    formatTwoDecimal(rated, b);
+    // A rated clock of 0 is one the driver did not give, not a clock of 0 MHz.
+    if (rated == 0)
+        std::wcscpy(b, L"---");
+    else
+        formatTwoDecimal(rated, b);
     pairValue(row, a, b, L" MHz");
 }
 

@@ -65,6 +65,8 @@ TEST(ReadoutPanel, LabelsPlacesAndValues) {
         const wchar_t* text;
     };
     const Case cases[] = {
+        {[](Snapshot& s) { s.graphicsClockRated = 0; }, 0, L"1350.00 MHz / --- MHz"},
+        {[](Snapshot& s) { s.videoClockRated = 0; }, 3, L"1234.56 MHz / --- MHz"},
         {[](Snapshot& s) { s.driverModel = 0; }, 8, L"WDDM"},
         {[](Snapshot& s) { s.driverModel = 2; }, 8, L""},
         {[](Snapshot& s) { s.driverModel = -1; }, 8, L""},

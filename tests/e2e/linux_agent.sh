@@ -1,8 +1,9 @@
 #!/bin/bash
 # The unchanged Windows Console watching the Linux Agent: the Agent runs
 # natively on the watched PC against the simulated NVML library, the Console
-# under Wine on the operator's PC. Title, tabs, the readout panel and the
-# values the Console logs; the Agent's status lines and its exit on SIGTERM.
+# under Wine on the operator's PC. Title, tabs, the readout panel, the clock
+# graphs of a board without rated clocks and the values the Console logs; the
+# Agent's status lines and its exit on SIGTERM.
 . "$(dirname "$0")/lib.sh"
 LINUX_AGENT=$GL_NATIVE/bin/gaugeline-agent
 require_programs "$CONSOLE_EXE" "$UIDRIVER" "$LINUX_AGENT" "$GL_NATIVE/sim/linux/libnvidia-ml.so.1"
@@ -22,11 +23,19 @@ LD_LIBRARY_PATH=$GL_NATIVE/sim/linux GAUGELINE_SIM_SCENARIO=$GL_SIM_SCENARIOS/li
 check "agent says it listens" status_line "listening on 58680"
 start_console
 check "console window appears" console_ready
-info=$(ui controls >/dev/null; printf '%s\n' "$UI_OUT" | grep 'text=GPU インフォメーション$' |
-    sed -n 's/.*rect=\([0-9,-]*\).*/\1/p' | head -1)
-IFS=, read -r fx fy fw fh <<<"${info:-0,0,0,0}"
-info="$((fx + 8)),$((fy + 16)),$((fw - 16)),$((fh - 24))"
+frame() { # frame text -> x,y,w,h of the frame
+    ui controls >/dev/null
+    local r
+    r=$(printf '%s\n' "$UI_OUT" | grep "text=$1\$" | sed -n 's/.*rect=\([0-9,-]*\).*/\1/p' | head -1)
+    echo "${r:-0,0,0,0}"
+}
+inside() { IFS=, read -r fx fy fw fh <<<"$1" && echo "$((fx + 8)),$((fy + 16)),$((fw - 16)),$((fh - 24))"; }
+info_frame=$(frame "GPU インフォメーション")
+info=$(inside "$info_frame")
+gfx=$(inside "$(frame "Graphics Clock 履歴")")
+mem=$(inside "$(frame "Memory Clock 履歴")")
 ui stats --rect "$info" && blank=$(ui_value nonwhite)
+ui stats --rect "$gfx" && gfx_colours=$(ui_value colours)
 
 # A second address on the watched PC, after its first: the system would send
 # from the first, but the Console accepts only the address it typed.
@@ -40,6 +49,25 @@ check "second tab 'Example GPU(2) (UNKNOWN 接続)'" test "$(tab_label 1)" = "Ex
 sleep 3
 ui stats --rect "$info"
 check "readout panel shows readings (non-white $blank -> $(ui_value nonwhite))" test "$(ui_value nonwhite)" -gt "${blank:-0}"
+
+# GPU 0 has no rated clocks. Its Graphics Clock bars are green on the graph's
+# scale (2520 MHz), none of them orange; its Memory Clock bars reach 7000 of
+# 10501 MHz, so the top rows of that graph (from y 49, the full bar's top) hold
+# no bar; its readout's first row is "1500.00 MHz / --- MHz". The rated part
+# starts at the value's x (170 in the panel, which sits 12 right of and 13
+# below the frame's corner) and the row is 12 pixels high.
+ui stats --rect "$gfx"
+check "Graphics Clock bars drawn (colours $gfx_colours -> $(ui_value colours)), none orange (reddish $(ui_value reddish))" \
+    test "$(ui_value colours)" -gt "${gfx_colours:-99}" -a "$(ui_value reddish)" = 0
+ui stats --rect "$mem" && mem_blue=$(ui_value bluish)
+IFS=, read -r mx my mw mh <<<"$mem"
+ui stats --rect "$mx,49,$mw,16"
+check "Memory Clock bars drawn ($mem_blue blue pixels), none in the graph's top 16 rows ($(ui_value bluish))" \
+    test "${mem_blue:-0}" -gt 0 -a "$(ui_value bluish)" = 0
+IFS=, read -r fx fy fw fh <<<"$info_frame"
+ui dashes --rect "$((fx + 182)),$((fy + 13)),230,12"
+check "readout's graphics clock row shows its rated clock as --- (dash run $(ui_value dashrun))" \
+    test "$(ui_value dashrun)" -ge 9
 
 # The values as the Console holds them: its CSV log of both GPUs (readings
 # the scenario leaves out have the simulation's defaults: video engine 5 %,

@@ -581,8 +581,8 @@ int cmdPixels(const Args& a) {
     return 0;
 }
 
-// Colour statistics of a client rectangle: white, non-white and reddish pixel
-// counts and the number of distinct colours.
+// Colour statistics of a client rectangle: white, non-white, reddish and
+// bluish pixel counts and the number of distinct colours.
 int cmdStats(const Args& a) {
     HWND w = mainWindow(a, 10000);
     int width = 0, height = 0;
@@ -600,7 +600,7 @@ int cmdStats(const Args& a) {
         return 1;
     }
     std::map<uint32_t, int> counts;
-    int white = 0, reddish = 0;
+    int white = 0, reddish = 0, bluish = 0;
     for (int j = y; j < y + rh; ++j)
         for (int i = x; i < x + rw; ++i) {
             uint32_t c = px[static_cast<size_t>(j) * width + i] & 0xFFFFFF;
@@ -611,11 +611,64 @@ int cmdStats(const Args& a) {
             uint32_t r = c >> 16 & 0xFF, g = c >> 8 & 0xFF, b = c & 0xFF;
             if (r >= 150 && g < 100 && b < 100)
                 ++reddish;
+            if (b >= 150 && r < 100 && g < 150)
+                ++bluish;
         }
     out(L"white=" + std::to_wstring(white));
     out(L"nonwhite=" + std::to_wstring(rw * rh - white));
     out(L"colours=" + std::to_wstring(counts.size() + (white ? 1 : 0)));
     out(L"reddish=" + std::to_wstring(reddish));
+    out(L"bluish=" + std::to_wstring(bluish));
+    return 0;
+}
+
+// Dark text in a client rectangle (at most 32 rows): the longest run of columns
+// whose dark pixels all lie in the same one or two rows, blank columns of up to
+// two inside the run. A row of dashes ("---") gives a long run; digits and
+// letters give short ones (the bar of an "H" at most its width).
+int cmdDashes(const Args& a) {
+    HWND w = mainWindow(a, 10000);
+    int width = 0, height = 0;
+    std::vector<uint32_t> px;
+    if (!w || !grabClient(w, &width, &height, &px)) {
+        out(L"error=no pixels");
+        return 1;
+    }
+    int x = 0, y = 0, rw = 0, rh = 0;
+    swscanf(arg(a, L"--rect").c_str(), L"%d,%d,%d,%d", &x, &y, &rw, &rh);
+    if (x < 0 || y < 0 || rw <= 0 || rh <= 1 || rh > 32 || x + rw > width || y + rh > height) {
+        out(L"error=bad rectangle");
+        return 1;
+    }
+    std::vector<uint32_t> ink(static_cast<size_t>(rw), 0); // dark rows of each column, one bit per row
+    for (int j = 0; j < rh; ++j)
+        for (int i = 0; i < rw; ++i) {
+            uint32_t c = px[static_cast<size_t>(y + j) * width + x + i];
+            if ((c >> 16 & 0xFF) + (c >> 8 & 0xFF) + (c & 0xFF) < 3 * 128)
+                ink[static_cast<size_t>(i)] |= 1u << j;
+        }
+    int best = 0;
+    for (int r = 0; r + 1 < rh; ++r) {
+        uint32_t band = 3u << r;
+        int first = -1, last = -1;
+        for (int i = 0; i < rw; ++i) {
+            uint32_t m = ink[static_cast<size_t>(i)];
+            if (m == 0) {
+                if (first >= 0 && i - last > 2)
+                    first = -1;
+                continue;
+            }
+            if ((m & ~band) != 0) {
+                first = -1;
+                continue;
+            }
+            if (first < 0)
+                first = i;
+            last = i;
+            best = std::max(best, last - first + 1);
+        }
+    }
+    out(L"dashrun=" + std::to_wstring(best));
     return 0;
 }
 
@@ -665,6 +718,7 @@ struct Command {
     {L"pixels", cmdPixels},
     {L"resources", cmdResources},
     {L"stats", cmdStats},
+    {L"dashes", cmdDashes},
     {L"close", cmdClose},
 };
 

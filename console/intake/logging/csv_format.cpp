@@ -1,9 +1,11 @@
 #include "console/intake/logging/csv_format.h"
 
 #include "protocol/text_cp932.h"
+#include "protocol/wire.h"
 #include "resources/console/console_resources.h"
 
 #include <cstdio>
+#include <cstring>
 
 const CsvItemInfo kCsvItems[kCsvItemCount] = {
     {IDC_ITEM_GRAPHICS_CLOCK, "Graphics Clock", ",Graphics Clock"},
@@ -39,6 +41,26 @@ std::string fullNameCp932(const PanelSlotSnapshot& slot) {
     char name[2 * kFullNameChars + 2];
     wideToCp932(slot.fullName, name, sizeof name);
     return name;
+}
+
+// The name is the Agent's text: it must not end its cell early, nor become a
+// formula when the file is opened in a spreadsheet. Ordinary names stay as
+// they are. The bytes looked at never occur inside a code page 932 character
+// (second bytes are 0x40 and up, first bytes 0x81 and up), so the scan is safe
+// on the converted text.
+std::string headerNameCell(const std::string& name) {
+    std::string cell = name;
+    if (!cell.empty() && std::strchr("=+-@", cell[0]) && cell != kEmptyGpuName)
+        cell.insert(0, 1, '\'');
+    if (cell.find_first_of(",\"\r\n") == std::string::npos)
+        return cell;
+    std::string quoted = "\"";
+    for (char c : cell) {
+        if (c == '"')
+            quoted += '"';
+        quoted += c;
+    }
+    return quoted + '"';
 }
 
 } // namespace
@@ -130,7 +152,7 @@ std::string csvHeaderText(const PanelSlotSnapshot* slots, const LogSelection& se
             continue;
         if (!first)
             names.append(static_cast<size_t>(n + 1), ',');
-        names += fullNameCp932(slots[i]);
+        names += headerNameCell(fullNameCp932(slots[i]));
         first = false;
         for (int k = 0; k < kCsvItemCount; ++k)
             if (selection.itemSelected[k])

@@ -1,6 +1,8 @@
 // The CSV lines and the text console's block for the same readings.
+#include "console/intake/link/intake.h"
 #include "console/intake/logging/csv_format.h"
 #include "console/intake/logging/log_console_block.h"
+#include "protocol/report_block.h"
 
 #include <gtest/gtest.h>
 
@@ -126,6 +128,41 @@ TEST(CsvFormat, HeaderRowAndConsoleBlock) {
                                                      : csvHeaderText(slots.data(), sel) +
                                                            csvDataLine(slots.data(), sel, kTime));
         EXPECT_EQ(c.text, c.text.empty() ? "" : shown(consoleRowBlock(slots.data(), sel, kTime, true)));
+    }
+}
+
+// A GPU name comes from the Agent as it is: one that would end its cell or
+// become a formula is quoted or marked as text; the others keep their bytes.
+TEST(CsvFormat, HeaderKeepsAPeersGpuNameInItsCell) {
+    const struct {
+        std::string sent, cell;
+    } cases[] = {
+        {"Example GPU", "Example GPU"},
+        {"GPU\x90\xda\x91\xb1 (x) 'a' ;", "GPU\x90\xda\x91\xb1 (x) 'a' ;"},
+        {"- empty -", "- empty -"},
+        {"A,B", "\"A,B\""},
+        {"say \"hi\"", "\"say \"\"hi\"\"\""},
+        {"A\rB", "\"A\rB\""},
+        {"=1+2", "'=1+2"},
+        {"+1", "'+1"},
+        {"-1", "'-1"},
+        {"@SUM(A1)", "'@SUM(A1)"},
+        {"=A1,B1", "\"'=A1,B1\""},
+    };
+    for (const auto& c : cases) {
+        std::string text = "192.0.2.20\n1\n" + c.sent + "\nGPU 0(1)\n";
+        for (int k = 0; k < kSampleFieldCount; ++k)
+            text += "0\n";
+        text.resize(kReportBlockBytes, '\0');
+        GpuPanelState state;
+        initGpuPanelState(state);
+        ASSERT_EQ(
+            BlockOutcome::Applied,
+            applyReportBlock(state, reinterpret_cast<const uint8_t*>(text.data()), IntakeWindowHooks{}));
+        std::vector<PanelSlotSnapshot> slots(kGpuSlotCount);
+        for (int i = 0; i < kGpuSlotCount; ++i)
+            slots[i] = snapshotPanelSlot(state, i);
+        EXPECT_EQ(c.cell + "\r\n,GPU Load,\r\n", csvHeaderText(slots.data(), select(1, 0b1, kLoad)));
     }
 }
 

@@ -1,6 +1,7 @@
 // One full sampling pass of the Linux Agent (every reading of every GPU,
 // slot after slot), timed against the machine's NVML library: prints the
-// median and the spread of N passes.
+// median and the spread of N passes. scripts/real-gpu-check runs it; it needs
+// nothing beyond the Agent's own code.
 #include "agent/nvml_library_posix.h"
 #include "agent/nvml_source.h"
 
@@ -29,7 +30,9 @@ int main(int argc, char** argv) {
     source->api = &api;
     NvmlStartResult start = startNvmlSource(*state, *source);
     if (start.outcome != NvmlStartOutcome::Ok) {
-        std::fprintf(stderr, "NVML start failed (error %d)\n", start.error);
+        char number[32];
+        std::fprintf(stderr, "NVML start failed (%s)\n",
+                     nvmlErrorText(api, start.error, number, sizeof number));
         return 2;
     }
     int gpus = state->gpuCount.load();
@@ -38,11 +41,13 @@ int main(int argc, char** argv) {
         auto t0 = std::chrono::steady_clock::now();
         for (int slot = 0; slot < gpus; ++slot)
             sampleNvmlSlot(*state, *source, slot);
-        ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
+        ms.push_back(
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
     }
     std::sort(ms.begin(), ms.end());
-    std::printf("    median full sampling pass (Agent, %d GPUs): %.3f ms (%d passes, fastest %.3f, slowest %.3f)\n",
-                gpus, ms[ms.size() / 2], passes, ms.front(), ms.back());
+    std::printf(
+        "    median full sampling pass (Agent, %d GPUs): %.3f ms (%d passes, fastest %.3f, slowest %.3f)\n",
+        gpus, ms[ms.size() / 2], passes, ms.front(), ms.back());
     if (api.shutdown)
         api.shutdown();
     closeNvmlLibrary(library);

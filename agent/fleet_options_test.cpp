@@ -1,0 +1,55 @@
+#include "agent/fleet_options.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string hosts(int first, int count) {
+    std::string list;
+    for (int i = first; i < first + count; ++i)
+        list += (i > first ? "," : "") + std::string("192.0.2.") + std::to_string(i);
+    return list;
+}
+
+// Each --allow-from adds to the list; the one that is refused names why and
+// leaves the list as the earlier ones made it.
+TEST(FleetOptions, RepeatedAllowFromAddsUpAndRefusalsSayWhy) {
+    const struct {
+        std::vector<std::string> values;
+        std::string message; // empty: every value taken
+        std::vector<const char*> admitted, refused;
+    } cases[] = {
+        {{"192.0.2.5", "10.0.0.0/8"}, "", {"192.0.2.5", "10.1.2.3"}, {"192.0.2.6"}},
+        {{hosts(0, 32), hosts(32, 32)}, "", {"192.0.2.0", "192.0.2.63"}, {"192.0.2.64"}},
+        {{hosts(0, 64), "192.0.2.64"},
+         "--allow-from: more than 64 addresses and blocks in all",
+         {"192.0.2.63"},
+         {"192.0.2.64"}},
+        {{"192.168.1.5/16"},
+         "--allow-from: 192.168.1.5/16 has host bits set; the network is 192.168.0.0/16",
+         {},
+         {}},
+        {{"10.0.0.1", "10.0.0.0/08"},
+         "--allow-from: \"10.0.0.0/08\" is not an IPv4 address or CIDR block",
+         {"10.0.0.1"},
+         {"10.0.0.2"}},
+    };
+    for (const auto& c : cases) {
+        FleetOptions options;
+        char message[256] = {};
+        FleetOptionResult last = FleetOptionResult::NotFleet;
+        for (const std::string& value : c.values)
+            last = readFleetOption("--allow-from", value.c_str(), options, message, sizeof message);
+        EXPECT_EQ(c.message.empty() ? FleetOptionResult::Taken : FleetOptionResult::Bad, last) << c.values[0];
+        EXPECT_EQ(c.message, c.message.empty() ? "" : message);
+        for (const char* a : c.admitted)
+            EXPECT_TRUE(allowListAdmitsText(&options.allow, a)) << a;
+        for (const char* a : c.refused)
+            EXPECT_FALSE(allowListAdmitsText(&options.allow, a)) << a;
+    }
+}
+
+} // namespace
