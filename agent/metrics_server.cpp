@@ -1,5 +1,6 @@
 #include "agent/metrics_server.h"
 
+#include "agent/connection_places.h"
 #include "agent/metrics_http.h"
 #include "agent/metrics_text.h"
 
@@ -16,6 +17,8 @@ using Clock = std::chrono::steady_clock;
 constexpr int kStopPollMs = 250;
 // Connections beyond those held wait here until the loop takes them.
 constexpr int kListenBacklog = 16;
+// Places one client address may hold, so that one host cannot shut out a scraper.
+constexpr int kMetricsPerPeerMax = 2;
 // After its answer a connection is read and the bytes dropped, for at most
 // this long or this many bytes, before it is closed: closed with request
 // bytes unread (a body, a pipelined request, an over-long head), it would be
@@ -27,6 +30,7 @@ struct Connection {
     TcpSocket socket = kNoSocket;
     Clock::time_point deadline;
     uint64_t acceptedAs = 0; // running number: the smallest was accepted longest ago
+    uint32_t peer = 0;
     int used = 0;
     char head[kMetricsRequestMax];
 };
@@ -126,26 +130,29 @@ void receive(const AgentState& state, const MetricsConfig& config, Connection& c
 }
 
 void admit(const MetricsConfig& config, TcpSocket listener, Connection* connections, uint64_t* accepted) {
-    char peer[16] = {};
-    TcpSocket s = tcpAccept(listener, 0, peer);
+    char peerText[16] = {};
+    TcpSocket s = tcpAccept(listener, 0, peerText);
     if (s == kNoSocket)
         return;
-    if (!allowListAdmitsText(config.allow, peer)) {
+    uint32_t peer = 0;
+    if (!allowListAdmitsText(config.allow, peerText) || !parseInetAddr(peerText, &peer)) {
         tcpClose(s);
         return;
     }
+    ConnectionPlace places[kMetricsConnectionsMax];
+    for (int i = 0; i < kMetricsConnectionsMax; ++i)
+        places[i] = {connections[i].socket != kNoSocket, connections[i].peer, connections[i].acceptedAs};
+    int give = placeToFree(places, kMetricsConnectionsMax, kMetricsPerPeerMax, peer);
     Connection* slot = nullptr;
+    if (give >= 0) {
+        slot = &connections[give];
+        drop(*slot);
+    }
     for (int i = 0; i < kMetricsConnectionsMax && !slot; ++i)
         if (connections[i].socket == kNoSocket)
             slot = &connections[i];
-    if (!slot) {
-        slot = &connections[0];
-        for (int i = 1; i < kMetricsConnectionsMax; ++i)
-            if (connections[i].acceptedAs < slot->acceptedAs)
-                slot = &connections[i];
-        drop(*slot);
-    }
     slot->socket = s;
+    slot->peer = peer;
     slot->deadline = Clock::now() + std::chrono::milliseconds(config.requestWaitMs);
     slot->acceptedAs = ++*accepted;
     slot->used = 0;

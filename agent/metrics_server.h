@@ -45,8 +45,10 @@ TcpSocket openMetricsListener(const MetricsConfig& config);
 // its request head; it then gets its answer (sent within sendWaitMs), its
 // sending side is ended, and what it still sends is read and dropped, by the
 // same loop, for up to a second or 1 MiB before it is closed, so that unread
-// bytes do not reset it under the client's feet. While kMetricsConnectionsMax connections are held, a newly
-// admitted one takes the place of the one accepted longest ago (requests
-// that have arrived are answered first): clients that connect and keep
-// silent cannot shut out a scraper, which sends its request at once.
+// bytes do not reset it under the client's feet. One client address holds at
+// most two places: its own oldest gives way to its next. While
+// kMetricsConnectionsMax connections are held, a newly admitted one takes the
+// place of the oldest of the address holding the most (requests that have
+// arrived are answered first): clients that connect and keep silent cannot
+// shut out a scraper, which sends its request at once.
 void runMetricsServer(const AgentState& state, const MetricsConfig& config, TcpSocket listener);

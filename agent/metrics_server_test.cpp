@@ -153,13 +153,14 @@ TEST(MetricsServer, AnswerSurvivesUnreadRequestBytes) {
     }
 }
 
-// While four silent connections are held, a scraper takes the place of the
-// oldest at once instead of waiting for them to time out (10 s here).
+// While four silent connections from two hosts are held, a scraper takes the
+// place of the oldest at once instead of waiting for them to time out (10 s
+// here).
 TEST(MetricsServer, SilentConnectionsGiveWayToAScrape) {
     MetricsRun run(10000);
     TcpSocket silent[kMetricsConnectionsMax];
-    for (TcpSocket& s : silent)
-        s = run.connect();
+    for (int i = 0; i < kMetricsConnectionsMax; ++i)
+        silent[i] = run.connect(i % 2 ? "127.0.0.3" : "127.0.0.2");
     EXPECT_EQ(run.expectedAnswer(), exchange(run.connect(), kScrape));
     EXPECT_EQ("", untilClosed(silent[0]));
     for (int i = 1; i < kMetricsConnectionsMax; ++i) {

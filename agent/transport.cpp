@@ -1,6 +1,7 @@
 #include "agent/transport.h"
 
 #include "agent/allow_list.h"
+#include "agent/connection_places.h"
 #include "net/tcp.h"
 #include "protocol/report_block.h"
 
@@ -14,6 +15,9 @@ constexpr int kAcceptPollMs = 200;
 // How often a thread that may be told to stop looks at its flag.
 constexpr int kStopPollMs = 250;
 constexpr int kPendingConnectionsMax = 16;
+constexpr int kPendingPerPeerMax = 4;
+// What may wait unsent on the report connection: about two blocks.
+constexpr int kReportSendBufferBytes = 2 * kReportBlockBytes;
 
 bool stopRequested(const ReporterConfig& config) {
     return config.stop && config.stop->load(std::memory_order_relaxed);
@@ -47,10 +51,14 @@ void setConnected(AgentState& state, const ReporterConfig& config, int32_t value
         config.invalidate(config.invalidateContext);
 }
 
-// Connections taken from the listener that have not yet sent a request.
+// Connections taken from the listener that have not yet sent a request, in
+// the order they were taken (the first is the oldest).
 struct PendingConnections {
     TcpSocket socket[kPendingConnectionsMax];
+    uint32_t peer[kPendingConnectionsMax];
     std::chrono::steady_clock::time_point acceptedAt[kPendingConnectionsMax];
+    // Readable at the last wait, not yet read.
+    bool ready[kPendingConnectionsMax];
     int count = 0;
 };
 
@@ -58,7 +66,9 @@ void dropPending(PendingConnections& pending, int i) {
     tcpClose(pending.socket[i]);
     for (int k = i + 1; k < pending.count; ++k) {
         pending.socket[k - 1] = pending.socket[k];
+        pending.peer[k - 1] = pending.peer[k];
         pending.acceptedAt[k - 1] = pending.acceptedAt[k];
+        pending.ready[k - 1] = pending.ready[k];
     }
     --pending.count;
 }
@@ -86,40 +96,85 @@ int listenWaitMs(const ReporterConfig& config, const PendingConnections& pending
 }
 
 // Takes every connection waiting at the listener. Those from outside the
-// allow list are closed unread; when all places are held, the oldest (which
-// has been silent longest) gives way to the newcomer.
+// allow list are closed unread; one peer holds at most a few places, so a
+// host that opens connections fast evicts only its own.
 void acceptPending(const ReporterConfig& config, TcpSocket listener, PendingConnections& pending) {
     for (int taken = 0; taken < kPendingConnectionsMax; ++taken) {
-        char peer[16] = {};
-        TcpSocket connection = tcpAccept(listener, 0, peer);
+        char peerText[16] = {};
+        TcpSocket connection = tcpAccept(listener, 0, peerText);
         if (connection == kNoSocket)
             return;
-        if (!allowListAdmitsText(config.allow, peer)) {
+        uint32_t peer = 0;
+        if (!allowListAdmitsText(config.allow, peerText) || !parseInetAddr(peerText, &peer)) {
             tcpClose(connection);
             continue;
         }
-        if (pending.count == kPendingConnectionsMax)
-            dropPending(pending, 0);
+        ConnectionPlace places[kPendingConnectionsMax];
+        for (int i = 0; i < pending.count; ++i)
+            places[i] = {true, pending.peer[i], static_cast<uint64_t>(i)};
+        int give = placeToFree(places, kPendingConnectionsMax, kPendingPerPeerMax, peer);
+        if (give >= 0)
+            dropPending(pending, give);
         pending.socket[pending.count] = connection;
+        pending.peer[pending.count] = peer;
         pending.acceptedAt[pending.count] = std::chrono::steady_clock::now();
+        pending.ready[pending.count] = false;
         ++pending.count;
     }
 }
 
-// A whole request (20 bytes in one receive) naming an address the allow list
-// admits. A request naming any other address is ignored, as if never sent.
-bool requestAccepted(const ReporterConfig& config, const uint8_t request[kRequestBytes]) {
-    if (!config.allow || config.allow->count == 0)
-        return true;
+// A whole request (20 bytes in one receive) naming an address, by the rules
+// of inet_addr, that the allow list admits; *address gets it.
+bool requestAccepted(const ReporterConfig& config, const uint8_t request[kRequestBytes], uint32_t* address) {
     char text[kAddressTextMax + 1];
-    uint32_t address = 0;
-    return readRequestAddress(request, text) && parseInetAddr(text, &address) &&
-           allowListAdmits(config.allow, address);
+    return readRequestAddress(request, text) && parseInetAddr(text, address) &&
+           (!config.allow || config.allow->count == 0 || allowListAdmits(config.allow, *address));
+}
+
+// Connects back to the address a request names; the listener and the other
+// pending connections stay open meanwhile, so a request naming an address
+// that never answers costs the others only the wait.
+bool connectBack(AgentState& state, const ReporterConfig& config, TcpSocket requestConnection,
+                 uint32_t address, ReportConnection* out) {
+    char local[16] = {};
+    uint32_t from = 0;
+    bool fromRequest = config.answerFromRequestAddress && tcpLocalAddress(requestConnection, local) &&
+                       parseInetAddr(local, &from);
+    formatInetAddr(address, out->console);
+    TcpSocket s = tcpConnectFrom(fromRequest ? from : 0, address, config.reportPort, config.connectTimeoutMs);
+    if (s == kNoSocket) {
+        setConnected(state, config, 0);
+        tell(config, ReporterEvent::ConnectFailed, out->console);
+        return false;
+    }
+    out->socket = s;
+    std::memcpy(out->local, fromRequest ? local : "", fromRequest ? sizeof local : 1);
+    return true;
+}
+
+// Hands one whole block to the system within config.blockSendMs, looking at
+// the stop flag between steps. A small send buffer keeps a Console that
+// stopped reading from hiding behind the system's queue for long.
+bool handOver(const ReporterConfig& config, TcpSocket s, const uint8_t* block, int size) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(config.blockSendMs);
+    for (int sent = 0; sent < size;) {
+        auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now())
+                .count();
+        if (left <= 0 || stopRequested(config))
+            return false;
+        int n = tcpSendPart(s, block + sent, size - sent,
+                            left < kStopPollMs ? static_cast<int>(left) : kStopPollMs);
+        if (n < 0)
+            return false;
+        sent += n;
+    }
+    return true;
 }
 
 } // namespace
 
-bool awaitRequest(const ReporterConfig& config, uint8_t out[kRequestBytes], char localAddress[16]) {
+bool awaitReportConnection(AgentState& state, const ReporterConfig& config, ReportConnection* out) {
     for (;;) {
         if (stopRequested(config))
             return false;
@@ -135,8 +190,8 @@ bool awaitRequest(const ReporterConfig& config, uint8_t out[kRequestBytes], char
         // Every connection is heard at once: a peer that connects and says
         // nothing costs a place among the pending, never the Agent's ear.
         PendingConnections pending;
-        bool taken = false;
-        while (!taken && !stopRequested(config)) {
+        bool connected = false;
+        while (!connected && !stopRequested(config)) {
             TcpSocket watched[kPendingConnectionsMax + 1];
             bool ready[kPendingConnectionsMax + 1];
             watched[0] = listener;
@@ -147,94 +202,86 @@ bool awaitRequest(const ReporterConfig& config, uint8_t out[kRequestBytes], char
                 pause(config, kAcceptPollMs);
                 continue;
             }
-            // From the newest down, so that dropping one leaves the indexes
-            // of those still to be looked at unchanged.
-            for (int i = pending.count - 1; i >= 0 && !taken; --i) {
-                if (!ready[i + 1])
+            // Time is judged as of the wait: a request that came while a
+            // connect back was tried is read before its connection expires.
+            auto waited = std::chrono::steady_clock::now();
+            for (int i = 0; i < pending.count; ++i)
+                pending.ready[i] = ready[i + 1];
+            // Oldest first, so that newer connections cannot starve an older request.
+            for (int i = 0; i < pending.count && !connected;) {
+                if (!pending.ready[i]) {
+                    ++i;
                     continue;
-                std::memset(out, 0, kRequestBytes);
-                int got = tcpRecvOnce(pending.socket[i], out, kRequestBytes, 0);
-                if (got == kRequestBytes && requestAccepted(config, out)) {
-                    if (localAddress && !tcpLocalAddress(pending.socket[i], localAddress))
-                        localAddress[0] = '\0';
-                    taken = true;
-                } else if (got == kRequestBytes || got == 0 || got == -1) {
-                    dropPending(pending, i);
                 }
-                // Otherwise part of a request: what came is not kept.
+                pending.ready[i] = false;
+                uint8_t request[kRequestBytes] = {};
+                uint32_t address = 0;
+                int got = tcpRecvOnce(pending.socket[i], request, kRequestBytes, 0);
+                if (got == kRequestBytes && requestAccepted(config, request, &address)) {
+                    connected = connectBack(state, config, pending.socket[i], address, out);
+                    if (!connected)
+                        dropPending(pending, i);
+                } else if (got == kRequestBytes || got == 0 || got == -1) {
+                    // A request that names no address is closed like a silent connection.
+                    dropPending(pending, i);
+                } else {
+                    // Part of a request: what came is not kept.
+                    ++i;
+                }
             }
-            if (taken)
+            if (connected)
                 break;
-            auto now = std::chrono::steady_clock::now();
             for (int i = pending.count - 1; i >= 0; --i)
-                if (now - pending.acceptedAt[i] >= std::chrono::milliseconds(config.requestWaitMs))
+                if (waited - pending.acceptedAt[i] >= std::chrono::milliseconds(config.requestWaitMs))
                     dropPending(pending, i);
             if (ready[0])
                 acceptPending(config, listener, pending);
         }
         dropAllPending(pending);
         tcpClose(listener);
-        netCleanup();
-        if (taken)
+        if (connected)
             return true;
-        std::memset(out, 0, kRequestBytes);
+        netCleanup();
         return false;
     }
 }
 
-void serveRequest(AgentState& state, const ReporterConfig& config, const uint8_t request[kRequestBytes],
-                  const char* requestLocalAddress) {
-    netStartup();
-    char text[kAddressTextMax + 1];
-    uint32_t address = 0, local = 0;
-    bool fromRequest =
-        config.answerFromRequestAddress && requestLocalAddress && parseInetAddr(requestLocalAddress, &local);
-    TcpSocket s = kNoSocket;
-    char console[16] = {};
-    if (readRequestAddress(request, text) && parseInetAddr(text, &address)) {
-        formatInetAddr(address, console);
-        s = tcpConnectFrom(fromRequest ? local : 0, address, config.reportPort, config.connectTimeoutMs);
-    }
-    if (s == kNoSocket) {
-        setConnected(state, config, 0);
-        tell(config, ReporterEvent::ConnectFailed, console[0] ? console : nullptr);
-    } else {
-        setConnected(state, config, 1);
-        tell(config, ReporterEvent::Reporting, console);
-        char label[16] = {};
-        bool (*own)(char*) = config.ownAddress ? config.ownAddress : hostAddressLabel;
-        if (fromRequest)
-            formatInetAddr(local, label);
-        else if (!own(label) && !tcpLocalAddress(s, label))
-            label[0] = '\0';
-        GpuSample samples[kGpuSlotCount];
-        uint8_t block[kReportBlockBytes];
-        while (state.reportConnected.load(std::memory_order_relaxed) == 1 && !stopRequested(config)) {
-            snapshotSamples(state, samples);
-            int count = state.gpuCount.load(std::memory_order_relaxed);
-            buildReportBlock(samples, count, label, block);
-            if (tcpSendOnce(s, block, kReportBlockBytes) != kReportBlockBytes) {
-                setConnected(state, config, 0);
-                tell(config, ReporterEvent::ConnectionLost, nullptr);
-            }
-            pause(config, config.reportPeriodMs);
+void serveReportConnection(AgentState& state, const ReporterConfig& config,
+                           const ReportConnection& connection) {
+    TcpSocket s = connection.socket;
+    tcpSetSendBuffer(s, kReportSendBufferBytes);
+    setConnected(state, config, 1);
+    tell(config, ReporterEvent::Reporting, connection.console);
+    char label[16] = {};
+    bool (*own)(char*) = config.ownAddress ? config.ownAddress : hostAddressLabel;
+    if (connection.local[0])
+        std::memcpy(label, connection.local, sizeof label);
+    else if (!own(label) && !tcpLocalAddress(s, label))
+        label[0] = '\0';
+    GpuSample samples[kGpuSlotCount];
+    uint8_t block[kReportBlockBytes];
+    while (state.reportConnected.load(std::memory_order_relaxed) == 1 && !stopRequested(config)) {
+        snapshotSamples(state, samples);
+        int count = state.gpuCount.load(std::memory_order_relaxed);
+        buildReportBlock(samples, count, label, block);
+        if (!handOver(config, s, block, kReportBlockBytes) && !stopRequested(config)) {
+            setConnected(state, config, 0);
+            tell(config, ReporterEvent::ConnectionLost, nullptr);
         }
-        if (stopRequested(config))
-            state.reportConnected.store(0, std::memory_order_relaxed);
+        pause(config, config.reportPeriodMs);
     }
+    if (stopRequested(config))
+        state.reportConnected.store(0, std::memory_order_relaxed);
     tcpClose(s);
     netCleanup();
 }
 
 void runReporter(AgentState& state, const ReporterConfig& config) {
-    uint8_t request[kRequestBytes];
-    char local[16];
     while (!stopRequested(config)) {
-        std::memset(request, 0, sizeof request);
-        local[0] = '\0';
-        if (!awaitRequest(config, request, local))
+        ReportConnection connection;
+        if (!awaitReportConnection(state, config, &connection))
             return;
-        serveRequest(state, config, request, local);
+        serveReportConnection(state, config, connection);
         pause(config, config.restartPauseMs);
     }
 }

@@ -1,9 +1,11 @@
 // The reporting thread: waits for a Console's 20-byte request, connects back
-// to the address it names and sends one report block per period until a send
-// fails, then waits again.
+// to the address it names and sends one report block per period until a block
+// cannot be handed over (the Console closed, or took nothing for
+// blockSendMs), then waits again.
 #pragma once
 #include "agent/agent_state.h"
 #include "agent/allow_list.h"
+#include "net/tcp.h"
 #include "protocol/gpu_sample.h"
 
 #include <atomic>
@@ -18,9 +20,13 @@ struct ReporterConfig {
     uint16_t listenPort = kGaugelinePort;
     uint16_t reportPort = kGaugelinePort;
     // How long an accepted connection may stay silent before it is closed.
-    // Up to 16 are held and heard together; the first whole request wins.
+    // Up to 16 are held and heard together (at most 4 from one peer); whole
+    // requests are taken oldest connection first.
     int requestWaitMs = 5000;
     int connectTimeoutMs = 5000;
+    // How long one whole block may take to be handed over before the Console
+    // counts as gone.
+    int blockSendMs = 10000;
     int reportPeriodMs = 1000;
     int bindRetryMs = 1000;
     int restartPauseMs = 10;
@@ -46,18 +52,30 @@ struct ReporterConfig {
     const std::atomic<bool>* stop = nullptr;
 };
 
-// Waits for one request that arrives as 20 bytes in one receive (on any of
-// the connections held) and copies it to out; localAddress (when given) gets the dotted local address of the
-// connection it came on. Listens only while it waits. False only when told to stop.
-bool awaitRequest(const ReporterConfig& config, uint8_t out[kRequestBytes], char localAddress[16] = nullptr);
+// A report connection made in answer to a request.
+struct ReportConnection {
+    TcpSocket socket = kNoSocket;
+    // The Console's address, dotted.
+    char console[16] = {};
+    // With answerFromRequestAddress: the local address the request came to
+    // (the connection leaves from it); empty otherwise.
+    char local[16] = {};
+};
 
-// One report connection to the address named in the request: connect, send
-// blocks while sends succeed. Keeps state.reportConnected and calls the hooks.
-// requestLocalAddress is awaitRequest's localAddress (may be null).
-void serveRequest(AgentState& state, const ReporterConfig& config, const uint8_t request[kRequestBytes],
-                  const char* requestLocalAddress = nullptr);
+// Listens and hears every pending connection until a request (20 bytes in one
+// receive) names an address that answers the connect back; the listener and
+// the other pending connections stay open while that is tried, and close once
+// it succeeds. A failed connect back sets reportConnected to 0 and is told.
+// False only when told to stop.
+bool awaitReportConnection(AgentState& state, const ReporterConfig& config, ReportConnection* out);
 
-// The thread body: awaitRequest and serveRequest for ever (until stop is set).
+// Sends a block per period over the connection while each whole block is
+// handed over within blockSendMs, then closes it. Keeps
+// state.reportConnected and calls the hooks.
+void serveReportConnection(AgentState& state, const ReporterConfig& config,
+                           const ReportConnection& connection);
+
+// The thread body: awaitReportConnection and serveReportConnection for ever (until stop is set).
 void runReporter(AgentState& state, const ReporterConfig& config);
 
 // The machine's IPv4 addresses from its host name, in resolver order (at most

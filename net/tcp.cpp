@@ -273,6 +273,26 @@ int tcpSendAll(TcpSocket s, const void* data, int size, int timeoutMs) {
     return sent == size ? size : -1;
 }
 
+int tcpSendPart(TcpSocket s, const void* data, int size, int timeoutMs) {
+    if (s == kNoSocket)
+        return -1;
+    int ready = waitReady(native(s), true, timeoutMs);
+    if (ready <= 0)
+        return ready;
+    setNonBlocking(native(s), true);
+    int n = static_cast<int>(send(native(s), static_cast<const char*>(data), size, kSendFlags));
+    bool wouldBlock = n < 0 && sendWouldBlock();
+    setNonBlocking(native(s), false);
+    if (wouldBlock)
+        return 0;
+    return n <= 0 ? -1 : n;
+}
+
+bool tcpSetSendBuffer(TcpSocket s, int bytes) {
+    return s != kNoSocket && setsockopt(native(s), SOL_SOCKET, SO_SNDBUF,
+                                        reinterpret_cast<const char*>(&bytes), sizeof bytes) == 0;
+}
+
 bool tcpLocalAddress(TcpSocket s, char out[16]) {
     sockaddr_in a;
     SockLen len = sizeof a;

@@ -43,6 +43,11 @@ int tcpWaitReadable(const TcpSocket* sockets, int count, int timeoutMs, bool* re
 // Sends all of size bytes, waiting at most timeoutMs in all for the peer to
 // take them. Returns size, or -1 on error or when the time ran out.
 int tcpSendAll(TcpSocket s, const void* data, int size, int timeoutMs);
+// Waits up to timeoutMs for room to send, then sends what fits of size
+// bytes without blocking. Returns bytes sent, 0 when no room came, -1 on error.
+int tcpSendPart(TcpSocket s, const void* data, int size, int timeoutMs);
+// Limits what the system keeps unsent for a socket to about bytes.
+bool tcpSetSendBuffer(TcpSocket s, int bytes);
 // Dotted text of the local address of a connected socket.
 bool tcpLocalAddress(TcpSocket s, char out[16]);
 // Ends the sending side: the peer reads an orderly end after the data sent.
