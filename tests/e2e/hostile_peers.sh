@@ -37,7 +37,7 @@ check "a connect to $SILENT waits ($waited ms) rather than being refused" test $
 
 good_console() { # limit in seconds
     local out
-    out=$("$HOST_RUN" op python3 "$PEER_PY" good --agent "$ADDR_PC" --own "$ADDR_OP" --limit "$1")
+    out=$("$HOST_RUN" op "$PYTHON" "$PEER_PY" good --agent "$ADDR_PC" --own "$ADDR_OP" --limit "$1")
     local rc=$?
     log "good console: $out"
     return $rc
@@ -45,7 +45,7 @@ good_console() { # limit in seconds
 start_hostile() { # label mode [args...]
     local label=$1
     shift
-    start "$label" op python3 "$PEER_PY" "$@" --agent "$ADDR_PC" --own "$HOSTILE"
+    start "$label" op "$PYTHON" "$PEER_PY" "$@" --agent "$ADDR_PC" --own "$HOSTILE"
 }
 taken_within() { # seconds: the stalling peer holds the report connection
     local n=$(($1 * 10))

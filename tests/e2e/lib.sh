@@ -8,6 +8,9 @@ CONSOLE_EXE=$GL_BIN/KovraGaugelineConsole.exe
 AGENT_EXE=$GL_BIN/KovraGaugelineAgent.exe
 UIDRIVER=$GL_BIN/gl-uidriver.exe
 TITLE="Kovra Gaugeline Console"
+# The test peers in Python run on Debian's interpreter (scripts/setup installs
+# it), whatever other python3 comes first on the PATH.
+PYTHON=/usr/bin/python3
 EMPTY_TAB="- empty - (UNKNOWN 接続)"
 failures=0
 declare -A started=()   # name -> unix pid of a program started here

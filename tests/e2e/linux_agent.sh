@@ -66,7 +66,7 @@ check "Memory Clock bars drawn ($mem_blue blue pixels), none in the graph's top 
     test "${mem_blue:-0}" -gt 0 -a "$(ui_value bluish)" = 0
 IFS=, read -r fx fy fw fh <<<"$info_frame"
 ui dashes --rect "$((fx + 182)),$((fy + 13)),230,12"
-check "readout's graphics clock row shows its rated clock as --- (dash run $(ui_value dashrun))" \
+check "the graphics clock row of the readout shows --- for the rated clock: a run of $(ui_value dashrun) dashes" \
     test "$(ui_value dashrun)" -ge 9
 
 # The values as the Console holds them: its CSV log of both GPUs (readings

@@ -44,7 +44,7 @@ prom_started=$(now_ms)
 # Four connections to the Agent's report port that never speak (as many as
 # one address may hold), from the operator's second address; each one the
 # Agent closes is opened again at once.
-start silent op python3 "$(dirname "$(readlink -f "$0")")/../peers/hostile_peer.py" patient --count 4 \
+start silent op "$PYTHON" "$(dirname "$(readlink -f "$0")")/../peers/hostile_peer.py" patient --count 4 \
     --agent "$ADDR_PC" --own "$PATIENT"
 start_console
 check "console window appears" console_ready
