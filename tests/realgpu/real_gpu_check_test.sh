@@ -37,14 +37,14 @@ compare)
     # name, exit status, line the output must hold, report overrides (space
     # separated), then nvidia-smi lines: "MS_FROM_ARRIVAL|the 8 fields after index"
     check_case() {
-        local name=$1 rc=$2 want=$3 overrides=$4 spec ms
+        local name=$1 rc=$2 want=$3 overrides=$4 entry ms
         shift 4
         # shellcheck disable=SC2086
         report $overrides >"$work/reports"
         : >"$work/smi.csv"
-        for spec in "$@"; do
-            ms=$((arrival + ${spec%%|*}))
-            echo "$(date -u -d "@$((ms / 1000))" +'%Y/%m/%d %H:%M:%S').$(printf %03d $((ms % 1000))), 0, ${spec#*|}" >>"$work/smi.csv"
+        for entry in "$@"; do
+            ms=$((arrival + ${entry%%|*}))
+            echo "$(date -u -d "@$((ms / 1000))" +'%Y/%m/%d %H:%M:%S').$(printf %03d $((ms % 1000))), 0, ${entry#*|}" >>"$work/smi.csv"
         done
         local out
         out=$("$src/scripts/real-gpu-check" --compare "$work/smi.csv" "$work/reports" 2>&1)
