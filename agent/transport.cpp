@@ -141,10 +141,12 @@ bool connectBack(AgentState& state, const ReporterConfig& config, TcpSocket requ
     bool fromRequest = config.answerFromRequestAddress && tcpLocalAddress(requestConnection, local) &&
                        parseInetAddr(local, &from);
     formatInetAddr(address, out->console);
-    TcpSocket s = tcpConnectFrom(fromRequest ? from : 0, address, config.reportPort, config.connectTimeoutMs);
+    TcpSocket s = tcpConnectFrom(fromRequest ? from : 0, address, config.reportPort, config.connectTimeoutMs,
+                                 config.stop);
     if (s == kNoSocket) {
         setConnected(state, config, 0);
-        tell(config, ReporterEvent::ConnectFailed, out->console);
+        if (!stopRequested(config))
+            tell(config, ReporterEvent::ConnectFailed, out->console);
         return false;
     }
     out->socket = s;

@@ -184,6 +184,31 @@ TEST(Transport, BadRequestCostsOnlyItsOwnConnection) {
     }
 }
 
+// A program told to stop while the Agent connects back to an address that
+// never answers ends promptly, not after the connect's time-out.
+TEST(Transport, StopEndsAConnectBackInProgress) {
+    ReporterRun run;
+    run.config.connectTimeoutMs = 5000;
+    TcpSocket deaf = tcpListen("127.0.0.3", run.consolePort, 0);
+    ASSERT_NE(kNoSocket, deaf);
+    uint32_t deafAddress = 0;
+    parseInetAddr("127.0.0.3", &deafAddress);
+    TcpSocket queued = tcpConnect(deafAddress, run.consolePort, 300);
+    TcpSocket unanswered = tcpConnect(deafAddress, run.consolePort, 300);
+    run.thread = std::thread([&run] { runReporter(*run.state, run.config); });
+    TcpSocket request = run.connectAgent();
+    sendRequest(request, "127.0.0.3", 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    auto stopped = std::chrono::steady_clock::now();
+    run.stop.store(true);
+    run.thread.join();
+    auto took =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - stopped);
+    EXPECT_LT(took.count(), 1500);
+    for (TcpSocket s : {request, queued, unanswered, deaf})
+        tcpClose(s);
+}
+
 // The report connection of an Agent told to answer from the request's address
 // leaves from the address the request came to and carries it as the label;
 // otherwise the system picks the source. The program hears each step.

@@ -81,6 +81,24 @@ int waitReady(NativeSocket s, bool forWrite, int timeoutMs) {
     return rc > 0 ? 1 : rc;
 }
 
+// waitReady for a connect in progress, looking at *stop between short steps.
+int waitConnected(NativeSocket s, int timeoutMs, const std::atomic<bool>* stop) {
+    if (!stop)
+        return waitReady(s, true, timeoutMs);
+    constexpr int kStepMs = 250;
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now())
+                .count();
+        if (left <= 0 || stop->load(std::memory_order_relaxed))
+            return 0;
+        int ready = waitReady(s, true, left < kStepMs ? static_cast<int>(left) : kStepMs);
+        if (ready != 0)
+            return ready;
+    }
+}
+
 sockaddr_in makeAddress(uint32_t networkOrder, uint16_t port) {
     sockaddr_in a;
     std::memset(&a, 0, sizeof a);
@@ -153,7 +171,7 @@ TcpSocket tcpConnect(uint32_t addressNetworkOrder, uint16_t port, int timeoutMs)
 }
 
 TcpSocket tcpConnectFrom(uint32_t localNetworkOrder, uint32_t addressNetworkOrder, uint16_t port,
-                         int timeoutMs) {
+                         int timeoutMs, const std::atomic<bool>* stop) {
     NativeSocket s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     if (s == kBad)
         return kNoSocket;
@@ -174,7 +192,7 @@ TcpSocket tcpConnectFrom(uint32_t localNetworkOrder, uint32_t addressNetworkOrde
     }
     setNonBlocking(s, true);
     if (connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-        if (!connectInProgress() || waitReady(s, true, timeoutMs) != 1) {
+        if (!connectInProgress() || waitConnected(s, timeoutMs, stop) != 1) {
             closeNative(s);
             return kNoSocket;
         }

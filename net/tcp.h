@@ -1,6 +1,7 @@
 // A thin TCP-over-IPv4 layer: Winsock on Windows, POSIX sockets elsewhere.
 // Every call reports failure by its return value; nothing throws or prints.
 #pragma once
+#include <atomic>
 #include <cstdint>
 
 using TcpSocket = intptr_t;
@@ -26,9 +27,10 @@ TcpSocket tcpAccept(TcpSocket listener, int timeoutMs, char peerAddress[16], boo
 // Connects to address:port. timeoutMs -1 blocks with the platform's time-out.
 TcpSocket tcpConnect(uint32_t addressNetworkOrder, uint16_t port, int timeoutMs);
 // The same from the given local address (0: the system chooses); fails when
-// that address cannot be bound.
+// that address cannot be bound. With stop, a wait with a time-out also ends
+// (and fails) soon after *stop becomes true.
 TcpSocket tcpConnectFrom(uint32_t localNetworkOrder, uint32_t addressNetworkOrder, uint16_t port,
-                         int timeoutMs);
+                         int timeoutMs, const std::atomic<bool>* stop = nullptr);
 // One send call; returns bytes sent or -1.
 int tcpSendOnce(TcpSocket s, const void* data, int size);
 // One receive call; returns bytes (0 when the peer closed), -1 on error, -2 on
