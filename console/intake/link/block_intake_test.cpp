@@ -25,6 +25,17 @@ std::vector<int64_t> storedFields(const GpuPanelSlot& slot) {
     return fields;
 }
 
+// How the Console reads each of a GPU part's 42 number lines, in line order
+// (lines 3 to 44): 'u' with strtoul (memory total and usage, the memory
+// controller, video engine and bus loads, fan level and rpm, both core
+// voltages), 'a' with atoi (the flags, clocks, loads, temperature, power,
+// driver model and P-state).
+constexpr char kConversions[] = "aaaaaaaaaaaaaaaaa" // lines 3-19
+                                  "uaua"              // 20-23: 20 memoryTotal, 22 memoryUsage
+                                  "aaaaaaaa"          // 24-31
+                                  "uauauauauauau";    // 32-44, every other line
+static_assert(sizeof kConversions - 1 == 42, "one conversion per number line");
+
 std::string gpuPart(const std::string& name, const std::string& label, const std::string& value) {
     std::string part = name + "\n" + label + "\n";
     for (int k = 0; k < kSampleFieldCount; ++k)
@@ -125,7 +136,7 @@ TEST(Intake, EveryFieldLandsTheTitleIsExtendedOncePerConnectionAResetKeepsWhatIs
         EXPECT_EQ(c.gpuCount, relaxed(state.gpuCount));
         std::vector<int64_t> expected(kSampleFieldCount, 0);
         for (int k = 0; k < c.fields; ++k)
-            expected[k] = kSampleFields[k].conversion == ConsoleConversion::Strtoul ? c.asStrtoul : c.asAtoi;
+            expected[k] = kConversions[k] == 'u' ? c.asStrtoul : c.asAtoi;
         EXPECT_EQ(expected, storedFields(state.slots[std::max(0, std::min(c.gpuCount, 8) - 1)]));
         EXPECT_EQ(c.fields ? c.name : L"- empty -", snapshotPanelSlot(state, 0).fullName);
         EXPECT_EQ(c.fields ? c.label : kEmptyTabLabel, snapshotPanelSlot(state, 0).tabLabel);

@@ -111,21 +111,35 @@ class Receiver : public ::testing::Test {
 
 TEST_F(Receiver, GathersPiecesResetsWhenTheAgentGoesAndDropsOnReconnect) {
     const struct {
-        bool midBlock;   // the connection ends with part of a block in hand
-        bool abort;      // reset by the peer (linger 0) instead of an orderly close
-        bool reconnect;  // "接続" asks another Agent: dropped, no reset
-        bool heldWindow; // ... while the receiver waits for the window with a block
+        bool midBlock;         // the connection ends with part of a block in hand
+        bool abort;            // reset by the peer (linger 0) instead of an orderly close
+        bool reconnect;        // "接続" asks another Agent: dropped, no reset
+        bool heldWindow;       // ... while the receiver waits for the window with a block
+        bool stranger = false; // the connection comes from an address other than the typed Agent's
     } cases[] = {
-        {false, false, false, false}, {true, false, false, false}, {false, true, false, false},
-        {true, true, false, false},   {true, false, true, false},  {false, false, true, true},
+        {false, false, false, false},       {true, false, false, false}, {false, true, false, false},
+        {true, true, false, false},         {true, false, true, false},  {false, false, true, true},
+        {false, false, false, false, true},
     };
     const std::vector<std::vector<int>> pieces = {
         {1, 4095}, {1448, 2648}, std::vector<int>(kReportBlockBytes, 1)};
     uint32_t clock = 1000000;
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.midBlock << c.abort << c.reconnect << c.heldWindow);
+        if (c.stranger)
+            setAgentAddress(state, "127.0.0.2");
         TcpSocket s = tcpConnect(loopback, listener.port, 1000);
         ASSERT_NE(kNoSocket, s);
+        if (c.stranger) {
+            // Closed unread: the block never reaches the panel.
+            tcpSendOnce(s, makeBlock(7).data(), kReportBlockBytes);
+            char byte;
+            const int n = tcpRecvOnce(s, &byte, 1, 3000);
+            EXPECT_TRUE(n == 0 || n == -1) << n;
+            tcpClose(s);
+            EXPECT_NE(7, relaxed(state.slots[0].graphicsClock));
+            continue;
+        }
         for (size_t i = 0; &c == cases && i < pieces.size(); ++i)
             ASSERT_TRUE(send(s, ++clock, pieces[i])) << i;
         ASSERT_TRUE(send(s, ++clock));
