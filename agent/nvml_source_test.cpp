@@ -265,12 +265,15 @@ TEST(NvmlSample, LostGpuIsNotCalledAgainAndToldOnce) {
         rig.lib->gpus[0].fail[getTemperature] = row.status;
         int before[2] = {};
         for (int pass = 0; pass < 3; ++pass) {
+            if (pass == 1) // a lost GPU's last reading ages, so the metrics take it down
+                rig.state->slots[0].lastReadingMs.store(0);
             for (int slot = 0; slot < 2; ++slot) {
                 before[slot] = rig.lib->gpus[slot].calls;
                 sampleNvmlSlot(*rig.state, rig.source, slot);
             }
         }
         EXPECT_EQ(rig.lib->gpus[0].calls == before[0], row.lost);
+        EXPECT_EQ(rig.state->slots[0].lastReadingMs.load() == 0, row.lost);
         EXPECT_GT(rig.lib->gpus[1].calls, before[1]);
         EXPECT_EQ(told, row.lost ? std::vector<int>{0} : std::vector<int>{});
     }
