@@ -3,6 +3,7 @@
 // Console on loopback, with ports of its own.
 #include "net/tcp.h"
 #include "protocol/wire.h"
+#include "tests/support/wait.h"
 
 #include <gtest/gtest.h>
 
@@ -92,15 +93,11 @@ struct AgentProcess {
     std::string statusLines() const { return readFile(dir + "/stderr"); }
     // The exit status, or -1 when the Agent is still running after withinMs.
     int waitExit(int withinMs) {
-        for (int waited = 0; pid > 0 && waited <= withinMs; waited += 20) {
-            int status = 0;
-            if (waitpid(pid, &status, WNOHANG) == pid) {
-                pid = -1;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return -1;
+        int status = 0;
+        if (pid <= 0 || !eventually([&] { return waitpid(pid, &status, WNOHANG) == pid; }, withinMs, 20))
+            return -1;
+        pid = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
     int stop(int signal = SIGTERM) {
         kill(pid, signal);
@@ -124,11 +121,9 @@ TcpSocket askForReports(const AgentProcess& agent, const char* from = "127.0.0.1
     parseInetAddr(from, &local);
     TcpSocket listener = tcpListen("127.0.0.1", agent.reportPort, 1);
     TcpSocket request = kNoSocket;
-    for (int i = 0; i < 100 && request == kNoSocket; ++i) {
-        request = tcpConnectFrom(local, loopback, agent.listenPort, 500);
-        if (request == kNoSocket)
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
+    eventually(
+        [&] { return (request = tcpConnectFrom(local, loopback, agent.listenPort, 500)) != kNoSocket; },
+        10000, 100);
     uint8_t bytes[kRequestBytes] = "127.0.0.1";
     if (request == kNoSocket || tcpSendOnce(request, bytes, kRequestBytes) != kRequestBytes)
         return kNoSocket;
@@ -454,11 +449,7 @@ TEST(LinuxAgent, OthersAreKeptOutAndHostileMetricsClientsCostTheConsoleNothing) 
     EXPECT_GE(blocks, 7);
     EXPECT_GE(clocks.size(), 7u);
     std::string after;
-    for (int i = 0; i < 30 && after.empty(); ++i) {
-        after = scrape(agent.metricsPort);
-        if (after.empty())
-            std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    }
+    eventually([&] { return !(after = scrape(agent.metricsPort)).empty(); }, 10000, 200);
     EXPECT_NE(std::string::npos, after.find("\ngaugeline_gpu_power_watts{gpu=\"0\"} 65.432\n")) << after;
     tcpClose(report);
     EXPECT_EQ(0, agent.stop());

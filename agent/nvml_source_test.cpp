@@ -1,6 +1,7 @@
 // The NVML-only source against fake NVML functions: a device handle points at
 // its fake GPU, whose readings move with a seed and whose calls fail as a case sets.
 #include "agent/nvml_source.h"
+#include "tests/support/wait.h"
 
 #include <gtest/gtest.h>
 
@@ -395,15 +396,9 @@ TEST(NvmlSamplerConcurrency, HungGpuDelaysNoOtherSlotAndBlocksShutdown) {
     std::thread samplers[2];
     for (int slot = 0; slot < 2; ++slot)
         samplers[slot] = std::thread([&rig, slot] { runNvmlSlotSampler(*rig.state, rig.source, slot, 1); });
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    auto until = [&](auto condition) {
-        while (!condition() && std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        return condition();
-    };
-    EXPECT_TRUE(until([&] { return hung.blocked.load(); }));
+    EXPECT_TRUE(eventually([&] { return hung.blocked.load(); }, 20000, 1));
     int32_t seen = rig.sample(1).temperature;
-    EXPECT_TRUE(until([&] { return rig.sample(1).temperature >= seen + 5; }));
+    EXPECT_TRUE(eventually([&] { return rig.sample(1).temperature >= seen + 5; }, 20000, 1));
     EXPECT_FALSE(stopNvmlCalls(rig.source, 20));
     hung.block = false;
     EXPECT_TRUE(stopNvmlCalls(rig.source, 20000));

@@ -14,15 +14,9 @@
 #include <vector>
 
 #include "tests/support/process_id.h"
+#include "tests/support/wait.h"
 
 namespace {
-
-template <typename F> bool waitFor(F condition, int withinMs) {
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(withinMs);
-    while (!condition() && std::chrono::steady_clock::now() < end)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    return condition();
-}
 
 struct ReporterRun {
     std::unique_ptr<AgentState> state = std::make_unique<AgentState>();
@@ -56,8 +50,7 @@ struct ReporterRun {
     // Connects to the Agent's port, retrying while it is not yet listening.
     TcpSocket connectAgent() {
         TcpSocket s = kNoSocket;
-        waitFor([&] { return s != kNoSocket || (s = tcpConnect(loopback, listenPort, 500)) != kNoSocket; },
-                3000);
+        eventually([&] { return (s = tcpConnect(loopback, listenPort, 500)) != kNoSocket; }, 3000);
         return s;
     }
     ~ReporterRun() {
@@ -119,7 +112,7 @@ TEST(Transport, AgentListensAgainAfterEachConnectionEnds) {
         TcpSocket report = tcpAccept(console, 3000, peer);
         ASSERT_NE(kNoSocket, report) << round;
         EXPECT_STREQ("127.0.0.1", peer);
-        ASSERT_TRUE(waitFor([&] { return run.state->reportConnected.load() == 1; }, 2000));
+        ASSERT_TRUE(eventually([&] { return run.state->reportConnected.load() == 1; }, 2000));
         // Blocks follow the sampler's latest values.
         run.state->slots[0].sample.graphicsClock.store(1000 + round);
         const std::string expected = "127.0.0.1\n1\nExample GPU\nExample GPU (DP \x90\xDA\x91\xB1)\n0\n0\n" +
@@ -133,7 +126,7 @@ TEST(Transport, AgentListensAgainAfterEachConnectionEnds) {
         EXPECT_TRUE(seen) << round;
         int before = run.invalidations.load();
         tcpClose(report);
-        ASSERT_TRUE(waitFor([&] { return run.state->reportConnected.load() == 0; }, 3000));
+        ASSERT_TRUE(eventually([&] { return run.state->reportConnected.load() == 0; }, 3000));
         EXPECT_GT(run.invalidations.load(), before);
     }
     tcpClose(console);
@@ -141,7 +134,7 @@ TEST(Transport, AgentListensAgainAfterEachConnectionEnds) {
     TcpSocket request = run.connectAgent();
     sendRequest(request, "127.0.0.1", 0x7F);
     tcpClose(request);
-    EXPECT_TRUE(waitFor([&] { return run.invalidations.load() > before; }, 3000));
+    EXPECT_TRUE(eventually([&] { return run.invalidations.load() > before; }, 3000));
     EXPECT_EQ(0, run.state->reportConnected.load());
 }
 
@@ -233,7 +226,7 @@ TEST(Transport, AnswersFromTheAddressTheRequestCameTo) {
         uint32_t second = 0;
         parseInetAddr("127.0.0.2", &second);
         TcpSocket request = kNoSocket;
-        waitFor([&] { return (request = tcpConnect(second, run.listenPort, 500)) != kNoSocket; }, 3000);
+        eventually([&] { return (request = tcpConnect(second, run.listenPort, 500)) != kNoSocket; }, 3000);
         sendRequest(request, "127.0.0.1", 0);
         tcpClose(request);
         char peer[16] = {};
@@ -246,7 +239,7 @@ TEST(Transport, AnswersFromTheAddressTheRequestCameTo) {
                   std::string(reinterpret_cast<char*>(block), std::strlen(c.peer) + 1));
         tcpClose(report);
         tcpClose(console);
-        EXPECT_TRUE(waitFor([&] { return run.state->reportConnected.load() == 0; }, 3000));
+        EXPECT_TRUE(eventually([&] { return run.state->reportConnected.load() == 0; }, 3000));
         run.stop.store(true);
         run.thread.join();
         const std::string expected = "listening;reporting 127.0.0.1;lost;";
@@ -331,8 +324,9 @@ TEST(Transport, AllowListDecidesWhoMayAskAndWhereTo) {
         parseInetAddr(c.from, &from);
         parseInetAddr("127.0.0.1", &loopback);
         TcpSocket request = kNoSocket;
-        waitFor([&] { return (request = tcpConnectFrom(from, loopback, run.listenPort, 500)) != kNoSocket; },
-                3000);
+        eventually(
+            [&] { return (request = tcpConnectFrom(from, loopback, run.listenPort, 500)) != kNoSocket; },
+            3000);
         ASSERT_NE(kNoSocket, request);
         sendRequest(request, c.names, 0);
         char peer[16];
@@ -340,7 +334,7 @@ TEST(Transport, AllowListDecidesWhoMayAskAndWhereTo) {
         EXPECT_EQ(c.served, report != kNoSocket) << c.from << " asking for " << c.names;
         // Until the Agent counts the connection as its own, the listener may still take the next request.
         if (report != kNoSocket)
-            waitFor([&] { return run.state->reportConnected.load() == 1; }, 3000);
+            eventually([&] { return run.state->reportConnected.load() == 1; }, 3000);
         if (!c.served) {
             uint8_t byte;
             // Closed with the request unread: an orderly close or a reset.
@@ -350,7 +344,7 @@ TEST(Transport, AllowListDecidesWhoMayAskAndWhereTo) {
         tcpClose(report);
         tcpClose(request);
         tcpClose(console);
-        waitFor([&] { return run.state->reportConnected.load() == 0; }, 3000);
+        eventually([&] { return run.state->reportConnected.load() == 0; }, 3000);
     }
 }
 

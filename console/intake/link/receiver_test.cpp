@@ -2,12 +2,12 @@
 #include "console/intake/link/intake.h"
 #include "net/tcp.h"
 #include "protocol/report_block.h"
+#include "tests/support/wait.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cwchar>
-#include <functional>
 #include <thread>
 #include <vector>
 
@@ -35,12 +35,6 @@ bool readTitleWhenFree(void*, wchar_t* out, int outChars) {
     wcsncpy(out, kConsoleTitle, outChars - 1);
     out[outChars - 1] = L'\0';
     return true;
-}
-
-bool eventually(const std::function<bool()>& condition) {
-    for (int i = 0; i < 250 && !condition(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    return condition();
 }
 
 std::vector<uint8_t> makeBlock(uint32_t clock) {
@@ -97,7 +91,7 @@ class Receiver : public ::testing::Test {
             if (pieces.size() < 10)
                 std::this_thread::sleep_for(std::chrono::milliseconds(40));
         }
-        return eventually([&] { return relaxed(state.slots[0].graphicsClock) == int32_t(clock); });
+        return eventually([&] { return relaxed(state.slots[0].graphicsClock) == int32_t(clock); }, 5000);
     }
 
     GpuPanelState state;
@@ -150,7 +144,7 @@ TEST_F(Receiver, GathersPiecesResetsWhenTheAgentGoesAndDropsOnReconnect) {
         gHoldWindow = c.heldWindow;
         if (c.heldWindow) {
             ASSERT_EQ(kReportBlockBytes, tcpSendOnce(s, makeBlock(clock).data(), kReportBlockBytes));
-            ASSERT_TRUE(eventually([&] { return gInWindowCall.load(); }));
+            ASSERT_TRUE(eventually([&] { return gInWindowCall.load(); }, 5000));
         }
         if (c.reconnect) {
             state.reconnectCount.fetch_add(1);
@@ -169,7 +163,7 @@ TEST_F(Receiver, GathersPiecesResetsWhenTheAgentGoesAndDropsOnReconnect) {
                        reinterpret_cast<const char*>(&off), sizeof off);
         tcpClose(s);
         if (!c.reconnect) {
-            ASSERT_TRUE(eventually([&] { return gTitleResets.load() == 1; }));
+            ASSERT_TRUE(eventually([&] { return gTitleResets.load() == 1; }, 5000));
         }
         EXPECT_EQ((std::vector<int>{c.reconnect ? 3 : 1, c.reconnect ? int32_t(clock) : 0,
                                     gTitleResets.exchange(0)}),
