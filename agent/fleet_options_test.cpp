@@ -36,6 +36,11 @@ TEST(FleetOptions, RepeatedAllowFromAddsUpAndRefusalsSayWhy) {
          "--allow-from: \"10.0.0.0/08\" is not an IPv4 address or CIDR block",
          {"10.0.0.1"},
          {"10.0.0.2"}},
+        {{"10.0.0.0/8,192.0.2.5"}, "", {"10.200.1.1", "192.0.2.5"}, {"11.0.0.1"}},
+        {{"192.0.2.0/24"}, "", {"192.0.2.200"}, {"192.0.3.1"}},
+        {{"0.0.0.0/0"}, "", {"203.0.113.9"}, {}},
+        {{"192.0.2.5/32"}, "", {"192.0.2.5"}, {"192.0.2.4"}},
+        {{"192.0.2.5,"}, "--allow-from: \"\" is not an IPv4 address or CIDR block", {}, {}},
     };
     for (const auto& c : cases) {
         FleetOptions options;
@@ -49,6 +54,17 @@ TEST(FleetOptions, RepeatedAllowFromAddsUpAndRefusalsSayWhy) {
             EXPECT_TRUE(allowListAdmitsText(&options.allow, a)) << a;
         for (const char* a : c.refused)
             EXPECT_FALSE(allowListAdmitsText(&options.allow, a)) << a;
+    }
+    // A leading zero would be octal to inet_addr: refused rather than guessed.
+    for (const char* entry : {"10.0.0.0/08", "0.0.0.0/00", "", "192.0.2.5/33", "192.0.2", "192.0.2.256",
+                              "010.0.0.1", "192.0.2.5/", "host.example", " 192.0.2.5"}) {
+        FleetOptions options;
+        char message[256] = {};
+        EXPECT_EQ(FleetOptionResult::Bad,
+                  readFleetOption("--allow-from", entry, options, message, sizeof message));
+        EXPECT_EQ("--allow-from: \"" + std::string(entry) + "\" is not an IPv4 address or CIDR block",
+                  std::string(message));
+        EXPECT_EQ(0, options.allow.count) << entry;
     }
 }
 
