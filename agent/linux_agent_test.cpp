@@ -389,8 +389,8 @@ TEST(LinuxAgent, RatedClocksOnlyWhereTheDriverGivesThemMaxClocksAlways) {
 
 // --allow-from names who may ask and scrape: from elsewhere the request is
 // closed unread and no report connection comes; the metrics port says nothing.
-// Clients of the metrics port that never finish a request, one that sends a
-// 1 MB request line and one that sends garbage: meanwhile the Console gets a
+// Clients of the metrics port that never send a request (what a long or bad
+// one costs is the metrics server's own test): meanwhile the Console gets a
 // block every second with fresh readings, and a good scrape afterwards is served.
 TEST(LinuxAgent, OthersAreKeptOutAndHostileMetricsClientsCostTheConsoleNothing) {
     AgentProcess agent;
@@ -414,14 +414,6 @@ TEST(LinuxAgent, OthersAreKeptOutAndHostileMetricsClientsCostTheConsoleNothing) 
     std::thread hostile([&] {
         uint32_t loopback = 0;
         parseInetAddr("127.0.0.1", &loopback);
-        std::string line = "GET /" + std::string(1 << 20, 'a') + " HTTP/1.1\r\n\r\n";
-        TcpSocket big = tcpConnect(loopback, agent.metricsPort, 1000);
-        tcpSendAll(big, line.data(), static_cast<int>(line.size()), 3000);
-        std::string garbage(65536, '\0');
-        for (size_t i = 0; i < garbage.size(); ++i)
-            garbage[i] = static_cast<char>(i * 7919 % 251);
-        TcpSocket noise = tcpConnect(loopback, agent.metricsPort, 1000);
-        tcpSendAll(noise, garbage.data(), static_cast<int>(garbage.size()), 3000);
         std::vector<TcpSocket> silent;
         for (int i = 0; i < 500 && !done; ++i) {
             TcpSocket s = tcpConnect(loopback, agent.metricsPort, 200);
@@ -432,8 +424,6 @@ TEST(LinuxAgent, OthersAreKeptOutAndHostileMetricsClientsCostTheConsoleNothing) 
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         for (TcpSocket s : silent)
             tcpClose(s);
-        tcpClose(big);
-        tcpClose(noise);
     });
     // Eight seconds of blocks while the hostile clients are at it.
     std::set<std::string> clocks;
