@@ -71,14 +71,6 @@ bool ensureListening(ListenerSlot& slot) {
     return true;
 }
 
-void closeListener(ListenerSlot& slot) {
-    TcpSocket s = slot.socket.exchange(kNoSocket);
-    if (s != kNoSocket) {
-        tcpClose(s);
-        netCleanup();
-    }
-}
-
 void runReceiver(GpuPanelState& state, const IntakeWindowHooks& hooks, const ReceiverConfig& config) {
     netStartup();
     while (running(config)) {
