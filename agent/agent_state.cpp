@@ -36,14 +36,6 @@ void storeTabLabel(AgentState& state, int slot, const char* label) {
     std::strncpy(field, label, kTabLabelBytes - 1);
 }
 
-void loadTabLabel(const AgentState& state, int slot, char out[kTabLabelBytes]) {
-    std::memset(out, 0, kTabLabelBytes);
-    if (slot < 0 || slot >= kGpuSlotCount)
-        return;
-    std::lock_guard<std::mutex> lock(state.labelLock);
-    std::memcpy(out, state.slots[slot].sample.tabLabel, kTabLabelBytes - 1);
-}
-
 void snapshotSamples(const AgentState& state, GpuSample out[kGpuSlotCount]) {
     for (int i = 0; i < kGpuSlotCount; ++i) {
         const AgentSlot& slot = state.slots[i];

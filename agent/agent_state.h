@@ -62,8 +62,6 @@ struct AgentState {
 void resetAgentSlots(AgentState& state);
 
 void storeTabLabel(AgentState& state, int slot, const char* label);
-// Copies the label (50-byte field, always terminated).
-void loadTabLabel(const AgentState& state, int slot, char out[kTabLabelBytes]);
 
 // Plain copies of all 8 slots for a report block.
 void snapshotSamples(const AgentState& state, GpuSample out[kGpuSlotCount]);

@@ -90,7 +90,7 @@ void startDraining(Connection& c, Draining* draining) {
 void drain(Draining& d) {
     char scratch[16384];
     int n = tcpRecvOnce(d.socket, scratch, sizeof scratch, 0);
-    if (n == -2)
+    if (n == kTcpTimedOut)
         return;
     d.discarded += n > 0 ? n : 0;
     if (n <= 0 || d.discarded > kDrainBytesMax)
@@ -117,7 +117,7 @@ void answer(const AgentState& state, const MetricsConfig& config, Connection& c,
 // Takes what has arrived; answers as soon as the request is decided.
 void receive(const AgentState& state, const MetricsConfig& config, Connection& c, Draining* draining) {
     int n = tcpRecvOnce(c.socket, c.head + c.used, kMetricsRequestMax - c.used, 0);
-    if (n == -2)
+    if (n == kTcpTimedOut)
         return;
     if (n <= 0) {
         drop(c);

@@ -28,9 +28,9 @@ struct StartupTest : ::testing::Test {
     }
     bool run() { return prepareGpus(*state, fakeDriverTable(), hooks); }
     std::string label(int slot) {
-        char out[kTabLabelBytes];
-        loadTabLabel(*state, slot, out);
-        return out;
+        GpuSample samples[kGpuSlotCount];
+        snapshotSamples(*state, samples);
+        return samples[slot].tabLabel;
     }
 };
 

@@ -223,7 +223,7 @@ bool awaitReportConnection(AgentState& state, const ReporterConfig& config, Repo
                     connected = connectBack(state, config, pending.socket[i], address, out);
                     if (!connected)
                         dropPending(pending, i);
-                } else if (got == kRequestBytes || got == 0 || got == -1) {
+                } else if (got == kRequestBytes || got == 0 || got == kTcpFailed) {
                     // A request that names no address is closed like a silent connection.
                     dropPending(pending, i);
                 } else {

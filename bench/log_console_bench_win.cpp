@@ -43,8 +43,13 @@ int main(int argc, char** argv) {
     }
     for (bool& item : selection.itemSelected)
         item = true;
-    std::vector<ConsolePiece> block =
-        consoleRowBlock(slots, selection, LogTime{2026, 12, 7, 16, 18, 9}, true);
+    // The row's block as the logging thread prints it: time line, GPUs, closing line.
+    std::vector<ConsolePiece> block = consoleBlockStart(LogTime{2026, 12, 7, 16, 18, 9});
+    for (int i = 0; i < kGpuSlotCount; ++i) {
+        std::vector<ConsolePiece> gpu = consoleGpuPieces(slots[i], selection.itemSelected);
+        block.insert(block.end(), gpu.begin(), gpu.end());
+    }
+    block.push_back(consoleBlockEnd());
 
     FreeConsole();
     LogConsole console;

@@ -33,7 +33,12 @@ int main() {
         const char* name;
         void (*paint)(ConsoleApp&, HDC, int, int);
     } steps[] = {
-        {"whole paint", [](ConsoleApp& a, HDC dc, int w, int h) { paintOffscreen(a, dc, w, h); }},
+        {"whole paint",
+         [](ConsoleApp& a, HDC dc, int w, int h) {
+             paintLevelMeters(a, dc, w, h);
+             paintPlotPanels(a, dc, w, h);
+             paintReadoutPanel(a, dc, h);
+         }},
         {"level meters", [](ConsoleApp& a, HDC dc, int w, int h) { paintLevelMeters(a, dc, w, h); }},
         {"plot panels", [](ConsoleApp& a, HDC dc, int w, int h) { paintPlotPanels(a, dc, w, h); }},
         {"readout panel", [](ConsoleApp& a, HDC dc, int, int h) { paintReadoutPanel(a, dc, h); }},

@@ -1,7 +1,7 @@
-// Any 20 bytes the Agent can receive as a request, and any text read as an
-// address, including the decimal conversions of the intake.
-#include "console/intake/link/decimal_text.h"
+// Any 20 bytes the Agent can receive as a request, any text read as an
+// address, and any text read as a number from a report block's lines.
 #include "net/tcp.h"
+#include "protocol/decimal_text.h"
 #include "protocol/report_block.h"
 
 #include <cstring>

@@ -210,28 +210,28 @@ TcpSocket tcpConnectFrom(uint32_t localNetworkOrder, uint32_t addressNetworkOrde
 
 int tcpSendOnce(TcpSocket s, const void* data, int size) {
     if (s == kNoSocket)
-        return -1;
+        return kTcpFailed;
     int n = static_cast<int>(send(native(s), static_cast<const char*>(data), size, kSendFlags));
-    return n < 0 ? -1 : n;
+    return n < 0 ? kTcpFailed : n;
 }
 
 int tcpRecvOnce(TcpSocket s, void* data, int size, int timeoutMs) {
     if (s == kNoSocket)
-        return -1;
+        return kTcpFailed;
     if (timeoutMs >= 0) {
         int ready = waitReady(native(s), false, timeoutMs);
         if (ready == 0)
-            return -2;
+            return kTcpTimedOut;
         if (ready < 0)
-            return -1;
+            return kTcpFailed;
     }
     int n = static_cast<int>(recv(native(s), static_cast<char*>(data), size, 0));
-    return n < 0 ? -1 : n;
+    return n < 0 ? kTcpFailed : n;
 }
 
 int tcpWaitReadable(const TcpSocket* sockets, int count, int timeoutMs, bool* ready) {
     if (count < 0 || count > kTcpWaitMax)
-        return -1;
+        return kTcpFailed;
     fd_set set;
     FD_ZERO(&set);
     int highest = -1, watched = 0;
@@ -248,7 +248,7 @@ int tcpWaitReadable(const TcpSocket* sockets, int count, int timeoutMs, bool* re
     // Winsock refuses a select over no socket at all; waiting is what is meant.
     if (watched == 0) {
         if (timeoutMs < 0)
-            return -1;
+            return kTcpFailed;
 #ifdef _WIN32
         Sleep(static_cast<DWORD>(timeoutMs));
         return 0;
@@ -256,7 +256,7 @@ int tcpWaitReadable(const TcpSocket* sockets, int count, int timeoutMs, bool* re
     }
     int rc = select(highest + 1, &set, nullptr, nullptr, timeoutMs < 0 ? nullptr : &tv);
     if (rc <= 0)
-        return rc < 0 ? -1 : 0;
+        return rc < 0 ? kTcpFailed : 0;
     int n = 0;
     for (int i = 0; i < count; ++i)
         if (sockets[i] != kNoSocket && FD_ISSET(native(sockets[i]), &set)) {
@@ -268,7 +268,7 @@ int tcpWaitReadable(const TcpSocket* sockets, int count, int timeoutMs, bool* re
 
 int tcpSendAll(TcpSocket s, const void* data, int size, int timeoutMs) {
     if (s == kNoSocket)
-        return -1;
+        return kTcpFailed;
     auto* bytes = static_cast<const char*>(data);
     int sent = 0;
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -288,22 +288,22 @@ int tcpSendAll(TcpSocket s, const void* data, int size, int timeoutMs) {
             break;
     }
     setNonBlocking(native(s), false);
-    return sent == size ? size : -1;
+    return sent == size ? size : kTcpFailed;
 }
 
 int tcpSendPart(TcpSocket s, const void* data, int size, int timeoutMs) {
     if (s == kNoSocket)
-        return -1;
+        return kTcpFailed;
     int ready = waitReady(native(s), true, timeoutMs);
     if (ready <= 0)
-        return ready;
+        return ready == 0 ? 0 : kTcpFailed;
     setNonBlocking(native(s), true);
     int n = static_cast<int>(send(native(s), static_cast<const char*>(data), size, kSendFlags));
     bool wouldBlock = n < 0 && sendWouldBlock();
     setNonBlocking(native(s), false);
     if (wouldBlock)
         return 0;
-    return n <= 0 ? -1 : n;
+    return n <= 0 ? kTcpFailed : n;
 }
 
 bool tcpSetSendBuffer(TcpSocket s, int bytes) {

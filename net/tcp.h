@@ -31,22 +31,26 @@ TcpSocket tcpConnect(uint32_t addressNetworkOrder, uint16_t port, int timeoutMs)
 // (and fails) soon after *stop becomes true.
 TcpSocket tcpConnectFrom(uint32_t localNetworkOrder, uint32_t addressNetworkOrder, uint16_t port,
                          int timeoutMs, const std::atomic<bool>* stop = nullptr);
-// One send call; returns bytes sent or -1.
+// What the calls below return in place of a count.
+constexpr int kTcpFailed = -1;   // an error, or no socket
+constexpr int kTcpTimedOut = -2; // tcpRecvOnce only: nothing came in the time
+
+// One send call; returns bytes sent or kTcpFailed.
 int tcpSendOnce(TcpSocket s, const void* data, int size);
-// One receive call; returns bytes (0 when the peer closed), -1 on error, -2 on
-// time-out (timeoutMs -1 waits for ever).
+// One receive call; returns bytes (0 when the peer closed), kTcpFailed or
+// kTcpTimedOut (timeoutMs -1 waits for ever).
 int tcpRecvOnce(TcpSocket s, void* data, int size, int timeoutMs);
 // Waits up to timeoutMs (-1: for ever) until at least one of the sockets has
 // something to read (for a listener: a connection to accept). Sets ready[i]
-// for each such socket; returns how many, 0 on time-out, -1 on error. At most
+// for each such socket; returns how many, 0 on time-out, kTcpFailed. At most
 // kTcpWaitMax sockets; kNoSocket entries are skipped.
 constexpr int kTcpWaitMax = 48;
 int tcpWaitReadable(const TcpSocket* sockets, int count, int timeoutMs, bool* ready);
 // Sends all of size bytes, waiting at most timeoutMs in all for the peer to
-// take them. Returns size, or -1 on error or when the time ran out.
+// take them. Returns size, or kTcpFailed on error or when the time ran out.
 int tcpSendAll(TcpSocket s, const void* data, int size, int timeoutMs);
 // Waits up to timeoutMs for room to send, then sends what fits of size
-// bytes without blocking. Returns bytes sent, 0 when no room came, -1 on error.
+// bytes without blocking. Returns bytes sent, 0 when no room came, kTcpFailed.
 int tcpSendPart(TcpSocket s, const void* data, int size, int timeoutMs);
 // Limits what the system keeps unsent for a socket to about bytes.
 bool tcpSetSendBuffer(TcpSocket s, int bytes);

@@ -56,7 +56,7 @@ TEST(Tcp, ConnectAcceptSendReceiveOnLoopback) {
     EXPECT_EQ(5, tcpRecvOnce(server, buf, sizeof buf, 2000));
     EXPECT_EQ((std::vector<std::string>{"127.0.0.1", "127.0.0.1", "hello"}),
               (std::vector<std::string>{peer, local, buf}));
-    EXPECT_EQ(-2, tcpRecvOnce(server, buf, sizeof buf, 50)); // nothing more: time-out
+    EXPECT_EQ(kTcpTimedOut, tcpRecvOnce(server, buf, sizeof buf, 50)); // nothing more: time-out
     tcpClose(client);
     EXPECT_EQ(0, tcpRecvOnce(server, buf, sizeof buf, 2000)); // peer closed
     tcpClose(server);
@@ -92,7 +92,7 @@ TEST(Tcp, WaitOnSeveralAndSendAllWithinATime) {
 
     std::vector<char> lots(16 << 20, 'a');
     auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(-1, tcpSendAll(quiet, lots.data(), static_cast<int>(lots.size()), 300));
+    EXPECT_EQ(kTcpFailed, tcpSendAll(quiet, lots.data(), static_cast<int>(lots.size()), 300));
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
 
     std::vector<char> some(1 << 20, 'b');

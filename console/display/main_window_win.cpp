@@ -343,12 +343,6 @@ void installWindowHooks(ConsoleApp& app) {
     app.hooks.resetTabs = hookResetTabs;
 }
 
-void paintOffscreen(ConsoleApp& app, HDC offscreen, int outerWidth, int outerHeight) {
-    paintLevelMeters(app, offscreen, outerWidth, outerHeight);
-    paintPlotPanels(app, offscreen, outerWidth, outerHeight);
-    paintReadoutPanel(app, offscreen, outerHeight);
-}
-
 void layoutMainWindow(ConsoleApp& app, int clientWidth) {
     if (!app.mainWindow)
         return;

@@ -31,7 +31,5 @@ void advanceGridPhase(ConsoleApp& app);
 // Marks the six meters, six graphs and the readout panel for repainting.
 void invalidatePlotAreas(ConsoleApp& app);
 
-// Draws the whole offscreen image (meters, graphs, readout) for an outer size.
-void paintOffscreen(ConsoleApp& app, HDC offscreen, int outerWidth, int outerHeight);
 // Lays the controls out for the window's current size.
 void layoutMainWindow(ConsoleApp& app, int clientWidth);

@@ -6,6 +6,7 @@
 #include "console/intake/link/agent_connection_win.h"
 #include "console/intake/link/intake.h"
 #include "net/tcp.h"
+#include "tests/support/close_listener.h"
 #include "tests/support/own_dialog_win.h"
 
 #include <gtest/gtest.h>

@@ -63,7 +63,10 @@ struct Painter {
     template <size_t N> void expect(const char* scene, const Probe (&probes)[N]) {
         releaseSurface(image);
         ASSERT_TRUE(createSurface(image, w, h - 20, RGB(255, 255, 255)));
-        paintOffscreen(*app, image.dc, w, h);
+        // All three parts, as a paint of the whole window draws them.
+        paintLevelMeters(*app, image.dc, w, h);
+        paintPlotPanels(*app, image.dc, w, h);
+        paintReadoutPanel(*app, image.dc, h);
         GdiFlush();
         for (const Probe& p : probes)
             EXPECT_TRUE(matches(at(p.x, p.y), p.want))

@@ -1,6 +1,6 @@
 // Report block parsing and the reset when a report connection ends.
-#include "console/intake/link/decimal_text.h"
 #include "console/intake/link/intake.h"
+#include "protocol/decimal_text.h"
 #include "protocol/text_cp932.h"
 
 #include <cstring>

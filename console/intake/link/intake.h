@@ -39,7 +39,6 @@ struct ListenerSlot {
 // Listens when not yet listening; once listening the port is kept. False when
 // the port cannot be bound (another program holds it).
 bool ensureListening(ListenerSlot& slot);
-void closeListener(ListenerSlot& slot);
 
 struct ReceiverConfig {
     ListenerSlot* listener = nullptr;

@@ -33,7 +33,7 @@ void serve(GpuPanelState& state, const IntakeWindowHooks& hooks, const ReceiverC
             state.reconnectCount.load(std::memory_order_relaxed) != servedSince)
             break;
         int n = tcpRecvOnce(s, block + have, kReportBlockBytes - have, kPollMs);
-        if (n == -2)
+        if (n == kTcpTimedOut)
             continue;
         if (n <= 0) {
             tcpClose(s);
@@ -69,14 +69,6 @@ bool ensureListening(ListenerSlot& slot) {
     }
     slot.socket.store(s);
     return true;
-}
-
-void closeListener(ListenerSlot& slot) {
-    TcpSocket s = slot.socket.exchange(kNoSocket);
-    if (s != kNoSocket) {
-        tcpClose(s);
-        netCleanup();
-    }
 }
 
 void runReceiver(GpuPanelState& state, const IntakeWindowHooks& hooks, const ReceiverConfig& config) {

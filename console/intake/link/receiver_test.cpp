@@ -2,6 +2,7 @@
 #include "console/intake/link/intake.h"
 #include "net/tcp.h"
 #include "protocol/report_block.h"
+#include "tests/support/close_listener.h"
 #include "tests/support/wait.h"
 
 #include <gtest/gtest.h>

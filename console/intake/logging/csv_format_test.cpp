@@ -1,13 +1,16 @@
 // The CSV lines and the text console's block for the same readings.
 #include "console/intake/link/intake.h"
 #include "console/intake/logging/csv_format.h"
-#include "console/intake/logging/log_console_block.h"
+#include "console/intake/logging/logger.h"
 #include "protocol/report_block.h"
+#include "tests/support/process_id.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <cwchar>
+#include <filesystem>
+#include <memory>
 #include <string>
 
 namespace {
@@ -16,41 +19,43 @@ const LogTime kTime{2026, 3, 7, 9, 8, 7};
 const std::string kStamp = "2026/03/07 09:08:07,";
 
 // Slot 0 shows every item; slot 1 the edge cases; slots 2 to 7 are "G" with zeros.
-std::vector<PanelSlotSnapshot> makeSlots() {
-    std::vector<PanelSlotSnapshot> s(kGpuSlotCount);
-    for (auto& slot : s)
-        std::wcscpy(slot.fullName, L"G");
-    std::wcscpy(s[0].fullName, L"Example GPU");
-    s[0].graphicsClock = 1189500;
-    s[0].memoryClock = 5005000;
-    s[0].gpuLoad = 37;
-    s[0].memoryUsage = 3000000;
-    s[0].videoEngineLoad = 21;
-    s[0].temperature = 54;
-    s[0].fanLevelSupported = 1;
-    s[0].fanLevel = 33;
-    s[0].fanRpm = 1125; // printed without its flag
-    s[0].powerDrawSupported = 1;
-    s[0].powerDraw = 123456;
-    s[0].pState = 8;
-    s[0].memoryControllerLoad = 3;
-    s[0].busInterfaceLoad = 1;
-    std::wcscpy(s[1].fullName, L"GPU\u63a5\u7d9a");
-    s[1].graphicsClock = 16777999; // 16778000 as a float
-    s[1].memoryClock = 999;
-    s[1].gpuLoad = 100;
-    s[1].memoryUsage = 11;
-    s[1].temperature = -5;
-    s[1].fanLevel = 40; // without support
-    s[1].fanRpmSupported = 1;
-    s[1].powerDraw = 5000; // without support
-    s[1].pState = -1;
-    s[1].busInterfaceLoad = 0xFFFFFFFFu;
-    s[2].graphicsClock = -1500;
-    s[2].memoryUsage = 0xFFFFFFFFu;
-    s[2].powerDrawSupported = 1;
-    s[2].powerDraw = 16384009; // single precision shows in the third decimal
-    return s;
+std::unique_ptr<GpuPanelState> makePanel() {
+    auto panel = std::make_unique<GpuPanelState>();
+    initGpuPanelState(*panel);
+    for (auto& name : panel->fullName)
+        std::wcscpy(name, L"G");
+    GpuPanelSlot* s = panel->slots;
+    std::wcscpy(panel->fullName[0], L"Example GPU");
+    store(s[0].graphicsClock, 1189500);
+    store(s[0].memoryClock, 5005000);
+    store(s[0].gpuLoad, 37);
+    store(s[0].memoryUsage, 3000000);
+    store(s[0].videoEngineLoad, 21);
+    store(s[0].temperature, 54);
+    store(s[0].fanLevelSupported, 1);
+    store(s[0].fanLevel, 33);
+    store(s[0].fanRpm, 1125); // printed without its flag
+    store(s[0].powerDrawSupported, 1);
+    store(s[0].powerDraw, 123456);
+    store(s[0].pState, 8);
+    store(s[0].memoryControllerLoad, 3);
+    store(s[0].busInterfaceLoad, 1);
+    std::wcscpy(panel->fullName[1], L"GPU\u63a5\u7d9a");
+    store(s[1].graphicsClock, 16777999); // 16778000 as a float
+    store(s[1].memoryClock, 999);
+    store(s[1].gpuLoad, 100);
+    store(s[1].memoryUsage, 11);
+    store(s[1].temperature, -5);
+    store(s[1].fanLevel, 40); // without support
+    store(s[1].fanRpmSupported, 1);
+    store(s[1].powerDraw, 5000); // without support
+    store(s[1].pState, -1);
+    store(s[1].busInterfaceLoad, 0xFFFFFFFFu);
+    store(s[2].graphicsClock, -1500);
+    store(s[2].memoryUsage, 0xFFFFFFFFu);
+    store(s[2].powerDrawSupported, 1);
+    store(s[2].powerDraw, 16384009); // single precision shows in the third decimal
+    return panel;
 }
 
 LogSelection select(int gpuCount, unsigned gpus, unsigned items) {
@@ -76,6 +81,32 @@ std::string shown(const std::vector<ConsolePiece>& pieces) {
     for (const ConsolePiece& p : pieces)
         all += (p.attribute == kAttrKeep ? "" : "<" + std::to_string(p.attribute) + ">") + p.text;
     return all;
+}
+
+// What one logged row prints on the text console for this selection.
+std::string consoleBlock(GpuPanelState& panel, const LogSelection& sel) {
+    CsvSettings csv;
+    initCsvSettings(csv);
+    for (int i = 0; i < kGpuSlotCount; ++i)
+        csv.csvGpuSelected[i].store(sel.gpuSelected[i]);
+    for (int k = 0; k < kCsvItemCount; ++k)
+        csv.csvItemSelected[k].store(sel.itemSelected[k]);
+    store(panel.gpuCount, sel.gpuCount);
+    std::atomic<int32_t> running{1}, ready{1};
+    std::string text;
+    LoggerEdges edges;
+    edges.context = &text;
+    edges.printPieces = [](void* t, const std::vector<ConsolePiece>& pieces) {
+        *static_cast<std::string*>(t) += shown(pieces);
+    };
+    edges.localTime = [](void*) { return kTime; };
+    const std::filesystem::path file =
+        std::filesystem::temp_directory_path() / ("gaugeline_csv_format_" + std::to_string(GAUGELINE_PID));
+    EXPECT_EQ(LogRowOutcome::Written,
+              writeLogRow({&panel, &csv, &running, &ready}, edges, file.string().c_str()));
+    std::error_code ignored;
+    std::filesystem::remove(file, ignored);
+    return text;
 }
 
 const unsigned kAll = 0xFFF;
@@ -121,13 +152,16 @@ TEST(CsvFormat, HeaderRowAndConsoleBlock) {
              "<5>\tFAN rpm             No Support\n<5>\tPower(Draw)         No Support\n" +
              end},
     };
-    const std::vector<PanelSlotSnapshot> slots = makeSlots();
+    const std::unique_ptr<GpuPanelState> panel = makePanel();
+    std::vector<PanelSlotSnapshot> slots(kGpuSlotCount);
+    for (int i = 0; i < kGpuSlotCount; ++i)
+        slots[i] = snapshotPanelSlot(*panel, i);
     for (const auto& c : cases) {
         const LogSelection sel = select(c.gpuCount, c.gpus, c.items);
         EXPECT_EQ(c.header + c.row, c.header.empty() ? ""
                                                      : csvHeaderText(slots.data(), sel) +
                                                            csvDataLine(slots.data(), sel, kTime));
-        EXPECT_EQ(c.text, c.text.empty() ? "" : shown(consoleRowBlock(slots.data(), sel, kTime, true)));
+        EXPECT_EQ(c.text, c.text.empty() ? "" : consoleBlock(*panel, sel));
     }
 }
 

@@ -95,24 +95,3 @@ ConsolePiece consoleBlockEnd() {
 ConsolePiece consoleMissingFile() {
     return {kAttrKeep, cp932(L"csvファイルが見つかりません\n")};
 }
-
-std::vector<ConsolePiece> consoleRowBlock(const PanelSlotSnapshot* slots, const LogSelection& selection,
-                                          const LogTime& time, bool fileOpened) {
-    std::vector<ConsolePiece> pieces = consoleBlockStart(time);
-    if (!fileOpened) {
-        pieces.push_back(consoleMissingFile());
-        pieces.push_back(consoleBlockEnd());
-        return pieces;
-    }
-    int count = selection.gpuCount < 0 ? 0 : selection.gpuCount;
-    if (count > kGpuSlotCount)
-        count = kGpuSlotCount;
-    for (int i = 0; i < count; ++i) {
-        if (!selection.gpuSelected[i])
-            continue;
-        std::vector<ConsolePiece> gpu = consoleGpuPieces(slots[i], selection.itemSelected);
-        pieces.insert(pieces.end(), gpu.begin(), gpu.end());
-    }
-    pieces.push_back(consoleBlockEnd());
-    return pieces;
-}

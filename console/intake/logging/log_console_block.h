@@ -33,10 +33,5 @@ ConsolePiece consoleBlockEnd();
 // The line shown in place of the GPU lines when the file cannot be opened.
 ConsolePiece consoleMissingFile();
 
-// A whole block as writeLogRow prints it: the time line, then either the GPU
-// lines of every logged slot or the missing-file line, then the closing line.
-std::vector<ConsolePiece> consoleRowBlock(const PanelSlotSnapshot* slots, const LogSelection& selection,
-                                          const LogTime& time, bool fileOpened);
-
 // The console line of one item for one slot (for the clock items, one line each).
 std::string consoleItemLine(const PanelSlotSnapshot& slot, CsvItem item);

@@ -1,4 +1,4 @@
-#include "console/intake/link/decimal_text.h"
+#include "protocol/decimal_text.h"
 
 namespace {
 bool isSpace(char c) {
