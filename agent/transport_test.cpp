@@ -68,6 +68,23 @@ void sendRequest(TcpSocket s, const char* address, uint8_t filler) {
     ASSERT_EQ(kRequestBytes, tcpSendOnce(s, request, kRequestBytes));
 }
 
+// 127.0.0.3 answers nothing: its one place in the queue is taken and never
+// accepted, so further connects to the port are not answered.
+struct DeafConsole {
+    TcpSocket listener, queued = kNoSocket, unanswered = kNoSocket;
+    explicit DeafConsole(uint16_t port) : listener(tcpListen("127.0.0.3", port, 0)) {
+        uint32_t address = 0;
+        parseInetAddr("127.0.0.3", &address);
+        EXPECT_NE(kNoSocket, listener);
+        queued = tcpConnect(address, port, 300);
+        unanswered = tcpConnect(address, port, 300);
+    }
+    ~DeafConsole() {
+        for (TcpSocket s : {queued, unanswered, listener})
+            tcpClose(s);
+    }
+};
+
 // Reads exactly n bytes (TCP may split a block).
 bool recvAll(TcpSocket s, uint8_t* out, int n) {
     for (int got = 0, r = 0; got < n; got += r) {
@@ -148,14 +165,7 @@ TEST(Transport, BadRequestCostsOnlyItsOwnConnection) {
         run.config.connectTimeoutMs = 500;
         TcpSocket console = tcpListen("127.0.0.1", run.consolePort, 1);
         ASSERT_NE(kNoSocket, console);
-        // 127.0.0.3 answers nothing: its one place in the queue is taken and
-        // never accepted, so further connects are not answered.
-        TcpSocket deaf = tcpListen("127.0.0.3", run.consolePort, 0);
-        ASSERT_NE(kNoSocket, deaf);
-        uint32_t deafAddress = 0;
-        parseInetAddr("127.0.0.3", &deafAddress);
-        TcpSocket queued = tcpConnect(deafAddress, run.consolePort, 300);
-        TcpSocket unanswered = tcpConnect(deafAddress, run.consolePort, 300);
+        DeafConsole deaf(run.consolePort);
         run.thread = std::thread([&run] { runReporter(*run.state, run.config); });
         TcpSocket good = run.connectAgent();
         TcpSocket bad = run.connectAgent();
@@ -169,9 +179,6 @@ TEST(Transport, BadRequestCostsOnlyItsOwnConnection) {
         tcpClose(report);
         tcpClose(good);
         tcpClose(bad);
-        tcpClose(queued);
-        tcpClose(unanswered);
-        tcpClose(deaf);
         tcpClose(console);
     }
 }
@@ -181,12 +188,7 @@ TEST(Transport, BadRequestCostsOnlyItsOwnConnection) {
 TEST(Transport, StopEndsAConnectBackInProgress) {
     ReporterRun run;
     run.config.connectTimeoutMs = 5000;
-    TcpSocket deaf = tcpListen("127.0.0.3", run.consolePort, 0);
-    ASSERT_NE(kNoSocket, deaf);
-    uint32_t deafAddress = 0;
-    parseInetAddr("127.0.0.3", &deafAddress);
-    TcpSocket queued = tcpConnect(deafAddress, run.consolePort, 300);
-    TcpSocket unanswered = tcpConnect(deafAddress, run.consolePort, 300);
+    DeafConsole deaf(run.consolePort);
     run.thread = std::thread([&run] { runReporter(*run.state, run.config); });
     TcpSocket request = run.connectAgent();
     sendRequest(request, "127.0.0.3", 0);
@@ -197,8 +199,7 @@ TEST(Transport, StopEndsAConnectBackInProgress) {
     auto took =
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - stopped);
     EXPECT_LT(took.count(), 1500);
-    for (TcpSocket s : {request, queued, unanswered, deaf})
-        tcpClose(s);
+    tcpClose(request);
 }
 
 // The report connection of an Agent told to answer from the request's address
