@@ -171,7 +171,7 @@ TEST(MetricsServer, SilentConnectionsGiveWayToAScrape) {
     EXPECT_EQ("", untilClosed(silent[0]));
     for (int i = 1; i < kMetricsConnectionsMax; ++i) {
         char c;
-        EXPECT_EQ(-2, tcpRecvOnce(silent[i], &c, 1, 100)) << i;
+        EXPECT_EQ(kTcpTimedOut, tcpRecvOnce(silent[i], &c, 1, 100)) << i;
         tcpClose(silent[i]);
     }
 }

@@ -340,7 +340,7 @@ TEST(Transport, AllowListDecidesWhoMayAskAndWhereTo) {
             uint8_t byte;
             // Closed with the request unread: an orderly close or a reset.
             int got = tcpRecvOnce(request, &byte, 1, 1000);
-            EXPECT_TRUE(got == 0 || got == -1) << "closed: " << c.from << " got " << got;
+            EXPECT_TRUE(got == 0 || got == kTcpFailed) << "closed: " << c.from << " got " << got;
         }
         tcpClose(report);
         tcpClose(request);

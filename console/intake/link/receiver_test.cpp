@@ -130,7 +130,7 @@ TEST_F(Receiver, GathersPiecesResetsWhenTheAgentGoesAndDropsOnReconnect) {
             tcpSendOnce(s, makeBlock(7).data(), kReportBlockBytes);
             char byte;
             const int n = tcpRecvOnce(s, &byte, 1, 3000);
-            EXPECT_TRUE(n == 0 || n == -1) << n;
+            EXPECT_TRUE(n == 0 || n == kTcpFailed) << n;
             tcpClose(s);
             EXPECT_NE(7, relaxed(state.slots[0].graphicsClock));
             continue;
@@ -156,7 +156,7 @@ TEST_F(Receiver, GathersPiecesResetsWhenTheAgentGoesAndDropsOnReconnect) {
             char byte;
             // The Console let the connection go: the end, or a reset for our unread bytes.
             const int n = tcpRecvOnce(s, &byte, 1, 3000);
-            EXPECT_TRUE(n == 0 || n == -1) << n;
+            EXPECT_TRUE(n == 0 || n == kTcpFailed) << n;
         }
         linger off{1, 0};
         if (c.abort)
