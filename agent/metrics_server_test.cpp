@@ -1,6 +1,5 @@
 #include "agent/metrics_server.h"
 
-
 #include <gtest/gtest.h>
 
 #include <cwchar>

@@ -31,9 +31,9 @@ std::vector<int64_t> storedFields(const GpuPanelSlot& slot) {
 // voltages), 'a' with atoi (the flags, clocks, loads, temperature, power,
 // driver model and P-state).
 constexpr char kConversions[] = "aaaaaaaaaaaaaaaaa" // lines 3-19
-                                  "uaua"              // 20-23: 20 memoryTotal, 22 memoryUsage
-                                  "aaaaaaaa"          // 24-31
-                                  "uauauauauauau";    // 32-44, every other line
+                                "uaua"              // 20-23: 20 memoryTotal, 22 memoryUsage
+                                "aaaaaaaa"          // 24-31
+                                "uauauauauauau";    // 32-44, every other line
 static_assert(sizeof kConversions - 1 == 42, "one conversion per number line");
 
 std::string gpuPart(const std::string& name, const std::string& label, const std::string& value) {
