@@ -1,7 +1,8 @@
 #!/bin/bash
 # The typical run: Console on the operator's PC, Agent with the simulated
 # two-GPU rig on the watched PC; connect through dialog 139, see the title and
-# tabs, the graphs drawn, a CSV log written, and the reset when the Agent goes.
+# tabs, the graphs drawn, a CSV log written, the reset when the Agent goes, and
+# the Agent served again once restarted.
 . "$(dirname "$0")/lib.sh"
 require_programs "$CONSOLE_EXE" "$AGENT_EXE" "$UIDRIVER"
 
@@ -88,6 +89,14 @@ stop agent
 check "title back to the product name" title_is_bare 15
 log "figure: agent gone to console reset $(($(now_ms) - t0)) ms"
 check "tabs back to one empty tab" tabs_are 1 "$EMPTY_TAB" 10
+
+# The Agent started again on the same PC listens at once and is served again.
+start_agent
+ms=$(wait_listening pc2 "$ADDR_PC" 60) || fail "restarted agent did not listen"
+log "figure: agent start to listening ${ms:-?} ms"
+check "reconnect to the restarted Agent" connect "$ADDR_PC"
+check "title names the restarted Agent" title_is_connected "$ADDR_PC" 15
+check "two tabs again" tabs_are 2 "Example GPU(1) (DP 接続)" 10
 check "no message box" ui no-msgbox
 check "console alive" alive console
 finish
