@@ -1,5 +1,6 @@
 // The CSV lines and the text console's block for the same readings.
 #include "console/intake/link/intake.h"
+#include "console/intake/logging/csv_choices.h"
 #include "console/intake/logging/csv_format.h"
 #include "console/intake/logging/logger.h"
 #include "protocol/report_block.h"
@@ -197,6 +198,21 @@ TEST(CsvFormat, HeaderKeepsAPeersGpuNameInItsCell) {
         for (int i = 0; i < kGpuSlotCount; ++i)
             slots[i] = snapshotPanelSlot(state, i);
         EXPECT_EQ(c.cell + "\r\n,GPU Load,\r\n", csvHeaderText(slots.data(), select(1, 0b1, kLoad)));
+    }
+}
+
+// The output dialog's GPU boxes: one on for each GPU the Agent reports, up to
+// the eighth; the rest off (the first always on).
+TEST(CsvChoices, GpuBoxesOnForEveryReportedGpu) {
+    const struct {
+        int slot, gpus;
+        bool on;
+    } cases[] = {{0, 0, true}, {1, 2, true}, {2, 2, false}, {7, 8, true}, {7, 7, false}};
+    for (const auto& c : cases) {
+        const GpuBoxDefault box = gpuBoxDefault(c.slot, c.gpus);
+        EXPECT_EQ(c.on, box.setText) << c.slot << " of " << c.gpus;
+        EXPECT_EQ(c.on, box.checked) << c.slot << " of " << c.gpus;
+        EXPECT_EQ(c.on, box.enabled) << c.slot << " of " << c.gpus;
     }
 }
 
