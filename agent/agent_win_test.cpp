@@ -262,20 +262,11 @@ TEST(AgentProgram, SecondInstanceEndsAtOnceAndStartupFailureShowsItsMessage) {
     simtest::clearScenario();
 
     // A command line it cannot follow is said, not ignored.
-    struct Case {
-        const wchar_t* arguments;
-        const wchar_t* shown;
-    } cases[] = {
-        {L" --allow-from 192.0.2.0/24,nonsense",
-         L"--allow-from: \"nonsense\" is not an IPv4 address or CIDR block"},
-        {L" --metrics-listen 58681",
-         L"--metrics-listen needs ADDRESS:PORT, for example 127.0.0.1:58681 (got \"58681\")"},
-    };
-    for (const Case& c : cases) {
-        gShownText.clear();
-        EXPECT_EQ(2u, run(exe, 20000, answerMessageBox, c.arguments));
-        EXPECT_EQ(std::wstring(c.shown), gShownText);
-    }
+    gShownText.clear();
+    EXPECT_EQ(2u, run(exe, 20000, answerMessageBox, L" --metrics-listen 58681"));
+    EXPECT_EQ(
+        std::wstring(L"--metrics-listen needs ADDRESS:PORT, for example 127.0.0.1:58681 (got \"58681\")"),
+        gShownText);
 }
 
 } // namespace
