@@ -44,7 +44,8 @@ done
 # Interrupted: TERM while the command runs still removes the hosts.
 "$here/with-hosts" --no-wine -- bash -c 'echo "$NS_OP" >"$GAUGELINE_HOSTS_STATE/names2"; sleep 60' &
 pid=$!
-sleep 1
+# Setting the hosts up takes a second or more on a busy machine: TERM once the command runs.
+for _ in $(seq 100); do [ -s "$GAUGELINE_HOSTS_STATE/names2" ] && break; sleep 0.1; done
 kill -TERM $pid
 wait $pid
 rc=$?
