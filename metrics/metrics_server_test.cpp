@@ -7,14 +7,12 @@
 #include <string>
 #include <thread>
 
-#include "tests/support/process_id.h"
+#include "tests/support/agent_peer.h"
 #ifndef _WIN32
 #include <sys/resource.h>
 #endif
 
 namespace {
-
-const char kScrape[] = "GET /metrics HTTP/1.1\r\nHost: agent\r\n\r\n";
 
 uint32_t address(const char* dotted) {
     uint32_t a = 0;
@@ -30,8 +28,7 @@ struct MetricsRun {
     std::thread thread;
 
     explicit MetricsRun(int requestWaitMs, const char* allowText = nullptr) {
-        // Per process, apart from the other socket tests' ports and below the ephemeral range.
-        static uint16_t nextPort = static_cast<uint16_t>(15000 + (GAUGELINE_PID % 300) * 20);
+        static uint16_t nextPort = testPorts(1);
         netStartup();
         resetAgentSlots(*state);
         state->gpuCount.store(1);
@@ -74,40 +71,24 @@ std::string gist(const std::string& answer) {
 }
 const std::string kAnswer54 = "HTTP/1.1 200 OK|gaugeline_gpu_temperature_celsius{gpu=\"0\"} 54|whole";
 
-// What the server sends until it closes; "<open>" when it keeps silent 3 s.
-std::string untilClosed(TcpSocket s) {
-    std::string got;
-    char buffer[4096];
-    int n;
-    while ((n = tcpRecvOnce(s, buffer, sizeof buffer, 3000)) > 0)
-        got.append(buffer, n);
-    tcpClose(s);
-    return n == -2 ? got + "<open>" : got;
-}
-
-std::string exchange(TcpSocket s, const std::string& request) {
-    tcpSendAll(s, request.data(), static_cast<int>(request.size()), 3000);
-    return s == kNoSocket ? "<no connection>" : untilClosed(s);
-}
-
 // Each request gets its answer from the newest sample, then the connection
 // is closed. A request head that stops half-way is dropped unanswered; one
 // of 1 MB is refused once 8 KiB have come, while the client still sends.
 TEST(MetricsServer, AnswersEachRequestThenCloses) {
     MetricsRun run(300);
-    EXPECT_EQ(kAnswer54, gist(exchange(run.connect(), kScrape)));
+    EXPECT_EQ(kAnswer54, gist(exchange(run.connect(), kScrapeRequest)));
     run.state->slots[0].sample.temperature.store(-3);
     const std::string answer = "HTTP/1.1 200 OK|gaugeline_gpu_temperature_celsius{gpu=\"0\"} -3|whole";
     const struct {
         std::string request, answer;
     } cases[] = {
-        {kScrape, answer},
+        {kScrapeRequest, answer},
         {"HEAD /metrics HTTP/1.0\r\n\r\n", "HTTP/1.1 200 OK||none"},
         {"GET / HTTP/1.0\r\n\r\n", "HTTP/1.1 404 Not Found||whole"},
         {"garbage\r\n\r\n", "HTTP/1.1 400 Bad Request||whole"},
         {"GET /metrics?" + std::string(1 << 20, 'a'), "HTTP/1.1 400 Bad Request||whole"},
         {"GET /metrics HTTP/1.1\r\n", "||"},
-        {kScrape, answer},
+        {kScrapeRequest, answer},
     };
     for (const auto& c : cases)
         EXPECT_EQ(c.answer, gist(exchange(run.connect(), c.request))) << c.request.substr(0, 30);
@@ -149,8 +130,8 @@ TEST(MetricsServer, SilentConnectionsGiveWayToAScrape) {
     TcpSocket silent[kMetricsConnectionsMax];
     for (int i = 0; i < kMetricsConnectionsMax; ++i)
         silent[i] = run.connect(i % 2 ? "127.0.0.3" : "127.0.0.2");
-    EXPECT_EQ(kAnswer54, gist(exchange(run.connect(), kScrape)));
-    EXPECT_EQ("", untilClosed(silent[0]));
+    EXPECT_EQ(kAnswer54, gist(exchange(run.connect(), kScrapeRequest)));
+    EXPECT_EQ("", exchange(silent[0], ""));
     for (int i = 1; i < kMetricsConnectionsMax; ++i) {
         char c;
         EXPECT_EQ(kTcpTimedOut, tcpRecvOnce(silent[i], &c, 1, 100)) << i;
@@ -177,7 +158,7 @@ TEST(MetricsServer, EmptyConnectionsLeaveNoTrace) {
                 EXPECT_NE(kNoSocket, s = run.connect());
             for (TcpSocket s : idle)
                 tcpClose(s);
-            ASSERT_EQ(kAnswer54, gist(exchange(run.connect(), kScrape))) << round;
+            ASSERT_EQ(kAnswer54, gist(exchange(run.connect(), kScrapeRequest))) << round;
         }
     }
 #ifndef _WIN32
@@ -187,8 +168,8 @@ TEST(MetricsServer, EmptyConnectionsLeaveNoTrace) {
 
 TEST(MetricsServer, AllowListClosesOthersUnread) {
     MetricsRun run(300, "127.0.0.1");
-    EXPECT_EQ("", exchange(run.connect("127.0.0.2"), kScrape));
-    EXPECT_EQ(kAnswer54, gist(exchange(run.connect("127.0.0.1"), kScrape)));
+    EXPECT_EQ("", exchange(run.connect("127.0.0.2"), kScrapeRequest));
+    EXPECT_EQ(kAnswer54, gist(exchange(run.connect("127.0.0.1"), kScrapeRequest)));
 }
 
 } // namespace

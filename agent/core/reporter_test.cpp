@@ -13,8 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/support/process_id.h"
-#include "tests/support/wait.h"
+#include "tests/support/agent_peer.h"
 
 namespace {
 
@@ -24,15 +23,11 @@ struct ReporterRun {
     std::atomic<bool> stop{false};
     std::atomic<int> invalidations{0};
     std::thread thread;
-    // Distinct per process so that parallel runs of other programs do not collide, and
-    // below the ephemeral range (32768 up), where client sockets of other tests sit.
-    uint16_t listenPort = static_cast<uint16_t>(21000 + (GAUGELINE_PID % 400) * 20);
+    uint16_t listenPort = testPorts(2);
     uint16_t consolePort = static_cast<uint16_t>(listenPort + 1);
-    uint32_t loopback = 0;
 
     ReporterRun() {
         netStartup();
-        parseInetAddr("127.0.0.1", &loopback);
         state->gpuCount.store(1);
         std::wcscpy(state->slots[0].fullName, L"Example GPU");
         storeTabLabel(*state, 0, "Example GPU (DP \x90\xDA\x91\xB1)");
@@ -47,12 +42,7 @@ struct ReporterRun {
         config.ownAddress = [](char[16]) { return false; };
         config.stop = &stop;
     }
-    // Connects to the Agent's port, retrying while it is not yet listening.
-    TcpSocket connectAgent() {
-        TcpSocket s = kNoSocket;
-        eventually([&] { return (s = tcpConnect(loopback, listenPort, 500)) != kNoSocket; }, 3000);
-        return s;
-    }
+    TcpSocket connectAgent() { return connectToAgent(listenPort, "127.0.0.1", 3000); }
     ~ReporterRun() {
         stop.store(true);
         if (thread.joinable())
@@ -60,13 +50,6 @@ struct ReporterRun {
         netCleanup();
     }
 };
-
-void sendRequest(TcpSocket s, const char* address, uint8_t filler) {
-    uint8_t request[kRequestBytes];
-    std::memset(request, filler, sizeof request);
-    std::memcpy(request, address, std::strlen(address) + 1);
-    ASSERT_EQ(kRequestBytes, tcpSendOnce(s, request, kRequestBytes));
-}
 
 // 127.0.0.3 answers nothing: its one place in the queue is taken and never
 // accepted, so further connects to the port are not answered.
@@ -84,15 +67,6 @@ struct DeafConsole {
             tcpClose(s);
     }
 };
-
-// Reads exactly n bytes (TCP may split a block).
-bool recvAll(TcpSocket s, uint8_t* out, int n) {
-    for (int got = 0, r = 0; got < n; got += r) {
-        if ((r = tcpRecvOnce(s, out + got, n - got, 3000)) <= 0)
-            return false;
-    }
-    return true;
-}
 
 // A busy port is retried and a silent peer dropped after the bound; a request
 // in two pieces is not taken. A whole request makes the Agent report to the
@@ -124,7 +98,7 @@ TEST(Transport, AgentListensAgainAfterEachConnectionEnds) {
 
     for (int round = 0; round < 2; ++round) {
         TcpSocket request = run.connectAgent();
-        sendRequest(request, "127.0.0.1", 0);
+        EXPECT_TRUE(sendReportRequest(request, "127.0.0.1", 0));
         tcpClose(request);
         TcpSocket report = tcpAccept(console, 3000, peer);
         ASSERT_NE(kNoSocket, report) << round;
@@ -134,11 +108,11 @@ TEST(Transport, AgentListensAgainAfterEachConnectionEnds) {
         run.state->slots[0].sample.graphicsClock.store(1000 + round);
         const std::string expected = "127.0.0.1\n1\nExample GPU\nExample GPU (DP \x90\xDA\x91\xB1)\n0\n0\n" +
                                      std::to_string(1000 + round) + "\n";
-        uint8_t block[kReportBlockBytes];
+        std::string block;
         bool seen = false;
         for (int i = 0; i < 20 && !seen; ++i) {
-            ASSERT_TRUE(recvAll(report, block, kReportBlockBytes));
-            seen = std::memcmp(expected.data(), block, expected.size()) == 0;
+            ASSERT_TRUE(readReportBlock(report, &block));
+            seen = block.compare(0, expected.size(), expected) == 0;
         }
         EXPECT_TRUE(seen) << round;
         int before = run.invalidations.load();
@@ -149,7 +123,7 @@ TEST(Transport, AgentListensAgainAfterEachConnectionEnds) {
     tcpClose(console);
     int before = run.invalidations.load();
     TcpSocket request = run.connectAgent();
-    sendRequest(request, "127.0.0.1", 0x7F);
+    EXPECT_TRUE(sendReportRequest(request, "127.0.0.1", 0x7F));
     tcpClose(request);
     EXPECT_TRUE(eventually([&] { return run.invalidations.load() > before; }, 3000));
     EXPECT_EQ(0, run.state->reportConnected.load());
@@ -170,9 +144,9 @@ TEST(Transport, BadRequestCostsOnlyItsOwnConnection) {
         TcpSocket good = run.connectAgent();
         TcpSocket bad = run.connectAgent();
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        sendRequest(bad, address, 0x7F);
+        EXPECT_TRUE(sendReportRequest(bad, address, 0x7F));
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        sendRequest(good, "127.0.0.1", 0);
+        EXPECT_TRUE(sendReportRequest(good, "127.0.0.1", 0));
         char peer[16];
         TcpSocket report = tcpAccept(console, 3000, peer);
         EXPECT_NE(kNoSocket, report) << address;
@@ -191,7 +165,7 @@ TEST(Transport, StopEndsAConnectBackInProgress) {
     DeafConsole deaf(run.consolePort);
     run.thread = std::thread([&run] { runReporter(*run.state, run.config); });
     TcpSocket request = run.connectAgent();
-    sendRequest(request, "127.0.0.3", 0);
+    EXPECT_TRUE(sendReportRequest(request, "127.0.0.3", 0));
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     auto stopped = std::chrono::steady_clock::now();
     run.stop.store(true);
@@ -228,16 +202,15 @@ TEST(Transport, AnswersFromTheAddressTheRequestCameTo) {
         parseInetAddr("127.0.0.2", &second);
         TcpSocket request = kNoSocket;
         eventually([&] { return (request = tcpConnect(second, run.listenPort, 500)) != kNoSocket; }, 3000);
-        sendRequest(request, "127.0.0.1", 0);
+        EXPECT_TRUE(sendReportRequest(request, "127.0.0.1", 0));
         tcpClose(request);
         char peer[16] = {};
         TcpSocket report = tcpAccept(console, 3000, peer);
         ASSERT_NE(kNoSocket, report);
         EXPECT_STREQ(c.peer, peer);
-        uint8_t block[kReportBlockBytes];
-        ASSERT_TRUE(recvAll(report, block, kReportBlockBytes));
-        EXPECT_EQ(std::string(c.peer) + "\n",
-                  std::string(reinterpret_cast<char*>(block), std::strlen(c.peer) + 1));
+        std::string block;
+        ASSERT_TRUE(readReportBlock(report, &block));
+        EXPECT_EQ(std::string(c.peer) + "\n", block.substr(0, std::strlen(c.peer) + 1));
         tcpClose(report);
         tcpClose(console);
         EXPECT_TRUE(eventually([&] { return run.state->reportConnected.load() == 0; }, 3000));
@@ -281,7 +254,7 @@ TEST(Transport, SilentConnectionsDoNotHoldTheAgentDeaf) {
         TcpSocket second = run.connectAgent();
         TcpSocket request = run.connectAgent();
         auto sent = std::chrono::steady_clock::now();
-        sendRequest(request, "127.0.0.1", 0);
+        EXPECT_TRUE(sendReportRequest(request, "127.0.0.1", 0));
         char peer[16];
         TcpSocket report = tcpAccept(console, 3000, peer);
         auto waited =
@@ -321,15 +294,9 @@ TEST(Transport, AllowListDecidesWhoMayAskAndWhereTo) {
     for (const Case& c : cases) {
         TcpSocket console = tcpListen(c.names, run.consolePort, 1);
         ASSERT_NE(kNoSocket, console) << c.names;
-        uint32_t from = 0, loopback = 0;
-        parseInetAddr(c.from, &from);
-        parseInetAddr("127.0.0.1", &loopback);
-        TcpSocket request = kNoSocket;
-        eventually(
-            [&] { return (request = tcpConnectFrom(from, loopback, run.listenPort, 500)) != kNoSocket; },
-            3000);
+        TcpSocket request = connectToAgent(run.listenPort, c.from, 3000);
         ASSERT_NE(kNoSocket, request);
-        sendRequest(request, c.names, 0);
+        EXPECT_TRUE(sendReportRequest(request, c.names, 0));
         char peer[16];
         TcpSocket report = tcpAccept(console, c.served ? 3000 : 800, peer);
         EXPECT_EQ(c.served, report != kNoSocket) << c.from << " asking for " << c.names;

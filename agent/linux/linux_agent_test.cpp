@@ -1,9 +1,7 @@
 // The Linux Agent as its users run it: the real program against the simulated
 // NVML library (LD_LIBRARY_PATH), asked for reports by this test acting as the
 // Console on loopback, with ports of its own.
-#include "net/tcp.h"
-#include "protocol/wire.h"
-#include "tests/support/wait.h"
+#include "tests/support/agent_peer.h"
 
 #include <gtest/gtest.h>
 
@@ -37,7 +35,7 @@ bool dlopenWouldFindSystemNvml() {
     return library != nullptr;
 }
 
-const uint16_t kBasePort = static_cast<uint16_t>(13000 + (getpid() % 500) * 4);
+const uint16_t kBasePort = testPorts(0);
 
 std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -112,35 +110,6 @@ struct AgentProcess {
     }
 };
 
-// Acts as the Console at from: listens for the report connection, sends the
-// request naming 127.0.0.1 and returns the accepted report connection.
-TcpSocket askForReports(const AgentProcess& agent, const char* from = "127.0.0.1", int acceptMs = 10000) {
-    uint32_t loopback = 0, local = 0;
-    parseInetAddr("127.0.0.1", &loopback);
-    parseInetAddr(from, &local);
-    TcpSocket listener = tcpListen("127.0.0.1", agent.reportPort, 1);
-    TcpSocket request = kNoSocket;
-    eventually(
-        [&] { return (request = tcpConnectFrom(local, loopback, agent.listenPort, 500)) != kNoSocket; },
-        10000, 100);
-    uint8_t bytes[kRequestBytes] = "127.0.0.1";
-    if (request == kNoSocket || tcpSendOnce(request, bytes, kRequestBytes) != kRequestBytes)
-        return kNoSocket;
-    tcpClose(request);
-    char peer[16];
-    TcpSocket report = tcpAccept(listener, acceptMs, peer);
-    tcpClose(listener);
-    return report;
-}
-
-bool readBlock(TcpSocket s, std::string* block) {
-    block->assign(kReportBlockBytes, '\0');
-    for (int got = 0, r = 0; got < kReportBlockBytes; got += r)
-        if ((r = tcpRecvOnce(s, &(*block)[got], kReportBlockBytes - got, 5000)) <= 0)
-            return false;
-    return true;
-}
-
 std::vector<std::string> lines(const std::string& block) {
     std::vector<std::string> out;
     std::istringstream in(block.substr(0, block.find('\0')));
@@ -156,24 +125,6 @@ const std::string& field(const std::vector<std::string>& block, int slot, int k)
 
 #define CP932_SETSUZOKU "\x90\xDA\x91\xB1"
 
-// One scrape of the metrics endpoint from the address: the whole answer, ""
-// when none came.
-std::string scrape(uint16_t port, const char* from = "127.0.0.1") {
-    uint32_t loopback = 0, local = 0;
-    parseInetAddr("127.0.0.1", &loopback);
-    parseInetAddr(from, &local);
-    TcpSocket s = tcpConnectFrom(local, loopback, port, 1000);
-    const char request[] = "GET /metrics HTTP/1.1\r\nHost: gpu-server\r\n\r\n";
-    std::string answer;
-    if (s != kNoSocket && tcpSendOnce(s, request, sizeof request - 1) == int(sizeof request - 1)) {
-        char buffer[4096];
-        for (int n; (n = tcpRecvOnce(s, buffer, sizeof buffer, 3000)) > 0;)
-            answer.append(buffer, n);
-    }
-    tcpClose(s);
-    return answer;
-}
-
 // Nine GPUs: the first eight are reported. GPU 2 is lost at start (its slot
 // stays, unnamed), GPU 4 is lost later (named once), GPU 5's calls hang: the
 // others' readings go on, on the wire and in the metrics, where GPU 2 and 5
@@ -188,12 +139,12 @@ TEST(LinuxAgent, ReportsEightOfNineGpusThroughLostAndHungOnes) {
     auto start = std::chrono::steady_clock::now();
     ASSERT_TRUE(agent.start(scenario, GAUGELINE_SIM_LINUX_DIR,
                             {"--metrics-listen", "127.0.0.1:" + std::to_string(agent.metricsPort)}));
-    TcpSocket report = askForReports(agent);
+    TcpSocket report = askForReports(agent.listenPort, agent.reportPort);
     ASSERT_NE(kNoSocket, report) << agent.statusLines();
     std::string block;
     std::vector<std::string> first, last;
     std::set<std::string> hung, live;
-    for (double at = 0; at < 8.5 && readBlock(report, &block);) {
+    for (double at = 0; at < 8.5 && readReportBlock(report, &block);) {
         at = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         (first.empty() ? first : last) = lines(block);
         if (at >= 3.5 && !last.empty()) {
@@ -277,11 +228,11 @@ TEST(LinuxAgent, RatedClocksOnlyWhereTheDriverGivesThemMaxClocksAlways) {
                             "gpu 0 memoryClockBoost 11201000\ngpu 1 name Example GPU A100\n",
                             GAUGELINE_SIM_LINUX_DIR,
                             {"--metrics-listen", "127.0.0.1:" + std::to_string(agent.metricsPort)}));
-    TcpSocket report = askForReports(agent);
+    TcpSocket report = askForReports(agent.listenPort, agent.reportPort);
     ASSERT_NE(kNoSocket, report) << agent.statusLines();
     std::string block;
     for (int i = 0; i < 3; ++i) // the third comes after every GPU's first pass
-        ASSERT_TRUE(readBlock(report, &block)) << i;
+        ASSERT_TRUE(readReportBlock(report, &block)) << i;
     tcpClose(report);
     const std::string answer = scrape(agent.metricsPort);
     const struct {
@@ -314,9 +265,9 @@ TEST(LinuxAgent, OthersAreKeptOutAndHostileMetricsClientsCostTheConsoleNothing) 
         "gpu 0 graphicsClock ramp 1733000 1000\n",
         GAUGELINE_SIM_LINUX_DIR,
         {"--allow-from", "127.0.0.1", "--metrics-listen", "127.0.0.1:" + std::to_string(agent.metricsPort)}));
-    EXPECT_EQ(kNoSocket, askForReports(agent, "127.0.0.2", 1500));
+    EXPECT_EQ(kNoSocket, askForReports(agent.listenPort, agent.reportPort, "127.0.0.2", 1500));
     EXPECT_EQ("", scrape(agent.metricsPort, "127.0.0.2"));
-    TcpSocket report = askForReports(agent);
+    TcpSocket report = askForReports(agent.listenPort, agent.reportPort);
     ASSERT_NE(kNoSocket, report) << agent.statusLines();
     EXPECT_NE(std::string::npos, agent.statusLines().find("serving metrics on http://127.0.0.1:" +
                                                           std::to_string(agent.metricsPort) + "/metrics\n"));
@@ -345,7 +296,7 @@ TEST(LinuxAgent, OthersAreKeptOutAndHostileMetricsClientsCostTheConsoleNothing) 
     int blocks = 0;
     std::string block;
     auto end = std::chrono::steady_clock::now() + std::chrono::seconds(8);
-    while (std::chrono::steady_clock::now() < end && readBlock(report, &block)) {
+    while (std::chrono::steady_clock::now() < end && readReportBlock(report, &block)) {
         ++blocks;
         clocks.insert(field(lines(block), 0, 2));
     }
@@ -354,7 +305,8 @@ TEST(LinuxAgent, OthersAreKeptOutAndHostileMetricsClientsCostTheConsoleNothing) 
     EXPECT_GE(blocks, 7);
     EXPECT_GE(clocks.size(), 7u);
     std::string after;
-    eventually([&] { return !(after = scrape(agent.metricsPort)).empty(); }, 10000, 200);
+    eventually([&] { return (after = scrape(agent.metricsPort)).find(" 200 OK") != std::string::npos; },
+               10000, 200);
     EXPECT_NE(std::string::npos, after.find("\ngaugeline_gpu_power_watts{gpu=\"0\"} 65.432\n")) << after;
     tcpClose(report);
     EXPECT_EQ(0, agent.stop());
