@@ -22,12 +22,11 @@ uint32_t address(const char* dotted) {
 
 struct MetricsRun {
     std::unique_ptr<AgentState> state = std::make_unique<AgentState>();
-    AllowList allow;
     MetricsConfig config;
     std::atomic<bool> stop{false};
     std::thread thread;
 
-    explicit MetricsRun(int requestWaitMs, const char* allowText = nullptr) {
+    explicit MetricsRun(int requestWaitMs) {
         static uint16_t nextPort = testPorts(1);
         netStartup();
         resetAgentSlots(*state);
@@ -38,8 +37,6 @@ struct MetricsRun {
         config.port = nextPort++;
         config.requestWaitMs = requestWaitMs;
         config.stop = &stop;
-        if (allowText && parseAllowList(allowText, &allow))
-            config.allow = &allow;
         TcpSocket listener = openMetricsListener(config);
         EXPECT_NE(kNoSocket, listener);
         thread = std::thread([this, listener] { runMetricsServer(*state, config, listener); });
@@ -164,12 +161,6 @@ TEST(MetricsServer, EmptyConnectionsLeaveNoTrace) {
 #ifndef _WIN32
     setrlimit(RLIMIT_NOFILE, &before);
 #endif
-}
-
-TEST(MetricsServer, AllowListClosesOthersUnread) {
-    MetricsRun run(300, "127.0.0.1");
-    EXPECT_EQ("", exchange(run.connect("127.0.0.2"), kScrapeRequest));
-    EXPECT_EQ(kAnswer54, gist(exchange(run.connect("127.0.0.1"), kScrapeRequest)));
 }
 
 } // namespace

@@ -8,8 +8,9 @@
 namespace {
 
 // GPU 0 gives most readings, two of them with their flag down; GPU 1 runs
-// below freezing with its power readings off; slot 2 holds readings but lies
-// beyond the GPU count.
+// below freezing with its power readings off; GPU 2 is down: its name and
+// "up 0" stay, its readings go, and a family whose only series was its own is
+// left out whole; slot 3 holds readings but lies beyond the GPU count.
 std::string scenarioText() {
     GpuSample s[kGpuSlotCount];
     for (GpuSample& sample : s)
@@ -32,10 +33,13 @@ std::string scenarioText() {
     s[1].temperatureSupported = 1, s[1].temperature = -5;
     s[1].powerDrawSupported = 0, s[1].powerDraw = 99000;
     s[1].videoEngineLoadSupported = 1, s[1].videoEngineLoad = 7;
-    std::wcscpy(s[2].fullName, L"Beyond");
-    s[2].temperatureSupported = 1, s[2].temperature = 40;
-    const bool up[kGpuSlotCount] = {true, true, true};
-    return "\n" + metricsText(s, 2, up);
+    std::wcscpy(s[2].fullName, L"Down");
+    s[2].temperatureSupported = 1, s[2].temperature = 54;
+    s[2].fanLevelSupported = 1, s[2].fanLevel = 40;
+    std::wcscpy(s[3].fullName, L"Beyond");
+    s[3].temperatureSupported = 1, s[3].temperature = 40;
+    const bool up[kGpuSlotCount] = {true, true, false, true};
+    return "\n" + metricsText(s, 3, up);
 }
 
 TEST(MetricsText, ReadingsInBaseUnitsAndOnlyThoseGiven) {
@@ -67,7 +71,13 @@ TEST(MetricsText, ReadingsInBaseUnitsAndOnlyThoseGiven) {
         {"\ngaugeline_gpu_core_voltage_volts{gpu=\"0\"} 0.85\n", true},
         {"\n# HELP gaugeline_gpu_temperature_celsius ", true},
         {"\n# TYPE gaugeline_gpu_temperature_celsius gauge\n", true},
-        {"gpu=\"2\"", false},
+        {"\ngaugeline_gpu_up{gpu=\"0\"} 1\n", true},
+        {"\ngaugeline_gpu_up{gpu=\"2\"} 0\n", true},
+        {"\n# TYPE gaugeline_gpu_up gauge\n", true},
+        {"\ngaugeline_gpu_info{gpu=\"2\",name=\"Down\"} 1\n", true},
+        {"gaugeline_gpu_temperature_celsius{gpu=\"2\"}", false},
+        {"gaugeline_gpu_fan_ratio", false},
+        {"gpu=\"3\"", false},
     };
     for (const Case& c : cases)
         EXPECT_EQ(c.present, text.find(c.text) != std::string::npos) << c.text << "\nin:" << text;
@@ -93,35 +103,6 @@ TEST(MetricsText, NamesAreUtf8LabelValues) {
                   metricsText(s, 1, up).find(std::string("{gpu=\"0\",name=\"") + c.label + "\"} 1\n"))
             << c.label;
     }
-}
-
-// GPU 1 is down: its name and "up 0" stay, its readings go, and a family
-// whose only series was GPU 1's is left out whole.
-TEST(MetricsText, ADownGpuKeepsItsInfoAndUpLinesOnly) {
-    GpuSample s[kGpuSlotCount];
-    for (GpuSample& sample : s)
-        clearGpuSample(&sample);
-    std::wcscpy(s[0].fullName, L"A");
-    std::wcscpy(s[1].fullName, L"B");
-    for (int gpu = 0; gpu < 2; ++gpu)
-        s[gpu].temperatureSupported = 1, s[gpu].temperature = 54;
-    s[1].fanLevelSupported = 1, s[1].fanLevel = 40;
-    const bool up[kGpuSlotCount] = {true, false};
-    const std::string text = "\n" + metricsText(s, 2, up);
-    struct Case {
-        const char* text;
-        bool present;
-    } cases[] = {
-        {"\ngaugeline_gpu_up{gpu=\"0\"} 1\n", true},
-        {"\ngaugeline_gpu_up{gpu=\"1\"} 0\n", true},
-        {"\n# TYPE gaugeline_gpu_up gauge\n", true},
-        {"\ngaugeline_gpu_info{gpu=\"1\",name=\"B\"} 1\n", true},
-        {"\ngaugeline_gpu_temperature_celsius{gpu=\"0\"} 54\n", true},
-        {"gaugeline_gpu_temperature_celsius{gpu=\"1\"}", false},
-        {"gaugeline_gpu_fan_ratio", false},
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(c.present, text.find(c.text) != std::string::npos) << c.text << "\nin:" << text;
 }
 
 } // namespace

@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -19,7 +18,6 @@
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -255,60 +253,22 @@ TEST(LinuxAgent, RatedClocksOnlyWhereTheDriverGivesThemMaxClocksAlways) {
 
 // --allow-from names who may ask and scrape: from elsewhere the request is
 // closed unread and no report connection comes; the metrics port says nothing.
-// Clients of the metrics port that never send a request (what a long or bad
-// one costs is the metrics server's own test): meanwhile the Console gets a
-// block every second with fresh readings, and a good scrape afterwards is served.
-TEST(LinuxAgent, OthersAreKeptOutAndHostileMetricsClientsCostTheConsoleNothing) {
+TEST(LinuxAgent, OthersAreKeptOut) {
     AgentProcess agent;
     ASSERT_TRUE(agent.start(
-        "gpu 0 name Example GPU\ngpu 0 temperature 54\ngpu 0 powerDraw 65432\n"
-        "gpu 0 graphicsClock ramp 1733000 1000\n",
-        GAUGELINE_SIM_LINUX_DIR,
+        "gpu 0 name Example GPU\ngpu 0 temperature 54\n", GAUGELINE_SIM_LINUX_DIR,
         {"--allow-from", "127.0.0.1", "--metrics-listen", "127.0.0.1:" + std::to_string(agent.metricsPort)}));
     EXPECT_EQ(kNoSocket, askForReports(agent.listenPort, agent.reportPort, "127.0.0.2", 1500));
     EXPECT_EQ("", scrape(agent.metricsPort, "127.0.0.2"));
     TcpSocket report = askForReports(agent.listenPort, agent.reportPort);
-    ASSERT_NE(kNoSocket, report) << agent.statusLines();
+    EXPECT_NE(kNoSocket, report) << agent.statusLines();
+    tcpClose(report);
     EXPECT_NE(std::string::npos, agent.statusLines().find("serving metrics on http://127.0.0.1:" +
                                                           std::to_string(agent.metricsPort) + "/metrics\n"));
     std::string answer = scrape(agent.metricsPort);
     EXPECT_EQ(0u, answer.find("HTTP/1.1 200 ")) << answer;
     EXPECT_NE(std::string::npos, answer.find("\ngaugeline_gpu_temperature_celsius{gpu=\"0\"} 54\n"))
         << answer;
-
-    std::atomic<bool> done{false};
-    std::thread hostile([&] {
-        uint32_t loopback = 0;
-        parseInetAddr("127.0.0.1", &loopback);
-        std::vector<TcpSocket> silent;
-        for (int i = 0; i < 500 && !done; ++i) {
-            TcpSocket s = tcpConnect(loopback, agent.metricsPort, 200);
-            if (s != kNoSocket)
-                silent.push_back(s);
-        }
-        while (!done)
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        for (TcpSocket s : silent)
-            tcpClose(s);
-    });
-    // Eight seconds of blocks while the hostile clients are at it.
-    std::set<std::string> clocks;
-    int blocks = 0;
-    std::string block;
-    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(8);
-    while (std::chrono::steady_clock::now() < end && readReportBlock(report, &block)) {
-        ++blocks;
-        clocks.insert(field(lines(block), 0, 2));
-    }
-    done = true;
-    hostile.join();
-    EXPECT_GE(blocks, 7);
-    EXPECT_GE(clocks.size(), 7u);
-    std::string after;
-    eventually([&] { return (after = scrape(agent.metricsPort)).find(" 200 OK") != std::string::npos; },
-               10000, 200);
-    EXPECT_NE(std::string::npos, after.find("\ngaugeline_gpu_power_watts{gpu=\"0\"} 65.432\n")) << after;
-    tcpClose(report);
     EXPECT_EQ(0, agent.stop());
 }
 
