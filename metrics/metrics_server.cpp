@@ -5,6 +5,7 @@
 #include "metrics/metrics_text.h"
 
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -167,6 +168,20 @@ TcpSocket openMetricsListener(const MetricsConfig& config) {
     if (listener == kNoSocket)
         netCleanup();
     return listener;
+}
+
+FleetMetricsStart openFleetMetrics(const FleetOptions& fleet, const std::atomic<bool>* stop,
+                                   FleetMetrics* out) {
+    if (!fleet.metrics)
+        return FleetMetricsStart::NotAsked;
+    std::memcpy(out->config.address, fleet.metricsAddress, sizeof out->config.address);
+    out->config.port = fleet.metricsPort;
+    out->config.allow = &fleet.allow;
+    out->config.stop = stop;
+    std::snprintf(out->url, sizeof out->url, "http://%s:%u/metrics", fleet.metricsAddress,
+                  static_cast<unsigned>(fleet.metricsPort));
+    out->listener = openMetricsListener(out->config);
+    return out->listener == kNoSocket ? FleetMetricsStart::PortUnavailable : FleetMetricsStart::Listening;
 }
 
 void runMetricsServer(const AgentState& state, const MetricsConfig& config, TcpSocket listener) {

@@ -5,6 +5,7 @@
 #pragma once
 #include "agent/core/agent_state.h"
 #include "agent/core/allow_list.h"
+#include "agent/core/fleet_options.h"
 #include "net/tcp.h"
 
 #include <atomic>
@@ -47,3 +48,18 @@ TcpSocket openMetricsListener(const MetricsConfig& config);
 // arrived are answered first): clients that connect and keep silent cannot
 // shut out a scraper, which sends its request at once.
 void runMetricsServer(const AgentState& state, const MetricsConfig& config, TcpSocket listener);
+
+// The endpoint as an Agent's fleet options ask for it, ready to serve.
+struct FleetMetrics {
+    MetricsConfig config;
+    TcpSocket listener = kNoSocket;
+    char url[48] = {}; // http://ADDRESS:PORT/metrics
+};
+
+enum class FleetMetricsStart { NotAsked, Listening, PortUnavailable };
+
+// Without --metrics-listen, NotAsked. Otherwise out takes the address, port,
+// allow list and stop flag, and its listener is opened (openMetricsListener)
+// so that a port in use is said at start: PortUnavailable, nothing open.
+FleetMetricsStart openFleetMetrics(const FleetOptions& fleet, const std::atomic<bool>* stop,
+                                   FleetMetrics* out);

@@ -41,14 +41,14 @@ void pause(const ReporterConfig& config, int ms) {
 }
 
 void tell(const ReporterConfig& config, ReporterEvent event, const char* address) {
-    if (config.event)
-        config.event(config.eventContext, event, address);
+    if (config.callbacks.event)
+        config.callbacks.event(config.callbacks.context, event, address);
 }
 
 void setConnected(AgentState& state, const ReporterConfig& config, int32_t value) {
     state.reportConnected.store(value, std::memory_order_relaxed);
-    if (config.invalidate)
-        config.invalidate(config.invalidateContext);
+    if (config.callbacks.invalidate)
+        config.callbacks.invalidate(config.callbacks.context);
 }
 
 // Connections taken from the listener that have not yet sent a request, in
@@ -255,10 +255,12 @@ void serveReportConnection(AgentState& state, const ReporterConfig& config,
     setConnected(state, config, 1);
     tell(config, ReporterEvent::Reporting, connection.console);
     char label[16] = {};
-    bool (*own)(char*) = config.ownAddress ? config.ownAddress : hostAddressLabel;
+    const ReporterCallbacks& callbacks = config.callbacks;
     if (connection.local[0])
         std::memcpy(label, connection.local, sizeof label);
-    else if (!own(label) && !tcpLocalAddress(s, label))
+    else if (!(callbacks.ownAddress ? callbacks.ownAddress(callbacks.context, label)
+                                    : hostAddressLabel(label)) &&
+             !tcpLocalAddress(s, label))
         label[0] = '\0';
     GpuSample samples[kGpuSlotCount];
     uint8_t block[kReportBlockBytes];

@@ -15,6 +15,20 @@
 // connection began or could not be made, a report connection was lost.
 enum class ReporterEvent { Listening, Reporting, ConnectFailed, ConnectionLost };
 
+// What the reporting thread asks of and tells its program; any may be null.
+struct ReporterCallbacks {
+    void* context = nullptr;
+    // Called whenever reportConnected changes (the window repaints its link).
+    void (*invalidate)(void* context) = nullptr;
+    // Called on each ReporterEvent; address is the Console's (dotted) for
+    // Reporting and ConnectFailed, null otherwise or when the request named none.
+    void (*event)(void* context, ReporterEvent event, const char* address) = nullptr;
+    // The machine's own IPv4 address as dotted text; null asks the host name.
+    // False when it has none, and the report connection's local address is
+    // used instead.
+    bool (*ownAddress)(void* context, char out[16]) = nullptr;
+};
+
 struct ReporterConfig {
     const char* bindAddress = "0.0.0.0";
     uint16_t listenPort = kGaugelinePort;
@@ -30,21 +44,11 @@ struct ReporterConfig {
     int reportPeriodMs = 1000;
     int bindRetryMs = 1000;
     int restartPauseMs = 10;
-    // Called whenever reportConnected changes (the window repaints its link).
-    void (*invalidate)(void* context) = nullptr;
-    void* invalidateContext = nullptr;
-    // The machine's own IPv4 address as dotted text; the default asks the
-    // host name. False when it has none, and the report connection's local
-    // address is used instead.
-    bool (*ownAddress)(char out[16]) = nullptr;
     // The report connection leaves from the local address the request came in
     // on, and that address is the report's label (ownAddress is not asked): a
     // host with several addresses answers from the one the Console typed.
     bool answerFromRequestAddress = false;
-    // Called on each ReporterEvent; address is the Console's (dotted) for
-    // Reporting and ConnectFailed, null otherwise or when the request named none.
-    void (*event)(void* context, ReporterEvent event, const char* address) = nullptr;
-    void* eventContext = nullptr;
+    ReporterCallbacks callbacks;
     // When it holds entries: connections from elsewhere are closed unread,
     // and requests naming an address outside it are ignored.
     const AllowList* allow = nullptr;
@@ -71,7 +75,7 @@ bool awaitReportConnection(AgentState& state, const ReporterConfig& config, Repo
 
 // Sends a block per period over the connection while each whole block is
 // handed over within blockSendMs, then closes it. Keeps
-// state.reportConnected and calls the hooks.
+// state.reportConnected and calls the callbacks.
 void serveReportConnection(AgentState& state, const ReporterConfig& config,
                            const ReportConnection& connection);
 

@@ -17,6 +17,13 @@
 
 namespace {
 
+void countInvalidation(void* invalidations) {
+    static_cast<std::atomic<int>*>(invalidations)->fetch_add(1);
+}
+bool noOwnAddress(void*, char[16]) {
+    return false;
+}
+
 struct ReporterRun {
     std::unique_ptr<AgentState> state = std::make_unique<AgentState>();
     ReporterConfig config;
@@ -37,9 +44,9 @@ struct ReporterRun {
         config.requestWaitMs = 400;
         config.reportPeriodMs = 50;
         config.bindRetryMs = 100;
-        config.invalidate = [](void* context) { static_cast<std::atomic<int>*>(context)->fetch_add(1); };
-        config.invalidateContext = &invalidations;
-        config.ownAddress = [](char[16]) { return false; };
+        config.callbacks.context = &invalidations;
+        config.callbacks.invalidate = countInvalidation;
+        config.callbacks.ownAddress = noOwnAddress;
         config.stop = &stop;
     }
     TcpSocket connectAgent() { return connectToAgent(listenPort, "127.0.0.1", 3000); }
@@ -190,7 +197,7 @@ TEST(Transport, AnswersFromTheAddressTheRequestCameTo) {
         run.config.answerFromRequestAddress = c.fromRequest;
         static std::string events;
         events.clear();
-        run.config.event = [](void*, ReporterEvent e, const char* address) {
+        run.config.callbacks.event = [](void*, ReporterEvent e, const char* address) {
             const char* names[] = {"listening", "reporting", "connect-failed", "lost"};
             events +=
                 std::string(names[static_cast<int>(e)]) + (address ? std::string(" ") + address : "") + ";";

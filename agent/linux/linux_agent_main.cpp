@@ -202,20 +202,16 @@ int main(int argc, char** argv) {
     }
     if (!portFree(config))
         return endEarly(library);
-    TcpSocket metricsListener = kNoSocket;
-    MetricsConfig metrics;
-    if (gFleet.metrics) {
-        std::memcpy(metrics.address, gFleet.metricsAddress, sizeof metrics.address);
-        metrics.port = gFleet.metricsPort;
-        metricsListener = openMetricsListener(metrics);
-        if (metricsListener == kNoSocket) {
-            say("cannot listen for metrics on %s:%u: in use, or not an address of this machine",
-                gFleet.metricsAddress, static_cast<unsigned>(gFleet.metricsPort));
-            return endEarly(library);
-        }
-        say("serving metrics on http://%s:%u/metrics", gFleet.metricsAddress,
-            static_cast<unsigned>(gFleet.metricsPort));
+    std::atomic<bool> stop{false};
+    FleetMetrics metrics;
+    FleetMetricsStart metricsStart = openFleetMetrics(gFleet, &stop, &metrics);
+    if (metricsStart == FleetMetricsStart::PortUnavailable) {
+        say("cannot listen for metrics on %s:%u: in use, or not an address of this machine",
+            gFleet.metricsAddress, static_cast<unsigned>(gFleet.metricsPort));
+        return endEarly(library);
     }
+    if (metricsStart == FleetMetricsStart::Listening)
+        say("serving metrics on %s", metrics.url);
 
     gState.agentRunning.store(1);
     std::thread samplers[kGpuSlotCount];
@@ -223,25 +219,22 @@ int main(int argc, char** argv) {
         if (gSource.devices[i])
             samplers[i] = std::thread([i] { runNvmlSlotSampler(gState, gSource, i); });
 
-    std::atomic<bool> reporterStop{false};
     config.answerFromRequestAddress = true;
-    config.event = onReporterEvent;
-    config.eventContext = &config;
-    config.stop = &reporterStop;
+    config.callbacks.context = &config;
+    config.callbacks.event = onReporterEvent;
+    config.stop = &stop;
     config.allow = &gFleet.allow;
     std::thread reporter([&config] { runReporter(gState, config); });
-    metrics.allow = &gFleet.allow;
-    metrics.stop = &reporterStop;
     std::thread metricsServer;
-    if (metricsListener != kNoSocket)
+    if (metrics.listener != kNoSocket)
         metricsServer =
-            std::thread([&metrics, metricsListener] { runMetricsServer(gState, metrics, metricsListener); });
+            std::thread([&metrics] { runMetricsServer(gState, metrics.config, metrics.listener); });
 
     int signal = 0;
     while (sigwait(&stopSignals, &signal) != 0) {
     }
     say("stopping");
-    reporterStop.store(true);
+    stop.store(true);
     reporter.join();
     if (metricsServer.joinable())
         metricsServer.join();

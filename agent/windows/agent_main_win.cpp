@@ -32,7 +32,7 @@ AgentState gAgent;
 AgentWindow gMainWindow;
 ReporterConfig gReporter;
 FleetOptions gFleet;
-MetricsConfig gMetrics;
+FleetMetrics gMetrics;
 
 void showText(const char* text) {
     wchar_t wide[512];
@@ -68,13 +68,10 @@ bool readCommandLine() {
 // The metrics endpoint, when asked for: its listener is taken here so that a
 // port in use is said at start, and the window names where it serves.
 bool startMetrics() {
-    if (!gFleet.metrics)
+    FleetMetricsStart start = openFleetMetrics(gFleet, nullptr, &gMetrics);
+    if (start == FleetMetricsStart::NotAsked)
         return true;
-    std::memcpy(gMetrics.address, gFleet.metricsAddress, sizeof gMetrics.address);
-    gMetrics.port = gFleet.metricsPort;
-    gMetrics.allow = &gFleet.allow;
-    TcpSocket listener = openMetricsListener(gMetrics);
-    if (listener == kNoSocket) {
+    if (start == FleetMetricsStart::PortUnavailable) {
         char message[160];
         std::snprintf(
             message, sizeof message,
@@ -84,10 +81,9 @@ bool startMetrics() {
         return false;
     }
     char status[80];
-    std::snprintf(status, sizeof status, "metrics: http://%s:%u/metrics", gFleet.metricsAddress,
-                  static_cast<unsigned>(gFleet.metricsPort));
+    std::snprintf(status, sizeof status, "metrics: %s", gMetrics.url);
     MultiByteToWideChar(CP_UTF8, 0, status, -1, gMainWindow.status, 80);
-    std::thread([listener] { runMetricsServer(gAgent, gMetrics, listener); }).detach();
+    std::thread([] { runMetricsServer(gAgent, gMetrics.config, gMetrics.listener); }).detach();
     return true;
 }
 
@@ -141,9 +137,9 @@ bool initInstance(HINSTANCE instance, int showCommand) {
     GetCurrentDirectoryW(260, directory);
     OutputDebugStringW(directory);
 
-    StartupHooks hooks;
-    hooks.message = showMessage;
-    if (!prepareGpus(gAgent, windowsDriverTable(), hooks))
+    StartupCallbacks callbacks;
+    callbacks.message = showMessage;
+    if (!prepareGpus(gAgent, windowsDriverTable(), callbacks))
         return false;
 
     if (!startMetrics()) {
@@ -152,8 +148,8 @@ bool initInstance(HINSTANCE instance, int showCommand) {
     }
     std::thread([] { runSampler(gAgent, windowsDriverTable(), 1000); }).detach();
     gReporter.allow = &gFleet.allow;
-    gReporter.invalidate = invalidateAgentWindow;
-    gReporter.invalidateContext = &gMainWindow;
+    gReporter.callbacks.context = &gMainWindow;
+    gReporter.callbacks.invalidate = invalidateAgentWindow;
     std::thread([] { runReporter(gAgent, gReporter); }).detach();
 
     ShowWindow(window, showCommand);

@@ -67,11 +67,11 @@ TEST(AgentStartup, TccCardOnALowerBusThanTheDisplayCardAndMissingNvml) {
     auto state = std::make_unique<AgentState>();
     state->agentRunning.store(1);
     std::vector<StartupMessage> shown;
-    StartupHooks hooks;
-    hooks.message = record;
-    hooks.context = &shown;
+    StartupCallbacks callbacks;
+    callbacks.message = record;
+    callbacks.context = &shown;
     DriverTable driver = windowsDriverTable();
-    ASSERT_TRUE(prepareGpus(*state, driver, hooks));
+    ASSERT_TRUE(prepareGpus(*state, driver, callbacks));
     EXPECT_TRUE(shown.empty());
     EXPECT_EQ(2, state->gpuCount.load());
     EXPECT_EQ((std::vector<uint32_t>{2, 1}),
@@ -96,7 +96,7 @@ TEST(AgentStartup, TccCardOnALowerBusThanTheDisplayCardAndMissingNvml) {
 
     driver.loadNvml = missingNvml;
     shown.clear();
-    EXPECT_FALSE(prepareGpus(*state, driver, hooks));
+    EXPECT_FALSE(prepareGpus(*state, driver, callbacks));
     EXPECT_EQ(std::vector<StartupMessage>{StartupMessage::NvmlLoadFailed}, shown);
     EXPECT_EQ(0, state->agentRunning.load());
     simtest::clearScenario();
@@ -104,15 +104,19 @@ TEST(AgentStartup, TccCardOnALowerBusThanTheDisplayCardAndMissingNvml) {
 
 // Three GPUs sampled; then GPU 2's driver calls say it is lost (NvAPI's and
 // NVML's alike): only it goes down, and only its readings leave the metrics.
+// The wire keeps the management limit, as the Console has always had it; the
+// metrics give the enforced limit as the power limit, and the other beside it.
 TEST(AgentSampler, ALostGpuGoesDownWhileTheOthersStayUp) {
-    const std::string gpus = "gpu 0 bus 1\ngpu 0 temperature 50\ngpu 1 bus 2\ngpu 1 temperature 51\n"
-                             "gpu 2 bus 3\ngpu 2 temperature 52\n";
+    const std::string gpus =
+        "gpu 0 bus 1\ngpu 0 temperature 50\ngpu 1 bus 2\ngpu 1 temperature 51\n"
+        "gpu 2 bus 3\ngpu 2 temperature 52\ngpu 0 powerDraw 65000\ngpu 0 powerLimit 170000\n"
+        "gpu 0 powerManagementLimit 200000\n";
     simtest::useScenario(gpus);
     auto state = std::make_unique<AgentState>();
     state->agentRunning.store(1);
-    StartupHooks hooks;
+    StartupCallbacks callbacks;
     DriverTable driver = windowsDriverTable();
-    ASSERT_TRUE(prepareGpus(*state, driver, hooks));
+    ASSERT_TRUE(prepareGpus(*state, driver, callbacks));
     ASSERT_EQ(3, state->gpuCount.load());
     samplePass(*state, driver);
     // Every reading so far is older than the window.
@@ -125,34 +129,15 @@ TEST(AgentSampler, ALostGpuGoesDownWhileTheOthersStayUp) {
     EXPECT_EQ((std::vector<bool>{true, false, true}), (std::vector<bool>{up[0], up[1], up[2]}));
     GpuSample samples[kGpuSlotCount];
     snapshotSamples(*state, samples);
+    EXPECT_EQ(200000u, samples[0].powerLimit);
     const std::string text = metricsText(samples, 3, up);
     for (const char* line :
          {"\ngaugeline_gpu_temperature_celsius{gpu=\"0\"} 50\n",
-          "\ngaugeline_gpu_temperature_celsius{gpu=\"2\"} 52\n", "\ngaugeline_gpu_up{gpu=\"1\"} 0\n"})
+          "\ngaugeline_gpu_temperature_celsius{gpu=\"2\"} 52\n", "\ngaugeline_gpu_up{gpu=\"1\"} 0\n",
+          "\ngaugeline_gpu_power_limit_watts{gpu=\"0\"} 170\n",
+          "\ngaugeline_gpu_power_management_limit_watts{gpu=\"0\"} 200\n"})
         EXPECT_NE(std::string::npos, text.find(line)) << line << text;
     EXPECT_EQ(std::string::npos, text.find("{gpu=\"1\"} 51")) << text;
-    simtest::clearScenario();
-}
-
-// The wire keeps the management limit, as the Console has always had it; the
-// metrics give the enforced limit as the power limit, and the other beside it.
-TEST(AgentSampler, MetricsTellTheEnforcedPowerLimitFromTheManagementLimit) {
-    simtest::useScenario(
-        "gpu 0 powerDraw 65000\ngpu 0 powerLimit 170000\ngpu 0 powerManagementLimit 200000\n");
-    auto state = std::make_unique<AgentState>();
-    state->agentRunning.store(1);
-    StartupHooks hooks;
-    DriverTable driver = windowsDriverTable();
-    ASSERT_TRUE(prepareGpus(*state, driver, hooks));
-    samplePass(*state, driver);
-    GpuSample samples[kGpuSlotCount];
-    snapshotSamples(*state, samples);
-    EXPECT_EQ(200000u, samples[0].powerLimit);
-    const bool up[kGpuSlotCount] = {true};
-    const std::string text = metricsText(samples, 1, up);
-    for (const char* line : {"\ngaugeline_gpu_power_limit_watts{gpu=\"0\"} 170\n",
-                             "\ngaugeline_gpu_power_management_limit_watts{gpu=\"0\"} 200\n"})
-        EXPECT_NE(std::string::npos, text.find(line)) << line << text;
     simtest::clearScenario();
 }
 

@@ -9,13 +9,13 @@
 
 namespace {
 
-void show(const StartupHooks& hooks, StartupMessage message) {
-    if (hooks.message)
-        hooks.message(hooks.context, message);
+void show(const StartupCallbacks& callbacks, StartupMessage message) {
+    if (callbacks.message)
+        callbacks.message(callbacks.context, message);
 }
 
-bool fail(AgentState& state, const StartupHooks& hooks, StartupMessage message) {
-    show(hooks, message);
+bool fail(AgentState& state, const StartupCallbacks& callbacks, StartupMessage message) {
+    show(callbacks, message);
     state.agentRunning.store(0, std::memory_order_relaxed);
     return false;
 }
@@ -148,11 +148,11 @@ NvmlStart startNvml(const DriverTable& driver) {
     return NvmlStart::Ok;
 }
 
-bool readNamesAndBuses(AgentState& state, const DriverTable& driver, const StartupHooks& hooks) {
+bool readNamesAndBuses(AgentState& state, const DriverTable& driver, const StartupCallbacks& callbacks) {
     for (int i = 0; i < state.gpuCount.load(std::memory_order_relaxed); ++i) {
         if (i >= kGpuSlotCount) {
             state.gpuCount.store(kGpuSlotCount, std::memory_order_relaxed);
-            show(hooks, StartupMessage::TooManyGpus);
+            show(callbacks, StartupMessage::TooManyGpus);
             break;
         }
         NvPhysicalGpuHandle h = state.gpuHandles[i];
@@ -191,20 +191,20 @@ void buildStartupLabels(AgentState& state) {
     }
 }
 
-bool prepareGpus(AgentState& state, const DriverTable& driver, const StartupHooks& hooks) {
+bool prepareGpus(AgentState& state, const DriverTable& driver, const StartupCallbacks& callbacks) {
     resetAgentSlots(state);
     if (!recogniseGpus(state, driver))
-        return fail(state, hooks, StartupMessage::NvapiFailed);
+        return fail(state, callbacks, StartupMessage::NvapiFailed);
     switch (startNvml(driver)) {
     case NvmlStart::LoadFailed:
-        return fail(state, hooks, StartupMessage::NvmlLoadFailed);
+        return fail(state, callbacks, StartupMessage::NvmlLoadFailed);
     case NvmlStart::InitFailed:
-        return fail(state, hooks, StartupMessage::NvmlInitFailed);
+        return fail(state, callbacks, StartupMessage::NvmlInitFailed);
     case NvmlStart::Ok:
         break;
     }
-    if (!readNamesAndBuses(state, driver, hooks))
-        return fail(state, hooks, StartupMessage::NameFailed);
+    if (!readNamesAndBuses(state, driver, callbacks))
+        return fail(state, callbacks, StartupMessage::NameFailed);
     probeRecordVersions(state, driver);
     buildStartupLabels(state);
     return true;

@@ -17,7 +17,7 @@ void record(void* context, StartupMessage m) {
 struct StartupTest : ::testing::Test {
     std::unique_ptr<AgentState> state = std::make_unique<AgentState>();
     std::vector<StartupMessage> shown;
-    StartupHooks hooks;
+    StartupCallbacks hooks;
     void SetUp() override {
         resetFakeDriver();
         gFake.gpus.resize(1);
