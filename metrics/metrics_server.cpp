@@ -1,21 +1,18 @@
 #include "metrics/metrics_server.h"
 
-#include "agent/core/connection_places.h"
 #include "metrics/metrics_http.h"
 #include "metrics/metrics_text.h"
+#include "net/connection_places.h"
 
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <thread>
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The longest the loop waits between looks at the stop flag.
-constexpr int kStopPollMs = 250;
 // Connections beyond those held wait here until the loop takes them.
 constexpr int kListenBacklog = 16;
 // Places one client address may hold, so that one host cannot shut out a scraper.
@@ -44,22 +41,13 @@ struct Draining {
 };
 
 bool stopRequested(const MetricsConfig& config) {
-    return config.stop && config.stop->load(std::memory_order_relaxed);
+    return ::stopRequested(config.stop);
 }
 
 void drop(Connection& c) {
     tcpClose(c.socket);
     c.socket = kNoSocket;
     c.used = 0;
-}
-
-// The wait (-1: for ever) cut short to end at deadline; rounded up, so that
-// the loop does not spin in the last part of a millisecond.
-int waitUntil(Clock::time_point deadline, Clock::time_point now, int waitMs) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count();
-    if (waitMs < 0 || left + 1 < waitMs)
-        return left < 0 ? 0 : static_cast<int>(left + 1);
-    return waitMs;
 }
 
 void closeDrained(Draining& d) {
@@ -205,7 +193,7 @@ void runMetricsServer(const AgentState& state, const MetricsConfig& config, TcpS
                 waitMs = waitUntil(draining[i].deadline, now, waitMs);
         }
         if (tcpWaitReadable(sockets, kWaited, waitMs, ready) < 0) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            pauseUnlessStopped(config.stop, 10);
             continue;
         }
         for (int i = 0; i < kMetricsConnectionsMax; ++i)

@@ -1,43 +1,23 @@
 #include "agent/core/reporter.h"
 
 #include "agent/core/allow_list.h"
-#include "agent/core/connection_places.h"
+#include "net/connection_places.h"
 #include "net/tcp.h"
 #include "protocol/report_block.h"
 
 #include <chrono>
 #include <cstring>
-#include <thread>
 
 namespace {
 
 constexpr int kAcceptPollMs = 200;
-// How often a thread that may be told to stop looks at its flag.
-constexpr int kStopPollMs = 250;
 constexpr int kPendingConnectionsMax = 16;
 constexpr int kPendingPerPeerMax = 4;
 // What may wait unsent on the report connection: about two blocks.
 constexpr int kReportSendBufferBytes = 2 * kReportBlockBytes;
 
 bool stopRequested(const ReporterConfig& config) {
-    return config.stop && config.stop->load(std::memory_order_relaxed);
-}
-
-// Sleeps in steps so that a stop request is seen promptly; a thread that is
-// never told to stop sleeps in one go (each wake-up costs a little).
-void pause(const ReporterConfig& config, int ms) {
-    if (!config.stop) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-        return;
-    }
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (!stopRequested(config)) {
-        auto now = std::chrono::steady_clock::now();
-        if (now >= end)
-            return;
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - now).count();
-        std::this_thread::sleep_for(std::chrono::milliseconds(left < kStopPollMs ? left : kStopPollMs));
-    }
+    return ::stopRequested(config.stop);
 }
 
 void tell(const ReporterConfig& config, ReporterEvent event, const char* address) {
@@ -83,15 +63,8 @@ void dropAllPending(PendingConnections& pending) {
 int listenWaitMs(const ReporterConfig& config, const PendingConnections& pending) {
     int wait = config.stop ? kStopPollMs : -1;
     auto now = std::chrono::steady_clock::now();
-    for (int i = 0; i < pending.count; ++i) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                        pending.acceptedAt[i] + std::chrono::milliseconds(config.requestWaitMs) - now)
-                        .count() +
-                    1;
-        int ms = left < 0 ? 0 : static_cast<int>(left);
-        if (wait < 0 || ms < wait)
-            wait = ms;
-    }
+    for (int i = 0; i < pending.count; ++i)
+        wait = waitUntil(pending.acceptedAt[i] + std::chrono::milliseconds(config.requestWaitMs), now, wait);
     return wait;
 }
 
@@ -185,7 +158,7 @@ bool awaitReportConnection(AgentState& state, const ReporterConfig& config, Repo
         if (listener == kNoSocket) {
             // Port taken or no network: try again later rather than spin.
             netCleanup();
-            pause(config, config.bindRetryMs);
+            pauseUnlessStopped(config.stop, config.bindRetryMs);
             continue;
         }
         tell(config, ReporterEvent::Listening, nullptr);
@@ -201,7 +174,7 @@ bool awaitReportConnection(AgentState& state, const ReporterConfig& config, Repo
                 watched[i + 1] = pending.socket[i];
             int n = tcpWaitReadable(watched, pending.count + 1, listenWaitMs(config, pending), ready);
             if (n < 0) {
-                pause(config, kAcceptPollMs);
+                pauseUnlessStopped(config.stop, kAcceptPollMs);
                 continue;
             }
             // Time is judged as of the wait: a request that came while a
@@ -272,7 +245,7 @@ void serveReportConnection(AgentState& state, const ReporterConfig& config,
             setConnected(state, config, 0);
             tell(config, ReporterEvent::ConnectionLost, nullptr);
         }
-        pause(config, config.reportPeriodMs);
+        pauseUnlessStopped(config.stop, config.reportPeriodMs);
     }
     if (stopRequested(config))
         state.reportConnected.store(0, std::memory_order_relaxed);
@@ -286,7 +259,7 @@ void runReporter(AgentState& state, const ReporterConfig& config) {
         if (!awaitReportConnection(state, config, &connection))
             return;
         serveReportConnection(state, config, connection);
-        pause(config, config.restartPauseMs);
+        pauseUnlessStopped(config.stop, config.restartPauseMs);
     }
 }
 

@@ -1,4 +1,4 @@
-#include "agent/core/connection_places.h"
+#include "net/connection_places.h"
 
 #include <gtest/gtest.h>
 

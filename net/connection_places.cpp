@@ -1,4 +1,6 @@
-#include "agent/core/connection_places.h"
+#include "net/connection_places.h"
+
+#include <thread>
 
 namespace {
 
@@ -33,4 +35,27 @@ int placeToFree(const ConnectionPlace* places, int count, int perPeerMax, uint32
         }
     }
     return chosen;
+}
+
+int waitUntil(std::chrono::steady_clock::time_point deadline, std::chrono::steady_clock::time_point now,
+              int waitMs) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count();
+    if (waitMs < 0 || left + 1 < waitMs)
+        return left < 0 ? 0 : static_cast<int>(left + 1);
+    return waitMs;
+}
+
+void pauseUnlessStopped(const std::atomic<bool>* stop, int ms) {
+    if (!stop) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+        return;
+    }
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (!stopRequested(stop)) {
+        auto now = std::chrono::steady_clock::now();
+        if (now >= end)
+            return;
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - now).count();
+        std::this_thread::sleep_for(std::chrono::milliseconds(left < kStopPollMs ? left : kStopPollMs));
+    }
 }
