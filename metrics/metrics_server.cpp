@@ -133,7 +133,7 @@ void admit(const MetricsConfig& config, TcpSocket listener, Connection* connecti
         places[i] = {connections[i].socket != kNoSocket, connections[i].peer, connections[i].acceptedAs};
     int give = placeToFree(places, kMetricsConnectionsMax, kMetricsPerPeerMax, peer);
     Connection* slot = nullptr;
-    if (give >= 0) {
+    if (give != kNoPlaceToFree) {
         slot = &connections[give];
         drop(*slot);
     }

@@ -113,7 +113,7 @@ TEST(MetricsServer, AnswerSurvivesUnreadRequestBytes) {
         int n;
         while ((n = tcpRecvOnce(s, buffer, sizeof buffer, 3000)) > 0)
             got.append(buffer, n);
-        got += n == 0 ? "<closed>" : n == -1 ? "<reset>" : "<open>";
+        got += n == 0 ? "<closed>" : n == kTcpFailed ? "<reset>" : "<open>";
         tcpClose(s);
         EXPECT_EQ(answer + "<closed>", got) << round;
     }

@@ -21,15 +21,16 @@ int placeToFree(const ConnectionPlace* places, int count, int perPeerMax, uint32
             free = i;
     bool atLimit = heldBy(places, count, peer) >= perPeerMax;
     if (free >= 0 && !atLimit)
-        return -1;
+        return kNoPlaceToFree;
     // The newcomer's own peer when it is at its limit, else the busiest peer;
     // between peers holding as many, the one with the oldest connection.
-    int most = 0, chosen = -1;
+    int most = 0, chosen = kNoPlaceToFree;
     for (int i = 0; i < count; ++i) {
         if (!places[i].held || (atLimit && places[i].peer != peer))
             continue;
         int n = atLimit ? 0 : heldBy(places, count, places[i].peer);
-        if (chosen < 0 || n > most || (n == most && places[i].takenAs < places[chosen].takenAs)) {
+        if (chosen == kNoPlaceToFree || n > most ||
+            (n == most && places[i].takenAs < places[chosen].takenAs)) {
             most = n;
             chosen = i;
         }

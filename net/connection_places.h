@@ -16,8 +16,10 @@ struct ConnectionPlace {
     uint64_t takenAs = 0;
 };
 
+constexpr int kNoPlaceToFree = -1;
+
 // The index of the place whose connection must be closed before a newcomer
-// from peer can be taken, or -1 when a free place may simply be used. A peer
+// from peer can be taken, or kNoPlaceToFree when a free place may simply be used. A peer
 // holding perPeerMax places gives up its own oldest; when every place is
 // held, the oldest connection of the peer holding the most gives way.
 int placeToFree(const ConnectionPlace* places, int count, int perPeerMax, uint32_t peer);

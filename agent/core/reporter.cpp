@@ -86,7 +86,7 @@ void acceptPending(const ReporterConfig& config, TcpSocket listener, PendingConn
         for (int i = 0; i < pending.count; ++i)
             places[i] = {true, pending.peer[i], static_cast<uint64_t>(i)};
         int give = placeToFree(places, kPendingConnectionsMax, kPendingPerPeerMax, peer);
-        if (give >= 0)
+        if (give != kNoPlaceToFree)
             dropPending(pending, give);
         pending.socket[pending.count] = connection;
         pending.peer[pending.count] = peer;

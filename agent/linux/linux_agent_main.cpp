@@ -86,8 +86,10 @@ bool parsePort(const char* text, uint16_t* port) {
     return true;
 }
 
-// 0 to go on, else the exit status (the usage already printed).
-int parseOptions(int argc, char** argv, ReporterConfig& config) {
+enum class OptionsRead { Run, HelpShown, Bad };
+
+// Bad: the usage or what is wrong already said.
+OptionsRead parseOptions(int argc, char** argv, ReporterConfig& config) {
     for (int i = 1; i < argc; ++i) {
         const char* option = argv[i];
         const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
@@ -97,13 +99,13 @@ int parseOptions(int argc, char** argv, ReporterConfig& config) {
         FleetOptionResult fleet = readFleetOption(option, value, gFleet, message, sizeof message);
         if (fleet == FleetOptionResult::Bad) {
             say("%s", message);
-            return 2;
+            return OptionsRead::Bad;
         }
         if (fleet == FleetOptionResult::Taken) {
             ok = true;
         } else if (std::strcmp(option, "--help") == 0) {
             std::printf("%s %s\n", kUsage, kFleetUsage);
-            return -1;
+            return OptionsRead::HelpShown;
         } else if (std::strcmp(option, "--listen-port") == 0 && value) {
             ok = parsePort(value, &config.listenPort);
         } else if (std::strcmp(option, "--report-port") == 0 && value) {
@@ -114,11 +116,11 @@ int parseOptions(int argc, char** argv, ReporterConfig& config) {
         }
         if (!ok) {
             std::fprintf(stderr, "%s %s\n", kUsage, kFleetUsage);
-            return 2;
+            return OptionsRead::Bad;
         }
         ++i;
     }
-    return 0;
+    return OptionsRead::Run;
 }
 
 // The port is tried once before the reporter starts, so that a port another
@@ -150,8 +152,9 @@ int endEarly(void* library) {
 
 int main(int argc, char** argv) {
     ReporterConfig config;
-    if (int status = parseOptions(argc, argv, config))
-        return status < 0 ? 0 : status;
+    OptionsRead options = parseOptions(argc, argv, config);
+    if (options != OptionsRead::Run)
+        return options == OptionsRead::Bad ? 2 : 0;
 
     // Every thread inherits this mask; only sigwait below takes the signals.
     sigset_t stopSignals;
