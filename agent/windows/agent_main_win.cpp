@@ -98,7 +98,7 @@ bool fail(StartupMessage message, bool stopAgent) {
     return false;
 }
 
-void unloadDriver() {
+void unloadDriver(void*) {
     NvAPI_Unload();
 }
 
@@ -117,7 +117,7 @@ bool initInstance(HINSTANCE instance, int showCommand) {
     InitCommonControls();
     gMainWindow.instance = instance;
     gMainWindow.state = &gAgent;
-    gMainWindow.onDestroy = unloadDriver;
+    gMainWindow.callbacks.destroyed = unloadDriver;
     HWND window =
         createAgentWindow(gMainWindow, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
     if (!window)

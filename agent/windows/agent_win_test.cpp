@@ -155,6 +155,9 @@ COLORREF pixelAt(HWND window, int x, int y) {
 }
 
 int windowDestroyed = 0;
+void countDestroyed(void* count) {
+    ++*static_cast<int*>(count);
+}
 
 TEST(AgentWindow, LinkPictureFollowsTheReportConnection) {
     auto state = std::make_unique<AgentState>();
@@ -164,7 +167,8 @@ TEST(AgentWindow, LinkPictureFollowsTheReportConnection) {
     w.instance = GetModuleHandleW(nullptr);
     std::wcscpy(w.title, L"Kovra Gaugeline Agent window test");
     std::wcscpy(w.className, L"GAUGELINEAGENTWINDOWTEST");
-    w.onDestroy = [] { ++windowDestroyed; };
+    w.callbacks.context = &windowDestroyed;
+    w.callbacks.destroyed = countDestroyed;
     w.mutex = CreateMutexW(nullptr, TRUE, nullptr);
     ASSERT_NE(0, registerAgentClass(w));
     HWND window = w.window = createAgentWindow(w, 1280, 1024);

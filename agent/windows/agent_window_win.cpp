@@ -89,8 +89,8 @@ LRESULT CALLBACK agentWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
                 DeleteObject(w->font);
             w->font = nullptr;
             releaseSingleInstance(w->mutex);
-            if (w->onDestroy)
-                w->onDestroy();
+            if (w->callbacks.destroyed)
+                w->callbacks.destroyed(w->callbacks.context);
         }
         PostQuitMessage(0);
         return 0;

@@ -9,6 +9,13 @@
 constexpr int kAgentWindowWidth = 320;
 constexpr int kAgentWindowHeight = 200;
 
+// What the window asks of its program; any may be null.
+struct AgentWindowCallbacks {
+    void* context = nullptr;
+    // Called at destruction, after the font and mutex are released.
+    void (*destroyed)(void* context) = nullptr;
+};
+
 // What the window procedure works on; the window holds its address.
 struct AgentWindow {
     AgentState* state = nullptr;
@@ -20,8 +27,7 @@ struct AgentWindow {
     wchar_t className[100] = {};
     // A line under the pictures (where the metrics endpoint serves); none when empty.
     wchar_t status[80] = {};
-    // Called at destruction, after the font and mutex are released.
-    void (*onDestroy)() = nullptr;
+    AgentWindowCallbacks callbacks;
 };
 
 ATOM registerAgentClass(const AgentWindow& w);
@@ -33,5 +39,5 @@ LRESULT CALLBACK agentWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
 // Position of the window for a screen: centred, integer division.
 POINT agentWindowOrigin(int screenWidth, int screenHeight);
 
-// The invalidate hook of the reporting thread: context is the AgentWindow.
+// The reporting thread's invalidate callback: context is the AgentWindow.
 void invalidateAgentWindow(void* context);
