@@ -58,3 +58,21 @@ FleetOptionResult readFleetOption(const char* option, const char* value, FleetOp
     }
     return FleetOptionResult::NotFleet;
 }
+
+CommandLineRead readCommandLine(int count, const char* const* args, FleetOptions& out,
+                                const CommandLineCallbacks& callbacks, char* message, size_t messageSize) {
+    message[0] = '\0';
+    for (int i = 0; i < count; ++i) {
+        const char* value = i + 1 < count ? args[i + 1] : nullptr;
+        FleetOptionResult fleet = readFleetOption(args[i], value, out, message, messageSize);
+        if (fleet == FleetOptionResult::Bad)
+            return CommandLineRead::Bad;
+        if (fleet == FleetOptionResult::NotFleet) {
+            OwnOption own = callbacks.own ? callbacks.own(callbacks.context, args[i], value) : OwnOption::Bad;
+            if (own != OwnOption::TakenWithValue)
+                return own == OwnOption::HelpShown ? CommandLineRead::HelpShown : CommandLineRead::Bad;
+        }
+        ++i;
+    }
+    return CommandLineRead::Run;
+}

@@ -86,41 +86,25 @@ bool parsePort(const char* text, uint16_t* port) {
     return true;
 }
 
-enum class OptionsRead { Run, HelpShown, Bad };
-
-// Bad: the usage or what is wrong already said.
-OptionsRead parseOptions(int argc, char** argv, ReporterConfig& config) {
-    for (int i = 1; i < argc; ++i) {
-        const char* option = argv[i];
-        const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
-        uint32_t address = 0;
-        bool ok = false;
-        char message[256];
-        FleetOptionResult fleet = readFleetOption(option, value, gFleet, message, sizeof message);
-        if (fleet == FleetOptionResult::Bad) {
-            say("%s", message);
-            return OptionsRead::Bad;
-        }
-        if (fleet == FleetOptionResult::Taken) {
-            ok = true;
-        } else if (std::strcmp(option, "--help") == 0) {
-            std::printf("%s %s\n", kUsage, kFleetUsage);
-            return OptionsRead::HelpShown;
-        } else if (std::strcmp(option, "--listen-port") == 0 && value) {
-            ok = parsePort(value, &config.listenPort);
-        } else if (std::strcmp(option, "--report-port") == 0 && value) {
-            ok = parsePort(value, &config.reportPort);
-        } else if (std::strcmp(option, "--bind") == 0 && value) {
-            ok = parseInetAddr(value, &address);
-            config.bindAddress = value;
-        }
-        if (!ok) {
-            std::fprintf(stderr, "%s %s\n", kUsage, kFleetUsage);
-            return OptionsRead::Bad;
-        }
-        ++i;
+// The Agent's own options; context is its ReporterConfig.
+OwnOption readOwnOption(void* context, const char* option, const char* value) {
+    ReporterConfig& config = *static_cast<ReporterConfig*>(context);
+    uint32_t address = 0;
+    bool ok = false;
+    if (std::strcmp(option, "--help") == 0) {
+        std::printf("%s %s\n", kUsage, kFleetUsage);
+        return OwnOption::HelpShown;
+    } else if (std::strcmp(option, "--listen-port") == 0 && value) {
+        ok = parsePort(value, &config.listenPort);
+    } else if (std::strcmp(option, "--report-port") == 0 && value) {
+        ok = parsePort(value, &config.reportPort);
+    } else if (std::strcmp(option, "--bind") == 0 && value) {
+        ok = parseInetAddr(value, &address);
+        config.bindAddress = value;
     }
-    return OptionsRead::Run;
+    if (!ok)
+        std::fprintf(stderr, "%s %s\n", kUsage, kFleetUsage);
+    return ok ? OwnOption::TakenWithValue : OwnOption::Bad;
 }
 
 // The port is tried once before the reporter starts, so that a port another
@@ -152,9 +136,15 @@ int endEarly(void* library) {
 
 int main(int argc, char** argv) {
     ReporterConfig config;
-    OptionsRead options = parseOptions(argc, argv, config);
-    if (options != OptionsRead::Run)
-        return options == OptionsRead::Bad ? 2 : 0;
+    CommandLineCallbacks callbacks;
+    callbacks.context = &config;
+    callbacks.own = readOwnOption;
+    char message[256];
+    CommandLineRead options = readCommandLine(argc - 1, argv + 1, gFleet, callbacks, message, sizeof message);
+    if (message[0])
+        say("%s", message);
+    if (options != CommandLineRead::Run)
+        return options == CommandLineRead::Bad ? 2 : 0;
 
     // Every thread inherits this mask; only sigwait below takes the signals.
     sigset_t stopSignals;

@@ -41,28 +41,32 @@ void showText(const char* text) {
     MessageBoxW(nullptr, wide, kCaption, MB_OK);
 }
 
-// The fleet options from the command line; anything else on it is an error
+// The Agent has no options of its own: one on the command line is an error
 // (shown, and the program ends) rather than something silently ignored.
+OwnOption unknownOption(void*, const char* option, const char*) {
+    char message[320];
+    std::snprintf(message, sizeof message, "unknown option \"%.60s\"\nusage: KovraGaugelineAgent.exe %s",
+                  option, kFleetUsage);
+    showText(message);
+    return OwnOption::Bad;
+}
+
 bool readCommandLine() {
     std::vector<std::string> args;
     if (!utf8Arguments(GetCommandLineW(), &args))
         return true;
-    char message[320] = {};
-    for (size_t i = 0; i < args.size(); ++i) {
-        const char* value = i + 1 < args.size() ? args[i + 1].c_str() : nullptr;
-        FleetOptionResult r = readFleetOption(args[i].c_str(), value, gFleet, message, sizeof message);
-        if (r == FleetOptionResult::Taken) {
-            ++i;
-            continue;
-        }
-        if (r == FleetOptionResult::NotFleet)
-            std::snprintf(message, sizeof message,
-                          "unknown option \"%.60s\"\nusage: KovraGaugelineAgent.exe %s", args[i].c_str(),
-                          kFleetUsage);
+    std::vector<const char*> texts;
+    for (const std::string& arg : args)
+        texts.push_back(arg.c_str());
+    CommandLineCallbacks callbacks;
+    callbacks.own = unknownOption;
+    char message[320];
+    if (readCommandLine(static_cast<int>(texts.size()), texts.data(), gFleet, callbacks, message,
+                        sizeof message) == CommandLineRead::Run)
+        return true;
+    if (message[0])
         showText(message);
-        return false;
-    }
-    return true;
+    return false;
 }
 
 // The metrics endpoint, when asked for: its listener is taken here so that a
