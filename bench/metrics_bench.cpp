@@ -1,8 +1,8 @@
 // The metrics endpoint's work per scrape: the text of eight GPUs, and one
 // whole scrape over loopback (connect, request, answer, close). Medians,
 // printed; never judged.
-#include "agent/metrics_server.h"
-#include "agent/metrics_text.h"
+#include "metrics/metrics_server.h"
+#include "metrics/metrics_text.h"
 
 #include <algorithm>
 #include <chrono>

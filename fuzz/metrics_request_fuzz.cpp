@@ -2,7 +2,7 @@
 // judge a request once and for good: whatever follows the bytes that decided
 // it (a body, more garbage) cannot change the verdict, since the server
 // answers as soon as the bytes it has decide.
-#include "agent/metrics_http.h"
+#include "metrics/metrics_http.h"
 
 #include <cstdint>
 #include <cstring>

@@ -1,5 +1,7 @@
 #include "net/tcp.h"
 
+#include "tests/support/agent_peer.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -43,11 +45,12 @@ TEST(InetAddr, ReadsTheWayInetAddrDoes) {
 // the end of the time-out.
 TEST(Tcp, ConnectAcceptSendReceiveOnLoopback) {
     ASSERT_TRUE(netStartup());
-    TcpSocket listener = tcpListen("127.0.0.1", 29990, 1);
+    const uint16_t port = testPorts(3);
+    TcpSocket listener = tcpListen("127.0.0.1", port, 1);
     ASSERT_NE(kNoSocket, listener);
     uint32_t loopback;
     ASSERT_TRUE(parseInetAddr("127.0.0.1", &loopback));
-    TcpSocket client = tcpConnect(loopback, 29990, 2000);
+    TcpSocket client = tcpConnect(loopback, port, 2000);
     char peer[16] = {}, local[16] = {}, buf[8] = {};
     TcpSocket server = tcpAccept(listener, 2000, peer);
     ASSERT_NE(kNoSocket, server);
@@ -66,7 +69,7 @@ TEST(Tcp, ConnectAcceptSendReceiveOnLoopback) {
     tcpClose(listener);
 
     auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(kNoSocket, tcpConnect(loopback, 29990, 10000));
+    EXPECT_EQ(kNoSocket, tcpConnect(loopback, port, 10000));
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
     netCleanup();
 }
@@ -76,11 +79,12 @@ TEST(Tcp, ConnectAcceptSendReceiveOnLoopback) {
 // blocking for ever, and a peer that reads gets every byte.
 TEST(Tcp, WaitOnSeveralAndSendAllWithinATime) {
     ASSERT_TRUE(netStartup());
-    TcpSocket listener = tcpListen("127.0.0.1", 29991, 4);
+    const uint16_t port = static_cast<uint16_t>(testPorts(3) + 1);
+    TcpSocket listener = tcpListen("127.0.0.1", port, 4);
     ASSERT_NE(kNoSocket, listener);
     uint32_t loopback;
     ASSERT_TRUE(parseInetAddr("127.0.0.1", &loopback));
-    TcpSocket quiet = tcpConnect(loopback, 29991, 2000), talker = tcpConnect(loopback, 29991, 2000);
+    TcpSocket quiet = tcpConnect(loopback, port, 2000), talker = tcpConnect(loopback, port, 2000);
     char peer[16];
     TcpSocket quietIn = tcpAccept(listener, 2000, peer), talkerIn = tcpAccept(listener, 2000, peer);
     ASSERT_NE(kNoSocket, talkerIn);

@@ -2,7 +2,7 @@
 // One instance at a time (the table's plain function pointers reach it through
 // a global); each test sets it up afresh with resetFakeDriver().
 #pragma once
-#include "agent/driver_table.h"
+#include "agent/windows/driver_table.h"
 
 #include <cstdint>
 #include <set>

@@ -1,0 +1,70 @@
+#include "agent/core/agent_state.h"
+
+#include <chrono>
+#include <cstring>
+#include <cwchar>
+
+void resetAgentSlots(AgentState& state) {
+    std::lock_guard<std::mutex> lock(state.labelLock);
+    for (AgentSlot& slot : state.slots) {
+        std::wcsncpy(slot.fullName, kEmptyGpuNameWide, kFullNameChars);
+        slot.fullName[kFullNameChars] = L'\0';
+        slot.busId = 0;
+        for (uint32_t& v : slot.recordVersions)
+            v = 0;
+#define GAUGELINE_ZERO_FIELD(name, kind, conv) slot.sample.name.store(0, std::memory_order_relaxed);
+        GAUGELINE_SAMPLE_FIELDS(GAUGELINE_ZERO_FIELD)
+#undef GAUGELINE_ZERO_FIELD
+#define GAUGELINE_ZERO_AGENT_FIELD(name) slot.sample.name.store(0, std::memory_order_relaxed);
+        GAUGELINE_AGENT_ONLY_FIELDS(GAUGELINE_ZERO_AGENT_FIELD)
+#undef GAUGELINE_ZERO_AGENT_FIELD
+        std::memset(slot.sample.tabLabel, 0, sizeof slot.sample.tabLabel);
+        slot.lastReadingMs.store(kNoReadingYet, std::memory_order_relaxed);
+    }
+    for (NvPhysicalGpuHandle& h : state.gpuHandles)
+        h = nullptr;
+    state.gpuCount.store(0, std::memory_order_relaxed);
+    state.reportConnected.store(0, std::memory_order_relaxed);
+}
+
+void storeTabLabel(AgentState& state, int slot, const char* label) {
+    if (slot < 0 || slot >= kGpuSlotCount)
+        return;
+    std::lock_guard<std::mutex> lock(state.labelLock);
+    char* field = state.slots[slot].sample.tabLabel;
+    std::memset(field, 0, kTabLabelBytes);
+    std::strncpy(field, label, kTabLabelBytes - 1);
+}
+
+void snapshotSamples(const AgentState& state, GpuSample out[kGpuSlotCount]) {
+    for (int i = 0; i < kGpuSlotCount; ++i) {
+        const AgentSlot& slot = state.slots[i];
+        GpuSample& s = out[i];
+        std::memcpy(s.fullName, slot.fullName, sizeof s.fullName);
+        s.fullName[kFullNameChars] = L'\0';
+#define GAUGELINE_COPY_FIELD(name, kind, conv) s.name = slot.sample.name.load(std::memory_order_relaxed);
+        GAUGELINE_SAMPLE_FIELDS(GAUGELINE_COPY_FIELD)
+#undef GAUGELINE_COPY_FIELD
+#define GAUGELINE_COPY_AGENT_FIELD(name) s.name = slot.sample.name.load(std::memory_order_relaxed);
+        GAUGELINE_AGENT_ONLY_FIELDS(GAUGELINE_COPY_AGENT_FIELD)
+#undef GAUGELINE_COPY_AGENT_FIELD
+    }
+    std::lock_guard<std::mutex> lock(state.labelLock);
+    for (int i = 0; i < kGpuSlotCount; ++i) {
+        std::memcpy(out[i].tabLabel, state.slots[i].sample.tabLabel, kTabLabelBytes);
+        out[i].tabLabel[kTabLabelBytes - 1] = '\0';
+    }
+}
+
+int64_t steadyMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+void slotsUp(const AgentState& state, int64_t nowMs, bool up[kGpuSlotCount]) {
+    for (int i = 0; i < kGpuSlotCount; ++i) {
+        int64_t last = state.slots[i].lastReadingMs.load(std::memory_order_relaxed);
+        up[i] = last != kNoReadingYet && nowMs - last <= kGpuUpWindowMs;
+    }
+}

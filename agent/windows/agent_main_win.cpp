@@ -1,0 +1,183 @@
+// Entry of the Agent program: single instance, window, start-up checks, GPU
+// recognition, and the sampler and reporting threads. The process-wide state
+// of the Agent lives here.
+#include "agent/core/fleet_options.h"
+#include "agent/core/reporter.h"
+#include "agent/windows/agent_window_win.h"
+#include "agent/windows/command_line_win.h"
+#include "agent/windows/driver_table_win.h"
+#include "agent/windows/sampler.h"
+#include "agent/windows/startup.h"
+#include "common/program_shell_win.h"
+#include "gpu/nvapi_binding.h"
+#include "metrics/metrics_server.h"
+
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr const wchar_t* kCaption = L"Kovra Gaugeline Agent";
+constexpr const wchar_t* kMutexName = L"Kovra Gaugeline Agent.exe";
+
+AgentState gAgent;
+AgentWindow gMainWindow;
+ReporterConfig gReporter;
+FleetOptions gFleet;
+FleetMetrics gMetrics;
+
+void showText(const char* text) {
+    wchar_t wide[512];
+    MultiByteToWideChar(CP_UTF8, 0, text, -1, wide, 512);
+    wide[511] = L'\0';
+    MessageBoxW(nullptr, wide, kCaption, MB_OK);
+}
+
+// The Agent has no options of its own: one on the command line is an error
+// (shown, and the program ends) rather than something silently ignored.
+OwnOption unknownOption(void*, const char* option, const char*) {
+    char message[320];
+    std::snprintf(message, sizeof message, "unknown option \"%.60s\"\nusage: KovraGaugelineAgent.exe %s",
+                  option, kFleetUsage);
+    showText(message);
+    return OwnOption::Bad;
+}
+
+bool readCommandLine() {
+    std::vector<std::string> args;
+    if (!utf8Arguments(GetCommandLineW(), &args))
+        return true;
+    std::vector<const char*> texts;
+    for (const std::string& arg : args)
+        texts.push_back(arg.c_str());
+    CommandLineCallbacks callbacks;
+    callbacks.own = unknownOption;
+    char message[320];
+    if (readCommandLine(static_cast<int>(texts.size()), texts.data(), gFleet, callbacks, message,
+                        sizeof message) == CommandLineRead::Run)
+        return true;
+    if (message[0])
+        showText(message);
+    return false;
+}
+
+// The metrics endpoint, when asked for: its listener is taken here so that a
+// port in use is said at start, and the window names where it serves.
+bool startMetrics() {
+    FleetMetricsStart start = openFleetMetrics(gFleet, nullptr, &gMetrics);
+    if (start == FleetMetricsStart::NotAsked)
+        return true;
+    if (start == FleetMetricsStart::PortUnavailable) {
+        char message[160];
+        std::snprintf(
+            message, sizeof message,
+            "cannot listen for metrics on %s:%u: the port is in use or the address is not this PC's",
+            gFleet.metricsAddress, static_cast<unsigned>(gFleet.metricsPort));
+        showText(message);
+        return false;
+    }
+    char status[80];
+    std::snprintf(status, sizeof status, "metrics: %s", gMetrics.url);
+    MultiByteToWideChar(CP_UTF8, 0, status, -1, gMainWindow.status, 80);
+    std::thread([] { runMetricsServer(gAgent, gMetrics.config, gMetrics.listener); }).detach();
+    return true;
+}
+
+void showMessage(void*, StartupMessage message) {
+    MessageBoxW(nullptr, startupMessageText(message), kCaption, MB_OK);
+}
+
+bool fail(StartupMessage message, bool stopAgent) {
+    showMessage(nullptr, message);
+    if (stopAgent)
+        gAgent.agentRunning.store(0, std::memory_order_relaxed);
+    return false;
+}
+
+void unloadDriver(void*) {
+    NvAPI_Unload();
+}
+
+bool windowsVersionOk() {
+    OSVERSIONINFOW version = {};
+    version.dwOSVersionInfoSize = sizeof version;
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    if (!GetVersionExW(&version))
+        return false;
+#pragma GCC diagnostic pop
+    return windowsVersionSupported(version.dwMajorVersion, version.dwMinorVersion);
+}
+
+bool initInstance(HINSTANCE instance, int showCommand) {
+    InitCommonControls();
+    gMainWindow.instance = instance;
+    gMainWindow.state = &gAgent;
+    gMainWindow.callbacks.destroyed = unloadDriver;
+    HWND window =
+        createAgentWindow(gMainWindow, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
+    if (!window)
+        return fail(StartupMessage::WindowFailed, true);
+    gMainWindow.window = window;
+    RECT outer;
+    GetWindowRect(window, &outer);
+
+    gMainWindow.font = createUiFont();
+    if (!gMainWindow.font)
+        return fail(StartupMessage::FontFailed, false);
+
+    if (!windowsVersionOk())
+        return fail(StartupMessage::OldWindows, true);
+
+    wchar_t directory[261] = {};
+    GetCurrentDirectoryW(260, directory);
+    OutputDebugStringW(directory);
+
+    StartupCallbacks callbacks;
+    callbacks.message = showMessage;
+    if (!prepareGpus(gAgent, windowsDriverTable(), callbacks))
+        return false;
+
+    if (!startMetrics()) {
+        gAgent.agentRunning.store(0, std::memory_order_relaxed);
+        return false;
+    }
+    std::thread([] { runSampler(gAgent, windowsDriverTable(), 1000); }).detach();
+    gReporter.allow = &gFleet.allow;
+    gReporter.callbacks.context = &gMainWindow;
+    gReporter.callbacks.invalidate = invalidateAgentWindow;
+    std::thread([] { runReporter(gAgent, gReporter); }).detach();
+
+    ShowWindow(window, showCommand);
+    UpdateWindow(window);
+    return true;
+}
+
+} // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
+    gAgent.agentRunning.store(1, std::memory_order_relaxed);
+    if (!readCommandLine())
+        return 2;
+    HANDLE mutex = claimSingleInstance(kMutexName);
+    if (!mutex)
+        return 0;
+    gMainWindow.mutex = mutex;
+    gMainWindow.instance = instance;
+    LoadStringW(instance, IDS_AGENT_TITLE, gMainWindow.title, 100);
+    LoadStringW(instance, IDS_AGENT_CLASS, gMainWindow.className, 100);
+    registerAgentClass(gMainWindow);
+
+    if (!initInstance(instance, showCommand))
+        return 0;
+
+    return runMessageLoop(LoadAcceleratorsW(instance, MAKEINTRESOURCEW(IDR_AGENT_ACCELERATORS)));
+}

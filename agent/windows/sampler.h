@@ -1,0 +1,17 @@
+// The sampler thread: once per period it reads every recognised GPU through
+// the driver table into the slots' shared samples and refreshes their labels.
+#pragma once
+#include "agent/core/agent_state.h"
+#include "agent/windows/driver_table.h"
+
+// One slot's steps: current, base and boost clocks, GPU load, memory,
+// temperature, power and driver model, performance state, engine loads, fan,
+// voltages and the connector label. A failed call leaves its readings alone;
+// when any call gave a reading, the slot's reading time is noted.
+void sampleSlot(AgentState& state, const DriverTable& driver, int slot);
+
+// Every slot below gpuCount, in order.
+void samplePass(AgentState& state, const DriverTable& driver);
+
+// Passes separated by periodMs until agentRunning is 0 after a pass. Returns 0.
+int runSampler(AgentState& state, const DriverTable& driver, int periodMs = 1000);

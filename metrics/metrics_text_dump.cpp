@@ -1,0 +1,31 @@
+// Prints the metrics text of two GPUs with every reading given, for
+// promtool to judge (the agent_metrics_promtool test).
+#include "metrics/metrics_text.h"
+
+#include <cstdio>
+#include <cwchar>
+
+int main() {
+    GpuSample s[kGpuSlotCount];
+    for (int i = 0; i < kGpuSlotCount; ++i) {
+        clearGpuSample(&s[i]);
+        for (int k = 0; k < kSampleFieldCount; ++k)
+            if (kSampleFields[k].kind == WireKind::Flag)
+                setSampleFieldBits(&s[i], k, 1);
+        GpuSample& g = s[i];
+        g.graphicsClock = 1733000 + i, g.memoryClock = 7001000, g.processorClock = 1733500;
+        g.videoClock = 1530000, g.graphicsClockRated = 1500000, g.memoryClockRated = 7000000;
+        g.processorClockRated = 1500000, g.videoClockRated = 1400000;
+        g.gpuLoad = 55, g.memoryControllerLoad = 3, g.videoEngineLoad = 100, g.busInterfaceLoad = 0;
+        g.memoryTotal = 8388608, g.memoryUsage = 1048577, g.temperature = 54 - 66 * i;
+        g.powerDraw = 65432, g.powerLimit = 250000, g.fanLevel = 40, g.fanRpm = 1450;
+        g.pState = 2, g.coreVoltage = 850000;
+        g.enforcedPowerLimitSupported = 1, g.enforcedPowerLimit = 240000;
+        g.managementPowerLimitSupported = 1, g.managementPowerLimit = 250000;
+    }
+    std::wcscpy(s[0].fullName, L"Kovra \"Test\" GPU \\ \u00E9\u4E2D\n");
+    std::wcscpy(s[1].fullName, L"Second GPU \U0001F600");
+    const bool up[kGpuSlotCount] = {true, true};
+    std::fputs(metricsText(s, 2, up).c_str(), stdout);
+    return 0;
+}
