@@ -143,7 +143,7 @@ bool initInstance(HINSTANCE instance, int showCommand) {
 
     StartupHooks hooks;
     hooks.message = showMessage;
-    if (!prepareGpus(gAgent, windowsDriverTable(), hooks))
+    if (!startSampler(gAgent, windowsDriverTable(), hooks))
         return false;
 
     if (!startMetrics()) {

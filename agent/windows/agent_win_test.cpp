@@ -71,7 +71,7 @@ TEST(AgentStartup, TccCardOnALowerBusThanTheDisplayCardAndMissingNvml) {
     hooks.message = record;
     hooks.context = &shown;
     DriverTable driver = windowsDriverTable();
-    ASSERT_TRUE(prepareGpus(*state, driver, hooks));
+    ASSERT_TRUE(startSampler(*state, driver, hooks));
     EXPECT_TRUE(shown.empty());
     EXPECT_EQ(2, state->gpuCount.load());
     EXPECT_EQ((std::vector<uint32_t>{2, 1}),
@@ -96,7 +96,7 @@ TEST(AgentStartup, TccCardOnALowerBusThanTheDisplayCardAndMissingNvml) {
 
     driver.loadNvml = missingNvml;
     shown.clear();
-    EXPECT_FALSE(prepareGpus(*state, driver, hooks));
+    EXPECT_FALSE(startSampler(*state, driver, hooks));
     EXPECT_EQ(std::vector<StartupMessage>{StartupMessage::NvmlLoadFailed}, shown);
     EXPECT_EQ(0, state->agentRunning.load());
     simtest::clearScenario();
@@ -112,7 +112,7 @@ TEST(AgentSampler, ALostGpuGoesDownWhileTheOthersStayUp) {
     state->agentRunning.store(1);
     StartupHooks hooks;
     DriverTable driver = windowsDriverTable();
-    ASSERT_TRUE(prepareGpus(*state, driver, hooks));
+    ASSERT_TRUE(startSampler(*state, driver, hooks));
     ASSERT_EQ(3, state->gpuCount.load());
     samplePass(*state, driver);
     // Every reading so far is older than the window.
@@ -143,7 +143,7 @@ TEST(AgentSampler, MetricsTellTheEnforcedPowerLimitFromTheManagementLimit) {
     state->agentRunning.store(1);
     StartupHooks hooks;
     DriverTable driver = windowsDriverTable();
-    ASSERT_TRUE(prepareGpus(*state, driver, hooks));
+    ASSERT_TRUE(startSampler(*state, driver, hooks));
     samplePass(*state, driver);
     GpuSample samples[kGpuSlotCount];
     snapshotSamples(*state, samples);

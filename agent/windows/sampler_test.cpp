@@ -161,7 +161,7 @@ TEST(Sampler, ReadingsFromTheDriver) {
         gFake.gpus[0].pstateClocks = c.pstate;
         if (!c.pstate.empty())
             gFake.gpus[0].clockStatus[1] = NVAPI_NOT_SUPPORTED;
-        ASSERT_TRUE(prepareGpus(*gState, fakeDriverTable(), StartupHooks{}));
+        ASSERT_TRUE(startSampler(*gState, fakeDriverTable(), StartupHooks{}));
         samplePass(*gState, fakeDriverTable());
         if (c.change) {
             c.change(gFake);
@@ -177,7 +177,7 @@ TEST(Sampler, ReadingsFromTheDriver) {
 TEST(Sampler, FlagsNeverClearAndReadingsKeepTheirLastValue) {
     reset();
     gFake.gpus[0].processorPresent = true;
-    ASSERT_TRUE(prepareGpus(*gState, fakeDriverTable(), StartupHooks{}));
+    ASSERT_TRUE(startSampler(*gState, fakeDriverTable(), StartupHooks{}));
     samplePass(*gState, fakeDriverTable());
     std::string before = readings(1);
     EXPECT_EQ(std::string::npos, before.find("Supported=0")) << before;

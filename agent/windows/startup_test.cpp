@@ -26,7 +26,7 @@ struct StartupTest : ::testing::Test {
         hooks.context = &shown;
         state->agentRunning.store(1);
     }
-    bool run() { return prepareGpus(*state, fakeDriverTable(), hooks); }
+    bool run() { return startSampler(*state, fakeDriverTable(), hooks); }
     std::string label(int slot) {
         GpuSample samples[kGpuSlotCount];
         snapshotSamples(*state, samples);

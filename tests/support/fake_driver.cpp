@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 FakeDriver gFake;
 
@@ -239,14 +240,29 @@ nvmlReturn_t getDriverModel(nvmlDevice_t d, nvmlDriverModel_t* current, nvmlDriv
 }
 } // namespace nvml
 
+// By export name, as the Windows Agent binds the real library.
+void* lookupNvml(void*, const char* name) {
+    const std::pair<const char*, void*> exports[] = {
+        {"nvmlInit", reinterpret_cast<void*>(nvml::init)},
+        {"nvmlDeviceGetHandleByIndex", reinterpret_cast<void*>(nvml::getHandleByIndex)},
+        {"nvmlDeviceGetMemoryInfo", reinterpret_cast<void*>(nvml::getMemoryInfo)},
+        {"nvmlDeviceGetPowerUsage", reinterpret_cast<void*>(nvml::getPowerUsage)},
+        {"nvmlDeviceGetPowerManagementLimit", reinterpret_cast<void*>(nvml::getPowerManagementLimit)},
+        {"nvmlDeviceGetEnforcedPowerLimit", reinterpret_cast<void*>(nvml::getEnforcedPowerLimit)},
+        {"nvmlDeviceGetPciInfo", reinterpret_cast<void*>(nvml::getPciInfo)},
+        {"nvmlDeviceGetDriverModel", reinterpret_cast<void*>(nvml::getDriverModel)},
+    };
+    for (const auto& e : exports)
+        if (std::strcmp(e.first, name) == 0 && !gFake.nvmlMissing.count(name))
+            return e.second;
+    return nullptr;
+}
+
 bool loadNvml(NvmlApi* api) {
     *api = NvmlApi{};
     if (!gFake.nvmlLoads)
         return false;
-#define GAUGELINE_FAKE_NVML(name, field, params)                                                             \
-    api->field = gFake.nvmlMissing.count("nvml" #name) ? nullptr : nvml::field;
-    GAUGELINE_NVML_CALLS(GAUGELINE_FAKE_NVML)
-#undef GAUGELINE_FAKE_NVML
+    bindNvml(api, lookupNvml, nullptr, NvmlGeneration::Oldest);
     return true;
 }
 
