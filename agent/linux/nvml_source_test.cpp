@@ -196,7 +196,6 @@ TEST(NvmlSample, FailedReadingKeepsValueAndFlagOfThePassBefore) {
         {"scale never falls", {}, {}, {{"graphicsClockScale", 2009000}, {"memoryClockScale", 8009000}}, -1, 9, 0},
         {"utilisation", {getUtilizationRates}, {}, {{"gpuLoad", 40}, {"memoryControllerLoad", 20}}},
         {"encoder fails: decoder alone", {getEncoderUtilization}, {}, {{"videoEngineLoad", 11}}},
-        {"decoder fails: encoder alone", {getDecoderUtilization}, {}, {}},
         {"both video engines", {getEncoderUtilization, getDecoderUtilization}, {}, {{"videoEngineLoad", 30}}},
         {"memory v2 fails: v1", {getMemoryInfoV2}, {}, {{"memoryTotal", 8388609}, {"memoryUsage", 2097153}}},
         {"both memory calls", {getMemoryInfoV2, getMemoryInfo}, {},
