@@ -254,16 +254,16 @@ TEST_F(SamplerTest, FailuresEndStartUpWithTheirMessage) {
 }
 
 TEST_F(SamplerTest, GpuCountIsCutToEight) {
-    const int cases[][2] = {{9, 0}, {50, 50}}; // physical, TCC
+    const int cases[][4] = {{1, 0, 1, 0}, {9, 0, 8, 1}, {50, 50, 8, 1}}; // physical, TCC, count, message
     for (const auto& c : cases) {
         SetUp();
         gFake.gpus.resize(c[0] + c[1]);
         for (int k = c[0]; k < c[0] + c[1]; ++k)
             gFake.gpus[k].tcc = true;
         ASSERT_TRUE(run());
-        EXPECT_EQ(8, state->gpuCount.load());
-        EXPECT_EQ("Example GPU(8)", label(7));
-        EXPECT_EQ(std::vector<StartupMessage>{StartupMessage::TooManyGpus}, shown) << c[0];
+        EXPECT_EQ(c[2], state->gpuCount.load());
+        EXPECT_EQ(c[2] == 1 ? "Example GPU" : "Example GPU(8)", label(c[2] - 1));
+        EXPECT_EQ(std::vector<StartupMessage>(c[3], StartupMessage::TooManyGpus), shown) << c[0];
     }
 }
 
