@@ -38,6 +38,11 @@ int32_t give(const void* handle, int32_t FakeGpu::*status, T* out, V FakeGpu::*v
     return g ? g->*status : NVAPI_INVALID_HANDLE;
 }
 
+// Handles, GPU and NVML device alike, are the GPU positions plus one.
+NvPhysicalGpuHandle fakeHandle(size_t k) {
+    return reinterpret_cast<NvPhysicalGpuHandle>(k + 1);
+}
+
 NvAPI_Status initialize() {
     return gFake.initializeStatus;
 }
@@ -46,7 +51,7 @@ NvAPI_Status enumerate(NvPhysicalGpuHandle* handles, uint32_t* count, bool tcc, 
     *count = 0;
     for (size_t k = 0; status == NVAPI_OK && k < gFake.gpus.size(); ++k) {
         if (gFake.gpus[k].tcc == tcc)
-            handles[(*count)++] = fakeHandle(static_cast<int>(k));
+            handles[(*count)++] = fakeHandle(k);
     }
     return status;
 }
@@ -207,7 +212,6 @@ NvAPI_QueryInterfaceFn directQueryInterface() {
     return &directQuery;
 }
 
-// NVML: device handles, like the GPU handles, are the GPU positions plus one.
 namespace nvml {
 nvmlReturn_t init() {
     ++gFake.nvmlInitCalls;
@@ -271,10 +275,6 @@ void sleepMs(int ms) {
 }
 
 } // namespace
-
-NvPhysicalGpuHandle fakeHandle(int k) {
-    return reinterpret_cast<NvPhysicalGpuHandle>(static_cast<uintptr_t>(k + 1));
-}
 
 void resetFakeDriver() {
     gFake = FakeDriver{};
