@@ -97,6 +97,7 @@ TEST_F(BindingTest, FailedBindsRefusedUnloadsAndHooks) {
     };
     const Case cases[] = {
         {"omit nvapi_QueryInterface\n", NVAPI_ERROR, NVAPI_ERROR, NVAPI_API_NOT_INITIALIZED, 0},
+        {"omit NvAPI_Initialize\n", NVAPI_ERROR, NVAPI_ERROR, NVAPI_API_NOT_INITIALIZED, 0},
         {"fail NvAPI_Initialize status 5\n", 5, 5, NVAPI_API_NOT_INITIALIZED, 0},
         {"omit NvAPI_Unload\n", NVAPI_OK, NVAPI_OK, NVAPI_NO_IMPLEMENTATION, 2},
         // The driver's status is not passed on.
