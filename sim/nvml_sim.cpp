@@ -1,7 +1,7 @@
 // Simulated NVML (nvml.dll on Windows, libnvidia-ml.so.1 natively): the NVML
 // functions both Agents call, driven by the scenario.
 #include "gpu/driver_records.h"
-#include "gpu/nvml_source_calls.h"
+#include "gpu/nvml_calls.h"
 #include "sim/sim_runtime.h"
 
 #include <algorithm>
@@ -397,17 +397,12 @@ SIM_EXPORT const char* nvmlErrorString(nvmlReturn_t result) {
     return "Unknown Error";
 }
 
-// Each export the Agents look up has the type their lists give, under both names.
-#define GAUGELINE_SIM_NVML_TYPE(name, field, params)                                                         \
-    static_assert(std::is_same_v<decltype(&nvml##name), nvmlReturn_t(*) params>, "nvml" #name);
+// Each export the Agents look up has the type the list gives, under both names.
+#define GAUGELINE_SIM_NVML_TYPE(field, newer, older, since, params)                                          \
+    static_assert(std::is_same_v<decltype(&newer), nvmlReturn_t(*) params>, #newer);                         \
+    static_assert(std::is_same_v<decltype(&older), nvmlReturn_t(*) params>, #older);
 GAUGELINE_NVML_CALLS(GAUGELINE_SIM_NVML_TYPE)
 #undef GAUGELINE_SIM_NVML_TYPE
-#define GAUGELINE_SIM_NVML_SOURCE_TYPE(field, name, older, params)                                           \
-    static_assert(std::is_same_v<decltype(&name), nvmlReturn_t(*) params>, #name);                           \
-    static_assert(std::is_same_v<decltype(&older), nvmlReturn_t(*) params>, #older);
-GAUGELINE_NVML_SOURCE_CALLS(GAUGELINE_SIM_NVML_SOURCE_TYPE)
-#undef GAUGELINE_SIM_NVML_SOURCE_TYPE
-static_assert(std::is_same_v<decltype(&nvmlErrorString), decltype(NvmlSourceApi::errorString)>,
-              "nvmlErrorString");
+static_assert(std::is_same_v<decltype(&nvmlErrorString), decltype(NvmlApi::errorString)>, "nvmlErrorString");
 
 GAUGELINE_SIM_TEST_EXPORTS(SIM_EXPORT)

@@ -3,15 +3,22 @@
 // text (sim/README.md); evaluated against the seconds since the process began.
 #pragma once
 #include "gpu/nvapi_calls.h"
-#include "gpu/nvml_calls.h"
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-// NVML exports the simulated library carries beyond the Agent's calls:
+// NVML exports the simulated library carries, those nvml.dll answers first:
 // X(entry, export name).
-#define GAUGELINE_SIM_NVML_EXTRAS(X)                                                                         \
+#define GAUGELINE_SIM_NVML_EXPORTS(X)                                                                        \
+    X(NvmlInit, nvmlInit)                                                                                    \
+    X(NvmlDeviceGetHandleByIndex, nvmlDeviceGetHandleByIndex)                                                \
+    X(NvmlDeviceGetMemoryInfo, nvmlDeviceGetMemoryInfo)                                                      \
+    X(NvmlDeviceGetPowerUsage, nvmlDeviceGetPowerUsage)                                                      \
+    X(NvmlDeviceGetPowerManagementLimit, nvmlDeviceGetPowerManagementLimit)                                  \
+    X(NvmlDeviceGetEnforcedPowerLimit, nvmlDeviceGetEnforcedPowerLimit)                                      \
+    X(NvmlDeviceGetPciInfo, nvmlDeviceGetPciInfo)                                                            \
+    X(NvmlDeviceGetDriverModel, nvmlDeviceGetDriverModel)                                                    \
     X(NvmlInitV2, nvmlInit_v2)                                                                               \
     X(NvmlShutdown, nvmlShutdown)                                                                            \
     X(NvmlDeviceGetCount, nvmlDeviceGetCount)                                                                \
@@ -37,12 +44,10 @@
 // by export name, plus the two hooks and the driver's own export.
 enum class SimFunction : int {
 #define GAUGELINE_SIM_NVAPI(entry, ...) entry,
-#define GAUGELINE_SIM_NVML(name, ...) Nvml##name,
     GAUGELINE_NVAPI_DRIVER_FUNCTIONS(GAUGELINE_SIM_NVAPI) GAUGELINE_NVAPI_CALLS(GAUGELINE_SIM_NVAPI)
         QueryInterfaceExport,
-    GAUGELINE_NVML_CALLS(GAUGELINE_SIM_NVML) GAUGELINE_SIM_NVML_EXTRAS(GAUGELINE_SIM_NVAPI)
+    GAUGELINE_SIM_NVML_EXPORTS(GAUGELINE_SIM_NVAPI)
 #undef GAUGELINE_SIM_NVAPI
-#undef GAUGELINE_SIM_NVML
         Count
 };
 constexpr int kSimFunctionCount = static_cast<int>(SimFunction::Count);

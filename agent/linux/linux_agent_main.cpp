@@ -4,8 +4,8 @@
 #include "agent/core/agent_state.h"
 #include "agent/core/fleet_options.h"
 #include "agent/core/reporter.h"
-#include "agent/linux/nvml_library_posix.h"
 #include "agent/linux/nvml_source.h"
+#include "gpu/nvml_library.h"
 #include "metrics/metrics_server.h"
 #include "net/tcp.h"
 
@@ -29,7 +29,7 @@ const char kUsage[] = "usage: gaugeline-agent [--listen-port N] [--report-port N
 
 AgentState gState;
 FleetOptions gFleet;
-NvmlSourceApi gApi;
+NvmlApi gApi;
 NvmlSource gSource;
 std::atomic<bool> gListenedOnce{false};
 
@@ -160,10 +160,10 @@ int main(int argc, char** argv) {
         say("cannot load libnvidia-ml.so.1: %s (is the NVIDIA driver installed?)", error);
         return 1;
     }
-    bindNvmlSource(&gApi, lookupNvmlExport, library);
+    bindNvml(&gApi, lookupNvmlExport, library, NvmlGeneration::Newest);
     gSource.api = &gApi;
     gSource.lostHook = onLost;
-    NvmlStartResult start = startNvmlSource(gState, gSource);
+    NvmlStartResult start = startSampler(gState, gSource);
     char number[32];
     switch (start.outcome) {
     case NvmlStartOutcome::InitFailed:
@@ -210,7 +210,7 @@ int main(int argc, char** argv) {
     std::thread samplers[kGpuSlotCount];
     for (int i = 0; i < gpuCount; ++i)
         if (gSource.devices[i])
-            samplers[i] = std::thread([i] { runNvmlSlotSampler(gState, gSource, i); });
+            samplers[i] = std::thread([i] { runSampler(gState, gSource, i); });
 
     config.answerFromRequestAddress = true;
     config.callbacks.context = &config;
@@ -232,7 +232,7 @@ int main(int argc, char** argv) {
     if (metricsServer.joinable())
         metricsServer.join();
     gState.agentRunning.store(0);
-    if (!stopNvmlCalls(gSource, kCallWaitMs)) {
+    if (!stopSampler(gSource, kCallWaitMs)) {
         // A driver call that hangs cannot be interrupted; shutting NVML down
         // or unloading it under that call could crash, so the process just ends.
         say("a GPU driver call does not return: exiting without nvmlShutdown");

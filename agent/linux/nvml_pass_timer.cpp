@@ -2,8 +2,8 @@
 // slot after slot), timed against the machine's NVML library: prints the
 // median and the spread of N passes. scripts/real-gpu-check runs it; it needs
 // nothing beyond the Agent's own code.
-#include "agent/linux/nvml_library_posix.h"
 #include "agent/linux/nvml_source.h"
+#include "gpu/nvml_library.h"
 
 #include <algorithm>
 #include <chrono>
@@ -23,12 +23,12 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "cannot load libnvidia-ml.so.1: %s\n", error);
         return 2;
     }
-    NvmlSourceApi api;
-    bindNvmlSource(&api, lookupNvmlExport, library);
+    NvmlApi api;
+    bindNvml(&api, lookupNvmlExport, library, NvmlGeneration::Newest);
     auto state = std::make_unique<AgentState>();
     auto source = std::make_unique<NvmlSource>();
     source->api = &api;
-    NvmlStartResult start = startNvmlSource(*state, *source);
+    NvmlStartResult start = startSampler(*state, *source);
     if (start.outcome != NvmlStartOutcome::Ok) {
         char number[32];
         std::fprintf(stderr, "NVML start failed (%s)\n",
@@ -40,7 +40,7 @@ int main(int argc, char** argv) {
     for (int i = 0; i < passes; ++i) {
         auto t0 = std::chrono::steady_clock::now();
         for (int slot = 0; slot < gpus; ++slot)
-            sampleNvmlSlot(*state, *source, slot);
+            sampleSlot(*state, *source, slot);
         ms.push_back(
             std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
     }

@@ -15,13 +15,9 @@ template <typename T> void store(std::atomic<T>& field, T value) {
     field.store(value, kRelaxed);
 }
 
-template <typename Fn> Fn lookupAs(void* (*lookup)(void*, const char*), void* library, const char* name) {
-    return reinterpret_cast<Fn>(lookup(library, name));
-}
-
 // One driver call of a slot. inCall is raised before stop is looked at, and
-// stopNvmlCalls sets stop before it looks at inCall: one of the two sees the
-// other, so no call starts after stopNvmlCalls has found every slot idle.
+// stopSampler sets stop before it looks at inCall: one of the two sees the
+// other, so no call starts after stopSampler has found every slot idle.
 template <typename Fn, typename... Args>
 nvmlReturn_t callSlot(NvmlSource& source, int slot, Fn fn, Args... args) {
     if (!fn)
@@ -48,7 +44,7 @@ void raise(std::atomic<uint32_t>& scale, uint32_t value) {
 }
 
 void readClocks(NvmlSource& source, int slot, nvmlDevice_t d, SharedSample& s) {
-    const NvmlSourceApi& api = *source.api;
+    const NvmlApi& api = *source.api;
     struct Clock {
         nvmlClockType_t type;
         std::atomic<uint32_t> SharedSample::*current;
@@ -91,7 +87,7 @@ void readClocks(NvmlSource& source, int slot, nvmlDevice_t d, SharedSample& s) {
 }
 
 void readLoads(NvmlSource& source, int slot, nvmlDevice_t d, SharedSample& s) {
-    const NvmlSourceApi& api = *source.api;
+    const NvmlApi& api = *source.api;
     nvmlUtilization_t rates = {};
     if (callSlot(source, slot, api.getUtilizationRates, d, &rates) == NVML_SUCCESS) {
         store(s.gpuLoad, static_cast<int32_t>(rates.gpu));
@@ -111,7 +107,7 @@ void readLoads(NvmlSource& source, int slot, nvmlDevice_t d, SharedSample& s) {
 }
 
 void readMemory(NvmlSource& source, int slot, nvmlDevice_t d, SharedSample& s) {
-    const NvmlSourceApi& api = *source.api;
+    const NvmlApi& api = *source.api;
     uint64_t total = 0, used = 0;
     nvmlMemory_v2_t v2 = {};
     v2.version = nvmlMemory_v2;
@@ -131,7 +127,7 @@ void readMemory(NvmlSource& source, int slot, nvmlDevice_t d, SharedSample& s) {
 }
 
 void readRest(NvmlSource& source, int slot, nvmlDevice_t d, SharedSample& s) {
-    const NvmlSourceApi& api = *source.api;
+    const NvmlApi& api = *source.api;
     uint32_t value = 0;
     if (callSlot(source, slot, api.getTemperature, d, NVML_TEMPERATURE_GPU, &value) == NVML_SUCCESS) {
         store(s.temperature, static_cast<int32_t>(value));
@@ -175,27 +171,7 @@ void readRest(NvmlSource& source, int slot, nvmlDevice_t d, SharedSample& s) {
 
 } // namespace
 
-void bindNvmlSource(NvmlSourceApi* api, void* (*lookup)(void* library, const char* name), void* library) {
-    *api = NvmlSourceApi{};
-#define GAUGELINE_BIND_NVML(field, name, older, params)                                                      \
-    api->field = lookupAs<decltype(api->field)>(lookup, library, #name);                                     \
-    if (!api->field)                                                                                         \
-        api->field = lookupAs<decltype(api->field)>(lookup, library, #older);
-    GAUGELINE_NVML_SOURCE_CALLS(GAUGELINE_BIND_NVML)
-#undef GAUGELINE_BIND_NVML
-    api->errorString = lookupAs<decltype(api->errorString)>(lookup, library, "nvmlErrorString");
-    // A count from one generation with handles from the other can name a
-    // different GPU for the same index.
-    auto count = lookupAs<decltype(api->getCount)>(lookup, library, "nvmlDeviceGetCount_v2");
-    auto handle = lookupAs<decltype(api->getHandleByIndex)>(lookup, library, "nvmlDeviceGetHandleByIndex_v2");
-    if (!count || !handle) {
-        api->getCount = lookupAs<decltype(api->getCount)>(lookup, library, "nvmlDeviceGetCount");
-        api->getHandleByIndex =
-            lookupAs<decltype(api->getHandleByIndex)>(lookup, library, "nvmlDeviceGetHandleByIndex");
-    }
-}
-
-const char* nvmlErrorText(const NvmlSourceApi& api, nvmlReturn_t error, char* buffer, int size) {
+const char* nvmlErrorText(const NvmlApi& api, nvmlReturn_t error, char* buffer, int size) {
     const char* words = api.errorString ? api.errorString(error) : nullptr;
     if (words && words[0] != '\0')
         return words;
@@ -203,10 +179,10 @@ const char* nvmlErrorText(const NvmlSourceApi& api, nvmlReturn_t error, char* bu
     return buffer;
 }
 
-NvmlStartResult startNvmlSource(AgentState& state, NvmlSource& source) {
+NvmlStartResult startSampler(AgentState& state, NvmlSource& source) {
     resetAgentSlots(state);
     NvmlStartResult result;
-    const NvmlSourceApi& api = *source.api;
+    const NvmlApi& api = *source.api;
     result.error = api.init ? api.init() : NVML_ERROR_FUNCTION_NOT_FOUND;
     if (result.error != NVML_SUCCESS) {
         result.outcome = NvmlStartOutcome::InitFailed;
@@ -257,7 +233,7 @@ NvmlStartResult startNvmlSource(AgentState& state, NvmlSource& source) {
     return result;
 }
 
-void sampleNvmlSlot(AgentState& state, NvmlSource& source, int slot) {
+void sampleSlot(AgentState& state, NvmlSource& source, int slot) {
     if (slot < 0 || slot >= kGpuSlotCount || !source.devices[slot])
         return;
     nvmlDevice_t d = source.devices[slot];
@@ -271,16 +247,16 @@ void sampleNvmlSlot(AgentState& state, NvmlSource& source, int slot) {
         noteReading(state.slots[slot]);
 }
 
-void runNvmlSlotSampler(AgentState& state, NvmlSource& source, int slot, int periodMs) {
+void runSampler(AgentState& state, NvmlSource& source, int slot, int periodMs) {
     while (!source.stop.load()) {
         auto next = std::chrono::steady_clock::now() + std::chrono::milliseconds(periodMs);
-        sampleNvmlSlot(state, source, slot);
+        sampleSlot(state, source, slot);
         std::unique_lock<std::mutex> lock(source.wakeLock);
         source.wake.wait_until(lock, next, [&] { return source.stop.load(); });
     }
 }
 
-bool stopNvmlCalls(NvmlSource& source, int waitMs) {
+bool stopSampler(NvmlSource& source, int waitMs) {
     {
         // Under the lock, so that no sampler misses the wake between its
         // look at stop and its wait.

@@ -1,25 +1,23 @@
-// The NVML-only source of readings (the Linux Agent): binds the library's
-// exports, opens the first 8 GPUs, and samples each into its slot on a thread
-// of its own, so that one GPU whose driver calls hang never delays the others.
+// The Linux Agent's sampler, over NVML alone: opens the first 8 GPUs, and
+// samples each into its slot on a thread of its own, so that one GPU whose
+// driver calls hang never delays the others. Its steps have the names of the
+// Windows sampler's (sampler.h): startSampler, sampleSlot, runSampler,
+// stopSampler.
 #pragma once
 #include "agent/core/agent_state.h"
-#include "gpu/nvml_source_calls.h"
+#include "gpu/nvml_calls.h"
 
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
 
-// Fills every field from the library: the newer export where it has one,
-// else the older; the count and the handle lookup both newer or both older.
-void bindNvmlSource(NvmlSourceApi* api, void* (*lookup)(void* library, const char* name), void* library);
-
 // NVML's own words for error ("Driver Not Loaded"), else "error N" written
 // into buffer where the library has no nvmlErrorString.
-const char* nvmlErrorText(const NvmlSourceApi& api, nvmlReturn_t error, char* buffer, int size);
+const char* nvmlErrorText(const NvmlApi& api, nvmlReturn_t error, char* buffer, int size);
 
 struct NvmlSource {
-    const NvmlSourceApi* api = nullptr;
+    const NvmlApi* api = nullptr;             // bound with NvmlGeneration::Newest
     nvmlDevice_t devices[kGpuSlotCount] = {}; // null where the handle could not be read
     // Set when a call of the slot (or its lookup at start) said the GPU is
     // lost; the slot is never called again.
@@ -52,17 +50,17 @@ struct NvmlStartResult {
 // Resets the slots, initialises NVML (once per process), counts the GPUs,
 // takes the handles and names of the first 8, sets gpuCount and builds the
 // labels with the connector suffix " (UNKNOWN 接続)".
-NvmlStartResult startNvmlSource(AgentState& state, NvmlSource& source);
+NvmlStartResult startSampler(AgentState& state, NvmlSource& source);
 
 // Reads one slot into its shared sample and, when any call answered, notes
 // the time of the reading. A failed reading keeps its value and flag; a lost
 // slot is not called.
-void sampleNvmlSlot(AgentState& state, NvmlSource& source, int slot);
+void sampleSlot(AgentState& state, NvmlSource& source, int slot);
 
-// The thread body of one slot: sampleNvmlSlot once per period until source.stop.
-void runNvmlSlotSampler(AgentState& state, NvmlSource& source, int slot, int periodMs = 1000);
+// The thread body of one slot: sampleSlot once per period until source.stop.
+void runSampler(AgentState& state, NvmlSource& source, int slot, int periodMs = 1000);
 
 // Sets source.stop and waits up to waitMs for every thread to be out of its
 // driver call. True when none is inside one any more: no call can start after
 // that, and nvmlShutdown is safe.
-bool stopNvmlCalls(NvmlSource& source, int waitMs);
+bool stopSampler(NvmlSource& source, int waitMs);

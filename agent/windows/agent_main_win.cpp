@@ -143,7 +143,7 @@ bool initInstance(HINSTANCE instance, int showCommand) {
 
     StartupCallbacks callbacks;
     callbacks.message = showMessage;
-    if (!prepareGpus(gAgent, windowsDriverTable(), callbacks))
+    if (!startSampler(gAgent, windowsDriverTable(), callbacks))
         return false;
 
     if (!startMetrics()) {

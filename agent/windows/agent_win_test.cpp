@@ -71,7 +71,7 @@ TEST(AgentStartup, TccCardOnALowerBusThanTheDisplayCardAndMissingNvml) {
     callbacks.message = record;
     callbacks.context = &shown;
     DriverTable driver = windowsDriverTable();
-    ASSERT_TRUE(prepareGpus(*state, driver, callbacks));
+    ASSERT_TRUE(startSampler(*state, driver, callbacks));
     EXPECT_TRUE(shown.empty());
     EXPECT_EQ(2, state->gpuCount.load());
     EXPECT_EQ((std::vector<uint32_t>{2, 1}),
@@ -96,7 +96,7 @@ TEST(AgentStartup, TccCardOnALowerBusThanTheDisplayCardAndMissingNvml) {
 
     driver.loadNvml = missingNvml;
     shown.clear();
-    EXPECT_FALSE(prepareGpus(*state, driver, callbacks));
+    EXPECT_FALSE(startSampler(*state, driver, callbacks));
     EXPECT_EQ(std::vector<StartupMessage>{StartupMessage::NvmlLoadFailed}, shown);
     EXPECT_EQ(0, state->agentRunning.load());
     simtest::clearScenario();
@@ -116,7 +116,7 @@ TEST(AgentSampler, ALostGpuGoesDownWhileTheOthersStayUp) {
     state->agentRunning.store(1);
     StartupCallbacks callbacks;
     DriverTable driver = windowsDriverTable();
-    ASSERT_TRUE(prepareGpus(*state, driver, callbacks));
+    ASSERT_TRUE(startSampler(*state, driver, callbacks));
     ASSERT_EQ(3, state->gpuCount.load());
     samplePass(*state, driver);
     // Every reading so far is older than the window.

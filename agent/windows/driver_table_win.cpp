@@ -1,6 +1,7 @@
 #include "agent/windows/driver_table_win.h"
 
 #include "gpu/nvapi_binding.h"
+#include "gpu/nvml_library.h"
 #include "gpu/system_library_win.h"
 
 #include <windows.h>
@@ -32,15 +33,10 @@ void sleepMs(int ms) {
 
 bool loadNvmlFrom(const wchar_t* fixedPath, const char* systemName, NvmlApi* api) {
     *api = NvmlApi{};
-    HMODULE module = fixedPath ? LoadLibraryW(fixedPath) : nullptr;
-    if (!module && systemName)
-        module = LoadSystemLibraryA(systemName, 0);
-    if (!module)
+    void* library = openNvmlLibrary(fixedPath, systemName);
+    if (!library)
         return false;
-#define GAUGELINE_NVML_LOOKUP(name, field, params)                                                           \
-    api->field = lookup<decltype(api->field)>(module, "nvml" #name);
-    GAUGELINE_NVML_CALLS(GAUGELINE_NVML_LOOKUP)
-#undef GAUGELINE_NVML_LOOKUP
+    bindNvml(api, lookupNvmlExport, library, NvmlGeneration::Oldest);
     return true;
 }
 

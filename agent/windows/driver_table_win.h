@@ -11,5 +11,6 @@ constexpr const char* kNvmlSystemName = "nvml.dll";
 const DriverTable& windowsDriverTable();
 
 // Loads NVML from fixedPath, else systemName from the system directory, and
-// looks its functions up. False when neither loads. The module is never released.
+// binds the older export of each call. False when neither loads. The module is
+// never released.
 bool loadNvmlFrom(const wchar_t* fixedPath, const char* systemName, NvmlApi* api);

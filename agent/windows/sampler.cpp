@@ -380,6 +380,10 @@ void samplePass(AgentState& state, const DriverTable& driver) {
         sampleSlot(state, driver, i);
 }
 
+void stopSampler(AgentState& state) {
+    state.agentRunning.store(0, kRelaxed);
+}
+
 int runSampler(AgentState& state, const DriverTable& driver, int periodMs) {
     for (;;) {
         samplePass(state, driver);

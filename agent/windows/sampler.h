@@ -1,5 +1,8 @@
-// The sampler thread: once per period it reads every recognised GPU through
-// the driver table into the slots' shared samples and refreshes their labels.
+// The Windows Agent's sampler thread: once per period it reads every
+// recognised GPU through the driver table into the slots' shared samples and
+// refreshes their labels. Its steps have the names of the Linux sampler's
+// (nvml_source.h): startSampler (startup.h), sampleSlot, runSampler,
+// stopSampler.
 #pragma once
 #include "agent/core/agent_state.h"
 #include "agent/windows/driver_table.h"
@@ -15,3 +18,7 @@ void samplePass(AgentState& state, const DriverTable& driver);
 
 // Passes separated by periodMs until agentRunning is 0 after a pass. Returns 0.
 int runSampler(AgentState& state, const DriverTable& driver, int periodMs = 1000);
+
+// Sets agentRunning to 0: runSampler ends after its pass, the reporting
+// thread with it.
+void stopSampler(AgentState& state);

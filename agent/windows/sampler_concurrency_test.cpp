@@ -20,7 +20,7 @@ TEST(SamplerConcurrency, SnapshotsSeeWholeLabelsAndGrowingScales) {
         g.alternateConnector = true;
     auto state = std::make_unique<AgentState>();
     state->agentRunning.store(1);
-    ASSERT_TRUE(prepareGpus(*state, fakeDriverTable(), StartupCallbacks{}));
+    ASSERT_TRUE(startSampler(*state, fakeDriverTable(), StartupCallbacks{}));
     std::thread sampler([&] { runSampler(*state, fakeDriverTable(), 0); });
 
     const std::string dp = "Example GPU(1) (DP \x90\xDA\x91\xB1)";

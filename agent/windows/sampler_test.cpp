@@ -5,37 +5,50 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstring>
 #include <memory>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
 namespace {
 
-std::unique_ptr<AgentState> gState;
+void record(void* context, StartupMessage m) {
+    static_cast<std::vector<StartupMessage>*>(context)->push_back(m);
+}
 
-void reset() {
-    resetFakeDriver();
-    gFake.gpus.resize(1);
-    gState = std::make_unique<AgentState>();
-    gState->agentRunning.store(1);
-}
-// The first slots' fields and labels as " name=value ", slot 1's written "1:name".
-std::string readings(int slots) {
-    GpuSample all[kGpuSlotCount];
-    snapshotSamples(*gState, all);
-    std::string text = " ";
-    for (int slot = 0; slot < slots; ++slot) {
-        std::string prefix = slot ? "1:" : "";
-        for (int k = 0; k < kSampleFieldCount; ++k)
-            text +=
-                prefix + kSampleFields[k].name + "=" + std::to_string(sampleFieldBits(all[slot], k)) + " ";
-        text += prefix + "label=" + all[slot].tabLabel + " ";
+// A driver with one GPU and a running Agent; start-up's messages land in shown.
+struct SamplerTest : ::testing::Test {
+    std::unique_ptr<AgentState> state;
+    std::vector<StartupMessage> shown;
+    void SetUp() override {
+        resetFakeDriver();
+        gFake.gpus.resize(1);
+        state = std::make_unique<AgentState>();
+        state->agentRunning.store(1);
+        shown.clear();
     }
-    return text;
-}
+    bool run() { return startSampler(*state, fakeDriverTable(), StartupCallbacks{record, &shown}); }
+    void pass() { samplePass(*state, fakeDriverTable()); }
+    GpuSample sample(int slot) {
+        GpuSample all[kGpuSlotCount];
+        snapshotSamples(*state, all);
+        return all[slot];
+    }
+    std::string label(int slot) { return sample(slot).tabLabel; }
+    // The first slots' fields and labels as " name=value ", slot 1's written "1:name".
+    std::string readings(int slots) {
+        std::string text = " ";
+        for (int slot = 0; slot < slots; ++slot) {
+            GpuSample s = sample(slot);
+            std::string prefix = slot ? "1:" : "";
+            for (int k = 0; k < kSampleFieldCount; ++k)
+                text += prefix + kSampleFields[k].name + "=" + std::to_string(sampleFieldBits(s, k)) + " ";
+            text += prefix + "label=" + s.tabLabel + " ";
+        }
+        return text;
+    }
+};
 
 // NVML numbers devices by bus, the slots list display GPUs first: the TCC card
 // on bus 1 is NVML's device 0 but slot 1.
@@ -152,20 +165,20 @@ const Case kCases[] = {
      "1:gpuLoad=88"},
 };
 
-TEST(Sampler, ReadingsFromTheDriver) {
+TEST_F(SamplerTest, ReadingsFromTheDriver) {
     for (const Case& c : kCases) {
         SCOPED_TRACE(c.what);
-        reset();
+        SetUp();
         if (c.setup)
             c.setup(gFake);
         gFake.gpus[0].pstateClocks = c.pstate;
         if (!c.pstate.empty())
             gFake.gpus[0].clockStatus[1] = NVAPI_NOT_SUPPORTED;
-        ASSERT_TRUE(prepareGpus(*gState, fakeDriverTable(), StartupCallbacks{}));
-        samplePass(*gState, fakeDriverTable());
+        ASSERT_TRUE(run());
+        pass();
         if (c.change) {
             c.change(gFake);
-            samplePass(*gState, fakeDriverTable());
+            pass();
         }
         std::istringstream expect(c.expect);
         std::string actual = readings(2);
@@ -174,11 +187,10 @@ TEST(Sampler, ReadingsFromTheDriver) {
     }
 }
 
-TEST(Sampler, FlagsNeverClearAndReadingsKeepTheirLastValue) {
-    reset();
+TEST_F(SamplerTest, FlagsNeverClearAndReadingsKeepTheirLastValue) {
     gFake.gpus[0].processorPresent = true;
-    ASSERT_TRUE(prepareGpus(*gState, fakeDriverTable(), StartupCallbacks{}));
-    samplePass(*gState, fakeDriverTable());
+    ASSERT_TRUE(run());
+    pass();
     std::string before = readings(1);
     EXPECT_EQ(std::string::npos, before.find("Supported=0")) << before;
     // Everything fails from now on.
@@ -188,12 +200,106 @@ TEST(Sampler, FlagsNeverClearAndReadingsKeepTheirLastValue) {
             g.displayStatus = g.dynamicStatus[0] = g.dynamicStatus[1] = g.dynamicStatus[2] = NVAPI_ERROR;
     g.nvmlPowerStatus = g.nvmlLimitStatus = g.nvmlMemoryStatus = NVML_ERROR_UNKNOWN;
     g.usageStatus = NVAPI_INVALID_HANDLE;
-    samplePass(*gState, fakeDriverTable());
+    pass();
     EXPECT_EQ(before, readings(1));
     // The sampler ends after a pass once the Agent stops, without a last pause.
-    gState->agentRunning.store(0);
-    EXPECT_EQ(0, runSampler(*gState, fakeDriverTable(), 1000));
+    state->agentRunning.store(0);
+    EXPECT_EQ(0, runSampler(*state, fakeDriverTable(), 1000));
     EXPECT_EQ(std::vector<int>{}, gFake.sleepMs);
+}
+
+// Names are cut to their first 39 characters; a bus number the driver
+// refuses reads as 0.
+TEST_F(SamplerTest, PhysicalThenTccGpus) {
+    gFake.gpus.resize(3);
+    gFake.gpus[0].tcc = true; // listed first by the driver, recognised after the physical ones
+    gFake.gpus[0].name = "Tesla";
+    gFake.gpus[0].busStatus = NVAPI_ERROR;
+    gFake.gpus[1].name = std::string(64, 'N'); // no terminator within the 64 bytes
+    gFake.gpus[1].busId = 33;
+    gFake.gpus[2].name = "GeForce B";
+    ASSERT_TRUE(run());
+    EXPECT_EQ(3, state->gpuCount.load());
+    EXPECT_EQ((std::vector<std::string>{std::string(39, 'N') + "(1)", "GeForce B(2)", "Tesla(3)", ""}),
+              (std::vector<std::string>{label(0), label(1), label(2), label(3)}));
+    EXPECT_EQ((std::vector<std::wstring>{std::wstring(39, L'N'), L"Tesla", L"- empty -"}),
+              (std::vector<std::wstring>{state->slots[0].fullName, state->slots[2].fullName,
+                                         state->slots[3].fullName}));
+    EXPECT_EQ((std::vector<uint32_t>{33, 0}),
+              (std::vector<uint32_t>{state->slots[0].busId, state->slots[2].busId}));
+    EXPECT_TRUE(shown.empty());
+    EXPECT_EQ(1, state->agentRunning.load());
+    EXPECT_EQ(1, gFake.nvmlInitCalls);
+}
+
+TEST_F(SamplerTest, FailuresEndStartUpWithTheirMessage) {
+    using M = StartupMessage;
+    const std::pair<void (*)(), StartupMessage> cases[] = {
+        {[] { gFake.initializeStatus = NVAPI_LIBRARY_NOT_FOUND; }, M::NvapiFailed},
+        {[] { gFake.enumStatus = NVAPI_NVIDIA_DEVICE_NOT_FOUND; }, M::NvapiFailed},
+        {[] { gFake.tccStatus = NVAPI_ERROR; }, M::NvapiFailed},
+        {[] { gFake.gpus.clear(); }, M::NvapiFailed},
+        {[] { gFake.nvmlLoads = false; }, M::NvmlLoadFailed},
+        {[] { gFake.nvmlMissing.insert("nvmlInit"); }, M::NvmlInitFailed},
+        {[] { gFake.nvmlInitStatus = NVML_ERROR_DRIVER_NOT_LOADED; }, M::NvmlInitFailed},
+        {[] { gFake.gpus[0].nameStatus = NVAPI_ERROR; }, M::NameFailed},
+    };
+    for (const auto& c : cases) {
+        SetUp();
+        c.first();
+        EXPECT_FALSE(run());
+        EXPECT_EQ(std::vector<StartupMessage>{c.second}, shown) << &c - cases;
+        EXPECT_EQ(0, state->agentRunning.load());
+    }
+}
+
+TEST_F(SamplerTest, GpuCountIsCutToEight) {
+    const int cases[][4] = {{1, 0, 1, 0}, {9, 0, 8, 1}, {50, 50, 8, 1}}; // physical, TCC, count, message
+    for (const auto& c : cases) {
+        SetUp();
+        gFake.gpus.resize(c[0] + c[1]);
+        for (int k = c[0]; k < c[0] + c[1]; ++k)
+            gFake.gpus[k].tcc = true;
+        ASSERT_TRUE(run());
+        EXPECT_EQ(c[2], state->gpuCount.load());
+        EXPECT_EQ(c[2] == 1 ? "Example GPU" : "Example GPU(8)", label(c[2] - 1));
+        EXPECT_EQ(std::vector<StartupMessage>(c[3], StartupMessage::TooManyGpus), shown) << c[0];
+    }
+}
+
+// The clock record's second try comes after a pause of 1 ms.
+TEST_F(SamplerTest, RecordVersionsPickTheNewestAccepted) {
+    const std::set<uint32_t> all = {0x30108, 0x20108, 0x31CF8, 0x21CF8, 0x20044,
+                                    0x20018, 0x40558, 0x30508, 0x203C8, 0x103C8};
+    struct Case {
+        std::set<uint32_t> rejected;
+        std::vector<uint32_t> versions; // clocks, P-states, thermal, memory, cooler
+        size_t pauses;
+    } cases[] = {
+        {{}, {0x30108, 0x31CF8, 0x20044, 0x20018, 0x40558}, 0},
+        {{0x30108, 0x31CF8, 0x40558}, {0x20108, 0x21CF8, 0x20044, 0x20018, 0x30508}, 1},
+        {all, {0x10108, 0x11C94, 0x10044, 0x10014, 0x10098}, 1}, // the oldest are taken untried
+        {{0x40558, 0x30508, 0x203C8}, {0x30108, 0x31CF8, 0x20044, 0x20018, 0x103C8}, 0},
+    };
+    for (const Case& c : cases) {
+        SetUp();
+        gFake.gpus.resize(2);
+        gFake.gpus[1].rejected = c.rejected;
+        ASSERT_TRUE(run());
+        const uint32_t* v = state->slots[1].recordVersions;
+        EXPECT_EQ(c.versions, std::vector<uint32_t>(v, v + kRecordVersionCount)) << c.versions[4];
+        // Versions taken untried are never offered to the driver.
+        for (uint32_t tried : gFake.triedVersions)
+            EXPECT_EQ(1u, all.count(tried)) << std::hex << tried;
+        EXPECT_EQ(0x30108u, recordVersion(state->slots[0], RecordVersion::Clock));
+        EXPECT_EQ(std::vector<int>(c.pauses, 1), gFake.sleepMs) << c.versions[4];
+    }
+}
+
+TEST(WindowsVersion, SevenAndLaterAreSupported) {
+    const uint32_t cases[][3] = {{6, 0, 0}, {6, 1, 1}, {6, 2, 1}, {10, 0, 1}}; // major, minor, supported
+    for (const auto& c : cases)
+        EXPECT_EQ(c[2] != 0, windowsVersionSupported(c[0], c[1])) << c[0] << "." << c[1];
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "agent/windows/startup.h"
 
 #include "agent/core/tab_label.h"
+#include "agent/windows/sampler.h"
 #include "protocol/text_cp932.h"
 
 #include <cstring>
@@ -16,7 +17,7 @@ void show(const StartupCallbacks& callbacks, StartupMessage message) {
 
 bool fail(AgentState& state, const StartupCallbacks& callbacks, StartupMessage message) {
     show(callbacks, message);
-    state.agentRunning.store(0, std::memory_order_relaxed);
+    stopSampler(state);
     return false;
 }
 
@@ -191,7 +192,7 @@ void buildStartupLabels(AgentState& state) {
     }
 }
 
-bool prepareGpus(AgentState& state, const DriverTable& driver, const StartupCallbacks& callbacks) {
+bool startSampler(AgentState& state, const DriverTable& driver, const StartupCallbacks& callbacks) {
     resetAgentSlots(state);
     if (!recogniseGpus(state, driver))
         return fail(state, callbacks, StartupMessage::NvapiFailed);

@@ -47,6 +47,7 @@ void probeRecordVersions(AgentState& state, const DriverTable& driver);
 // The name with the slot suffix when there are two or more GPUs.
 void buildStartupLabels(AgentState& state);
 
-// Resets the slots and runs the steps above in order, showing the messages.
-// False (and agentRunning 0) when start-up must end.
-bool prepareGpus(AgentState& state, const DriverTable& driver, const StartupCallbacks& callbacks);
+// The Windows sampler's start: resets the slots and runs the steps above in
+// order, showing the messages. False (and the sampler stopped) when start-up
+// must end.
+bool startSampler(AgentState& state, const DriverTable& driver, const StartupCallbacks& callbacks);

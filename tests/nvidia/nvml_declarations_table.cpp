@@ -7,24 +7,14 @@
 // NVML_DRIVER_MCDM.
 #include "gpu/driver_records.h"
 #include "gpu/nvml_calls.h"
-#include "gpu/nvml_source_calls.h"
 
 #include <cstdio>
 #include <cstring>
 
 namespace {
 
-bool optional(const char* name) {
-#define GAUGELINE_OPTIONAL(export, branch)                                                                   \
-    if (std::strcmp(name, #export) == 0)                                                                     \
-        return true;
-    GAUGELINE_NVML_OPTIONAL_EXPORTS(GAUGELINE_OPTIONAL)
-#undef GAUGELINE_OPTIONAL
-    return false;
-}
-
-void function(const char* name, const char* params) {
-    if (!optional(name))
+void function(const char* name, const char* params, int since) {
+    if (since == 0)
         std::printf("static_assert(std::is_same_v<decltype(&%s), nvmlReturn_t(*)%s>, \"%s\");\n", name,
                     params, name);
 }
@@ -91,12 +81,10 @@ int main() {
     CONSTANT(NVML_TEMPERATURE_GPU)
     CONSTANT(NVML_PSTATE_UNKNOWN)
     CONSTANT(NVML_DEVICE_NAME_V2_BUFFER_SIZE)
-#define GAUGELINE_WINDOWS_FUNCTION(name, field, params) function("nvml" #name, #params);
-    GAUGELINE_NVML_CALLS(GAUGELINE_WINDOWS_FUNCTION)
-#define GAUGELINE_LINUX_FUNCTION(field, name, older, params)                                                 \
-    function(#name, #params);                                                                                \
-    function(#older, #params);
-    GAUGELINE_NVML_SOURCE_CALLS(GAUGELINE_LINUX_FUNCTION)
+#define GAUGELINE_FUNCTION(field, newer, older, since, params)                                               \
+    function(#newer, #params, since);                                                                        \
+    function(#older, #params, since);
+    GAUGELINE_NVML_CALLS(GAUGELINE_FUNCTION)
     std::printf("static_assert(std::is_same_v<decltype(&nvmlErrorString), const char* (*)(nvmlReturn_t)>, "
                 "\"nvmlErrorString\");\n");
     return 0;

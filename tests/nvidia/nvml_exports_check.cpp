@@ -2,7 +2,6 @@
 // be there, except those listed as optional with the driver that brought them.
 // Usage: nvml_exports_check LIBRARY   (exit 77 when the file is missing)
 #include "gpu/nvml_calls.h"
-#include "gpu/nvml_source_calls.h"
 
 #include <cstdio>
 #include <cstring>
@@ -11,13 +10,14 @@
 
 namespace {
 
-const char* brought(const char* name) {
-#define GAUGELINE_OPTIONAL(export, branch)                                                                   \
-    if (std::strcmp(name, #export) == 0)                                                                     \
-        return #branch;
-    GAUGELINE_NVML_OPTIONAL_EXPORTS(GAUGELINE_OPTIONAL)
-#undef GAUGELINE_OPTIONAL
-    return nullptr;
+// The driver branch that brought the export, 0 where every driver has it.
+int brought(const char* name) {
+#define GAUGELINE_SINCE(field, newer, older, since, params)                                                  \
+    if (std::strcmp(name, #newer) == 0 || std::strcmp(name, #older) == 0)                                    \
+        return since;
+    GAUGELINE_NVML_CALLS(GAUGELINE_SINCE)
+#undef GAUGELINE_SINCE
+    return 0;
 }
 
 } // namespace
@@ -37,13 +37,10 @@ int main(int argc, char** argv) {
         return 1;
     }
     const char* names[] = {
-#define GAUGELINE_WINDOWS_NAME(name, field, params) "nvml" #name,
-        GAUGELINE_NVML_CALLS(GAUGELINE_WINDOWS_NAME)
-#undef GAUGELINE_WINDOWS_NAME
-#define GAUGELINE_LINUX_NAMES(field, name, older, params) #name, #older,
-            GAUGELINE_NVML_SOURCE_CALLS(GAUGELINE_LINUX_NAMES)
-#undef GAUGELINE_LINUX_NAMES
-                "nvmlErrorString",
+#define GAUGELINE_NAMES(field, newer, older, since, params) #newer, #older,
+        GAUGELINE_NVML_CALLS(GAUGELINE_NAMES)
+#undef GAUGELINE_NAMES
+            "nvmlErrorString",
     };
     int missing = 0;
     for (const char*& name : names) {
@@ -52,8 +49,8 @@ int main(int argc, char** argv) {
             again = again || std::strcmp(*earlier, name) == 0;
         if (again || dlsym(library, name))
             continue;
-        if (const char* branch = brought(name)) {
-            std::printf("%s: missing, optional (driver %s and later)\n", name, branch);
+        if (int branch = brought(name)) {
+            std::printf("%s: missing, optional (driver %d and later)\n", name, branch);
             continue;
         }
         std::printf("%s: not exported by %s, and not listed as optional\n", name, argv[1]);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 FakeDriver gFake;
 
@@ -37,6 +38,11 @@ int32_t give(const void* handle, int32_t FakeGpu::*status, T* out, V FakeGpu::*v
     return g ? g->*status : NVAPI_INVALID_HANDLE;
 }
 
+// Handles, GPU and NVML device alike, are the GPU positions plus one.
+NvPhysicalGpuHandle fakeHandle(size_t k) {
+    return reinterpret_cast<NvPhysicalGpuHandle>(k + 1);
+}
+
 NvAPI_Status initialize() {
     return gFake.initializeStatus;
 }
@@ -45,7 +51,7 @@ NvAPI_Status enumerate(NvPhysicalGpuHandle* handles, uint32_t* count, bool tcc, 
     *count = 0;
     for (size_t k = 0; status == NVAPI_OK && k < gFake.gpus.size(); ++k) {
         if (gFake.gpus[k].tcc == tcc)
-            handles[(*count)++] = fakeHandle(static_cast<int>(k));
+            handles[(*count)++] = fakeHandle(k);
     }
     return status;
 }
@@ -206,7 +212,6 @@ NvAPI_QueryInterfaceFn directQueryInterface() {
     return &directQuery;
 }
 
-// NVML: device handles, like the GPU handles, are the GPU positions plus one.
 namespace nvml {
 nvmlReturn_t init() {
     ++gFake.nvmlInitCalls;
@@ -239,14 +244,29 @@ nvmlReturn_t getDriverModel(nvmlDevice_t d, nvmlDriverModel_t* current, nvmlDriv
 }
 } // namespace nvml
 
+// By export name, as the Windows Agent binds the real library.
+void* lookupNvml(void*, const char* name) {
+    const std::pair<const char*, void*> exports[] = {
+        {"nvmlInit", reinterpret_cast<void*>(nvml::init)},
+        {"nvmlDeviceGetHandleByIndex", reinterpret_cast<void*>(nvml::getHandleByIndex)},
+        {"nvmlDeviceGetMemoryInfo", reinterpret_cast<void*>(nvml::getMemoryInfo)},
+        {"nvmlDeviceGetPowerUsage", reinterpret_cast<void*>(nvml::getPowerUsage)},
+        {"nvmlDeviceGetPowerManagementLimit", reinterpret_cast<void*>(nvml::getPowerManagementLimit)},
+        {"nvmlDeviceGetEnforcedPowerLimit", reinterpret_cast<void*>(nvml::getEnforcedPowerLimit)},
+        {"nvmlDeviceGetPciInfo", reinterpret_cast<void*>(nvml::getPciInfo)},
+        {"nvmlDeviceGetDriverModel", reinterpret_cast<void*>(nvml::getDriverModel)},
+    };
+    for (const auto& e : exports)
+        if (std::strcmp(e.first, name) == 0 && !gFake.nvmlMissing.count(name))
+            return e.second;
+    return nullptr;
+}
+
 bool loadNvml(NvmlApi* api) {
     *api = NvmlApi{};
     if (!gFake.nvmlLoads)
         return false;
-#define GAUGELINE_FAKE_NVML(name, field, params)                                                             \
-    api->field = gFake.nvmlMissing.count("nvml" #name) ? nullptr : nvml::field;
-    GAUGELINE_NVML_CALLS(GAUGELINE_FAKE_NVML)
-#undef GAUGELINE_FAKE_NVML
+    bindNvml(api, lookupNvml, nullptr, NvmlGeneration::Oldest);
     return true;
 }
 
@@ -255,10 +275,6 @@ void sleepMs(int ms) {
 }
 
 } // namespace
-
-NvPhysicalGpuHandle fakeHandle(int k) {
-    return reinterpret_cast<NvPhysicalGpuHandle>(static_cast<uintptr_t>(k + 1));
-}
 
 void resetFakeDriver() {
     gFake = FakeDriver{};

@@ -105,5 +105,3 @@ extern FakeDriver gFake;
 void resetFakeDriver();
 // The table over gFake.
 const DriverTable& fakeDriverTable();
-// Handle of the k-th GPU in gFake.gpus.
-NvPhysicalGpuHandle fakeHandle(int k);

@@ -1,4 +1,4 @@
-#include "agent/linux/nvml_library_posix.h"
+#include "gpu/nvml_library.h"
 
 #include <cstdio>
 #include <dlfcn.h>
