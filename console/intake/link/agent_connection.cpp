@@ -87,17 +87,17 @@ AgentRequestResult sendAgentRequest(const char* agentAddress, const char* localA
     return result;
 }
 
-ConnectOutcome connectToAgent(GpuPanelState& state, const IntakeWindowHooks& hooks,
-                              const ConnectSteps& steps) {
+ConnectOutcome connectToAgent(GpuPanelState& state, const IntakeWindowCallbacks& window,
+                              const ConnectConfig& config, const ConnectCallbacks& callbacks) {
     // An Agent asked from here could never report back.
-    if (steps.listener && !ensureListening(*steps.listener))
+    if (config.listener && !ensureListening(*config.listener))
         return ConnectOutcome::CannotListen;
     state.reconnectCount.fetch_add(1, std::memory_order_relaxed);
     store(state.reconnectRequested, 1);
-    pauseFor(steps.request, steps.dropWaitMs);
+    pauseFor(config.request, config.dropWaitMs);
     char boxes[4][kBoxChars + 2] = {};
-    if (steps.readBoxes)
-        steps.readBoxes(steps.context, boxes);
+    if (callbacks.readBoxes)
+        callbacks.readBoxes(callbacks.context, boxes);
     const char* parts[4] = {boxes[0], boxes[1], boxes[2], boxes[3]};
     char address[kAddressTextMax + 1];
     joinAgentAddress(parts, address);
@@ -105,15 +105,15 @@ ConnectOutcome connectToAgent(GpuPanelState& state, const IntakeWindowHooks& hoo
     store(state.reconnectRequested, 0);
 
     char local[16] = {};
-    if (!steps.findLocalAddress || !steps.findLocalAddress(local))
+    if (!callbacks.findLocalAddress || !callbacks.findLocalAddress(callbacks.context, local))
         local[0] = '\0';
-    bool sent = sendAgentRequest(address, local, steps.request) == AgentRequestResult::Sent;
+    bool sent = sendAgentRequest(address, local, config.request) == AgentRequestResult::Sent;
     if (sent) {
-        if (hooks.writeTitle)
-            hooks.writeTitle(hooks.context, kConsoleTitle);
+        if (window.writeTitle)
+            window.writeTitle(window.context, kConsoleTitle);
         return ConnectOutcome::Requested;
     }
     setAgentAddress(state, "");
-    resetGpuPanelState(state, hooks);
+    resetGpuPanelState(state, window);
     return ConnectOutcome::Failed;
 }

@@ -38,7 +38,7 @@ void storeField(GpuPanelSlot& slot, int k, const char* line) {
         setSlotField(slot, static_cast<SampleField>(k), decimalAtoi(line));
 }
 
-void updateTitle(const char* agentLabel, const IntakeWindowHooks& hooks) {
+void updateTitle(const char* agentLabel, const IntakeWindowCallbacks& hooks) {
     if (!hooks.readTitle || !hooks.writeTitle)
         return;
     wchar_t current[256];
@@ -61,7 +61,8 @@ bool extendedTitle(const wchar_t* current, const char* agentLabel, wchar_t* out,
     return n > 0;
 }
 
-BlockOutcome applyReportBlock(GpuPanelState& state, const uint8_t* block, const IntakeWindowHooks& hooks) {
+BlockOutcome applyReportBlock(GpuPanelState& state, const uint8_t* block,
+                              const IntakeWindowCallbacks& hooks) {
     LineReader reader{block};
     char line[kLineBufferBytes];
 
@@ -109,7 +110,7 @@ BlockOutcome applyReportBlock(GpuPanelState& state, const uint8_t* block, const 
     return BlockOutcome::Applied;
 }
 
-void resetGpuPanelState(GpuPanelState& state, const IntakeWindowHooks& hooks) {
+void resetGpuPanelState(GpuPanelState& state, const IntakeWindowCallbacks& hooks) {
     if (hooks.writeTitle)
         hooks.writeTitle(hooks.context, kConsoleTitle);
     store(state.gpuCount, 1);

@@ -1,7 +1,5 @@
 #include "console/intake/link/panel_state.h"
 
-#include "console/intake/link/intake_hooks.h"
-
 #include <cstring>
 #include <cwchar>
 

@@ -76,3 +76,16 @@ int usableGpuCount(const GpuPanelState& state);
 
 // "- empty - (UNKNOWN 接続)" in code page 932.
 extern const char kEmptyTabLabel[];
+
+struct IntakeWindowCallbacks {
+    void* context = nullptr;
+    // Reads the main window's title; false when there is none.
+    bool (*readTitle)(void* context, wchar_t* out, int outChars) = nullptr;
+    void (*writeTitle)(void* context, const wchar_t* title) = nullptr;
+    // Selects tab 0 (the panels then show slot 0), deletes every other tab and
+    // gives tab 0 the label (code page 932 bytes).
+    void (*resetTabs)(void* context, const char* tab0Label) = nullptr;
+};
+
+// The product name that a title is compared with and reset to.
+extern const wchar_t kConsoleTitle[];

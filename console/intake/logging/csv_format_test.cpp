@@ -95,7 +95,7 @@ std::string consoleBlock(GpuPanelState& panel, const LogSelection& sel) {
     store(panel.gpuCount, sel.gpuCount);
     std::atomic<int32_t> running{1}, ready{1};
     std::string text;
-    LoggerEdges edges;
+    LoggerCallbacks edges;
     edges.context = &text;
     edges.printPieces = [](void* t, const std::vector<ConsolePiece>& pieces) {
         *static_cast<std::string*>(t) += shown(pieces);
@@ -193,7 +193,7 @@ TEST(CsvFormat, HeaderKeepsAPeersGpuNameInItsCell) {
         initGpuPanelState(state);
         ASSERT_EQ(
             BlockOutcome::Applied,
-            applyReportBlock(state, reinterpret_cast<const uint8_t*>(text.data()), IntakeWindowHooks{}));
+            applyReportBlock(state, reinterpret_cast<const uint8_t*>(text.data()), IntakeWindowCallbacks{}));
         std::vector<PanelSlotSnapshot> slots(kGpuSlotCount);
         for (int i = 0; i < kGpuSlotCount; ++i)
             slots[i] = snapshotPanelSlot(state, i);

@@ -2,7 +2,6 @@
 // logging threads read it, and a tick-like thread starts and stops runs as the
 // test flips the check box.
 #include "console/intake/logging/logger.h"
-#include "console/intake/logging/update_tick.h"
 
 #include <gtest/gtest.h>
 
@@ -42,7 +41,7 @@ TEST(LoggerThreads, TickStartsAndStopsRunsWhileTheReceiverWrites) {
             std::swprintf(s.panel.fullName[n % 2], kFullNameChars + 1, L"GPU %d", n % 10);
         }
     });
-    CsvStartEdges tick;
+    CsvStartCallbacks tick;
     tick.context = &s;
     tick.isBoxChecked = [](void* c) { return static_cast<Shared*>(c)->boxChecked.load() != 0; };
     tick.uncheckBox = tick.chooseItems = tick.showCannotSave = [](void*) {};
@@ -52,7 +51,7 @@ TEST(LoggerThreads, TickStartsAndStopsRunsWhileTheReceiverWrites) {
     tick.startLogger = [](void* c, const char* chosen, int32_t run) {
         auto* s = static_cast<Shared*>(c);
         s->loggers.emplace_back([s, copy = std::string(chosen), run] {
-            LoggerEdges e;
+            LoggerCallbacks e;
             e.context = s;
             e.refusePath = e.leaveConsole = [](void*) {};
             e.attachConsole = [](void*) { return true; };
@@ -61,7 +60,7 @@ TEST(LoggerThreads, TickStartsAndStopsRunsWhileTheReceiverWrites) {
                 static_cast<Shared*>(c)->rows.fetch_add(pieces.back().text == std::string(50, '=') + "\n");
             };
             e.localTime = [](void*) { return currentLogTime(); };
-            e.clock = systemLogWaitClock();
+            e.clock = systemLogClock();
             runLogger({&s->panel, &s->csv, &s->appRunning, &s->uiReady, run}, e, copy.c_str());
         });
     };

@@ -1,8 +1,8 @@
 // The real main window with the program's own resources linked in: creation,
 // placement, layout at the size limits, tab strip, the intake's reset, the IP
 // input dialog's failure messages, and a failed class registration.
+#include "console/app/main_window_win.h"
 #include "console/display/main_layout.h"
-#include "console/display/main_window_win.h"
 #include "console/intake/link/agent_connection_win.h"
 #include "console/intake/link/intake.h"
 #include "net/tcp.h"
@@ -85,6 +85,7 @@ TEST(MainWindow, OpensLaysOutFollowsTheGpuCountAndFailsToConnect) {
     app->listener.bindAddress = "127.0.0.1";
     app->listener.port = port;
     ASSERT_TRUE(registerConsoleClass(*app, GetModuleHandleW(nullptr)));
+    initConsoleState(*app);
     ASSERT_TRUE(createMainWindow(*app));
     showMainWindow(*app, SW_SHOWNORMAL);
     pump();
