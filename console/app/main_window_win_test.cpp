@@ -56,15 +56,21 @@ TEST(MainWindow, OpensLaysOutFollowsTheGpuCountAndFailsToConnect) {
     EXPECT_EQ(r.left, GetSystemMetrics(SM_CXSCREEN) / 2 - 450);
     EXPECT_EQ(r.top, GetSystemMetrics(SM_CYSCREEN) / 2 - 250);
     EXPECT_EQ(GetWindowLongPtrW(window, GWL_STYLE) & WS_MAXIMIZEBOX, 0);
-    // Resizing keeps the limits.
-    const int sizes[][4] = {
-        {0, 0, 900, 520}, {2000, 2000, 1200, 900}, {300, 200, 900, 520}, {1201, 521, 1200, 521}};
+    // Resizing keeps the limits and lays the controls out again (the button's y).
+    const int sizes[][5] = {{0, 0, 900, 520, 382},
+                            {2000, 2000, 1200, 900, 762},
+                            {300, 200, 900, 520, 382},
+                            {1201, 521, 1200, 521, 383}};
     for (const auto& s : sizes) {
         if (s[0] != 0)
             SetWindowPos(window, nullptr, 0, 0, s[0], s[1], SWP_NOMOVE | SWP_NOZORDER);
         pumpMessages();
+        RECT button;
         GetWindowRect(window, &r);
-        EXPECT_EQ((std::vector<int>{r.right - r.left, r.bottom - r.top}), (std::vector<int>{s[2], s[3]}));
+        GetWindowRect(app->ipButton, &button);
+        MapWindowPoints(HWND_DESKTOP, window, reinterpret_cast<POINT*>(&button), 2);
+        EXPECT_EQ((std::vector<int>{r.right - r.left, r.bottom - r.top, static_cast<int>(button.top)}),
+                  (std::vector<int>{s[2], s[3], s[4]}));
     }
     EXPECT_EQ(tabs(tab), L"- empty - (UNKNOWN 接続)|");
     for (int count : {3, 12, 2}) {

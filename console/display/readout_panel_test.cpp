@@ -13,14 +13,17 @@ TEST(ReadoutPanel, LabelsPlacesAndValues) {
     buildReadoutRows(start, rows);
     std::wstring labels;
     for (int i = 0; i < kReadoutRowCount; ++i) {
-        labels += std::wstring(rows[i].label) + L"|";
+        labels += std::wstring(rows[i].label) + L"@" + std::to_wstring(rows[i].labelX) + L"," +
+                  std::to_wstring(rows[i].valueX) + L"," + std::to_wstring(rows[i].y) + L"|";
         EXPECT_EQ(std::wstring(rows[i].value), L"No Support") << i;
     }
     EXPECT_EQ(
         labels,
-        L"GPU Graphics Clock: |GPU Processor Clock: |GPU Memory Clock: |GPU Video Clock: |GPU Load: |"
-        L"Memory Usage: |Power Draw: |Temperature: |Driver Model: |Memory Controller Load: |"
-        L"Video Engine Load: |Bus Interface Load: |Fan level: |Fan rpm: |P-State: |GPU Core Voltage: |");
+        L"GPU Graphics Clock: @10,170,0|GPU Processor Clock: @10,170,12|GPU Memory Clock: @10,170,24|"
+        L"GPU Video Clock: @10,170,36|GPU Load: @10,170,48|Memory Usage: @10,170,60|Power Draw: @10,170,72|"
+        L"Temperature: @10,170,84|Driver Model: @410,610,0|Memory Controller Load: @410,610,12|"
+        L"Video Engine Load: @410,610,24|Bus Interface Load: @410,610,36|Fan level: @410,610,48|"
+        L"Fan rpm: @410,610,60|P-State: @410,610,72|GPU Core Voltage: @410,610,84|");
     Snapshot s{};
 #define SUPPORT_ALL(name, kind, conv) s.name = 1;
     GAUGELINE_SAMPLE_FIELDS(SUPPORT_ALL)
