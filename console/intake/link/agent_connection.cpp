@@ -9,11 +9,11 @@
 
 namespace {
 
-void pauseFor(const AgentRequestConfig& config, int milliseconds) {
+void pauseFor(const ConnectCallbacks& callbacks, int milliseconds) {
     if (milliseconds <= 0)
         return;
-    if (config.pause)
-        config.pause(milliseconds);
+    if (callbacks.pause)
+        callbacks.pause(callbacks.context, milliseconds);
     else
         std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
@@ -50,7 +50,7 @@ void joinAgentAddress(const char* const boxes[4], char out[kAddressTextMax + 1])
 }
 
 AgentRequestResult sendAgentRequest(const char* agentAddress, const char* localAddress,
-                                    const AgentRequestConfig& config) {
+                                    const AgentRequestConfig& config, const ConnectCallbacks& callbacks) {
     uint32_t target = 0;
     if (!agentAddress || !parseInetAddr(agentAddress, &target))
         return AgentRequestResult::BadAddress;
@@ -74,7 +74,7 @@ AgentRequestResult sendAgentRequest(const char* agentAddress, const char* localA
         if (carried[0] == '\0' || !writeRequest(carried, request)) {
             result = AgentRequestResult::NoLocalAddress;
         } else {
-            pauseFor(config, config.sendDelayMs);
+            pauseFor(callbacks, config.sendDelayMs);
             if (tcpSendOnce(first, request, kRequestBytes) != kRequestBytes)
                 result = AgentRequestResult::ShortSend;
         }
@@ -94,7 +94,7 @@ ConnectOutcome connectToAgent(GpuPanelState& state, const IntakeWindowCallbacks&
         return ConnectOutcome::CannotListen;
     state.reconnectCount.fetch_add(1, std::memory_order_relaxed);
     store(state.reconnectRequested, 1);
-    pauseFor(config.request, config.dropWaitMs);
+    pauseFor(callbacks, config.dropWaitMs);
     char boxes[4][kBoxChars + 2] = {};
     if (callbacks.readBoxes)
         callbacks.readBoxes(callbacks.context, boxes);
@@ -107,7 +107,7 @@ ConnectOutcome connectToAgent(GpuPanelState& state, const IntakeWindowCallbacks&
     char local[16] = {};
     if (!callbacks.findLocalAddress || !callbacks.findLocalAddress(callbacks.context, local))
         local[0] = '\0';
-    bool sent = sendAgentRequest(address, local, config.request) == AgentRequestResult::Sent;
+    bool sent = sendAgentRequest(address, local, config.request, callbacks) == AgentRequestResult::Sent;
     if (sent) {
         if (window.writeTitle)
             window.writeTitle(window.context, kConsoleTitle);

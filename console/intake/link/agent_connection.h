@@ -39,8 +39,18 @@ struct AgentRequestConfig {
     uint16_t port = kGaugelinePort;
     int connectWaitMs = 2000;
     int sendDelayMs = 1000;
-    // Waits the given milliseconds; null sleeps.
-    void (*pause)(int milliseconds) = nullptr;
+};
+
+// The dialog's side of "接続"; a null entry reads empty boxes, finds no
+// address, sleeps.
+struct ConnectCallbacks {
+    void* context = nullptr;
+    // Reads the four boxes (at most 3 characters each); called after the pause.
+    void (*readBoxes)(void* context, char boxes[4][kBoxChars + 2]) = nullptr;
+    // The machine's own DHCP address; false when there is none.
+    bool (*findLocalAddress)(void* context, char out[16]) = nullptr;
+    // Waits the given milliseconds.
+    void (*pause)(void* context, int milliseconds) = nullptr;
 };
 
 // Connects to agentAddress:port (waiting at most connectWaitMs), makes a
@@ -49,7 +59,7 @@ struct AgentRequestConfig {
 // null or empty it carries the first connection's own local address, the one
 // the Agent can reach. Both connections are closed before returning.
 AgentRequestResult sendAgentRequest(const char* agentAddress, const char* localAddress,
-                                    const AgentRequestConfig& config);
+                                    const AgentRequestConfig& config, const ConnectCallbacks& callbacks);
 
 struct ListenerSlot;
 
@@ -59,15 +69,6 @@ struct ConnectConfig {
     // Time for the receiver to drop the connection it serves.
     int dropWaitMs = 2000;
     AgentRequestConfig request;
-};
-
-// The dialog's side of "接続"; a null entry reads empty boxes / no address.
-struct ConnectCallbacks {
-    void* context = nullptr;
-    // Reads the four boxes (at most 3 characters each); called after the pause.
-    void (*readBoxes)(void* context, char boxes[4][kBoxChars + 2]) = nullptr;
-    // The machine's own DHCP address; false when there is none.
-    bool (*findLocalAddress)(void* context, char out[16]) = nullptr;
 };
 
 enum class ConnectOutcome {

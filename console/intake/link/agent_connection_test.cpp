@@ -99,7 +99,7 @@ TEST(AgentConnection, ButtonListensDropsReadsAndAsks) {
         };
         steps.findLocalAddress = [](void*, char out[16]) { return gLocal && std::strcpy(out, gLocal); };
         config.request.port = agentPort;
-        config.request.pause = [](int ms) {
+        steps.pause = [](void*, int ms) {
             gPauses.insert(gPauses.end(), {ms, relaxed(gWatched->reconnectRequested)});
         };
         TcpSocket agent = c.agent ? tcpListen("127.0.0.1", agentPort, 4) : kNoSocket;

@@ -48,7 +48,7 @@ INT_PTR CALLBACK agentDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARA
             context->dialog = dialog;
             ConnectConfig config;
             config.listener = context->listener;
-            const ConnectCallbacks callbacks{context, readBoxes, machineAddress};
+            const ConnectCallbacks callbacks{context, readBoxes, machineAddress, nullptr};
             ConnectOutcome outcome = connectToAgent(*context->state, *context->hooks, config, callbacks);
             if (outcome == ConnectOutcome::CannotListen) {
                 // The operator may free the port and press "接続" again.

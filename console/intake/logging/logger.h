@@ -1,5 +1,6 @@
 // The logging thread: the path check, the header, then one row per interval
-// to the CSV file and the text console until the box is unchecked.
+// to the CSV file and the text console until the box is unchecked; and the
+// check box's look once a tick that starts and stops those runs.
 #pragma once
 #include "console/intake/link/panel_state.h"
 #include "console/intake/logging/csv_format.h"
