@@ -11,11 +11,11 @@ std::atomic<int32_t> gWakeUps{0};
 
 int main() {
     std::atomic<int32_t> appRunning{1}, csvLogging{1};
-    const LogWaitClock system = systemLogWaitClock();
-    LogWaitClock counted = system;
+    const LogClockCallbacks system = systemLogClock();
+    LogClockCallbacks counted = system;
     counted.sleepMs = [](void*, uint32_t ms) {
         gWakeUps.fetch_add(1);
-        systemLogWaitClock().sleepMs(nullptr, ms);
+        systemLogClock().sleepMs(nullptr, ms);
     };
     const auto start = std::chrono::steady_clock::now();
     waitForNextRow({&appRunning, &csvLogging}, 1000, system.nowMs(nullptr), counted);

@@ -1,7 +1,6 @@
 // Time of one full paint of the offscreen image (meters, graphs with full
 // histories, readout) at the smallest and largest window. Prints figures.
 #include "console/display/console_paint_win.h"
-#include "console/display/main_window_win.h"
 
 #include <algorithm>
 #include <chrono>
@@ -9,13 +8,28 @@
 #include <memory>
 #include <vector>
 
+namespace {
+
+struct Scene {
+    GpuPanelState panel;
+    HistoryStore history;
+    PanelImages images;
+};
+
+ShownGpu shown(const Scene& a) {
+    return {0, snapshotPanelSlot(a.panel, 0), &a.history};
+}
+
+} // namespace
+
 int main() {
-    auto app = std::make_unique<ConsoleApp>();
+    auto app = std::make_unique<Scene>();
     initGpuPanelState(app->panel);
     initHistoryStore(app->history);
-    createPlotTemplates(app->templates);
-    app->font = CreateFontW(12, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, SHIFTJIS_CHARSET, OUT_DEFAULT_PRECIS,
-                            CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, L"ＭＳ Ｐゴシック");
+    createPlotTemplates(app->images.templates);
+    app->images.font =
+        CreateFontW(12, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, SHIFTJIS_CHARSET, OUT_DEFAULT_PRECIS,
+                    CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, L"ＭＳ Ｐゴシック");
     GpuPanelSlot& s = app->panel.slots[0];
 #define SUPPORT_ALL(name, kind, conv) store(s.name, 1);
     GAUGELINE_SAMPLE_FIELDS(SUPPORT_ALL)
@@ -31,17 +45,19 @@ int main() {
     // The whole paint, and each of its steps alone: where a second's paint goes.
     struct Step {
         const char* name;
-        void (*paint)(ConsoleApp&, HDC, int, int);
+        void (*paint)(Scene&, HDC, int, int);
     } steps[] = {
         {"whole paint",
-         [](ConsoleApp& a, HDC dc, int w, int h) {
-             paintLevelMeters(a, dc, w, h);
-             paintPlotPanels(a, dc, w, h);
-             paintReadoutPanel(a, dc, h);
+         [](Scene& a, HDC dc, int w, int h) {
+             paintLevelMeters(a.images, shown(a), dc, w, h);
+             paintPlotPanels(a.images, shown(a), dc, w, h);
+             paintReadoutPanel(a.images, shown(a), dc, h);
          }},
-        {"level meters", [](ConsoleApp& a, HDC dc, int w, int h) { paintLevelMeters(a, dc, w, h); }},
-        {"plot panels", [](ConsoleApp& a, HDC dc, int w, int h) { paintPlotPanels(a, dc, w, h); }},
-        {"readout panel", [](ConsoleApp& a, HDC dc, int, int h) { paintReadoutPanel(a, dc, h); }},
+        {"level meters",
+         [](Scene& a, HDC dc, int w, int h) { paintLevelMeters(a.images, shown(a), dc, w, h); }},
+        {"plot panels",
+         [](Scene& a, HDC dc, int w, int h) { paintPlotPanels(a.images, shown(a), dc, w, h); }},
+        {"readout panel", [](Scene& a, HDC dc, int, int h) { paintReadoutPanel(a.images, shown(a), dc, h); }},
     };
     for (auto size : {std::pair<int, int>{900, 520}, {1200, 900}}) {
         Surface image;
@@ -63,7 +79,7 @@ int main() {
         }
         releaseSurface(image);
     }
-    releasePlotTemplates(app->templates);
-    DeleteObject(app->font);
+    releasePlotTemplates(app->images.templates);
+    DeleteObject(app->images.font);
     return 0;
 }

@@ -36,7 +36,7 @@ void parseBlock(benchmark::State& st) {
     buildReportBlock(samples, 8, "192.0.2.20", block);
     static GpuPanelState state;
     initGpuPanelState(state);
-    IntakeWindowHooks hooks;
+    IntakeWindowCallbacks hooks;
     for (auto _ : st)
         benchmark::DoNotOptimize(applyReportBlock(state, block, hooks));
 }

@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::memcpy(block + at, data, n);
         at += n;
     }
-    IntakeWindowHooks hooks;
+    IntakeWindowCallbacks hooks;
     applyReportBlock(state, block, hooks);
     PanelSlotSnapshot snap = snapshotPanelSlot(state, usableGpuCount(state) - 1);
     (void)snap;

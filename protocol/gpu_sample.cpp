@@ -15,28 +15,35 @@ void clearGpuSample(GpuSample* sample) {
 }
 
 namespace {
-template <typename T> uint32_t bitsOf(T v) {
-    return static_cast<uint32_t>(v);
+
+using FieldGet = uint32_t (*)(const GpuSample&);
+using FieldSet = void (*)(GpuSample*, uint32_t);
+
+const FieldGet kFieldGets[] = {
+#define GAUGELINE_FIELD_GET(name, kind, conv)                                                                \
+    [](const GpuSample& s) { return static_cast<uint32_t>(s.name); },
+    GAUGELINE_SAMPLE_FIELDS(GAUGELINE_FIELD_GET)
+#undef GAUGELINE_FIELD_GET
+};
+
+const FieldSet kFieldSets[] = {
+#define GAUGELINE_FIELD_SET(name, kind, conv)                                                                \
+    [](GpuSample* s, uint32_t bits) { s->name = static_cast<GAUGELINE_WIRE_TYPE_##kind>(bits); },
+    GAUGELINE_SAMPLE_FIELDS(GAUGELINE_FIELD_SET)
+#undef GAUGELINE_FIELD_SET
+};
+
+bool isField(int k) {
+    return k >= 0 && k < kSampleFieldCount;
 }
+
 } // namespace
 
 uint32_t sampleFieldBits(const GpuSample& sample, int k) {
-    int index = 0;
-#define GAUGELINE_FIELD_GET(name, kind, conv)                                                                \
-    if (index++ == k)                                                                                        \
-        return bitsOf(sample.name);
-    GAUGELINE_SAMPLE_FIELDS(GAUGELINE_FIELD_GET)
-#undef GAUGELINE_FIELD_GET
-    return 0;
+    return isField(k) ? kFieldGets[k](sample) : 0;
 }
 
 void setSampleFieldBits(GpuSample* sample, int k, uint32_t bits) {
-    int index = 0;
-#define GAUGELINE_FIELD_SET(name, kind, conv)                                                                \
-    if (index++ == k) {                                                                                      \
-        sample->name = static_cast<GAUGELINE_WIRE_TYPE_##kind>(bits);                                        \
-        return;                                                                                              \
-    }
-    GAUGELINE_SAMPLE_FIELDS(GAUGELINE_FIELD_SET)
-#undef GAUGELINE_FIELD_SET
+    if (isField(k))
+        kFieldSets[k](sample, bits);
 }

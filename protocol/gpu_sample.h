@@ -70,6 +70,16 @@
 #define GAUGELINE_CONSOLE_TYPE_Atoi int32_t
 #define GAUGELINE_CONSOLE_TYPE_Strtoul uint32_t
 
+// Field names as indexes: SampleField::temperature is field 21.
+enum class SampleField {
+#define GAUGELINE_FIELD_NAME(name, kind, conv) name,
+    GAUGELINE_SAMPLE_FIELDS(GAUGELINE_FIELD_NAME)
+#undef GAUGELINE_FIELD_NAME
+        Count
+};
+static_assert(static_cast<int>(SampleField::Count) == kSampleFieldCount,
+              "the wire's field count and the field list disagree");
+
 enum class WireKind { Flag, Unsigned, Signed };
 enum class ConsoleConversion { Atoi, Strtoul };
 

@@ -1,5 +1,7 @@
 #include "console/display/history_store.h"
 
+#include "console/intake/link/readings.h"
+
 namespace {
 
 void shiftIn(std::atomic<int32_t>* series, int32_t value) {
@@ -22,20 +24,14 @@ void advanceHistories(HistoryStore& history, const GpuPanelState& panel, int slo
     if (slot < 0 || slot >= kGpuSlotCount)
         return;
     const GpuPanelSlot& in = panel.slots[slot];
-    SlotHistory& out = history.slots[slot];
-    if (relaxed(in.graphicsClockSupported) != 0 && relaxed(in.memoryClockSupported) != 0) {
-        shiftIn(out.series[static_cast<int>(HistorySeries::GraphicsClock)], relaxed(in.graphicsClock));
-        shiftIn(out.series[static_cast<int>(HistorySeries::MemoryClock)], relaxed(in.memoryClock));
+    for (const ReadingInfo& reading : kReadings) {
+        if (reading.graph < 0 || slotField(in, reading.supported) == 0)
+            continue;
+        if (reading.alsoNeeded != kNoField && slotField(in, reading.alsoNeeded) == 0)
+            continue;
+        shiftIn(history.slots[slot].series[reading.graph],
+                static_cast<int32_t>(slotField(in, reading.value)));
     }
-    if (relaxed(in.gpuLoadSupported) != 0)
-        shiftIn(out.series[static_cast<int>(HistorySeries::GpuLoad)], relaxed(in.gpuLoad));
-    if (relaxed(in.memoryUsageSupported) != 0)
-        shiftIn(out.series[static_cast<int>(HistorySeries::MemoryUsage)],
-                static_cast<int32_t>(relaxed(in.memoryUsage)));
-    if (relaxed(in.temperatureSupported) != 0)
-        shiftIn(out.series[static_cast<int>(HistorySeries::Temperature)], relaxed(in.temperature));
-    if (relaxed(in.powerDrawSupported) != 0)
-        shiftIn(out.series[static_cast<int>(HistorySeries::PowerDraw)], relaxed(in.powerDraw));
 }
 
 void advanceGridPhase(HistoryStore& history) {

@@ -1,6 +1,7 @@
 #include "console/display/level_meter.h"
 
 #include "console/display/value_format.h"
+#include "console/intake/link/readings.h"
 
 #include <cmath>
 #include <cwchar>
@@ -8,10 +9,6 @@
 namespace {
 
 const wchar_t kNoSupport[] = L"No Support";
-
-int32_t clockMaximum(int32_t scale, int32_t rated) {
-    return scale != 0 ? scale : rated;
-}
 
 int litFrom(double scaled, int segments) {
     if (!(scaled > 0))
@@ -36,39 +33,16 @@ int meterSegmentY(int p, int segment) {
 }
 
 bool meterRatio(const PanelSlotSnapshot& slot, PlotPanel panel, double* ratio) {
-    double value = 0;
-    double maximum = 0;
-    switch (panel) {
-    case PlotPanel::GraphicsClock:
-        value = slot.graphicsClock;
-        maximum = clockMaximum(slot.graphicsClockScale, slot.graphicsClockRated);
-        break;
-    case PlotPanel::MemoryClock:
-        value = slot.memoryClock;
-        maximum = clockMaximum(slot.memoryClockScale, slot.memoryClockRated);
-        break;
-    case PlotPanel::GpuLoad:
-        value = slot.gpuLoad;
-        maximum = 100;
-        break;
-    case PlotPanel::MemoryUsage:
-        value = slot.memoryUsage;
-        maximum = slot.memoryTotal;
-        break;
-    case PlotPanel::Temperature:
-        value = slot.temperature;
-        maximum = 100;
-        break;
-    case PlotPanel::PowerDraw:
-        value = slot.powerDraw;
-        maximum = slot.powerLimit;
-        break;
-    default:
-        return false;
-    }
+    const ReadingInfo& reading = readingInfo(graphedReading(static_cast<int>(panel)));
+    double value = static_cast<double>(snapshotField(slot, reading.value));
+    int64_t maximum = 100;
+    if (reading.meterScale != kNoField && snapshotField(slot, reading.meterScale) != 0)
+        maximum = snapshotField(slot, reading.meterScale);
+    else if (reading.second != kNoField)
+        maximum = snapshotField(slot, reading.second);
     if (!(maximum > 0))
         return false;
-    *ratio = value / maximum;
+    *ratio = value / static_cast<double>(maximum);
     return true;
 }
 
@@ -76,61 +50,21 @@ int meterLitCount(const PanelSlotSnapshot& slot, PlotPanel panel, int segments) 
     double ratio = 0;
     if (segments <= 0 || !meterRatio(slot, panel, &ratio))
         return 0;
-    if (panel == PlotPanel::MemoryUsage)
+    // The memory meter is reckoned in double precision, the others in single.
+    if (readingInfo(graphedReading(static_cast<int>(panel))).screenScale == ScreenScale::Kibibytes)
         return litFrom(ratio * segments + 0.5, segments);
     float r = static_cast<float>(ratio);
     return litFrom(static_cast<double>(r * static_cast<float>(segments) + 0.5f), segments);
 }
 
 int meterCaption(const PanelSlotSnapshot& slot, PlotPanel panel, wchar_t out[kMeterCaptionChars]) {
-    wchar_t number[kValueTextBytes];
-    int32_t supported = 0;
-    int x = 14;
-    const wchar_t* unit = L"";
-    switch (panel) {
-    case PlotPanel::GraphicsClock:
-        supported = slot.graphicsClockSupported;
-        formatTwoDecimal(slot.graphicsClock, number);
-        unit = L" MHz";
-        x = 12;
-        break;
-    case PlotPanel::MemoryClock:
-        supported = slot.memoryClockSupported;
-        formatTwoDecimal(slot.memoryClock, number);
-        unit = L" MHz";
-        x = 12;
-        break;
-    case PlotPanel::GpuLoad:
-        supported = slot.gpuLoadSupported;
-        formatDecimalValue(slot.gpuLoad, number);
-        unit = L" %";
-        x = 32;
-        break;
-    case PlotPanel::MemoryUsage:
-        supported = slot.memoryUsageSupported;
-        formatMebibytes(slot.memoryUsage, number);
-        unit = L" MB";
-        x = 16;
-        break;
-    case PlotPanel::Temperature:
-        supported = slot.temperatureSupported;
-        formatDecimalValue(slot.temperature, number);
-        unit = L" \u2103";
-        x = 29;
-        break;
-    case PlotPanel::PowerDraw:
-        supported = slot.powerDrawSupported;
-        formatTwoDecimal(slot.powerDraw, number);
-        unit = L" W";
-        x = 22;
-        break;
-    default:
-        break;
-    }
-    if (supported == 0) {
+    const ReadingInfo& reading = readingInfo(graphedReading(static_cast<int>(panel)));
+    if (snapshotField(slot, reading.supported) == 0) {
         std::wcsncpy(out, kNoSupport, kMeterCaptionChars);
         return 14;
     }
-    std::swprintf(out, kMeterCaptionChars, L"%ls%ls", number, unit);
-    return x;
+    wchar_t number[kValueTextBytes];
+    formatScreenValue(snapshotField(slot, reading.value), reading.screenScale, number);
+    std::swprintf(out, kMeterCaptionChars, L"%ls%ls", number, reading.unit);
+    return reading.captionX;
 }

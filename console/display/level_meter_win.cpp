@@ -33,15 +33,16 @@ void drawSegments(HDC dst, HDC led, int p, int lit) {
 
 } // namespace
 
-void paintLevelMeters(ConsoleApp& app, HDC offscreen, int outerWidth, int outerHeight) {
-    PlotTemplates& t = app.templates;
+void paintLevelMeters(PanelImages& images, const ShownGpu& shown, HDC offscreen, int outerWidth,
+                      int outerHeight) {
+    PlotTemplates& t = images.templates;
     PlotGeometry g = plotGeometry(outerWidth, outerHeight);
     if (!t.frame.dc || !t.led.dc || g.p < 4)
         return;
-    PanelSlotSnapshot s = shownSnapshot(app);
-    Surface* meters = app.meterImages;
+    const PanelSlotSnapshot& s = shown.readings;
+    Surface* meters = images.meterImages;
     for (int i = 0; i < kPlotPanelCount; ++i)
-        if (!keepSurface(meters[i], kMeterWidth, g.p, RGB(255, 255, 255), app.font))
+        if (!keepSurface(meters[i], kMeterWidth, g.p, RGB(255, 255, 255), images.font))
             return;
     int n = meterSegmentCount(g.p);
     for (int i = 0; i < kPlotPanelCount; ++i) {

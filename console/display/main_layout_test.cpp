@@ -39,38 +39,13 @@ TEST(MainLayout, ControlsAtTheSmallestLargestAndABetweenSize) {
     }
 }
 
-// The tick repaints the meter and graph areas without their frames (the frames
-// are not asked to paint again): that is only right while each area lies
-// inside a frame's interior, clear of its border and caption, and clear of
-// every other control. Checked over the whole range of window sizes.
-TEST(MainLayout, GraphAreasLieInsideTheirFramesClearOfBordersAndCaptions) {
-    for (int w = kInitialWidth; w <= kMaxTrackWidth; w += 15) {
-        for (int h = kInitialHeight; h <= kMaxTrackHeight; h += 19) {
-            ControlPlacement at[kLaidOutControlCount];
-            layoutControls(w, h, at);
-            PixelRect areas[kInvalidationRectCount];
-            invalidationRects(plotGeometry(w, h), areas);
-            for (int i = 0; i < kGraphAreaCount; ++i) {
-                const PixelRect& a = areas[i];
-                int inside = 0;
-                for (const ControlPlacement& c : at) {
-                    bool apart =
-                        a.right <= c.x || a.left >= c.x + c.w || a.bottom <= c.y || a.top >= c.y + c.h;
-                    bool interior = a.left >= c.x + 3 && a.right <= c.x + c.w - 3 && a.top >= c.y + 15 &&
-                                    a.bottom <= c.y + c.h - 3;
-                    EXPECT_TRUE(apart || interior) << w << "x" << h << " area " << i;
-                    inside += interior;
-                }
-                EXPECT_EQ(1, inside) << w << "x" << h << " area " << i;
-            }
-        }
-    }
-}
-
-// The tick repaints the readout without its frame: right while the area lies
-// inside the frame clear of border, caption and other controls, and holds
-// every line of readout text (12 pixels high, from the image's top).
-TEST(MainLayout, ReadoutRepaintAreaHoldsTheTextInsideItsFrame) {
+// The tick repaints the meter, graph and readout areas without their frames
+// (the frames are not asked to paint again): that is only right while each
+// area lies inside one frame's interior, clear of its border and caption, and
+// clear of every other control, and the readout's area holds every line of its
+// text (12 pixels high, from the image's top). Checked over the whole range of
+// window sizes.
+TEST(MainLayout, RepaintAreasLieInsideTheirFramesClearOfBordersAndCaptions) {
     PanelSlotSnapshot empty{};
     ReadoutRow rows[kReadoutRowCount];
     buildReadoutRows(empty, rows);
@@ -78,19 +53,26 @@ TEST(MainLayout, ReadoutRepaintAreaHoldsTheTextInsideItsFrame) {
         for (int h = kInitialHeight; h <= kMaxTrackHeight; h += 19) {
             ControlPlacement at[kLaidOutControlCount];
             layoutControls(w, h, at);
-            PixelRect a = readoutRepaintArea(w, h);
-            const ControlPlacement& f = at[12];
-            EXPECT_TRUE(a.left >= f.x + 2 && a.right <= f.x + f.w - 2 && a.top >= f.y + 13 &&
-                        a.bottom <= f.y + f.h - 2)
-                << w << "x" << h;
-            for (int i = 0; i < kLaidOutControlCount; ++i) {
-                const ControlPlacement& c = at[i];
-                if (i == 12)
-                    continue;
-                EXPECT_TRUE(a.right <= c.x || a.left >= c.x + c.w || a.bottom <= c.y || a.top >= c.y + c.h)
-                    << w << "x" << h << " control " << i + 1;
+            PixelRect areas[kInvalidationRectCount];
+            invalidationRects(plotGeometry(w, h), areas);
+            // The graph areas keep 3 pixels from the border and 15 from the top,
+            // the readout's 2 and 13.
+            for (int i = 0; i <= kGraphAreaCount; ++i) {
+                const bool readout = i == kGraphAreaCount;
+                const PixelRect a = readout ? readoutRepaintArea(w, h) : areas[i];
+                const int side = readout ? 2 : 3, top = readout ? 13 : 15;
+                int inside = 0;
+                for (const ControlPlacement& c : at) {
+                    bool apart =
+                        a.right <= c.x || a.left >= c.x + c.w || a.bottom <= c.y || a.top >= c.y + c.h;
+                    bool interior = a.left >= c.x + side && a.right <= c.x + c.w - side &&
+                                    a.top >= c.y + top && a.bottom <= c.y + c.h - side;
+                    EXPECT_TRUE(apart || interior) << w << "x" << h << " area " << i;
+                    inside += interior;
+                }
+                EXPECT_EQ(1, inside) << w << "x" << h << " area " << i;
             }
-            PixelRect image = readoutRect(plotGeometry(w, h));
+            PixelRect a = readoutRepaintArea(w, h), image = readoutRect(plotGeometry(w, h));
             for (const ReadoutRow& row : rows) {
                 EXPECT_GE(image.left + row.labelX, a.left) << w << "x" << h;
                 EXPECT_GE(image.top + row.y, a.top) << w << "x" << h;

@@ -1,7 +1,7 @@
 // Pixels of the offscreen image as the paint functions leave them.
 #include "console/display/console_paint_win.h"
 #include "console/display/level_meter.h"
-#include "console/display/main_window_win.h"
+#include "console/display/main_layout.h"
 
 #include <gtest/gtest.h>
 
@@ -36,23 +36,31 @@ bool matches(uint32_t c, uint32_t want) {
     return alike != ((want & kNot) != 0);
 }
 
+// The panel state and history a Console holds, the tab it shows, and its images.
+struct Scene {
+    GpuPanelState panel;
+    HistoryStore history;
+    PanelImages images;
+    int selectedTab = 0;
+};
+
 struct Painter {
-    std::unique_ptr<ConsoleApp> app = std::make_unique<ConsoleApp>();
+    std::unique_ptr<Scene> app = std::make_unique<Scene>();
     Surface image;
     int w = 900, h = 520;
 
     Painter() {
         initGpuPanelState(app->panel);
         initHistoryStore(app->history);
-        EXPECT_TRUE(createPlotTemplates(app->templates));
-        app->font =
+        EXPECT_TRUE(createPlotTemplates(app->images.templates));
+        app->images.font =
             CreateFontW(12, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, SHIFTJIS_CHARSET, OUT_DEFAULT_PRECIS,
                         CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, L"ＭＳ Ｐゴシック");
     }
     ~Painter() {
         releaseSurface(image);
-        releasePlotTemplates(app->templates);
-        DeleteObject(app->font);
+        releasePlotTemplates(app->images.templates);
+        DeleteObject(app->images.font);
     }
     uint32_t at(int x, int y) const { return image.bits[y * image.width + x] & 0xffffff; }
     GpuPanelSlot& slot(int i = 0) { return app->panel.slots[i]; }
@@ -64,9 +72,11 @@ struct Painter {
         releaseSurface(image);
         ASSERT_TRUE(createSurface(image, w, h - 20, RGB(255, 255, 255)));
         // All three parts, as a paint of the whole window draws them.
-        paintLevelMeters(*app, image.dc, w, h);
-        paintPlotPanels(*app, image.dc, w, h);
-        paintReadoutPanel(*app, image.dc, h);
+        const int slot = slotForTab(app->selectedTab);
+        const ShownGpu shown{slot, snapshotPanelSlot(app->panel, slot), &app->history};
+        paintLevelMeters(app->images, shown, image.dc, w, h);
+        paintPlotPanels(app->images, shown, image.dc, w, h);
+        paintReadoutPanel(app->images, shown, image.dc, h);
         GdiFlush();
         for (const Probe& p : probes)
             EXPECT_TRUE(matches(at(p.x, p.y), p.want))
@@ -88,7 +98,7 @@ int count(const Surface& image, int left, int top, int right, int bottom, uint32
 void expectNoSupportText(const Painter& p) {
     Surface ref;
     createSurface(ref, 200, 20, RGB(0, 0, 0));
-    SelectObject(ref.dc, p.app->font);
+    SelectObject(ref.dc, p.app->images.font);
     SetBkMode(ref.dc, TRANSPARENT);
     SetTextColor(ref.dc, RGB(0, 255, 0));
     TextOutW(ref.dc, 0, 0, L"No Support", 10);
@@ -159,13 +169,13 @@ TEST(Paint, ProbesThroughStartReadingsPhaseShownSlotAndSizes) {
         {700, 166, kNot | kLit}, {700, 326, kLit}};
     p.expect("readings", kReadings);
     store(p.slot(3).gpuLoad, 100);
-    p.app->selectedGpu.store(3);
+    p.app->selectedTab = 3;
     const Probe kShownSlot3[] = {{42, 159, kLit}};
     p.expect("shown slot 3", kShownSlot3);
-    p.app->selectedGpu.store(12); // no such tab: slot 0 shows
+    p.app->selectedTab = 12; // no such tab: slot 0 shows
     const Probe kShownSlot12[] = {{42, 180, kLit}, {42, 159, kDim}};
     p.expect("shown slot 12", kShownSlot12);
-    p.app->selectedGpu.store(0);
+    p.app->selectedTab = 0;
     // Entry 131 is the last bar (x 141..142); from row B - 1 = 119 up to 49, not above.
     store(p.slot().graphicsClockScale, 0);
     store(p.slot().graphicsClockRated, 1000000);

@@ -21,9 +21,9 @@ void refreshGraphFrame(PlotTemplates& t, int p) {
     BitBlt(dst, 2, 2, 414, p - 3, src, 2, 2, SRCCOPY);
 }
 
-void loadSeries(const ConsoleApp& app, int slot, HistorySeries series, int32_t out[kHistoryEntries]) {
+void loadSeries(const ShownGpu& shown, HistorySeries series, int32_t out[kHistoryEntries]) {
     for (int j = 0; j < kHistoryEntries; ++j)
-        out[j] = historyEntry(app.history, slot, series, j);
+        out[j] = historyEntry(*shown.history, shown.slot, series, j);
 }
 
 const Surface& barSurface(const PlotTemplates& t, BarColour colour) {
@@ -39,18 +39,14 @@ const Surface& barSurface(const PlotTemplates& t, BarColour colour) {
 
 } // namespace
 
-PanelSlotSnapshot shownSnapshot(const ConsoleApp& app) {
-    return snapshotPanelSlot(app.panel, shownSlot(app));
-}
-
-void paintPlotPanels(ConsoleApp& app, HDC offscreen, int outerWidth, int outerHeight) {
-    PlotTemplates& t = app.templates;
+void paintPlotPanels(PanelImages& images, const ShownGpu& shown, HDC offscreen, int outerWidth,
+                     int outerHeight) {
+    PlotTemplates& t = images.templates;
     PlotGeometry g = plotGeometry(outerWidth, outerHeight);
     // A graph needs room for its border and one interior row and column.
     if (!t.graphFrame.dc || !t.frame.dc || g.p < 4 || g.s < 22)
         return;
-    int slot = shownSlot(app);
-    PanelSlotSnapshot s = snapshotPanelSlot(app.panel, slot);
+    const PanelSlotSnapshot& s = shown.readings;
 
     refreshGraphFrame(t, g.p);
     int shownWidth = std::min(g.s - 18, kFrameImageWidth);
@@ -60,7 +56,7 @@ void paintPlotPanels(ConsoleApp& app, HDC offscreen, int outerWidth, int outerHe
         BitBlt(offscreen, r.left, r.top, shownWidth, shownHeight, t.graphFrame.dc, 0, 0, SRCCOPY);
     }
 
-    int phase = app.history.gridPhase.load(std::memory_order_relaxed);
+    int phase = shown.history->gridPhase.load(std::memory_order_relaxed);
     PixelRect lines[64];
     for (PlotPanel panel : kPlotPanels) {
         int n = gridLines(g, panel, phase, lines, 64);
@@ -84,7 +80,7 @@ void paintPlotPanels(ConsoleApp& app, HDC offscreen, int outerWidth, int outerHe
         {PlotPanel::GraphicsClock, HistorySeries::GraphicsClock, s.graphicsClockScale, s.graphicsClockRated},
         {PlotPanel::MemoryClock, HistorySeries::MemoryClock, s.memoryClockScale, s.memoryClockRated}};
     for (const auto& b : bars) {
-        loadSeries(app, slot, b.series, entries);
+        loadSeries(shown, b.series, entries);
         int n = clockBars(g, b.panel, entries, b.scale, b.rated, pieces, 2 * kHistoryEntries);
         for (int i = 0; i < n; ++i) {
             const Surface& bar = barSurface(t, pieces[i].colour);
@@ -107,7 +103,7 @@ void paintPlotPanels(ConsoleApp& app, HDC offscreen, int outerWidth, int outerHe
     PixelPoint points[kHistoryEntries];
     for (const auto& line : lineGraphs) {
         const PlotPanel panel = line.panel;
-        loadSeries(app, slot, line.series, entries);
+        loadSeries(shown, line.series, entries);
         int n = linePoints(g, panel, entries, lineMaximum(panel, s.memoryTotal, s.powerLimit), points,
                            kHistoryEntries);
         if (n == 0)

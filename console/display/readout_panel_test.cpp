@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 
 using Snapshot = PanelSlotSnapshot;
@@ -13,44 +14,28 @@ TEST(ReadoutPanel, LabelsPlacesAndValues) {
     buildReadoutRows(start, rows);
     std::wstring labels;
     for (int i = 0; i < kReadoutRowCount; ++i) {
-        labels += std::wstring(rows[i].label) + L"|";
+        labels += std::wstring(rows[i].label) + L"@" + std::to_wstring(rows[i].labelX) + L"," +
+                  std::to_wstring(rows[i].valueX) + L"," + std::to_wstring(rows[i].y) + L"|";
         EXPECT_EQ(std::wstring(rows[i].value), L"No Support") << i;
-        EXPECT_TRUE(rows[i].labelX == (i < 8 ? 10 : 410) && rows[i].valueX == (i < 8 ? 170 : 610) &&
-                    rows[i].y == 12 * (i % 8))
-            << i;
     }
     EXPECT_EQ(
         labels,
-        L"GPU Graphics Clock: |GPU Processor Clock: |GPU Memory Clock: |GPU Video Clock: |GPU Load: |"
-        L"Memory Usage: |Power Draw: |Temperature: |Driver Model: |Memory Controller Load: |"
-        L"Video Engine Load: |Bus Interface Load: |Fan level: |Fan rpm: |P-State: |GPU Core Voltage: |");
-    Snapshot s{};
-#define SUPPORT_ALL(name, kind, conv) s.name = 1;
-    GAUGELINE_SAMPLE_FIELDS(SUPPORT_ALL)
-#undef SUPPORT_ALL
-    s.graphicsClock = 1350000;
-    s.graphicsClockRated = 1999; // truncated, not rounded
-    s.processorClock = 50;
-    s.processorClockRated = 2147483647;
-    s.memoryClock = -1500;
-    s.memoryClockRated = 7000500;
-    s.videoClock = 1234567;
-    s.videoClockRated = 999;
-    s.gpuLoad = 87;
-    s.memoryUsage = 1;
-    s.memoryTotal = 3000000;
-    s.powerDraw = 123456;
-    s.powerLimit = 250000;
-    s.temperature = -2147483647 - 1;
-    s.driverModel = 1;
-    s.memoryControllerLoad = 12;
-    s.videoEngineLoad = 0;
-    s.busInterfaceLoad = 3;
-    s.fanLevel = 40;
-    s.fanRpm = 1500;
-    s.pState = 8;
-    s.coreVoltage = 9999;
-    s.coreVoltageRated = 10000;
+        L"GPU Graphics Clock: @10,170,0|GPU Processor Clock: @10,170,12|GPU Memory Clock: @10,170,24|"
+        L"GPU Video Clock: @10,170,36|GPU Load: @10,170,48|Memory Usage: @10,170,60|Power Draw: @10,170,72|"
+        L"Temperature: @10,170,84|Driver Model: @410,610,0|Memory Controller Load: @410,610,12|"
+        L"Video Engine Load: @410,610,24|Bus Interface Load: @410,610,36|Fan level: @410,610,48|"
+        L"Fan rpm: @410,610,60|P-State: @410,610,72|GPU Core Voltage: @410,610,84|");
+    // Every field in line order, each flag on; the rated graphics clock 1999 is
+    // truncated, not rounded.
+    const int64_t fields[kSampleFieldCount] = {
+        1, 1,  1350000, -1500,   1, 50, 1, 1234567,     1999, 7000500, 2147483647, 999,   1, 1,
+        1, 87, 1,       3000000, 1, 1,  1, -2147483648, 1,    250000,  123456,     1,     1, 8,
+        1, 12, 1,       0,       1, 3,  1, 40,          1,    1500,    1,          10000, 1, 9999};
+    auto panel = std::make_unique<GpuPanelState>();
+    initGpuPanelState(*panel);
+    for (int k = 0; k < kSampleFieldCount; ++k)
+        setSlotField(panel->slots[0], SampleField(k), fields[k]);
+    Snapshot s = snapshotPanelSlot(*panel, 0);
     buildReadoutRows(s, rows);
     std::wstring values;
     for (const ReadoutRow& row : rows)

@@ -4,12 +4,12 @@
 
 #include <cwchar>
 
-void paintReadoutPanel(ConsoleApp& app, HDC offscreen, int outerHeight) {
-    Surface& panel = app.readoutImage;
-    if (!keepSurface(panel, kReadoutWidth, kReadoutHeight, RGB(255, 255, 255), app.font))
+void paintReadoutPanel(PanelImages& images, const ShownGpu& shown, HDC offscreen, int outerHeight) {
+    Surface& panel = images.readoutImage;
+    if (!keepSurface(panel, kReadoutWidth, kReadoutHeight, RGB(255, 255, 255), images.font))
         return;
     ReadoutRow rows[kReadoutRowCount];
-    buildReadoutRows(shownSnapshot(app), rows);
+    buildReadoutRows(shown.readings, rows);
     SetBkMode(panel.dc, TRANSPARENT);
     SetTextColor(panel.dc, RGB(0, 0, 0));
     for (const ReadoutRow& row : rows) {

@@ -65,22 +65,28 @@ int formatVolts(uint32_t microvolts, char* out) {
     return writeFixed(microvolts, 1000000, out);
 }
 
-int formatDecimalValue(int64_t value, wchar_t* out) {
+int formatScreenValue(int64_t value, ScreenScale scale, wchar_t* out) {
     char text[kValueTextBytes];
-    return widen(text, formatDecimalValue(value, text), out);
-}
-
-int formatTwoDecimal(int64_t thousandths, wchar_t* out) {
-    char text[kValueTextBytes];
-    return widen(text, formatTwoDecimal(thousandths, text), out);
-}
-
-int formatMebibytes(uint32_t kib, wchar_t* out) {
-    char text[kValueTextBytes];
-    return widen(text, formatMebibytes(kib, text), out);
-}
-
-int formatVolts(uint32_t microvolts, wchar_t* out) {
-    char text[kValueTextBytes];
-    return widen(text, formatVolts(microvolts, text), out);
+    int n = 0;
+    switch (scale) {
+    case ScreenScale::Plain:
+        n = formatDecimalValue(value, text);
+        break;
+    case ScreenScale::Thousandths:
+        n = formatTwoDecimal(value, text);
+        break;
+    case ScreenScale::Kibibytes:
+        n = formatMebibytes(static_cast<uint32_t>(value), text);
+        break;
+    case ScreenScale::Microvolts:
+        n = formatVolts(static_cast<uint32_t>(value), text);
+        break;
+    case ScreenScale::DriverModel: {
+        const char* name = value == 0 ? "WDDM" : value == 1 ? "WDM(TCC)" : "";
+        while ((text[n] = name[n]) != '\0')
+            ++n;
+        break;
+    }
+    }
+    return widen(text, n, out);
 }

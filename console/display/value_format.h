@@ -1,6 +1,8 @@
 // Number texts of the level meters and the readout panel. Each writes ASCII
 // into out (at least kValueTextBytes), NUL-terminated, and returns its length.
 #pragma once
+#include "console/intake/link/readings.h"
+
 #include <cstdint>
 
 constexpr int kValueTextBytes = 24;
@@ -15,8 +17,5 @@ int formatMebibytes(uint32_t kib, char* out);
 // Microvolts as volts, two decimals truncated: 1050000 -> "1.05".
 int formatVolts(uint32_t microvolts, char* out);
 
-// The same texts as wide characters (for drawing).
-int formatDecimalValue(int64_t value, wchar_t* out);
-int formatTwoDecimal(int64_t thousandths, wchar_t* out);
-int formatMebibytes(uint32_t kib, wchar_t* out);
-int formatVolts(uint32_t microvolts, wchar_t* out);
+// The screen's text of a reading's value (for drawing).
+int formatScreenValue(int64_t value, ScreenScale scale, wchar_t* out);

@@ -9,11 +9,11 @@
 
 namespace {
 
-void pauseFor(const AgentRequestConfig& config, int milliseconds) {
+void pauseFor(const ConnectCallbacks& callbacks, int milliseconds) {
     if (milliseconds <= 0)
         return;
-    if (config.pause)
-        config.pause(milliseconds);
+    if (callbacks.pause)
+        callbacks.pause(callbacks.context, milliseconds);
     else
         std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
@@ -50,7 +50,7 @@ void joinAgentAddress(const char* const boxes[4], char out[kAddressTextMax + 1])
 }
 
 AgentRequestResult sendAgentRequest(const char* agentAddress, const char* localAddress,
-                                    const AgentRequestConfig& config) {
+                                    const AgentRequestConfig& config, const ConnectCallbacks& callbacks) {
     uint32_t target = 0;
     if (!agentAddress || !parseInetAddr(agentAddress, &target))
         return AgentRequestResult::BadAddress;
@@ -74,7 +74,7 @@ AgentRequestResult sendAgentRequest(const char* agentAddress, const char* localA
         if (carried[0] == '\0' || !writeRequest(carried, request)) {
             result = AgentRequestResult::NoLocalAddress;
         } else {
-            pauseFor(config, config.sendDelayMs);
+            pauseFor(callbacks, config.sendDelayMs);
             if (tcpSendOnce(first, request, kRequestBytes) != kRequestBytes)
                 result = AgentRequestResult::ShortSend;
         }
@@ -87,17 +87,17 @@ AgentRequestResult sendAgentRequest(const char* agentAddress, const char* localA
     return result;
 }
 
-ConnectOutcome connectToAgent(GpuPanelState& state, const IntakeWindowHooks& hooks,
-                              const ConnectSteps& steps) {
+ConnectOutcome connectToAgent(GpuPanelState& state, const IntakeWindowCallbacks& window,
+                              const ConnectConfig& config, const ConnectCallbacks& callbacks) {
     // An Agent asked from here could never report back.
-    if (steps.listener && !ensureListening(*steps.listener))
+    if (config.listener && !ensureListening(*config.listener))
         return ConnectOutcome::CannotListen;
     state.reconnectCount.fetch_add(1, std::memory_order_relaxed);
     store(state.reconnectRequested, 1);
-    pauseFor(steps.request, steps.dropWaitMs);
+    pauseFor(callbacks, config.dropWaitMs);
     char boxes[4][kBoxChars + 2] = {};
-    if (steps.readBoxes)
-        steps.readBoxes(steps.context, boxes);
+    if (callbacks.readBoxes)
+        callbacks.readBoxes(callbacks.context, boxes);
     const char* parts[4] = {boxes[0], boxes[1], boxes[2], boxes[3]};
     char address[kAddressTextMax + 1];
     joinAgentAddress(parts, address);
@@ -105,15 +105,15 @@ ConnectOutcome connectToAgent(GpuPanelState& state, const IntakeWindowHooks& hoo
     store(state.reconnectRequested, 0);
 
     char local[16] = {};
-    if (!steps.findLocalAddress || !steps.findLocalAddress(local))
+    if (!callbacks.findLocalAddress || !callbacks.findLocalAddress(callbacks.context, local))
         local[0] = '\0';
-    bool sent = sendAgentRequest(address, local, steps.request) == AgentRequestResult::Sent;
+    bool sent = sendAgentRequest(address, local, config.request, callbacks) == AgentRequestResult::Sent;
     if (sent) {
-        if (hooks.writeTitle)
-            hooks.writeTitle(hooks.context, kConsoleTitle);
+        if (window.writeTitle)
+            window.writeTitle(window.context, kConsoleTitle);
         return ConnectOutcome::Requested;
     }
     setAgentAddress(state, "");
-    resetGpuPanelState(state, hooks);
+    resetGpuPanelState(state, window);
     return ConnectOutcome::Failed;
 }

@@ -2,7 +2,6 @@
 // address, the 20-byte request over a short-lived connection, and the steps
 // the "接続" button of the IP input dialog runs.
 #pragma once
-#include "console/intake/link/intake_hooks.h"
 #include "console/intake/link/panel_state.h"
 #include "protocol/gpu_sample.h"
 
@@ -40,8 +39,18 @@ struct AgentRequestConfig {
     uint16_t port = kGaugelinePort;
     int connectWaitMs = 2000;
     int sendDelayMs = 1000;
-    // Waits the given milliseconds; null sleeps.
-    void (*pause)(int milliseconds) = nullptr;
+};
+
+// The dialog's side of "接続"; a null entry reads empty boxes, finds no
+// address, sleeps.
+struct ConnectCallbacks {
+    void* context = nullptr;
+    // Reads the four boxes (at most 3 characters each); called after the pause.
+    void (*readBoxes)(void* context, char boxes[4][kBoxChars + 2]) = nullptr;
+    // The machine's own DHCP address; false when there is none.
+    bool (*findLocalAddress)(void* context, char out[16]) = nullptr;
+    // Waits the given milliseconds.
+    void (*pause)(void* context, int milliseconds) = nullptr;
 };
 
 // Connects to agentAddress:port (waiting at most connectWaitMs), makes a
@@ -50,18 +59,13 @@ struct AgentRequestConfig {
 // null or empty it carries the first connection's own local address, the one
 // the Agent can reach. Both connections are closed before returning.
 AgentRequestResult sendAgentRequest(const char* agentAddress, const char* localAddress,
-                                    const AgentRequestConfig& config);
+                                    const AgentRequestConfig& config, const ConnectCallbacks& callbacks);
 
 struct ListenerSlot;
 
-struct ConnectSteps {
+struct ConnectConfig {
     // The Console's listener; "接続" listens first when it does not yet.
     ListenerSlot* listener = nullptr;
-    // Reads the four boxes (at most 3 characters each); called after the pause.
-    void (*readBoxes)(void* context, char boxes[4][kBoxChars + 2]) = nullptr;
-    void* context = nullptr;
-    // The machine's own DHCP address; false when there is none.
-    bool (*findLocalAddress)(char out[16]) = nullptr;
     // Time for the receiver to drop the connection it serves.
     int dropWaitMs = 2000;
     AgentRequestConfig request;
@@ -78,5 +82,5 @@ enum class ConnectOutcome {
 // agentAddress, lower the flag, find the local address, send the request.
 // Success sets the title to the product name; failure empties agentAddress
 // and resets the panel state.
-ConnectOutcome connectToAgent(GpuPanelState& state, const IntakeWindowHooks& hooks,
-                              const ConnectSteps& steps);
+ConnectOutcome connectToAgent(GpuPanelState& state, const IntakeWindowCallbacks& window,
+                              const ConnectConfig& config, const ConnectCallbacks& callbacks);

@@ -71,7 +71,7 @@ TEST(AgentConnection, ButtonListensDropsReadsAndAsks) {
         {"127.0.0.1", "192.0.2.5", true, true, false, ConnectOutcome::CannotListen, nullptr},
     };
     netStartup();
-    IntakeWindowHooks hooks;
+    IntakeWindowCallbacks hooks;
     hooks.writeTitle = [](void*, const wchar_t* t) { gWindow += t; };
     hooks.resetTabs = [](void*, const char* l) {
         gWindow += std::strcmp(l, kEmptyTabLabel) ? L"|?" : L"|empty";
@@ -91,18 +91,19 @@ TEST(AgentConnection, ButtonListensDropsReadsAndAsks) {
         ListenerSlot listener{"127.0.0.1", consolePort};
         TcpSocket other = c.heldElsewhere ? tcpListen("127.0.0.1", consolePort, 1) : kNoSocket;
         ASSERT_TRUE(!c.listeningAlready || ensureListening(listener));
-        ConnectSteps steps;
-        steps.listener = &listener;
+        ConnectConfig config;
+        config.listener = &listener;
+        ConnectCallbacks steps;
         steps.readBoxes = [](void*, char boxes[4][kBoxChars + 2]) {
             std::sscanf(gBoxes, "%3[0-9].%3[0-9].%3[0-9].%3[0-9]", boxes[0], boxes[1], boxes[2], boxes[3]);
         };
-        steps.findLocalAddress = [](char out[16]) { return gLocal && std::strcpy(out, gLocal); };
-        steps.request.port = agentPort;
-        steps.request.pause = [](int ms) {
+        steps.findLocalAddress = [](void*, char out[16]) { return gLocal && std::strcpy(out, gLocal); };
+        config.request.port = agentPort;
+        steps.pause = [](void*, int ms) {
             gPauses.insert(gPauses.end(), {ms, relaxed(gWatched->reconnectRequested)});
         };
         TcpSocket agent = c.agent ? tcpListen("127.0.0.1", agentPort, 4) : kNoSocket;
-        EXPECT_EQ(connectToAgent(*state, hooks, steps), c.outcome);
+        EXPECT_EQ(connectToAgent(*state, hooks, config, steps), c.outcome);
         uint8_t r[kRequestBytes];
         EXPECT_TRUE(!c.carried || writeRequest(c.carried, r));
         // The request goes over the first of two connections.

@@ -10,10 +10,14 @@ namespace {
 
 struct DialogContext {
     GpuPanelState* state;
-    const IntakeWindowHooks* hooks;
+    const IntakeWindowCallbacks* hooks;
     ListenerSlot* listener;
     HWND dialog;
 };
+
+bool machineAddress(void*, char out[16]) {
+    return findLocalAddress(out);
+}
 
 void readBoxes(void* context, char boxes[4][kBoxChars + 2]) {
     HWND dialog = static_cast<DialogContext*>(context)->dialog;
@@ -42,12 +46,10 @@ INT_PTR CALLBACK agentDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARA
         if (LOWORD(wParam) == kConnectButtonId) {
             auto* context = reinterpret_cast<DialogContext*>(GetWindowLongPtrW(dialog, DWLP_USER));
             context->dialog = dialog;
-            ConnectSteps steps;
-            steps.readBoxes = readBoxes;
-            steps.context = context;
-            steps.findLocalAddress = findLocalAddress;
-            steps.listener = context->listener;
-            ConnectOutcome outcome = connectToAgent(*context->state, *context->hooks, steps);
+            ConnectConfig config;
+            config.listener = context->listener;
+            const ConnectCallbacks callbacks{context, readBoxes, machineAddress, nullptr};
+            ConnectOutcome outcome = connectToAgent(*context->state, *context->hooks, config, callbacks);
             if (outcome == ConnectOutcome::CannotListen) {
                 // The operator may free the port and press "接続" again.
                 MessageBoxW(dialog, L"ポート 58680 を受信に使えません", L"Kovra Gaugeline", MB_OK);
@@ -69,7 +71,7 @@ INT_PTR CALLBACK agentDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARA
 
 } // namespace
 
-void openAgentDialog(HINSTANCE instance, HWND owner, GpuPanelState& state, const IntakeWindowHooks& hooks,
+void openAgentDialog(HINSTANCE instance, HWND owner, GpuPanelState& state, const IntakeWindowCallbacks& hooks,
                      ListenerSlot& listener) {
     DialogContext context = {&state, &hooks, &listener, nullptr};
     DialogBoxParamW(instance, MAKEINTRESOURCEW(kAgentDialogId), owner, agentDialogProc,

@@ -11,7 +11,7 @@ constexpr int kConnectButtonId = IDC_CONNECT;
 
 // Shows dialog 139 modally over owner; "接続" runs connectToAgent, listening
 // on listener first.
-void openAgentDialog(HINSTANCE instance, HWND owner, GpuPanelState& state, const IntakeWindowHooks& hooks,
+void openAgentDialog(HINSTANCE instance, HWND owner, GpuPanelState& state, const IntakeWindowCallbacks& hooks,
                      ListenerSlot& listener);
 
 // Rows of the IPv4 address table, read into a buffer of the size the address

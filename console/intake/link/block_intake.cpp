@@ -1,5 +1,6 @@
 // Report block parsing and the reset when a report connection ends.
 #include "console/intake/link/intake.h"
+#include "console/intake/link/readings.h"
 #include "protocol/decimal_text.h"
 #include "protocol/text_cp932.h"
 
@@ -31,20 +32,13 @@ struct LineReader {
 };
 
 void storeField(GpuPanelSlot& slot, int k, const char* line) {
-    int index = 0;
-#define GAUGELINE_STORE_FIELD(name, kind, conv)                                                              \
-    if (index++ == k) {                                                                                      \
-        if (ConsoleConversion::conv == ConsoleConversion::Strtoul)                                           \
-            store(slot.name, decimalStrtoul(line));                                                          \
-        else                                                                                                 \
-            store(slot.name, decimalAtoi(line));                                                             \
-        return;                                                                                              \
-    }
-    GAUGELINE_SAMPLE_FIELDS(GAUGELINE_STORE_FIELD)
-#undef GAUGELINE_STORE_FIELD
+    if (kSampleFields[k].conversion == ConsoleConversion::Strtoul)
+        setSlotField(slot, static_cast<SampleField>(k), decimalStrtoul(line));
+    else
+        setSlotField(slot, static_cast<SampleField>(k), decimalAtoi(line));
 }
 
-void updateTitle(const char* agentLabel, const IntakeWindowHooks& hooks) {
+void updateTitle(const char* agentLabel, const IntakeWindowCallbacks& hooks) {
     if (!hooks.readTitle || !hooks.writeTitle)
         return;
     wchar_t current[256];
@@ -67,7 +61,8 @@ bool extendedTitle(const wchar_t* current, const char* agentLabel, wchar_t* out,
     return n > 0;
 }
 
-BlockOutcome applyReportBlock(GpuPanelState& state, const uint8_t* block, const IntakeWindowHooks& hooks) {
+BlockOutcome applyReportBlock(GpuPanelState& state, const uint8_t* block,
+                              const IntakeWindowCallbacks& hooks) {
     LineReader reader{block};
     char line[kLineBufferBytes];
 
@@ -115,18 +110,14 @@ BlockOutcome applyReportBlock(GpuPanelState& state, const uint8_t* block, const 
     return BlockOutcome::Applied;
 }
 
-void resetGpuPanelState(GpuPanelState& state, const IntakeWindowHooks& hooks) {
+void resetGpuPanelState(GpuPanelState& state, const IntakeWindowCallbacks& hooks) {
     if (hooks.writeTitle)
         hooks.writeTitle(hooks.context, kConsoleTitle);
     store(state.gpuCount, 1);
-    for (GpuPanelSlot& s : state.slots) {
-        for (auto* field : {&s.fanRpm, &s.fanLevel, &s.busInterfaceLoad, &s.videoEngineLoad,
-                            &s.memoryControllerLoad, &s.coreVoltage, &s.memoryUsage})
-            store(*field, 0);
-        for (auto* field : {&s.powerDraw, &s.gpuLoad, &s.temperature, &s.graphicsClock, &s.memoryClock,
-                            &s.processorClock, &s.videoClock})
-            store(*field, 0);
-    }
+    for (GpuPanelSlot& s : state.slots)
+        for (const ReadingInfo& reading : kReadings)
+            if (reading.zeroedOnReset)
+                setSlotField(s, reading.value, 0);
     {
         std::lock_guard<std::mutex> lock(state.textLock);
         std::memset(state.tabLabel, 0, sizeof state.tabLabel);

@@ -46,7 +46,7 @@ std::string gpuPart(const std::string& name, const std::string& label, const std
 TEST(Intake, EveryFieldLandsTheTitleIsExtendedOncePerConnectionAResetKeepsWhatIsNotAReadingAndLinesParse) {
     GpuPanelState state;
     initGpuPanelState(state);
-    IntakeWindowHooks hooks;
+    IntakeWindowCallbacks hooks;
     gTitle = kConsoleTitle;
     hooks.readTitle = [](void*, wchar_t* out, int n) {
         return std::swprintf(out, n, L"%ls", gTitle.c_str()) > 0;

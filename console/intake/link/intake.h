@@ -1,7 +1,6 @@
 // Turning report blocks into GpuPanelState, the reset when a connection ends,
 // and the receiver thread that serves the Agent's report connection.
 #pragma once
-#include "console/intake/link/intake_hooks.h"
 #include "console/intake/link/panel_state.h"
 #include "net/tcp.h"
 
@@ -17,14 +16,14 @@ enum class BlockOutcome {
 // Parses one 4096-byte block into state. Never reads past the block or writes
 // past slot 7: gpuCount above 8 is stored as given but only 8 parts are read.
 // Extends the title through hooks on the first block of a connection.
-BlockOutcome applyReportBlock(GpuPanelState& state, const uint8_t* block, const IntakeWindowHooks& hooks);
+BlockOutcome applyReportBlock(GpuPanelState& state, const uint8_t* block, const IntakeWindowCallbacks& hooks);
 
 // Title after a block with this label: the product name plus
 // " ===> [Agent: <label>] から接続" when current is exactly the product name;
 // otherwise false (leave the title alone).
 bool extendedTitle(const wchar_t* current, const char* agentLabel, wchar_t* out, int outChars);
 
-void resetGpuPanelState(GpuPanelState& state, const IntakeWindowHooks& hooks);
+void resetGpuPanelState(GpuPanelState& state, const IntakeWindowCallbacks& hooks);
 
 // The Console's one listening socket on its report port. Only start-up and
 // the "接続" button make it (ensureListening); the receiver thread accepts on
@@ -49,4 +48,4 @@ struct ReceiverConfig {
 // Accepts on the listener slot, only agentAddress (exact text), serves one
 // connection at a time, drops it on reconnectRequested, resets the state when
 // the peer goes away.
-void runReceiver(GpuPanelState& state, const IntakeWindowHooks& hooks, const ReceiverConfig& config);
+void runReceiver(GpuPanelState& state, const IntakeWindowCallbacks& hooks, const ReceiverConfig& config);

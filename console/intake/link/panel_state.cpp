@@ -1,7 +1,5 @@
 #include "console/intake/link/panel_state.h"
 
-#include "console/intake/link/intake_hooks.h"
-
 #include <cstring>
 #include <cwchar>
 
@@ -18,16 +16,45 @@ template <size_t N> void copyBounded(char (&dst)[N], const char* src) {
     std::memcpy(dst, src, n);
     std::memset(dst + n, 0, N - n);
 }
+using SlotGet = int64_t (*)(const GpuPanelSlot&);
+using SnapshotGet = int64_t (*)(const PanelSlotSnapshot&);
+using SlotSet = void (*)(GpuPanelSlot&, int64_t);
+
+const SlotGet kSlotGets[] = {
+#define GAUGELINE_SLOT_GET(name, kind, conv) [](const GpuPanelSlot& s) { return int64_t{relaxed(s.name)}; },
+    GAUGELINE_SAMPLE_FIELDS(GAUGELINE_SLOT_GET)
+#undef GAUGELINE_SLOT_GET
+};
+const SnapshotGet kSnapshotGets[] = {
+#define GAUGELINE_SNAPSHOT_GET(name, kind, conv) [](const PanelSlotSnapshot& s) { return int64_t{s.name}; },
+    GAUGELINE_SAMPLE_FIELDS(GAUGELINE_SNAPSHOT_GET)
+#undef GAUGELINE_SNAPSHOT_GET
+};
+const SlotSet kSlotSets[] = {
+#define GAUGELINE_SLOT_SET(name, kind, conv) [](GpuPanelSlot& s, int64_t v) { store(s.name, v); },
+    GAUGELINE_SAMPLE_FIELDS(GAUGELINE_SLOT_SET)
+#undef GAUGELINE_SLOT_SET
+};
 } // namespace
+
+int64_t slotField(const GpuPanelSlot& slot, SampleField f) {
+    return kSlotGets[static_cast<int>(f)](slot);
+}
+
+int64_t snapshotField(const PanelSlotSnapshot& slot, SampleField f) {
+    return kSnapshotGets[static_cast<int>(f)](slot);
+}
+
+void setSlotField(GpuPanelSlot& slot, SampleField f, int64_t value) {
+    kSlotSets[static_cast<int>(f)](slot, value);
+}
 
 void initGpuPanelState(GpuPanelState& state) {
     store(state.gpuCount, 0);
     store(state.reconnectRequested, 0);
-    for (GpuPanelSlot& slot : state.slots) {
-#define GAUGELINE_ZERO_FIELD(name, kind, conv) store(slot.name, 0);
-        GAUGELINE_SAMPLE_FIELDS(GAUGELINE_ZERO_FIELD)
-#undef GAUGELINE_ZERO_FIELD
-    }
+    for (GpuPanelSlot& slot : state.slots)
+        for (int k = 0; k < kSampleFieldCount; ++k)
+            setSlotField(slot, static_cast<SampleField>(k), 0);
     std::lock_guard<std::mutex> lock(state.textLock);
     std::memset(state.agentLabel, 0, sizeof state.agentLabel);
     std::memset(state.agentAddress, 0, sizeof state.agentAddress);

@@ -49,6 +49,13 @@ template <typename T, typename V> inline void store(std::atomic<T>& target, V va
     target.store(static_cast<T>(value), std::memory_order_relaxed);
 }
 
+// Field f of a slot or a snapshot, widened so that every value keeps its sign
+// (Atoi fields) or its full unsigned range (Strtoul fields).
+int64_t slotField(const GpuPanelSlot& slot, SampleField f);
+int64_t snapshotField(const PanelSlotSnapshot& slot, SampleField f);
+// Stores value as field f's own type.
+void setSlotField(GpuPanelSlot& slot, SampleField f, int64_t value);
+
 // The start-up state: every number 0, gpuCount 0, no address or label, every
 // fullName "- empty -", tabLabel of slot 0 "- empty - (UNKNOWN 接続)" (cp932),
 // the others empty.
@@ -69,3 +76,16 @@ int usableGpuCount(const GpuPanelState& state);
 
 // "- empty - (UNKNOWN 接続)" in code page 932.
 extern const char kEmptyTabLabel[];
+
+struct IntakeWindowCallbacks {
+    void* context = nullptr;
+    // Reads the main window's title; false when there is none.
+    bool (*readTitle)(void* context, wchar_t* out, int outChars) = nullptr;
+    void (*writeTitle)(void* context, const wchar_t* title) = nullptr;
+    // Selects tab 0 (the panels then show slot 0), deletes every other tab and
+    // gives tab 0 the label (code page 932 bytes).
+    void (*resetTabs)(void* context, const char* tab0Label) = nullptr;
+};
+
+// The product name that a title is compared with and reset to.
+extern const wchar_t kConsoleTitle[];

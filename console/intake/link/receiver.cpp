@@ -23,7 +23,8 @@ bool peerIsAgent(const GpuPanelState& state, const char* peer) {
     return expected[0] != '\0' && std::strcmp(expected, peer) == 0;
 }
 
-void serve(GpuPanelState& state, const IntakeWindowHooks& hooks, const ReceiverConfig& config, TcpSocket s) {
+void serve(GpuPanelState& state, const IntakeWindowCallbacks& hooks, const ReceiverConfig& config,
+           TcpSocket s) {
     // TCP delivers a block in as many pieces as the path makes: gather them.
     uint8_t block[kReportBlockBytes];
     int have = 0;
@@ -71,7 +72,7 @@ bool ensureListening(ListenerSlot& slot) {
     return true;
 }
 
-void runReceiver(GpuPanelState& state, const IntakeWindowHooks& hooks, const ReceiverConfig& config) {
+void runReceiver(GpuPanelState& state, const IntakeWindowCallbacks& hooks, const ReceiverConfig& config) {
     netStartup();
     while (running(config)) {
         TcpSocket listener = config.listener ? config.listener->socket.load() : kNoSocket;

@@ -96,7 +96,7 @@ class Receiver : public ::testing::Test {
     }
 
     GpuPanelState state;
-    IntakeWindowHooks hooks;
+    IntakeWindowCallbacks hooks;
     ListenerSlot listener;
     ReceiverConfig config;
     std::atomic<int> keepRunning{1};

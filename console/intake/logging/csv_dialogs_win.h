@@ -1,6 +1,5 @@
 // The two dialogs that start CSV logging: the save-file dialog and dialog 138.
 #pragma once
-#include "console/intake/link/intake_hooks.h"
 #include "console/intake/link/panel_state.h"
 #include "console/intake/logging/csv_settings.h"
 

@@ -8,18 +8,18 @@
 #include <cstring>
 
 const CsvItemInfo kCsvItems[kCsvItemCount] = {
-    {IDC_ITEM_GRAPHICS_CLOCK, "Graphics Clock", ",Graphics Clock"},
-    {IDC_ITEM_MEMORY_CLOCK, "Memory Clock", ",Memory Clock"},
-    {IDC_ITEM_GPU_LOAD, "GPU Load", ",GPU Load"},
-    {IDC_ITEM_MEMORY_USAGE, "Memory Usage", ",Memory Usage"},
-    {IDC_ITEM_VIDEO_ENGINE_LOAD, "Video Engine Load", ",Video Engine Load"},
-    {IDC_ITEM_TEMPERATURE, "Temperature", ",Temperature"},
-    {IDC_ITEM_FAN_LEVEL, "FAN Level", ",FAN Level"},
-    {IDC_ITEM_FAN_RPM, "FAN rpm", ",FAN rpm"},
-    {IDC_ITEM_POWER_DRAW, "Power Draw", ",Power Draw"},
-    {IDC_ITEM_P_STATE, "P-State", ",P-State"},
-    {IDC_ITEM_MEMORY_CONTROLLER_LOAD, "Memory Controller Load", ",Memory Controller Load"},
-    {IDC_ITEM_BUS_INTERFACE_LOAD, "Bus Interface Load", ",Bus Interface Load"},
+    {IDC_ITEM_GRAPHICS_CLOCK, Reading::GraphicsClock},
+    {IDC_ITEM_MEMORY_CLOCK, Reading::MemoryClock},
+    {IDC_ITEM_GPU_LOAD, Reading::GpuLoad},
+    {IDC_ITEM_MEMORY_USAGE, Reading::MemoryUsage},
+    {IDC_ITEM_VIDEO_ENGINE_LOAD, Reading::VideoEngineLoad},
+    {IDC_ITEM_TEMPERATURE, Reading::Temperature},
+    {IDC_ITEM_FAN_LEVEL, Reading::FanLevel},
+    {IDC_ITEM_FAN_RPM, Reading::FanRpm},
+    {IDC_ITEM_POWER_DRAW, Reading::PowerDraw},
+    {IDC_ITEM_P_STATE, Reading::PState},
+    {IDC_ITEM_MEMORY_CONTROLLER_LOAD, Reading::MemoryControllerLoad},
+    {IDC_ITEM_BUS_INTERFACE_LOAD, Reading::BusInterfaceLoad},
 };
 
 namespace {
@@ -32,7 +32,29 @@ int clampedCount(int gpuCount) {
 
 std::string decimal(int32_t value) {
     char text[16];
-    std::snprintf(text, sizeof text, "%d,", static_cast<int>(value));
+    std::snprintf(text, sizeof text, "%d", static_cast<int>(value));
+    return text;
+}
+
+// Clock in kHz as whole MHz: single-precision division, cut toward zero.
+int clockMhz(int32_t kiloHertz) {
+    float mhz = static_cast<float>(kiloHertz) / 1000.0f;
+    return static_cast<int>(mhz);
+}
+
+std::string powerWattsText(int32_t milliWatts) {
+    float watts = static_cast<float>(milliWatts) / 1000.0f;
+    char text[64];
+    std::snprintf(text, sizeof text, "%.3f", static_cast<double>(watts));
+    return text;
+}
+
+std::string memoryMbText(uint32_t kib) {
+    double mib = static_cast<double>(kib) * (1.0 / 1024.0);
+    uint64_t thousandths = static_cast<uint64_t>(mib * 1000.0);
+    char text[32];
+    std::snprintf(text, sizeof text, "%llu.%02u", static_cast<unsigned long long>(thousandths / 1000),
+                  static_cast<unsigned>(thousandths % 1000 / 10));
     return text;
 }
 
@@ -82,27 +104,6 @@ int selectedItemCount(const LogSelection& selection) {
     return n;
 }
 
-int clockMhz(int32_t kiloHertz) {
-    float mhz = static_cast<float>(kiloHertz) / 1000.0f;
-    return static_cast<int>(mhz);
-}
-
-std::string powerWattsText(int32_t milliWatts) {
-    float watts = static_cast<float>(milliWatts) / 1000.0f;
-    char text[64];
-    std::snprintf(text, sizeof text, "%.3f", static_cast<double>(watts));
-    return text;
-}
-
-std::string memoryMbText(uint32_t kib) {
-    double mib = static_cast<double>(kib) * (1.0 / 1024.0);
-    uint64_t thousandths = static_cast<uint64_t>(mib * 1000.0);
-    char text[32];
-    std::snprintf(text, sizeof text, "%llu.%02u", static_cast<unsigned long long>(thousandths / 1000),
-                  static_cast<unsigned>(thousandths % 1000 / 10));
-    return text;
-}
-
 std::string timeStampText(const LogTime& time, char terminator) {
     char text[80];
     std::snprintf(text, sizeof text, "%d/%02d/%02d %02d:%02d:%02d%c", time.year, time.month, time.day,
@@ -110,35 +111,23 @@ std::string timeStampText(const LogTime& time, char terminator) {
     return text;
 }
 
-std::string csvCell(const PanelSlotSnapshot& slot, CsvItem item) {
-    switch (item) {
-    case CsvItem::GraphicsClock:
-        return decimal(clockMhz(slot.graphicsClock));
-    case CsvItem::MemoryClock:
-        return decimal(clockMhz(slot.memoryClock));
-    case CsvItem::GpuLoad:
-        return decimal(slot.gpuLoad);
-    case CsvItem::MemoryUsage:
-        return memoryMbText(slot.memoryUsage) + ",";
-    case CsvItem::VideoEngineLoad:
-        return decimal(static_cast<int32_t>(slot.videoEngineLoad));
-    case CsvItem::Temperature:
-        return decimal(slot.temperature);
-    case CsvItem::FanLevel:
-        return slot.fanLevelSupported != 0 ? decimal(static_cast<int32_t>(slot.fanLevel)) : ",";
-    case CsvItem::FanRpm:
-        return slot.fanRpm != 0 ? decimal(static_cast<int32_t>(slot.fanRpm)) : ",";
-    case CsvItem::PowerDraw:
-        return slot.powerDrawSupported != 0 ? powerWattsText(slot.powerDraw) + "," : ",";
-    case CsvItem::PState:
-        return decimal(slot.pState);
-    case CsvItem::MemoryControllerLoad:
-        return decimal(static_cast<int32_t>(slot.memoryControllerLoad));
-    case CsvItem::BusInterfaceLoad:
-        return decimal(static_cast<int32_t>(slot.busInterfaceLoad));
-    default:
+std::string logValueText(const PanelSlotSnapshot& slot, CsvItem item) {
+    const ReadingInfo& reading = readingInfo(kCsvItems[static_cast<int>(item)].reading);
+    const int64_t value = snapshotField(slot, reading.value);
+    if ((reading.logBlank == LogBlank::Unsupported && snapshotField(slot, reading.supported) == 0) ||
+        (reading.logBlank == LogBlank::Zero && value == 0))
         return "";
+    switch (reading.logScale) {
+    case LogScale::WholeMhz:
+        return decimal(clockMhz(static_cast<int32_t>(value)));
+    case LogScale::Kibibytes:
+        return memoryMbText(static_cast<uint32_t>(value));
+    case LogScale::Watts:
+        return powerWattsText(static_cast<int32_t>(value));
+    case LogScale::Plain:
+        break;
     }
+    return decimal(static_cast<int32_t>(value));
 }
 
 std::string csvHeaderText(const PanelSlotSnapshot* slots, const LogSelection& selection) {
@@ -156,7 +145,7 @@ std::string csvHeaderText(const PanelSlotSnapshot* slots, const LogSelection& se
         first = false;
         for (int k = 0; k < kCsvItemCount; ++k)
             if (selection.itemSelected[k])
-                cells += kCsvItems[k].headerCell;
+                cells.append(",").append(readingInfo(kCsvItems[k].reading).logName);
         cells += ',';
     }
     return names + "\r\n" + cells + "\r\n";
@@ -172,7 +161,7 @@ std::string csvDataLine(const PanelSlotSnapshot* slots, const LogSelection& sele
         line += stamp;
         for (int k = 0; k < kCsvItemCount; ++k)
             if (selection.itemSelected[k])
-                line += csvCell(slots[i], static_cast<CsvItem>(k));
+                line += logValueText(slots[i], static_cast<CsvItem>(k)) + ",";
     }
     return line + "\r\n";
 }

@@ -2,6 +2,7 @@
 // functions over slot snapshots, so the bytes can be checked without a file.
 #pragma once
 #include "console/intake/link/panel_state.h"
+#include "console/intake/link/readings.h"
 #include "console/intake/logging/csv_settings.h"
 
 #include <cstdint>
@@ -24,9 +25,8 @@ enum class CsvItem {
 };
 
 struct CsvItemInfo {
-    int checkBoxId;         // control id in dialog 138
-    const char* dialogText; // check box text
-    const char* headerCell; // header line 2 cell, comma first
+    int checkBoxId;  // control id in dialog 138
+    Reading reading; // its name heads the column
 };
 extern const CsvItemInfo kCsvItems[kCsvItemCount];
 
@@ -53,13 +53,9 @@ LogSelection readLogSelection(const CsvSettings& csv, int gpuCount);
 
 int selectedItemCount(const LogSelection& selection);
 
-// Value texts shared by the file and the console.
-// Clock in kHz as whole MHz: single-precision division, cut toward zero.
-int clockMhz(int32_t kiloHertz);
-// Power in mW as watts with three decimals ("%.3f" of a single-precision quotient).
-std::string powerWattsText(int32_t milliWatts);
-// Memory usage in KiB as MiB with exactly two decimals, cut and not rounded.
-std::string memoryMbText(uint32_t kib);
+// The number text of an item shared by the file and the console, without
+// unit; "" where the log writes nothing (see LogBlank).
+std::string logValueText(const PanelSlotSnapshot& slot, CsvItem item);
 
 // "%d/%02d/%02d %02d:%02d:%02d" followed by the given terminator (',' in the
 // file, ' ' on the console).
@@ -71,6 +67,3 @@ std::string csvHeaderText(const PanelSlotSnapshot* slots, const LogSelection& se
 
 // One data line ending in CR LF; with no GPU to write only the line end.
 std::string csvDataLine(const PanelSlotSnapshot* slots, const LogSelection& selection, const LogTime& time);
-
-// Cell text of one item for one slot, trailing comma included.
-std::string csvCell(const PanelSlotSnapshot& slot, CsvItem item);

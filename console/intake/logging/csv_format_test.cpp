@@ -20,42 +20,28 @@ const LogTime kTime{2026, 3, 7, 9, 8, 7};
 const std::string kStamp = "2026/03/07 09:08:07,";
 
 // Slot 0 shows every item; slot 1 the edge cases; slots 2 to 7 are "G" with zeros.
+// The fields in line order. Slot 0's fan rpm is printed without its flag; slot
+// 1's graphics clock is 16778000 as a float and its fan level and power draw
+// lack their flags; slot 2's power draw shows single precision in the third
+// decimal.
+const int64_t kSlotFields[3][kSampleFieldCount] = {
+    {0,  0, 1189500, 5005000, 0, 0, 0, 0, 0, 0, 0,  0, 0, 0, 0,  37, 0,    0, 0, 3000000, 0,
+     54, 1, 0,       123456,  0, 0, 8, 0, 3, 0, 21, 0, 1, 1, 33, 0,  1125, 0, 0, 0,       0},
+    {0,  0, 16777999, 999,  0, 0, 0,  0, 0, 0, 0, 0, 0,          0, 0,  100, 0, 0, 0, 11, 0,
+     -5, 0, 0,        5000, 0, 0, -1, 0, 0, 0, 0, 0, 4294967295, 0, 40, 1,   0, 0, 0, 0,  0},
+    {0, 0, -1500, 0,        0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 4294967295, 0,
+     0, 1, 0,     16384009, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,          0}};
+
 std::unique_ptr<GpuPanelState> makePanel() {
     auto panel = std::make_unique<GpuPanelState>();
     initGpuPanelState(*panel);
     for (auto& name : panel->fullName)
         std::wcscpy(name, L"G");
-    GpuPanelSlot* s = panel->slots;
     std::wcscpy(panel->fullName[0], L"Example GPU");
-    store(s[0].graphicsClock, 1189500);
-    store(s[0].memoryClock, 5005000);
-    store(s[0].gpuLoad, 37);
-    store(s[0].memoryUsage, 3000000);
-    store(s[0].videoEngineLoad, 21);
-    store(s[0].temperature, 54);
-    store(s[0].fanLevelSupported, 1);
-    store(s[0].fanLevel, 33);
-    store(s[0].fanRpm, 1125); // printed without its flag
-    store(s[0].powerDrawSupported, 1);
-    store(s[0].powerDraw, 123456);
-    store(s[0].pState, 8);
-    store(s[0].memoryControllerLoad, 3);
-    store(s[0].busInterfaceLoad, 1);
     std::wcscpy(panel->fullName[1], L"GPU\u63a5\u7d9a");
-    store(s[1].graphicsClock, 16777999); // 16778000 as a float
-    store(s[1].memoryClock, 999);
-    store(s[1].gpuLoad, 100);
-    store(s[1].memoryUsage, 11);
-    store(s[1].temperature, -5);
-    store(s[1].fanLevel, 40); // without support
-    store(s[1].fanRpmSupported, 1);
-    store(s[1].powerDraw, 5000); // without support
-    store(s[1].pState, -1);
-    store(s[1].busInterfaceLoad, 0xFFFFFFFFu);
-    store(s[2].graphicsClock, -1500);
-    store(s[2].memoryUsage, 0xFFFFFFFFu);
-    store(s[2].powerDrawSupported, 1);
-    store(s[2].powerDraw, 16384009); // single precision shows in the third decimal
+    for (int i = 0; i < 3; ++i)
+        for (int k = 0; k < kSampleFieldCount; ++k)
+            setSlotField(panel->slots[i], SampleField(k), kSlotFields[i][k]);
     return panel;
 }
 
@@ -95,7 +81,7 @@ std::string consoleBlock(GpuPanelState& panel, const LogSelection& sel) {
     store(panel.gpuCount, sel.gpuCount);
     std::atomic<int32_t> running{1}, ready{1};
     std::string text;
-    LoggerEdges edges;
+    LoggerCallbacks edges;
     edges.context = &text;
     edges.printPieces = [](void* t, const std::vector<ConsolePiece>& pieces) {
         *static_cast<std::string*>(t) += shown(pieces);
@@ -193,7 +179,7 @@ TEST(CsvFormat, HeaderKeepsAPeersGpuNameInItsCell) {
         initGpuPanelState(state);
         ASSERT_EQ(
             BlockOutcome::Applied,
-            applyReportBlock(state, reinterpret_cast<const uint8_t*>(text.data()), IntakeWindowHooks{}));
+            applyReportBlock(state, reinterpret_cast<const uint8_t*>(text.data()), IntakeWindowCallbacks{}));
         std::vector<PanelSlotSnapshot> slots(kGpuSlotCount);
         for (int i = 0; i < kGpuSlotCount; ++i)
             slots[i] = snapshotPanelSlot(state, i);

@@ -19,7 +19,7 @@ void copyPath(const char* path, char* out) {
     out[kCsvPathBytes - 1] = '\0';
 }
 
-bool runIsCurrent(const LoggerLinks& links) {
+bool runIsCurrent(const LoggerConfig& links) {
     return links.csv->csvRun.load(std::memory_order_relaxed) == links.run;
 }
 
@@ -45,7 +45,7 @@ bool appendToFile(const char* path, const std::string& bytes) {
     return written == bytes.size() && closed;
 }
 
-LogRowOutcome writeLogRow(const LoggerLinks& links, const LoggerEdges& edges, const char* path) {
+LogRowOutcome writeLogRow(const LoggerConfig& links, const LoggerCallbacks& edges, const char* path) {
     if (links.uiReady->load(std::memory_order_relaxed) == 0)
         return LogRowOutcome::NotReady;
     const LogTime time = edges.localTime(edges.context);
@@ -81,7 +81,7 @@ LogRowOutcome writeLogRow(const LoggerLinks& links, const LoggerEdges& edges, co
     return LogRowOutcome::Written;
 }
 
-LoggerEnd runLogger(const LoggerLinks& links, const LoggerEdges& edges, const char* path) {
+LoggerEnd runLogger(const LoggerConfig& links, const LoggerCallbacks& edges, const char* path) {
     char filePath[kCsvPathBytes];
     copyPath(path, filePath);
     if (csvPathHasSpace(filePath, kCsvPathBytes)) {
@@ -118,4 +118,36 @@ LoggerEnd runLogger(const LoggerLinks& links, const LoggerEdges& edges, const ch
             return outcome == LogWaitOutcome::AppEnded ? LoggerEnd::AppEnded : LoggerEnd::LoggingOff;
         }
     }
+}
+
+CheckBoxStep csvCheckBoxControl(CsvSettings& csv, const CsvStartCallbacks& edges) {
+    const bool logging = csv.csvLogging.load(std::memory_order_relaxed) != 0;
+    const bool checked = edges.isBoxChecked(edges.context);
+    if (logging && !checked) {
+        csv.csvLogging.store(0, std::memory_order_relaxed);
+        return CheckBoxStep::Stopped;
+    }
+    if (logging || !checked)
+        return CheckBoxStep::Unchanged;
+
+    // The run number first: a thread that sees logging on again also sees
+    // that its own run is over.
+    const int32_t run = csv.csvRun.load(std::memory_order_relaxed) + 1;
+    csv.csvRun.store(run, std::memory_order_relaxed);
+    csv.csvLogging.store(1, std::memory_order_release);
+    bool cancelled = !edges.chooseFile(edges.context, csv.csvPath);
+    csv.csvPath[kCsvPathBytes - 1] = '\0';
+    if (!cancelled) {
+        csv.csvDialogCancelled.store(0, std::memory_order_relaxed);
+        edges.chooseItems(edges.context);
+        cancelled = csv.csvDialogCancelled.load(std::memory_order_relaxed) != 0;
+    }
+    if (cancelled) {
+        edges.showCannotSave(edges.context);
+        csv.csvLogging.store(0, std::memory_order_relaxed);
+        edges.uncheckBox(edges.context);
+        return CheckBoxStep::Cancelled;
+    }
+    edges.startLogger(edges.context, csv.csvPath, run);
+    return CheckBoxStep::Started;
 }

@@ -1,5 +1,6 @@
 // The logging thread: the path check, the header, then one row per interval
-// to the CSV file and the text console until the box is unchecked.
+// to the CSV file and the text console until the box is unchecked; and the
+// check box's look once a tick that starts and stops those runs.
 #pragma once
 #include "console/intake/link/panel_state.h"
 #include "console/intake/logging/csv_format.h"
@@ -13,7 +14,7 @@
 #include <vector>
 
 // The shared state a logging run reads.
-struct LoggerLinks {
+struct LoggerConfig {
     GpuPanelState* panel = nullptr;
     CsvSettings* csv = nullptr;
     const std::atomic<int32_t>* appRunning = nullptr;
@@ -22,7 +23,7 @@ struct LoggerLinks {
 };
 
 // The platform side of a logging run. Every entry must be set.
-struct LoggerEdges {
+struct LoggerCallbacks {
     void* context = nullptr;
     // A path with a space: tell the operator (modal) and uncheck the box;
     // csvLogging is cleared after it returns.
@@ -35,7 +36,7 @@ struct LoggerEdges {
     void (*leaveConsole)(void* context) = nullptr;
     void (*printPieces)(void* context, const std::vector<ConsolePiece>& pieces) = nullptr;
     LogTime (*localTime)(void* context) = nullptr;
-    LogWaitClock clock;
+    LogClockCallbacks clock;
 };
 
 // The machine's local time now.
@@ -54,7 +55,7 @@ enum class LogRowOutcome {
 
 // One row: reads the panel once, appends the data line to the file at path
 // and prints the matching block on the console.
-LogRowOutcome writeLogRow(const LoggerLinks& links, const LoggerEdges& edges, const char* path);
+LogRowOutcome writeLogRow(const LoggerConfig& links, const LoggerCallbacks& edges, const char* path);
 
 enum class LoggerEnd {
     PathRefused,   // the path had a space; logging switched off
@@ -67,4 +68,30 @@ enum class LoggerEnd {
 // Body of the logging thread for the path chosen in the save dialog (at most
 // kCsvPathBytes bytes are read). The first row is written at once, the next
 // ones logIntervalMs after the end of the previous row.
-LoggerEnd runLogger(const LoggerLinks& links, const LoggerEdges& edges, const char* path);
+LoggerEnd runLogger(const LoggerConfig& links, const LoggerCallbacks& edges, const char* path);
+
+// The platform side of the check box control; every entry must be set.
+struct CsvStartCallbacks {
+    void* context = nullptr;
+    bool (*isBoxChecked)(void* context) = nullptr;
+    void (*uncheckBox)(void* context) = nullptr;
+    // The save-file dialog over the buffer (which offers the previous choice);
+    // false when cancelled or failed.
+    bool (*chooseFile)(void* context, char path[kCsvPathBytes]) = nullptr;
+    // Dialog 138, modal; it sets csvDialogCancelled when closed with the close box.
+    void (*chooseItems)(void* context) = nullptr;
+    // "CSVファイルを保存できません", modal.
+    void (*showCannotSave)(void* context) = nullptr;
+    // Starts the logging thread for run number run on a copy of the path.
+    void (*startLogger)(void* context, const char* path, int32_t run) = nullptr;
+};
+
+enum class CheckBoxStep {
+    Unchanged, // nothing to do
+    Stopped,   // box unchecked while logging: csvLogging cleared
+    Started,   // dialogs answered, logging thread started
+    Cancelled, // a dialog was cancelled: logging off, box unchecked
+};
+
+// One look at the check box, once a tick between the tabs and the grid phase.
+CheckBoxStep csvCheckBoxControl(CsvSettings& csv, const CsvStartCallbacks& edges);

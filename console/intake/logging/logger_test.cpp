@@ -2,11 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
 #include <cwchar>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -48,9 +54,9 @@ struct Harness {
         std::error_code ignored;
         fs::remove_all(dir, ignored);
     }
-    LoggerLinks links() { return {&panel, &csv, &appRunning, &uiReady}; }
-    LoggerEdges edges() {
-        LoggerEdges e;
+    LoggerConfig links() { return {&panel, &csv, &appRunning, &uiReady}; }
+    LoggerCallbacks edges() {
+        LoggerCallbacks e;
         e.context = this;
         e.refusePath = [](void* h) { ++static_cast<Harness*>(h)->calls[0]; };
         e.attachConsole = [](void* h) {
@@ -144,6 +150,146 @@ TEST(Logger, RunsFromHeaderToTheirEnd) {
                   "\ncsv\x83\x74\x83\x40\x83\x43\x83\x8b\x82\xaa\x8c\xa9\x82\xc2\x82\xa9\x82\xe8\x82\xdc\x82"
                   "\xb9\x82\xf1\n" +
                   std::string(50, '=') + "\n");
+}
+
+// Records the calls of the check box control, each followed by ';' (the save
+// dialog with the path it offers, the items dialog, the refusal message, the
+// logger's run number and path), and answers its dialogs as told: no chosen
+// path cancels the save dialog.
+struct StartHarness {
+    CsvSettings csv;
+    bool checked = false, itemsCancelled = false;
+    const char* chosenPath = nullptr;
+    std::string calls;
+
+    StartHarness() { initCsvSettings(csv); }
+    static StartHarness& of(void* h) { return *static_cast<StartHarness*>(h); }
+
+    CheckBoxStep control() {
+        CsvStartCallbacks e;
+        e.context = this;
+        e.isBoxChecked = [](void* h) { return of(h).checked; };
+        e.uncheckBox = [](void* h) {
+            of(h).checked = false;
+            of(h).calls += "uncheck;";
+        };
+        e.chooseFile = [](void* h, char path[kCsvPathBytes]) {
+            of(h).calls += "save " + std::string(path) + ";";
+            if (of(h).chosenPath != nullptr)
+                std::strcpy(path, of(h).chosenPath);
+            return of(h).chosenPath != nullptr;
+        };
+        e.chooseItems = [](void* h) {
+            of(h).calls += "items;";
+            EXPECT_EQ(of(h).csv.csvLogging.load(), 1);
+            of(h).csv.csvDialogCancelled.store(of(h).itemsCancelled);
+        };
+        e.showCannotSave = [](void* h) { of(h).calls += "refused;"; };
+        e.startLogger = [](void* h, const char* path, int32_t run) {
+            of(h).calls += "run " + std::to_string(run) + " " + path + ";";
+        };
+        return csvCheckBoxControl(csv, e);
+    }
+};
+
+TEST(CheckBoxControl, BoxAndLoggingDecideTheStepThroughASession) {
+    // The box as the operator leaves it and the answers to the dialogs; the
+    // step, the calls it makes, then whether the log runs and the box is checked.
+    struct Step {
+        bool checked, itemsCancelled;
+        const char* chosenPath;
+        CheckBoxStep step;
+        const char* after;
+    };
+    const Step steps[] = {
+        {false, false, nullptr, CheckBoxStep::Unchanged, "idle,unchecked"},
+        {true, false, "C:\\a.csv", CheckBoxStep::Started, "save ;items;run 1 C:\\a.csv;logging,checked"},
+        {true, false, nullptr, CheckBoxStep::Unchanged, "logging,checked"},
+        {false, false, nullptr, CheckBoxStep::Stopped, "idle,unchecked"},
+        {true, false, nullptr, CheckBoxStep::Cancelled, "save C:\\a.csv;refused;uncheck;idle,unchecked"},
+        {true, true, "E:\\b.csv", CheckBoxStep::Cancelled,
+         "save C:\\a.csv;items;refused;uncheck;idle,unchecked"},
+        // Every start takes a new run number, refused ones too.
+        {true, false, "D:\\c.csv", CheckBoxStep::Started,
+         "save E:\\b.csv;items;run 4 D:\\c.csv;logging,checked"},
+    };
+    StartHarness h;
+    for (const Step& c : steps) {
+        h.checked = c.checked;
+        h.itemsCancelled = c.itemsCancelled;
+        h.chosenPath = c.chosenPath;
+        h.calls.clear();
+        EXPECT_EQ(h.control(), c.step) << c.after;
+        h.calls += std::string(h.csv.csvLogging.load() ? "logging," : "idle,") +
+                   (h.checked ? "checked" : "unchecked");
+        EXPECT_EQ(h.calls, c.after);
+    }
+}
+
+// Logging with real threads: a receiver-like writer changes the panel while
+// logging threads read it, and the test thread, as the tick, starts and stops
+// runs as it flips the check box.
+TEST(LoggerThreads, TickStartsAndStopsRunsWhileTheReceiverWrites) {
+    struct Shared {
+        Harness h;
+        std::atomic<int32_t> rows{0}, runsEnded{0}, boxChecked{0};
+        std::string path = (h.dir / "log.csv").string();
+        std::vector<std::thread> loggers;
+    } s;
+    initCsvSettings(s.h.csv);
+    s.h.csv.logIntervalMs.store(10);
+    std::atomic<bool> stop{false};
+    std::thread receiver([&] {
+        for (int n = 0; !stop.load(); ++n) {
+            store(s.h.panel.slots[n % 2].gpuLoad, n % 101);
+            std::lock_guard<std::mutex> lock(s.h.panel.textLock);
+            std::swprintf(s.h.panel.fullName[n % 2], kFullNameChars + 1, L"GPU %d", n % 10);
+        }
+    });
+    CsvStartCallbacks tick;
+    tick.context = &s;
+    tick.isBoxChecked = [](void* c) { return static_cast<Shared*>(c)->boxChecked.load() != 0; };
+    tick.uncheckBox = tick.chooseItems = tick.showCannotSave = [](void*) {};
+    tick.chooseFile = [](void* c, char out[kCsvPathBytes]) {
+        return std::snprintf(out, kCsvPathBytes, "%s", static_cast<Shared*>(c)->path.c_str()) > 0;
+    };
+    tick.startLogger = [](void* c, const char* chosen, int32_t run) {
+        auto* s = static_cast<Shared*>(c);
+        s->loggers.emplace_back([s, copy = std::string(chosen), run] {
+            LoggerCallbacks e = s->h.edges();
+            e.context = s;
+            e.releaseConsole = [](void* c) { static_cast<Shared*>(c)->runsEnded.fetch_add(1); };
+            e.printPieces = [](void* c, const std::vector<ConsolePiece>& pieces) {
+                static_cast<Shared*>(c)->rows.fetch_add(pieces.back().text == std::string(50, '=') + "\n");
+            };
+            e.localTime = [](void*) { return currentLogTime(); };
+            e.clock = systemLogClock();
+            runLogger({&s->h.panel, &s->h.csv, &s->h.appRunning, &s->h.uiReady, run}, e, copy.c_str());
+        });
+    };
+    // The test thread is the tick: it looks at the box every 5 ms until done.
+    auto tickUntil = [&](const std::function<bool()>& done) {
+        for (int i = 0; i < 2000 && !done(); ++i) {
+            csvCheckBoxControl(s.h.csv, tick);
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return done();
+    };
+    for (int run = 1; run <= 2; ++run) {
+        s.boxChecked.store(1);
+        ASSERT_TRUE(tickUntil([&] { return s.rows.load() >= 3 * run; }));
+        s.boxChecked.store(0);
+        ASSERT_TRUE(tickUntil([&] { return s.runsEnded.load() == run && s.h.csv.csvLogging.load() == 0; }));
+    }
+    stop.store(true);
+    receiver.join();
+    for (std::thread& t : s.loggers)
+        t.join();
+    std::ifstream in(s.path, std::ios::binary);
+    int lines = 0;
+    for (std::string line; std::getline(in, line); ++lines)
+        EXPECT_EQ(line.size() > 40 ? 26 : 13, std::count(line.begin(), line.end(), ',')) << line;
+    EXPECT_EQ((std::vector<int>{int(s.loggers.size()), lines}), (std::vector<int>{2, 2 * 2 + s.rows.load()}));
 }
 
 } // namespace

@@ -16,15 +16,15 @@ void threadSleepMs(void*, uint32_t ms) {
 
 } // namespace
 
-LogWaitClock systemLogWaitClock() {
-    LogWaitClock clock;
+LogClockCallbacks systemLogClock() {
+    LogClockCallbacks clock;
     clock.nowMs = steadyNowMs;
     clock.sleepMs = threadSleepMs;
     return clock;
 }
 
 LogWaitOutcome waitForNextRow(const LogWaitFlags& flags, int32_t intervalMs, uint32_t startMs,
-                              const LogWaitClock& clock, uint32_t stepMs) {
+                              const LogClockCallbacks& clock, uint32_t stepMs) {
     const uint32_t interval = intervalMs > 0 ? static_cast<uint32_t>(intervalMs) : 0;
     if (stepMs == 0)
         stepMs = 1;

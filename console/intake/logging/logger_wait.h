@@ -8,14 +8,14 @@
 constexpr uint32_t kLogWaitStepMs = 50;
 
 // Millisecond clock and sleep; tests give a fake pair.
-struct LogWaitClock {
+struct LogClockCallbacks {
+    void* context = nullptr;
     uint32_t (*nowMs)(void* context) = nullptr;
     void (*sleepMs)(void* context, uint32_t ms) = nullptr;
-    void* context = nullptr;
 };
 
 // A steady clock and std::this_thread::sleep_for.
-LogWaitClock systemLogWaitClock();
+LogClockCallbacks systemLogClock();
 
 enum class LogWaitOutcome {
     RowDue,     // intervalMs have passed since startMs; logging still on
@@ -36,4 +36,4 @@ struct LogWaitFlags {
 // and csvRun before every sleep; sleeps at most stepMs at a time and never
 // past the moment the row is due. Negative intervals count as 0.
 LogWaitOutcome waitForNextRow(const LogWaitFlags& flags, int32_t intervalMs, uint32_t startMs,
-                              const LogWaitClock& clock, uint32_t stepMs = kLogWaitStepMs);
+                              const LogClockCallbacks& clock, uint32_t stepMs = kLogWaitStepMs);

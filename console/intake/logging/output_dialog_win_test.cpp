@@ -27,9 +27,7 @@ TEST(OutputDialog, EmptySelectionKeepsItOpenWithTheMessage) {
                                 }};
     std::vector<bool> open;
     std::thread driver([&] {
-        HWND dialog = nullptr;
-        for (int i = 0; i < 1000 && !(dialog = findOwnDialog(L"出力項目")); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        HWND dialog = waitForDialog(L"出力項目");
         ASSERT_NE(dialog, nullptr);
         // Nothing checked, then slot 2, Temperature and Power Draw every 30 seconds.
         for (bool choose : {false, true}) {

@@ -3,11 +3,9 @@
 // worker threads poll. One instance lives in the program's entry file; every
 // function takes it by reference.
 #pragma once
+#include "console/display/console_paint_win.h"
 #include "console/display/history_store.h"
-#include "console/display/plot_geometry.h"
-#include "console/display/plot_templates_win.h"
 #include "console/intake/link/intake.h"
-#include "console/intake/link/intake_hooks.h"
 #include "console/intake/link/panel_state.h"
 #include "console/intake/logging/csv_settings.h"
 
@@ -26,7 +24,6 @@ struct ConsoleApp {
     HWND csvCheckBox = nullptr;
     HWND ipButton = nullptr;
     HWND frames[kFrameCount] = {};
-    HFONT font = nullptr;
     HANDLE instanceMutex = nullptr;
     wchar_t title[kTitleChars] = {};
     wchar_t className[kTitleChars] = {};
@@ -35,13 +32,7 @@ struct ConsoleApp {
     ListenerSlot listener;
     HistoryStore history;
     CsvSettings csv;
-    PlotTemplates templates;
-    // Kept between paints and made again only for a new size (UI thread
-    // only): the window's image and the scratch images of the six level
-    // meters and the readout panel, the last two with the UI font selected.
-    Surface offscreen;
-    Surface meterImages[kPlotPanelCount];
-    Surface readoutImage;
+    PanelImages images;
 
     // What the meters and the readout show on screen (meterAndReadoutContent;
     // 0: not known), set by the paint and read by the tick, which repaints
@@ -53,7 +44,7 @@ struct ConsoleApp {
     // GPU slot shown by every panel, 0..7.
     std::atomic<int32_t> selectedGpu{0};
 
-    IntakeWindowHooks hooks;
+    IntakeWindowCallbacks windowCallbacks;
 
     // What the tick last gave the tab control (tick thread only), so that an
     // unchanged label costs no message and no repaint. Any other change to the
@@ -64,5 +55,10 @@ struct ConsoleApp {
     wchar_t tabTextShown[kGpuSlotCount][kTabLabelBytes + 1] = {};
 };
 
+// The start-up state of the panel, the history and the CSV choices.
+void initConsoleState(ConsoleApp& app);
+
 // The slot every panel shows, clamped to 0..7.
 int shownSlot(const ConsoleApp& app);
+// That slot's readings and history, as the painters take them.
+ShownGpu shownGpu(const ConsoleApp& app);

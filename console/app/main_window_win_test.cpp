@@ -1,8 +1,8 @@
 // The real main window with the program's own resources linked in: creation,
 // placement, layout at the size limits, tab strip, the intake's reset, the IP
 // input dialog's failure messages, and a failed class registration.
+#include "console/app/main_window_win.h"
 #include "console/display/main_layout.h"
-#include "console/display/main_window_win.h"
 #include "console/intake/link/agent_connection_win.h"
 #include "console/intake/link/intake.h"
 #include "net/tcp.h"
@@ -22,20 +22,6 @@
 
 namespace {
 
-void pump() {
-    MSG m;
-    while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&m);
-        DispatchMessageW(&m);
-    }
-}
-
-std::wstring windowText(HWND w) {
-    wchar_t text[128] = {};
-    GetWindowTextW(w, text, 128);
-    return text;
-}
-
 // Every tab's label, each followed by '|'.
 std::wstring tabs(HWND tab) {
     std::wstring all;
@@ -51,31 +37,6 @@ std::wstring tabs(HWND tab) {
     return all;
 }
 
-// Outer size, then x, y, w, h of a child.
-std::vector<int> placement(HWND window, HWND child) {
-    RECT outer, r;
-    GetWindowRect(window, &outer);
-    GetWindowRect(child, &r);
-    MapWindowPoints(HWND_DESKTOP, window, reinterpret_cast<POINT*>(&r), 2);
-    return {outer.right - outer.left, outer.bottom - outer.top, r.left, r.top,
-            r.right - r.left,         r.bottom - r.top};
-}
-
-// A dialog found by caption, or owned by owner when no caption is given.
-HWND waitFor(const wchar_t* caption, HWND owner = nullptr) {
-    for (int i = 0; i < 1500; ++i) {
-        // Other test programs may show the same dialog at the same time.
-        if (caption != nullptr)
-            if (HWND w = findOwnDialog(caption))
-                return w;
-        for (HWND w = nullptr; (w = FindWindowExW(nullptr, w, L"#32770", nullptr)) != nullptr;)
-            if (caption == nullptr && IsWindowVisible(w) && GetWindow(w, GW_OWNER) == owner)
-                return w;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return nullptr;
-}
-
 } // namespace
 
 TEST(MainWindow, OpensLaysOutFollowsTheGpuCountAndFailsToConnect) {
@@ -85,23 +46,31 @@ TEST(MainWindow, OpensLaysOutFollowsTheGpuCountAndFailsToConnect) {
     app->listener.bindAddress = "127.0.0.1";
     app->listener.port = port;
     ASSERT_TRUE(registerConsoleClass(*app, GetModuleHandleW(nullptr)));
+    initConsoleState(*app);
     ASSERT_TRUE(createMainWindow(*app));
     showMainWindow(*app, SW_SHOWNORMAL);
-    pump();
+    pumpMessages();
     HWND window = app->mainWindow, tab = app->tabControl;
     RECT r;
     GetWindowRect(window, &r);
     EXPECT_EQ(r.left, GetSystemMetrics(SM_CXSCREEN) / 2 - 450);
     EXPECT_EQ(r.top, GetSystemMetrics(SM_CYSCREEN) / 2 - 250);
     EXPECT_EQ(GetWindowLongPtrW(window, GWL_STYLE) & WS_MAXIMIZEBOX, 0);
-    // Resizing keeps the limits and lays the controls out again.
-    const int sizes[][4] = {
-        {0, 0, 900, 520}, {2000, 2000, 1200, 900}, {300, 200, 900, 520}, {1201, 521, 1200, 521}};
+    // Resizing keeps the limits and lays the controls out again (the button's y).
+    const int sizes[][5] = {{0, 0, 900, 520, 382},
+                            {2000, 2000, 1200, 900, 762},
+                            {300, 200, 900, 520, 382},
+                            {1201, 521, 1200, 521, 383}};
     for (const auto& s : sizes) {
         if (s[0] != 0)
             SetWindowPos(window, nullptr, 0, 0, s[0], s[1], SWP_NOMOVE | SWP_NOZORDER);
-        pump();
-        EXPECT_EQ(placement(window, app->ipButton), (std::vector<int>{s[2], s[3], 780, s[3] - 138, 80, 30}));
+        pumpMessages();
+        RECT button;
+        GetWindowRect(window, &r);
+        GetWindowRect(app->ipButton, &button);
+        MapWindowPoints(HWND_DESKTOP, window, reinterpret_cast<POINT*>(&button), 2);
+        EXPECT_EQ((std::vector<int>{r.right - r.left, r.bottom - r.top, static_cast<int>(button.top)}),
+                  (std::vector<int>{s[2], s[3], s[4]}));
     }
     EXPECT_EQ(tabs(tab), L"- empty - (UNKNOWN 接続)|");
     for (int count : {3, 12, 2}) {
@@ -131,11 +100,11 @@ TEST(MainWindow, OpensLaysOutFollowsTheGpuCountAndFailsToConnect) {
     // the address the Console keeps after it, joined by '|'.
     std::wstring seen;
     std::thread driver([&] {
-        HWND dialog = waitFor(L"IP 入力画面");
+        HWND dialog = waitForDialog(L"IP 入力画面");
         for (int attempt = 0; dialog != nullptr && attempt < 2; ++attempt) {
             PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(kConnectButtonId, BN_CLICKED),
                          reinterpret_cast<LPARAM>(GetDlgItem(dialog, kConnectButtonId)));
-            HWND box = waitFor(nullptr, dialog);
+            HWND box = waitForDialog(nullptr, dialog);
             if (box == nullptr)
                 return;
             seen += windowText(box) + L"|" + windowText(GetDlgItem(box, 0xFFFF)) + L"|";
@@ -165,13 +134,13 @@ TEST(MainWindow, OpensLaysOutFollowsTheGpuCountAndFailsToConnect) {
     closeListener(app->listener);
     netCleanup();
     DestroyWindow(window);
-    pump();
+    pumpMessages();
 }
 
 TEST(ConsoleEntry, FailedClassRegistrationShowsTheWindowMessage) {
     std::wstring seen;
     std::thread watcher([&] {
-        if (HWND box = waitFor(L"Kovra Gaugeline Console")) {
+        if (HWND box = waitForDialog(L"Kovra Gaugeline Console")) {
             seen = windowText(GetDlgItem(box, 0xFFFF)) + (GetWindow(box, GW_OWNER) ? L"|owned" : L"|unowned");
             PostMessageW(box, WM_COMMAND, IDOK, 0);
         }

@@ -1,7 +1,6 @@
-#include "console/display/main_window_win.h"
+#include "console/app/main_window_win.h"
 
 #include "common/program_shell_win.h"
-#include "console/display/console_paint_win.h"
 #include "console/display/main_layout.h"
 #include "console/display/panel_content.h"
 #include "console/intake/link/agent_connection_win.h"
@@ -54,12 +53,12 @@ void insertTabItem(HWND tab, int index, const wchar_t* text) {
     SendMessageW(tab, TCM_INSERTITEMW, index, reinterpret_cast<LPARAM>(&item));
 }
 
-ConsoleApp& hookApp(void* context) {
+ConsoleApp& appOfContext(void* context) {
     return *static_cast<ConsoleApp*>(context);
 }
 
-bool hookReadTitle(void* context, wchar_t* out, int outChars) {
-    ConsoleApp& app = hookApp(context);
+bool readTitle(void* context, wchar_t* out, int outChars) {
+    ConsoleApp& app = appOfContext(context);
     if (!app.mainWindow || outChars <= 0)
         return false;
     out[0] = L'\0';
@@ -67,14 +66,14 @@ bool hookReadTitle(void* context, wchar_t* out, int outChars) {
     return true;
 }
 
-void hookWriteTitle(void* context, const wchar_t* title) {
-    ConsoleApp& app = hookApp(context);
+void writeTitle(void* context, const wchar_t* title) {
+    ConsoleApp& app = appOfContext(context);
     if (app.mainWindow)
         SetWindowTextW(app.mainWindow, title);
 }
 
-void hookResetTabs(void* context, const char* tab0Label) {
-    ConsoleApp& app = hookApp(context);
+void resetTabs(void* context, const char* tab0Label) {
+    ConsoleApp& app = appOfContext(context);
     if (!app.tabControl)
         return;
     HWND tab = app.tabControl;
@@ -115,7 +114,7 @@ void paintMainWindow(ConsoleApp& app, HWND window) {
     // Only the area being painted is filled white (what a fresh image is
     // there), drawn and copied: the rest of the window is clipped away, and
     // a part that lies wholly outside it is not drawn at all.
-    Surface& offscreen = app.offscreen;
+    Surface& offscreen = app.images.offscreen;
     RECT r = ps.rcPaint;
     r.right = std::min(r.right, static_cast<LONG>(w));
     r.bottom = std::min(r.bottom, static_cast<LONG>(h - 20));
@@ -142,13 +141,14 @@ void paintMainWindow(ConsoleApp& app, HWND window) {
     }
     // Taken before the drawing, so that what is recorded is never newer than
     // what was drawn.
-    uint64_t content = ready && whole ? meterAndReadoutContent(shownSnapshot(app), plotGeometry(w, h).p) : 0;
+    const ShownGpu shown = shownGpu(app);
+    uint64_t content = ready && whole ? meterAndReadoutContent(shown.readings, plotGeometry(w, h).p) : 0;
     if (ready) {
         if (metersTouched)
-            paintLevelMeters(app, offscreen.dc, w, h);
-        paintPlotPanels(app, offscreen.dc, w, h);
+            paintLevelMeters(app.images, shown, offscreen.dc, w, h);
+        paintPlotPanels(app.images, shown, offscreen.dc, w, h);
         if (readoutTouched)
-            paintReadoutPanel(app, offscreen.dc, h);
+            paintReadoutPanel(app.images, shown, offscreen.dc, h);
         if (r.right > r.left && r.bottom > r.top)
             BitBlt(dc, r.left, r.top, r.right - r.left, r.bottom - r.top, offscreen.dc, r.left, r.top,
                    SRCCOPY);
@@ -164,14 +164,14 @@ void paintMainWindow(ConsoleApp& app, HWND window) {
 }
 
 void destroyMainWindow(ConsoleApp& app) {
-    releasePlotTemplates(app.templates);
-    releaseSurface(app.offscreen);
-    for (Surface& meter : app.meterImages)
+    releasePlotTemplates(app.images.templates);
+    releaseSurface(app.images.offscreen);
+    for (Surface& meter : app.images.meterImages)
         releaseSurface(meter);
-    releaseSurface(app.readoutImage);
-    if (app.font) {
-        DeleteObject(app.font);
-        app.font = nullptr;
+    releaseSurface(app.images.readoutImage);
+    if (app.images.font) {
+        DeleteObject(app.images.font);
+        app.images.font = nullptr;
     }
     releaseSingleInstance(app.instanceMutex);
     NvAPI_Unload();
@@ -209,7 +209,7 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         case IDM_ACCELERATOR_COMMAND:
             return 0;
         case IDC_IP_BUTTON:
-            openAgentDialog(app->instance, window, app->panel, app->hooks, app->listener);
+            openAgentDialog(app->instance, window, app->panel, app->windowCallbacks, app->listener);
             return 0;
         default:
             return DefWindowProcW(window, message, wParam, lParam);
@@ -298,25 +298,21 @@ bool createMainWindow(ConsoleApp& app) {
     if (!app.csvCheckBox || !app.ipButton)
         return creationFailed(app, L"ウィンドウを作成できません");
 
-    app.font = createUiFont();
-    if (!app.font) {
+    app.images.font = createUiFont();
+    if (!app.images.font) {
         MessageBoxW(nullptr, L"フォント作成エラー", kConsoleTitle, MB_OK);
         return false;
     }
     for (HWND control : app.frames)
-        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(app.font), FALSE);
-    SendMessageW(app.csvCheckBox, WM_SETFONT, reinterpret_cast<WPARAM>(app.font), FALSE);
-    SendMessageW(app.ipButton, WM_SETFONT, reinterpret_cast<WPARAM>(app.font), FALSE);
+        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(app.images.font), FALSE);
+    SendMessageW(app.csvCheckBox, WM_SETFONT, reinterpret_cast<WPARAM>(app.images.font), FALSE);
+    SendMessageW(app.ipButton, WM_SETFONT, reinterpret_cast<WPARAM>(app.images.font), FALSE);
 
     SetWindowPos(app.mainWindow, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
     SetWindowLongPtrW(app.mainWindow, GWL_STYLE,
                       GetWindowLongPtrW(app.mainWindow, GWL_STYLE) & ~WS_MAXIMIZEBOX);
 
     app.uiReady.store(1, std::memory_order_relaxed);
-    initGpuPanelState(app.panel);
-    app.selectedGpu.store(0, std::memory_order_relaxed);
-    initHistoryStore(app.history);
-    initCsvSettings(app.csv);
 
     app.tabControl = CreateWindowExW(
         0, WC_TABCONTROLW, L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, 0, 0, 10, 10, app.mainWindow,
@@ -325,22 +321,22 @@ bool createMainWindow(ConsoleApp& app) {
     wchar_t text[kTabTextChars];
     tabText(kEmptyTabLabel, text);
     insertTabItem(app.tabControl, 0, text);
-    SendMessageW(app.tabControl, WM_SETFONT, reinterpret_cast<WPARAM>(app.font), FALSE);
-    installWindowHooks(app);
+    SendMessageW(app.tabControl, WM_SETFONT, reinterpret_cast<WPARAM>(app.images.font), FALSE);
+    installWindowCallbacks(app);
     return true;
 }
 
 void showMainWindow(ConsoleApp& app, int showCommand) {
-    createPlotTemplates(app.templates);
+    createPlotTemplates(app.images.templates);
     ShowWindow(app.mainWindow, showCommand);
     UpdateWindow(app.mainWindow);
 }
 
-void installWindowHooks(ConsoleApp& app) {
-    app.hooks.context = &app;
-    app.hooks.readTitle = hookReadTitle;
-    app.hooks.writeTitle = hookWriteTitle;
-    app.hooks.resetTabs = hookResetTabs;
+void installWindowCallbacks(ConsoleApp& app) {
+    app.windowCallbacks.context = &app;
+    app.windowCallbacks.readTitle = readTitle;
+    app.windowCallbacks.writeTitle = writeTitle;
+    app.windowCallbacks.resetTabs = resetTabs;
 }
 
 void layoutMainWindow(ConsoleApp& app, int clientWidth) {
@@ -366,33 +362,6 @@ void layoutMainWindow(ConsoleApp& app, int clientWidth) {
     }
 }
 
-UpdateTickLinks updateTickLinks(ConsoleApp& app) {
-    UpdateTickLinks links;
-    links.instance = app.instance;
-    links.mainWindow = app.mainWindow;
-    links.csvCheckBox = app.csvCheckBox;
-    links.panel = &app.panel;
-    links.csv = &app.csv;
-    links.appRunning = &app.appRunning;
-    links.uiReady = &app.uiReady;
-    links.display.context = &app;
-    links.display.advanceHistories = [](void* a, int slot) { advanceHistories(hookApp(a), slot); };
-    links.display.syncGpuTab = [](void* a, int slot) { syncGpuTab(hookApp(a), slot); };
-    links.display.advanceGridPhase = [](void* a) { advanceGridPhase(hookApp(a)); };
-    links.display.invalidatePlotAreas = [](void* a) { invalidatePlotAreas(hookApp(a)); };
-    return links;
-}
-
-// Tick-thread duties.
-
-void advanceHistories(ConsoleApp& app, int slot) {
-    advanceHistories(app.history, app.panel, slot);
-}
-
-void advanceGridPhase(ConsoleApp& app) {
-    advanceGridPhase(app.history);
-}
-
 void invalidatePlotAreas(ConsoleApp& app) {
     if (!app.mainWindow)
         return;
@@ -408,8 +377,8 @@ void invalidatePlotAreas(ConsoleApp& app) {
     // (its frame's border, white window) never changes. The meters (areas
     // 0..5) and the readout are left alone while the screen already shows
     // what they would show; the graphs move every second.
-    bool shown =
-        meterAndReadoutContent(shownSnapshot(app), plotGeometry(w, h).p) == app.meterAndReadoutShown.load();
+    bool shown = meterAndReadoutContent(shownGpu(app).readings, plotGeometry(w, h).p) ==
+                 app.meterAndReadoutShown.load();
     HRGN region = CreateRectRgn(0, 0, 0, 0);
     bool joined = region != nullptr;
     for (int i = 0; i < kInvalidationRectCount && joined; ++i) {
@@ -465,8 +434,4 @@ void syncGpuTab(ConsoleApp& app, int slot) {
         setTabItemText(tab, slot, text);
         lstrcpynW(app.tabTextShown[slot], text, kTabTextChars);
     }
-}
-
-int shownSlot(const ConsoleApp& app) {
-    return slotForTab(app.selectedGpu.load(std::memory_order_relaxed));
 }
