@@ -28,7 +28,7 @@ struct SamplerTest : ::testing::Test {
         state->agentRunning.store(1);
         shown.clear();
     }
-    bool run() { return startSampler(*state, fakeDriverTable(), StartupCallbacks{record, &shown}); }
+    bool run() { return startSampler(*state, fakeDriverTable(), StartupCallbacks{&shown, record}); }
     void pass() { samplePass(*state, fakeDriverTable()); }
     GpuSample sample(int slot) {
         GpuSample all[kGpuSlotCount];
