@@ -5,10 +5,7 @@
 require_programs "$CONSOLE_EXE" "$AGENT_EXE" "$UIDRIVER"
 
 start_agent || exit 1
-start_console
-check "console window appears" console_ready
-check "connect" connect "$ADDR_PC"
-check "title names the Agent" title_is_connected "$ADDR_PC" 15
+console_connected "$ADDR_PC"
 
 # Closed through its window, then killed outright.
 for how in close kill; do
@@ -26,10 +23,7 @@ for how in close kill; do
     red=$(agent_link_red)
     check "$how: agent shows the broken link again (red pixels: $red)" test "$red" -gt 0
     t1=$(now_ms)
-    start_console
-    check "$how: console back" console_ready
-    check "$how: reconnect" connect "$ADDR_PC"
-    check "$how: title names the Agent" title_is_connected "$ADDR_PC" 15
+    console_connected "$ADDR_PC"
     log "figure: console ${how}: restart to connected $(($(now_ms) - t1)) ms; whole recovery $(($(now_ms) - t0)) ms"
 done
 

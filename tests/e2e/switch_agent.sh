@@ -3,17 +3,14 @@
 # drops the first within the 2-second pause and serves the second; the first
 # Agent goes back to waiting and serves the next request.
 . "$(dirname "$0")/lib.sh"
-require_programs "$CONSOLE_EXE" "$AGENT_EXE" "$UIDRIVER" "$GL_PEERS/gl-fake-agent" "$GL_PEERS/gl-fake-console" "$GL_PEERS/gl-blaster"
+require_programs "$CONSOLE_EXE" "$AGENT_EXE" "$UIDRIVER"
 
 start_agent || exit 1
-start_console
-check "console window appears" console_ready
-check "connect to the first Agent" connect "$ADDR_PC"
-check "title names the first Agent" title_is_connected "$ADDR_PC" 15
+console_connected "$ADDR_PC"
 check "two tabs" tabs_are 2 "Example GPU(1) (DP 接続)"
 
 # The second Agent: the fake one on 192.0.2.21 with one GPU.
-start_peer second pc2 gl-fake-agent --gpus 1
+start_peer second pc2 agent --gpus 1
 sleep 0.5
 t0=$(now_ms)
 check "connect to the second Agent" connect "$ADDR_PC2"
