@@ -31,11 +31,7 @@ done
 # "接続" while the Agent holds the port: the message over the dialog, which
 # stays open, and no connection at the Agent that was typed.
 wait_listening pc2 "$ADDR_PC" 15 >/dev/null || fail "the agent did not listen again"
-start_peer fa pc2 agent
-for _ in $(seq 50); do
-    grep -q '^listening' "$HOSTS_RUN_DIR/fa.out" && break
-    sleep 0.1
-done
+start_fake_agent fa pc2 || fail "the fake Agent did not listen"
 pc_ui connect --address "$ADDR_PC2" --wait 20
 check "message: cannot listen" test "$(ui_value text)" = "ポート 58680 を受信に使えません"
 check "dialog 139 still open" pc_ui msgbox --title "IP 入力画面" --timeout 2

@@ -27,7 +27,7 @@ check "title bare after failed requests" title_is_bare 1
 check "one empty tab after failed requests" tabs_are 1 "$EMPTY_TAB" 2
 
 # A fake Agent that opens with every kind of malformed block, then good ones.
-start_peer fake-agent pc agent --gpus 2 --bad-first 14
+start_fake_agent fake-agent pc --gpus 2 --bad-first 14 || fail "the fake Agent did not listen"
 check "dialog 139 sends the request" connect "$ADDR_PC"
 # The first parsed block of a connection names the Agent in the title, even a
 # malformed one; later blocks of that connection leave the title alone.
@@ -66,7 +66,7 @@ peer pc random --to "$ADDR_OP" --own "$ADDR_PC" --count 30 --connect-ms 1000 | s
 check "console alive after malformed blocks from the Agent's address" alive console
 
 # A good Agent is served afterwards.
-start_peer good-agent pc agent --gpus 1
+start_fake_agent good-agent pc --gpus 1 || fail "the good fake Agent did not listen"
 check "reconnect after bad input" connect "$ADDR_PC"
 check "title names the Agent again" title_is_connected "$ADDR_PC" 15
 check "one tab 'Example GPU (DP 接続)'" tabs_are 1 "Example GPU (DP 接続)" 10

@@ -197,6 +197,17 @@ peer() {
     shift
     "$HOST_RUN" "$host" "$PYTHON" "$PEER_PY" "$@"
 }
+# start_fake_agent LABEL HOST [args...]: the test peer's Agent, once it listens.
+start_fake_agent() {
+    local label=$1 host=$2
+    shift 2
+    start_peer "$label" "$host" agent "$@"
+    for _ in $(seq 100); do
+        grep -q '^listening' "$HOSTS_RUN_DIR/$label.out" && return 0
+        sleep 0.1
+    done
+    return 1
+}
 
 # Unix pid of a Windows program started here, as the kernel sees it.
 pid_of() { echo "${started[$1]:-}"; }

@@ -10,8 +10,7 @@ console_connected "$ADDR_PC"
 check "two tabs" tabs_are 2 "Example GPU(1) (DP 接続)"
 
 # The second Agent: the fake one on 192.0.2.21 with one GPU.
-start_peer second pc2 agent --gpus 1
-sleep 0.5
+start_fake_agent second pc2 --gpus 1 || fail "the second Agent did not listen"
 t0=$(now_ms)
 check "connect to the second Agent" connect "$ADDR_PC2"
 check "title names the second Agent" title_is_connected "$ADDR_PC2" 15

@@ -8,16 +8,22 @@ failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 export GAUGELINE_HOSTS_STATE=${TMPDIR:-/tmp}/gl-hosts-selftest-$$
 
+listening() { # output file of the test peer's Agent
+    for _ in $(seq 100); do
+        grep -q '^listening' "$HOSTS_RUN_DIR/$1" && return 0
+        sleep 0.1
+    done
+}
 inner() {
     "$HOST_RUN" pc "$PEER" agent --blocks 3 --gpus 2 >"$HOSTS_RUN_DIR/fa.out" &
-    sleep 0.3
+    listening fa.out
     out=$("$HOST_RUN" op "$PEER" console --to "$ADDR_PC" --blocks 3 --expect-gpus 2 --expect-label "$ADDR_PC")
     [ $? = 0 ] || { echo "fake console failed: $out"; return 1; }
     wait
     grep -q "request peer=$ADDR_OP address=$ADDR_OP" "$HOSTS_RUN_DIR/fa.out" || { echo "agent saw: $(cat "$HOSTS_RUN_DIR/fa.out")"; return 1; }
     # pc2 reaches pc directly; op cannot reach pc while pc's link is down
-    "$HOST_RUN" pc "$PEER" agent --blocks 1 >/dev/null &
-    sleep 0.3
+    "$HOST_RUN" pc "$PEER" agent --blocks 1 >"$HOSTS_RUN_DIR/fa1.out" &
+    listening fa1.out
     "$HOST_RUN" pc2 "$PEER" console --to "$ADDR_PC" --blocks 1 >/dev/null || { echo "pc2 to pc failed"; return 1; }
     wait
     ip -n "$NS_PC" link set "$VETH_PC" down
@@ -29,7 +35,7 @@ inner() {
     echo "$NS_OP $NS_PC $NS_PC2" >"$GAUGELINE_HOSTS_STATE/names"
     return 7
 }
-export -f inner
+export -f inner listening
 export PEER=$here/../peers/peer.py
 "$here/with-hosts" --no-wine -- bash -c inner
 rc=$?
