@@ -1,7 +1,9 @@
 #!/bin/bash
 # The real Agent's bytes on the wire, checked by the fake Console: every block
 # exactly 4096 bytes in the documented layout, the labels of the rig, about one
-# block a second; then the Agent serves the next Console once this one leaves.
+# block a second. Then bad input on its port 58680: random bytes, partial and
+# oversized requests, requests naming unusable addresses, storms of
+# connections; the Agent stays up and serves the next Console.
 . "$(dirname "$0")/lib.sh"
 require_programs "$AGENT_EXE"
 
@@ -25,8 +27,18 @@ check "about one block a second" test "${median:-0}" -ge 900 -a "${median:-0}" -
 # The Console left: the Agent's next send fails and it listens again.
 ms=$(wait_listening op "$ADDR_PC" 10) || fail "agent did not listen again"
 log "figure: agent listening again ${ms} ms after the Console closed"
+for mode in random partial oversized bad-address connect storm; do
+    wait_listening pc2 "$ADDR_PC" 30 >/dev/null || fail "agent not listening before $mode"
+    t0=$(now_ms)
+    args=(--count 30)
+    [ $mode = storm ] && args=(--count 1000 --connect-ms 200)
+    peer op $mode --to "$ADDR_PC" "${args[@]}" | tail -1 | sed 's/^/    bl> /'
+    log "$mode took $(($(now_ms) - t0)) ms"
+    check "agent alive after $mode" alive agent
+done
+wait_listening op "$ADDR_PC" 30 >/dev/null || fail "agent not listening after bad input"
 out=$(peer pc2 console --to "$ADDR_PC" --blocks 2 --timeout-s 20 --expect-label "$ADDR_PC")
-check "a second Console (192.0.2.21) is served" test $? = 0
+check "a second Console (192.0.2.21) is served after bad input" test $? = 0
 printf '%s\n' "$out" | tail -1 | sed 's/^/    fc> /'
 
 # While reporting, a request finds no listener.

@@ -1,7 +1,9 @@
 #!/bin/bash
 # Switching the Console to a second Agent while the first reports: the Console
 # drops the first within the 2-second pause and serves the second; the first
-# Agent goes back to waiting and serves the next request.
+# Agent goes back to waiting and serves the next request. Then the Console
+# restarted while the Agent reports: the Agent notices the lost connection and
+# listens again; the new Console connects.
 . "$(dirname "$0")/lib.sh"
 require_programs "$CONSOLE_EXE" "$AGENT_EXE" "$UIDRIVER"
 
@@ -25,5 +27,30 @@ stop second
 check "reset when the second Agent goes" title_is_bare 15
 check "switch back to the first Agent" connect "$ADDR_PC"
 check "title names the first Agent again" title_is_connected "$ADDR_PC" 15
-check "agent alive" alive agent
+
+# Closed through its window, then killed outright.
+for how in close kill; do
+    t0=$(now_ms)
+    if [ $how = close ]; then
+        check "console closes on WM_CLOSE" ui close --timeout 10
+        wait_exit console 10
+        check "console exit code 0 after close" test "$EXIT_CODE" = 0
+    else
+        stop console
+    fi
+    ms=$(wait_listening pc2 "$ADDR_PC" 15) || fail "$how: agent did not listen again"
+    log "figure: console ${how} to agent listening $(($(now_ms) - t0)) ms"
+    check "$how: agent alive" alive agent
+    red=$(agent_link_red)
+    check "$how: agent shows the broken link again (red pixels: $red)" test "$red" -gt 0
+    t1=$(now_ms)
+    console_connected "$ADDR_PC"
+    log "figure: console ${how}: restart to connected $(($(now_ms) - t1)) ms; whole recovery $(($(now_ms) - t0)) ms"
+done
+
+# A second Console while one runs ends at once, showing nothing.
+start console2 op "$CONSOLE_EXE"
+wait_exit console2 20
+check "second Console instance exits with 0 (got $EXIT_CODE)" test "$EXIT_CODE" = 0
+check "first Console still serving" title_is_connected "$ADDR_PC" 2
 finish
