@@ -29,7 +29,7 @@
 #                       never reads; prints "taken".
 #       garbage         a 20-byte request naming no address every 0.5 s.
 #       silent-address  a request naming --name every 5 s.
-#       flood           --rate silent connections a second, held open.
+#       flood           30 silent connections a second, held open.
 #       patient         --count silent connections; each closed one reopened.
 #
 import argparse
@@ -474,7 +474,7 @@ def flood(a):
         for fd, _ in poller.poll(0):
             poller.unregister(fd)
             held.pop(fd).close()
-        time.sleep(max(0.0, start + opened / a.rate - time.monotonic()))
+        time.sleep(max(0.0, start + opened / 30 - time.monotonic()))
 
 
 def patient(a):
@@ -522,7 +522,6 @@ def main():
     p.add_argument("--connect-ms", type=int, default=3000)
     p.add_argument("--limit", type=float, default=30)
     p.add_argument("--name", default="192.0.2.99")
-    p.add_argument("--rate", type=float, default=30)
     a = p.parse_args()
     if a.mode == "console" and not a.blocks:
         a.blocks = 5
