@@ -3,7 +3,7 @@
 # Console must leave it to the Agent, which then serves Consoles elsewhere one
 # after another. "接続" on that Console says it cannot listen and asks no one.
 . "$(dirname "$0")/lib.sh"
-require_programs "$CONSOLE_EXE" "$AGENT_EXE" "$UIDRIVER" "$GL_PEERS/gl-fake-console" "$GL_PEERS/gl-fake-agent"
+require_programs "$CONSOLE_EXE" "$AGENT_EXE" "$UIDRIVER"
 
 # gl-uidriver beside the Console on the watched PC.
 pc_ui() { ui_on pc pc-ui "$@"; }
@@ -13,7 +13,7 @@ wait_listening op "$ADDR_PC" 60 >/dev/null || { fail "agent never listened on 58
 start console pc "$CONSOLE_EXE"
 check "console window appears beside the agent" pc_ui wait --timeout 60
 
-out=$(peer op gl-fake-console --agent "$ADDR_PC" --blocks 2 --timeout-s 20 --expect-label "$ADDR_PC")
+out=$(peer op console --to "$ADDR_PC" --blocks 2 --timeout-s 20 --expect-label "$ADDR_PC")
 check "a Console elsewhere (192.0.2.5) is served" test $? = 0
 printf '%s\n' "$out" | tail -1 | sed 's/^/    fc> /'
 
@@ -21,7 +21,7 @@ printf '%s\n' "$out" | tail -1 | sed 's/^/    fc> /'
 for n in 1 2; do
     ms=$(wait_listening pc2 "$ADDR_PC" 15) || fail "nothing listens on the watched PC"
     log "figure: port 58680 of the watched PC listening ${ms:-never} ms after the previous Console left"
-    out=$(peer pc2 gl-fake-console --agent "$ADDR_PC" --blocks 1 --timeout-s 15)
+    out=$(peer pc2 console --to "$ADDR_PC" --blocks 1 --timeout-s 15)
     printf '%s\n' "$out" | grep -E 'request|accepted|refused|no report' | sed 's/^/    fc> /'
     ms=$(printf '%s\n' "$out" | sed -n 's/^accepted peer=.* after_request_ms=\([0-9]*\).*/\1/p')
     log "figure: later request $n answered ${ms:-never} ms after it was sent"
@@ -31,14 +31,10 @@ done
 # "接続" while the Agent holds the port: the message over the dialog, which
 # stays open, and no connection at the Agent that was typed.
 wait_listening pc2 "$ADDR_PC" 15 >/dev/null || fail "the agent did not listen again"
-start_peer fa pc2 gl-fake-agent
-for _ in $(seq 50); do
-    grep -q '^listening' "$HOSTS_RUN_DIR/fa.out" && break
-    sleep 0.1
-done
+start_fake_agent fa pc2 || fail "the fake Agent did not listen"
 pc_ui connect --address "$ADDR_PC2" --wait 20
 check "message: cannot listen" test "$(ui_value text)" = "ポート 58680 を受信に使えません"
-check "dialog 139 still open" pc_ui msgbox --title "IP 入力画面" --keep --timeout 2
+check "dialog 139 still open" pc_ui msgbox --title "IP 入力画面" --timeout 2
 sleep 1
 check "no connection reached the typed Agent" test "$(grep -c request "$HOSTS_RUN_DIR/fa.out")" = 0
 check "console alive" alive console

@@ -1,19 +1,21 @@
 #!/bin/bash
 # The real Agent's bytes on the wire, checked by the fake Console: every block
 # exactly 4096 bytes in the documented layout, the labels of the rig, about one
-# block a second; then the Agent serves the next Console once this one leaves.
+# block a second. Then bad input on its port 58680: random bytes, partial and
+# oversized requests, requests naming unusable addresses, storms of
+# connections; the Agent stays up and serves the next Console.
 . "$(dirname "$0")/lib.sh"
-require_programs "$AGENT_EXE" "$GL_PEERS/gl-fake-agent" "$GL_PEERS/gl-fake-console" "$GL_PEERS/gl-blaster"
+require_programs "$AGENT_EXE"
 
 start_agent || exit 1
 ms=$(wait_listening op "$ADDR_PC" 60) || { fail "agent never listened on 58680"; finish; }
 log "figure: agent listening ${ms} ms after start (includes Wine start)"
 
-out=$(peer op gl-fake-console --agent "$ADDR_PC" --blocks 5 --timeout-s 30 --expect-gpus 2 --expect-label "$ADDR_PC" --dump)
+out=$(peer op console --to "$ADDR_PC" --blocks 5 --timeout-s 30 --expect-gpus 2 --expect-label "$ADDR_PC" --dump)
 rc=$?
 printf '%s\n' "$out" | grep -v '^gpu[0-9]\.' | sed 's/^/    fc> /'
 check "5 valid blocks from the Agent" test $rc = 0
-val() { printf '%s\n' "$out" | sed -n "s/^$1=//p" | head -1 | iconv -f CP932 -t UTF-8; }
+val() { printf '%s\n' "$out" | sed -n "s/^$1=//p" | head -1; }
 check "slot 0 label" test "$(val gpu0.tabLabel)" = "Example GPU(1) (DP 接続)"
 check "slot 1 label" test "$(val gpu1.tabLabel)" = "Example GPU(2) (HDMI 接続)"
 check "slot 0 name" test "$(val gpu0.fullName)" = "Example GPU"
@@ -25,13 +27,23 @@ check "about one block a second" test "${median:-0}" -ge 900 -a "${median:-0}" -
 # The Console left: the Agent's next send fails and it listens again.
 ms=$(wait_listening op "$ADDR_PC" 10) || fail "agent did not listen again"
 log "figure: agent listening again ${ms} ms after the Console closed"
-out=$(peer pc2 gl-fake-console --agent "$ADDR_PC" --blocks 2 --timeout-s 20 --expect-label "$ADDR_PC")
-check "a second Console (192.0.2.21) is served" test $? = 0
+for mode in random partial oversized bad-address connect storm; do
+    wait_listening pc2 "$ADDR_PC" 30 >/dev/null || fail "agent not listening before $mode"
+    t0=$(now_ms)
+    args=(--count 30)
+    [ $mode = storm ] && args=(--count 1000 --connect-ms 200)
+    peer op $mode --to "$ADDR_PC" "${args[@]}" | tail -1 | sed 's/^/    bl> /'
+    log "$mode took $(($(now_ms) - t0)) ms"
+    check "agent alive after $mode" alive agent
+done
+wait_listening op "$ADDR_PC" 30 >/dev/null || fail "agent not listening after bad input"
+out=$(peer pc2 console --to "$ADDR_PC" --blocks 2 --timeout-s 20 --expect-label "$ADDR_PC")
+check "a second Console (192.0.2.21) is served after bad input" test $? = 0
 printf '%s\n' "$out" | tail -1 | sed 's/^/    fc> /'
 
 # While reporting, a request finds no listener.
 wait_listening op "$ADDR_PC" 15 >/dev/null
-peer pc2 gl-fake-console --agent "$ADDR_PC" --blocks 8 --timeout-s 20 >"$HOSTS_RUN_DIR/fc-long.out" 2>&1 &
+peer pc2 console --to "$ADDR_PC" --blocks 8 --timeout-s 20 >"$HOSTS_RUN_DIR/fc-long.out" 2>&1 &
 fc=$!
 for _ in $(seq 100); do
     grep -q 'block 1 ok' "$HOSTS_RUN_DIR/fc-long.out" && break

@@ -4,13 +4,13 @@
 # connections from wrong addresses change nothing and crash nothing; a good
 # Agent is served afterwards.
 . "$(dirname "$0")/lib.sh"
-require_programs "$CONSOLE_EXE" "$UIDRIVER" "$GL_PEERS/gl-fake-agent" "$GL_PEERS/gl-fake-console" "$GL_PEERS/gl-blaster"
+require_programs "$CONSOLE_EXE" "$UIDRIVER"
 
 start_console
 check "console window appears" console_ready
 
 # Before any address is typed, every connection is closed unread.
-peer pc gl-blaster --target "$ADDR_OP" --mode blocks | sed 's/^/    bl> /'
+peer pc blocks --to "$ADDR_OP" | sed 's/^/    bl> /'
 check "title unchanged before an address is typed" title_is_bare 1
 check "still one empty tab" tabs_are 1 "$EMPTY_TAB" 2
 
@@ -27,7 +27,7 @@ check "title bare after failed requests" title_is_bare 1
 check "one empty tab after failed requests" tabs_are 1 "$EMPTY_TAB" 2
 
 # A fake Agent that opens with every kind of malformed block, then good ones.
-start_peer fake-agent pc gl-fake-agent --gpus 2 --bad-first 14
+start_fake_agent fake-agent pc --gpus 2 --bad-first 14 || fail "the fake Agent did not listen"
 check "dialog 139 sends the request" connect "$ADDR_PC"
 # The first parsed block of a connection names the Agent in the title, even a
 # malformed one; later blocks of that connection leave the title alone.
@@ -39,8 +39,8 @@ grep -c 'sent bad block' "$HOSTS_RUN_DIR/fake-agent.out" | sed 's/^/    malforme
 
 # Storms of connections while the Agent reports: the receiver serves one
 # connection at a time, so these wait in (and overflow) the backlog of 1.
-peer op gl-blaster --target "$ADDR_OP" --mode flood --count 1000 --connect-ms 200 | sed 's/^/    bl> /'
-peer pc2 gl-blaster --target "$ADDR_OP" --mode flood --count 1000 --connect-ms 200 | sed 's/^/    bl> /'
+peer op storm --to "$ADDR_OP" --count 1000 --connect-ms 200 | sed 's/^/    bl> /'
+peer pc2 storm --to "$ADDR_OP" --count 1000 --connect-ms 200 | sed 's/^/    bl> /'
 check "console alive after floods" alive console
 check "title still extended" ui title --contains "$TITLE ===> [Agent: "
 check "no message box" ui no-msgbox
@@ -50,23 +50,23 @@ check "reset after the fake Agent went" title_is_bare 15
 # Listening, with 192.0.2.20 typed: connections from a wrong address
 # (192.0.2.21) are accepted and closed unread.
 t0=$(now_ms)
-peer pc2 gl-blaster --target "$ADDR_OP" --mode connect --count 30 --connect-ms 1000 | sed 's/^/    bl> /'
+peer pc2 connect --to "$ADDR_OP" --count 30 --connect-ms 1000 | sed 's/^/    bl> /'
 log "figure: 30 connections from a wrong address took $(($(now_ms) - t0)) ms"
-peer pc2 gl-blaster --target "$ADDR_OP" --mode random --count 30 --connect-ms 1000 | sed 's/^/    bl> /'
-peer pc2 gl-blaster --target "$ADDR_OP" --mode blocks --connect-ms 1000 | sed 's/^/    bl> /'
-peer pc2 gl-blaster --target "$ADDR_OP" --mode flood --count 1000 --connect-ms 200 | sed 's/^/    bl> /'
+peer pc2 random --to "$ADDR_OP" --count 30 --connect-ms 1000 | sed 's/^/    bl> /'
+peer pc2 blocks --to "$ADDR_OP" --connect-ms 1000 | sed 's/^/    bl> /'
+peer pc2 storm --to "$ADDR_OP" --count 1000 --connect-ms 200 | sed 's/^/    bl> /'
 check "console alive after wrong-address input" alive console
 check "title still bare" title_is_bare 1
 check "still one empty tab" tabs_are 1 "$EMPTY_TAB" 2
 
 # Malformed blocks straight from the right address (no request needed: the
 # typed address stays after a reset).
-peer pc gl-blaster --target "$ADDR_OP" --from "$ADDR_PC" --mode blocks --connect-ms 1000 | sed 's/^/    bl> /'
-peer pc gl-blaster --target "$ADDR_OP" --from "$ADDR_PC" --mode random --count 30 --connect-ms 1000 | sed 's/^/    bl> /'
+peer pc blocks --to "$ADDR_OP" --own "$ADDR_PC" --connect-ms 1000 | sed 's/^/    bl> /'
+peer pc random --to "$ADDR_OP" --own "$ADDR_PC" --count 30 --connect-ms 1000 | sed 's/^/    bl> /'
 check "console alive after malformed blocks from the Agent's address" alive console
 
 # A good Agent is served afterwards.
-start_peer good-agent pc gl-fake-agent --gpus 1
+start_fake_agent good-agent pc --gpus 1 || fail "the good fake Agent did not listen"
 check "reconnect after bad input" connect "$ADDR_PC"
 check "title names the Agent again" title_is_connected "$ADDR_PC" 15
 check "one tab 'Example GPU (DP 接続)'" tabs_are 1 "Example GPU (DP 接続)" 10

@@ -11,7 +11,6 @@
 kind=${1:-windows}
 HOSTILE=192.0.2.6
 SILENT=192.0.2.99
-PEER_PY=$(dirname "$(readlink -f "$0")")/../peers/hostile_peer.py
 
 if [ "$kind" = linux ]; then
     LINUX_AGENT=$GL_NATIVE/bin/gaugeline-agent
@@ -37,7 +36,7 @@ check "a connect to $SILENT waits ($waited ms) rather than being refused" test $
 
 good_console() { # limit in seconds
     local out
-    out=$("$HOST_RUN" op "$PYTHON" "$PEER_PY" good --agent "$ADDR_PC" --own "$ADDR_OP" --limit "$1")
+    out=$(peer op good --to "$ADDR_PC" --own "$ADDR_OP" --limit "$1")
     local rc=$?
     log "good console: $out"
     return $rc
@@ -45,7 +44,7 @@ good_console() { # limit in seconds
 start_hostile() { # label mode [args...]
     local label=$1
     shift
-    start "$label" op "$PYTHON" "$PEER_PY" "$@" --agent "$ADDR_PC" --own "$HOSTILE"
+    start_peer "$label" op "$@" --to "$ADDR_PC" --own "$HOSTILE"
 }
 taken_within() { # seconds: the stalling peer holds the report connection
     local n=$(($1 * 10))

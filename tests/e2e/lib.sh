@@ -1,7 +1,7 @@
 # Shared steps of the end-to-end tests. Sourced by each test script, which runs
 # inside tests/hosts/with-hosts (NS_*, ADDR_*, PREFIX_*, HOST_RUN are set).
-# Needs: GL_BIN (Windows programs and gl-uidriver.exe), GL_PEERS (native
-# peers), GL_SIM_SCENARIOS (scenario files of the simulated driver, here).
+# Needs: GL_BIN (Windows programs and gl-uidriver.exe), GL_SIM_SCENARIOS
+# (scenario files of the simulated driver, here).
 set -u
 
 CONSOLE_EXE=$GL_BIN/KovraGaugelineConsole.exe
@@ -11,6 +11,8 @@ TITLE="Kovra Gaugeline Console"
 # The test peers in Python run on Debian's interpreter (scripts/setup installs
 # it), whatever other python3 comes first on the PATH.
 PYTHON=/usr/bin/python3
+PEER_PY=$(dirname "${BASH_SOURCE[0]}")/../peers/peer.py
+PEER_PY=$(readlink -f "$PEER_PY")
 EMPTY_TAB="- empty - (UNKNOWN 接続)"
 failures=0
 declare -A started=()   # name -> unix pid of a program started here
@@ -149,17 +151,62 @@ tabs_are() { # count, first label, seconds
 }
 tab_label() { ui_value "tab$1"; }
 
-# Native peers run inside a host: peer HOST NAME [args...] in the foreground,
-# start_peer LABEL HOST NAME [args...] in the background (stop LABEL ends it).
+# console_connected ADDRESS: the Console started, dialog 139 sent to ADDRESS,
+# the title names that Agent.
+console_connected() {
+    start_console
+    check "console window appears" console_ready
+    check "dialog 139 sends the request to $1" connect "$1"
+    check "title names the Agent $1" title_is_connected "$1" 15
+}
+
+# frame_rect TEXT: x,y,w,h of the Console's frame of that text; inside RECT:
+# the plot area within such a frame.
+frame_rect() {
+    ui controls >/dev/null
+    local r
+    r=$(printf '%s\n' "$UI_OUT" | grep "text=$1\$" | sed -n 's/.*rect=\([0-9,-]*\).*/\1/p' | head -1)
+    echo "${r:-0,0,0,0}"
+}
+inside() { IFS=, read -r fx fy fw fh <<<"$1" && echo "$((fx + 8)),$((fy + 16)),$((fw - 16)),$((fh - 24))"; }
+
+# csv_log SECONDS: the Console logs to C:\gl\log.csv (CSV here) for that long,
+# through the save dialog (it needs an existing file) and dialog 138.
+csv_log() {
+    CSV=$PREFIX_OP/drive_c/gl/log.csv
+    mkdir -p "${CSV%/*}"
+    : >"$CSV"
+    check "CSV box checked" ui csv-check --state on
+    check "save dialog answered" ui save-dialog --path 'C:\gl\log.csv' --timeout 20
+    check "dialog 138 offers the GPUs" ui csv-dialog --timeout 15
+    sleep "$1"
+    check "CSV box unchecked" ui csv-check --state off
+    sleep 1
+}
+
+# The test peers (tests/peers/peer.py) run inside a host: peer HOST MODE
+# [args...] in the foreground, start_peer LABEL HOST MODE [args...] in the
+# background (stop LABEL ends it).
 start_peer() {
-    local label=$1 host=$2 name=$3
-    shift 3
-    start "$label" "$host" "$GL_PEERS/$name" "$@"
+    local label=$1 host=$2
+    shift 2
+    start "$label" "$host" "$PYTHON" "$PEER_PY" "$@"
 }
 peer() {
-    local host=$1 name=$2
+    local host=$1
+    shift
+    "$HOST_RUN" "$host" "$PYTHON" "$PEER_PY" "$@"
+}
+# start_fake_agent LABEL HOST [args...]: the test peer's Agent, once it listens.
+start_fake_agent() {
+    local label=$1 host=$2
     shift 2
-    "$HOST_RUN" "$host" "$GL_PEERS/$name" "$@"
+    start_peer "$label" "$host" agent "$@"
+    for _ in $(seq 100); do
+        grep -q '^listening' "$HOSTS_RUN_DIR/$label.out" && return 0
+        sleep 0.1
+    done
+    return 1
 }
 
 # Unix pid of a Windows program started here, as the kernel sees it.

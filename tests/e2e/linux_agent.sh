@@ -23,17 +23,10 @@ LD_LIBRARY_PATH=$GL_NATIVE/sim/linux GAUGELINE_SIM_SCENARIO=$GL_SIM_SCENARIOS/li
 check "agent says it listens" status_line "listening on 58680"
 start_console
 check "console window appears" console_ready
-frame() { # frame text -> x,y,w,h of the frame
-    ui controls >/dev/null
-    local r
-    r=$(printf '%s\n' "$UI_OUT" | grep "text=$1\$" | sed -n 's/.*rect=\([0-9,-]*\).*/\1/p' | head -1)
-    echo "${r:-0,0,0,0}"
-}
-inside() { IFS=, read -r fx fy fw fh <<<"$1" && echo "$((fx + 8)),$((fy + 16)),$((fw - 16)),$((fh - 24))"; }
-info_frame=$(frame "GPU インフォメーション")
+info_frame=$(frame_rect "GPU インフォメーション")
 info=$(inside "$info_frame")
-gfx=$(inside "$(frame "Graphics Clock 履歴")")
-mem=$(inside "$(frame "Memory Clock 履歴")")
+gfx=$(inside "$(frame_rect "Graphics Clock 履歴")")
+mem=$(inside "$(frame_rect "Memory Clock 履歴")")
 ui stats --rect "$info" && blank=$(ui_value nonwhite)
 ui stats --rect "$gfx" && gfx_colours=$(ui_value colours)
 
@@ -72,15 +65,8 @@ check "the graphics clock row of the readout shows --- for the rated clock: a ru
 # The values as the Console holds them: its CSV log of both GPUs (readings
 # the scenario leaves out have the simulation's defaults: video engine 5 %,
 # memory controller 20 %, fan 40 % at 1500 rpm).
-mkdir -p "$PREFIX_OP/drive_c/gl"
-: >"$PREFIX_OP/drive_c/gl/log.csv"
-check "CSV box checked" ui csv-check --state on
-check "save dialog answered" ui save-dialog --path 'C:\gl\log.csv' --timeout 20
-check "dialog 138 offers both GPUs" ui csv-dialog --timeout 15
-sleep 4
-check "CSV box unchecked" ui csv-check --state off
-sleep 1
-row=$(grep -m1 '^[0-9]\{4\}/' "$PREFIX_OP/drive_c/gl/log.csv" | tr -d '\r' | sed 's/^[0-9/]* [0-9:]*,//; s/,[0-9/]* [0-9:]*,/ | /')
+csv_log 4
+row=$(grep -m1 '^[0-9]\{4\}/' "$CSV" | tr -d '\r' | sed 's/^[0-9/]* [0-9:]*,//; s/,[0-9/]* [0-9:]*,/ | /')
 log "CSV row: $row"
 check "CSV row carries the scenario's readings" test "$row" = \
     "1500,7000,60,2048.00,12,55,40,1500,120.000,2,30,0 | 900,5000,5,512.00,5,41,40,1500,30.000,8,20,0,"

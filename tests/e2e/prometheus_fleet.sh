@@ -20,9 +20,8 @@ GAUGELINE_SIM_SCENARIO=$sc start agent pc "$AGENT_EXE" --metrics-listen "0.0.0.0
     --allow-from "$ADDR_OP,$PATIENT"
 # A Console on the second watched PC, outside the list, asks first: no report.
 check "agent listens" wait_listening pc2 "$ADDR_PC" 60 >/dev/null
-check "a Console outside the allow list gets no report" \
-    bash -c '! "$0" pc2 "$1" --agent "$2" --blocks 1 --timeout-s 4 >/dev/null 2>&1' \
-    "$HOST_RUN" "$GL_PEERS/gl-fake-console" "$ADDR_PC"
+no_report() { ! peer pc2 console --to "$ADDR_PC" --blocks 1 --timeout-s 4 >/dev/null 2>&1; }
+check "a Console outside the allow list gets no report" no_report
 LD_LIBRARY_PATH=$GL_NATIVE/sim/linux GAUGELINE_SIM_SCENARIO=$GL_SIM_SCENARIOS/linux_gpus.scenario \
     start linux_agent pc2 "$LINUX_AGENT" --metrics-listen "0.0.0.0:$METRICS"
 
@@ -44,8 +43,7 @@ prom_started=$(now_ms)
 # Four connections to the Agent's report port that never speak (as many as
 # one address may hold), from the operator's second address; each one the
 # Agent closes is opened again at once.
-start silent op "$PYTHON" "$(dirname "$(readlink -f "$0")")/../peers/hostile_peer.py" patient --count 4 \
-    --agent "$ADDR_PC" --own "$PATIENT"
+start_peer silent op patient --count 4 --to "$ADDR_PC" --own "$PATIENT"
 start_console
 check "console window appears" console_ready
 sleep 2

@@ -1,20 +1,18 @@
 #!/bin/bash
 # Switching the Console to a second Agent while the first reports: the Console
 # drops the first within the 2-second pause and serves the second; the first
-# Agent goes back to waiting and serves the next request.
+# Agent goes back to waiting and serves the next request. Then the Console
+# restarted while the Agent reports: the Agent notices the lost connection and
+# listens again; the new Console connects.
 . "$(dirname "$0")/lib.sh"
-require_programs "$CONSOLE_EXE" "$AGENT_EXE" "$UIDRIVER" "$GL_PEERS/gl-fake-agent" "$GL_PEERS/gl-fake-console" "$GL_PEERS/gl-blaster"
+require_programs "$CONSOLE_EXE" "$AGENT_EXE" "$UIDRIVER"
 
 start_agent || exit 1
-start_console
-check "console window appears" console_ready
-check "connect to the first Agent" connect "$ADDR_PC"
-check "title names the first Agent" title_is_connected "$ADDR_PC" 15
+console_connected "$ADDR_PC"
 check "two tabs" tabs_are 2 "Example GPU(1) (DP 接続)"
 
 # The second Agent: the fake one on 192.0.2.21 with one GPU.
-start_peer second pc2 gl-fake-agent --gpus 1
-sleep 0.5
+start_fake_agent second pc2 --gpus 1 || fail "the second Agent did not listen"
 t0=$(now_ms)
 check "connect to the second Agent" connect "$ADDR_PC2"
 check "title names the second Agent" title_is_connected "$ADDR_PC2" 15
@@ -29,5 +27,30 @@ stop second
 check "reset when the second Agent goes" title_is_bare 15
 check "switch back to the first Agent" connect "$ADDR_PC"
 check "title names the first Agent again" title_is_connected "$ADDR_PC" 15
-check "agent alive" alive agent
+
+# Closed through its window, then killed outright.
+for how in close kill; do
+    t0=$(now_ms)
+    if [ $how = close ]; then
+        check "console closes on WM_CLOSE" ui close --timeout 10
+        wait_exit console 10
+        check "console exit code 0 after close" test "$EXIT_CODE" = 0
+    else
+        stop console
+    fi
+    ms=$(wait_listening pc2 "$ADDR_PC" 15) || fail "$how: agent did not listen again"
+    log "figure: console ${how} to agent listening $(($(now_ms) - t0)) ms"
+    check "$how: agent alive" alive agent
+    red=$(agent_link_red)
+    check "$how: agent shows the broken link again (red pixels: $red)" test "$red" -gt 0
+    t1=$(now_ms)
+    console_connected "$ADDR_PC"
+    log "figure: console ${how}: restart to connected $(($(now_ms) - t1)) ms; whole recovery $(($(now_ms) - t0)) ms"
+done
+
+# A second Console while one runs ends at once, showing nothing.
+start console2 op "$CONSOLE_EXE"
+wait_exit console2 20
+check "second Console instance exits with 0 (got $EXIT_CODE)" test "$EXIT_CODE" = 0
+check "first Console still serving" title_is_connected "$ADDR_PC" 2
 finish

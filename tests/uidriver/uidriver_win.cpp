@@ -82,25 +82,25 @@ template <typename F> bool poll(int timeoutMs, F fn) {
     }
 }
 
+// The child windows of parent, or the top-level windows when parent is null.
+std::vector<HWND> windowsOf(HWND parent) {
+    std::vector<HWND> all;
+    WNDENUMPROC add = [](HWND w, LPARAM p) -> BOOL {
+        reinterpret_cast<std::vector<HWND>*>(p)->push_back(w);
+        return TRUE;
+    };
+    if (parent)
+        EnumChildWindows(parent, add, reinterpret_cast<LPARAM>(&all));
+    else
+        EnumWindows(add, reinterpret_cast<LPARAM>(&all));
+    return all;
+}
+
 HWND findChild(HWND parent, const wchar_t* cls, const std::wstring& text) {
-    struct Ctx {
-        const wchar_t* cls;
-        const std::wstring* text;
-        HWND found;
-    } ctx{cls, &text, nullptr};
-    EnumChildWindows(
-        parent,
-        [](HWND w, LPARAM p) -> BOOL {
-            Ctx* c = reinterpret_cast<Ctx*>(p);
-            if (c->cls && _wcsicmp(className(w).c_str(), c->cls) != 0)
-                return TRUE;
-            if (!c->text->empty() && windowText(w) != *c->text)
-                return TRUE;
-            c->found = w;
-            return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&ctx));
-    return ctx.found;
+    for (HWND w : windowsOf(parent))
+        if (_wcsicmp(className(w).c_str(), cls) == 0 && (text.empty() || windowText(w) == text))
+            return w;
+    return nullptr;
 }
 
 // The Console's main window once it is visible and its tab strip exists.
@@ -124,59 +124,30 @@ DWORD processOf(HWND w) {
     return pid;
 }
 
-std::wstring staticTexts(HWND box);
+std::wstring staticTexts(HWND box) {
+    std::wstring all;
+    for (HWND w : windowsOf(box)) {
+        std::wstring t = _wcsicmp(className(w).c_str(), L"Static") == 0 ? windowText(w) : L"";
+        if (!t.empty())
+            all += (all.empty() ? L"" : L"|") + t;
+    }
+    return all;
+}
 
 // A visible dialog-class window of the given process; title empty: any
 // except the program's named dialogs (a message box).
 HWND findDialog(DWORD pid, const std::wstring& title) {
-    struct Ctx {
-        DWORD pid;
-        const std::wstring* title;
-        HWND found;
-    } ctx{pid, &title, nullptr};
-    EnumWindows(
-        [](HWND w, LPARAM p) -> BOOL {
-            Ctx* c = reinterpret_cast<Ctx*>(p);
-            if (className(w) != L"#32770" || !IsWindowVisible(w))
-                return TRUE;
-            if (c->pid && processOf(w) != c->pid)
-                return TRUE;
-            std::wstring t;
-            if (!readWindowText(w, &t))
-                return TRUE;
-            if (c->title->empty()) {
-                // a message box: any other dialog of the process that shows a text
-                if (t == L"IP 入力画面" || t == L"出力項目" || t == L"ファイルを保存" ||
-                    staticTexts(w).empty())
-                    return TRUE;
-            } else if (t != *c->title) {
-                return TRUE;
-            }
-            c->found = w;
-            return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&ctx));
-    return ctx.found;
-}
-
-std::wstring staticTexts(HWND box) {
-    std::wstring all;
-    EnumChildWindows(
-        box,
-        [](HWND w, LPARAM p) -> BOOL {
-            std::wstring* all = reinterpret_cast<std::wstring*>(p);
-            if (_wcsicmp(className(w).c_str(), L"Static") == 0) {
-                std::wstring t = windowText(w);
-                if (!t.empty()) {
-                    if (!all->empty())
-                        *all += L"|";
-                    *all += t;
-                }
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(all.empty() ? &all : &all));
-    return all;
+    for (HWND w : windowsOf(nullptr)) {
+        std::wstring t;
+        if (className(w) != L"#32770" || !IsWindowVisible(w) || (pid && processOf(w) != pid) ||
+            !readWindowText(w, &t))
+            continue;
+        // a message box: any other dialog of the process that shows a text
+        bool named = t == L"IP 入力画面" || t == L"出力項目" || t == L"ファイルを保存";
+        if (title.empty() ? !named && !staticTexts(w).empty() : t == title)
+            return w;
+    }
+    return nullptr;
 }
 
 std::wstring escapeLines(std::wstring t) {
@@ -282,28 +253,29 @@ bool grabClient(HWND w, int* width, int* height, std::vector<uint32_t>* pixels) 
     return ok;
 }
 
-bool saveBmp(const std::wstring& path, int w, int h, const std::vector<uint32_t>& px) {
-    FILE* f = _wfopen(path.c_str(), L"wb");
-    if (!f)
+// The client pixels of the main window and the rectangle --rect picks in
+// them (default: all of it, at most maxRows high).
+struct Pixels {
+    std::vector<uint32_t> px;
+    int width = 0, height = 0, x = 0, y = 0, w = 0, h = 0;
+};
+bool grabRect(const Args& a, int maxRows, Pixels* p) {
+    HWND w = mainWindow(a, 10000);
+    if (!w || !grabClient(w, &p->width, &p->height, &p->px)) {
+        out(L"error=no pixels");
         return false;
-    BITMAPFILEHEADER fh{};
-    BITMAPINFOHEADER ih{};
-    ih.biSize = sizeof ih;
-    ih.biWidth = w;
-    ih.biHeight = -h;
-    ih.biPlanes = 1;
-    ih.biBitCount = 32;
-    fh.bfType = 0x4D42;
-    fh.bfOffBits = sizeof fh + sizeof ih;
-    fh.bfSize = fh.bfOffBits + static_cast<DWORD>(px.size() * 4);
-    fwrite(&fh, sizeof fh, 1, f);
-    fwrite(&ih, sizeof ih, 1, f);
-    // GDI leaves the fourth byte 0; viewers read it as alpha, so make it opaque.
-    std::vector<uint32_t> opaque(px);
-    for (uint32_t& p : opaque)
-        p |= 0xFF000000u;
-    fwrite(opaque.data(), 4, opaque.size(), f);
-    return fclose(f) == 0;
+    }
+    p->w = p->width;
+    p->h = p->height;
+    if (a.count(L"--rect"))
+        swscanf(arg(a, L"--rect").c_str(), L"%d,%d,%d,%d", &p->x, &p->y, &p->w, &p->h);
+    if (p->x < 0 || p->y < 0 || p->w <= 0 || p->h <= 0 || p->h > maxRows || p->x + p->w > p->width ||
+        p->y + p->h > p->height) {
+        out(L"error=rectangle outside the client area " + std::to_wstring(p->width) + L"x" +
+            std::to_wstring(p->height));
+        return false;
+    }
+    return true;
 }
 
 // ---- sub-commands ----
@@ -386,41 +358,28 @@ int cmdControls(const Args& a) {
     HWND w = mainWindow(a, argInt(a, L"--timeout", 10) * 1000);
     if (!w)
         return 1;
-    EnumChildWindows(
-        w,
-        [](HWND c, LPARAM) -> BOOL {
-            RECT r;
-            GetWindowRect(c, &r);
-            MapWindowPoints(HWND_DESKTOP, GetParent(c), reinterpret_cast<POINT*>(&r), 2);
-            out(L"control id=" + std::to_wstring(GetDlgCtrlID(c)) + L" class=" + className(c) + L" rect=" +
-                std::to_wstring(r.left) + L"," + std::to_wstring(r.top) + L"," +
-                std::to_wstring(r.right - r.left) + L"," + std::to_wstring(r.bottom - r.top) + L" text=" +
-                windowText(c));
-            return TRUE;
-        },
-        0);
+    for (HWND c : windowsOf(w)) {
+        RECT r;
+        GetWindowRect(c, &r);
+        MapWindowPoints(HWND_DESKTOP, GetParent(c), reinterpret_cast<POINT*>(&r), 2);
+        out(L"control id=" + std::to_wstring(GetDlgCtrlID(c)) + L" class=" + className(c) + L" rect=" +
+            std::to_wstring(r.left) + L"," + std::to_wstring(r.top) + L"," +
+            std::to_wstring(r.right - r.left) + L"," + std::to_wstring(r.bottom - r.top) + L" text=" +
+            windowText(c));
+    }
     return 0;
 }
 
-// Waits for a message box of the window's process; prints and optionally dismisses it.
+// Waits for a dialog of the window's process with that title (none: a
+// message box) and prints it.
 int cmdMsgbox(const Args& a) {
     HWND w = mainWindow(a, 10000);
     DWORD pid = w ? processOf(w) : 0;
     HWND box = nullptr;
     std::wstring title = arg(a, L"--title");
     poll(argInt(a, L"--timeout", 10) * 1000, [&] { return (box = findDialog(pid, title)) != nullptr; });
-    if (!box) {
-        out(L"msgbox=none");
-        return 1;
-    }
-    out(L"caption=" + windowText(box));
-    out(L"text=" + escapeLines(staticTexts(box)));
-    if (!a.count(L"--keep")) {
-        PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-        bool closed = poll(5000, [&] { return !IsWindow(box) || !IsWindowVisible(box); });
-        out(closed ? L"dismissed=1" : L"dismissed=0");
-    }
-    return 0;
+    out(box ? L"caption=" + windowText(box) + L"\ntext=" + escapeLines(staticTexts(box)) : L"msgbox=none");
+    return box ? 0 : 1;
 }
 
 int cmdNoMsgbox(const Args& a) {
@@ -494,6 +453,7 @@ int cmdConnect(const Args& a) {
     return closed ? 0 : 1;
 }
 
+// Sets the CSV box to --state on or off, as a click would leave it.
 int cmdCsvCheck(const Args& a) {
     HWND w = mainWindow(a, 10000);
     HWND box = w ? findChild(w, L"Button", L"CSV 出力") : nullptr;
@@ -501,16 +461,11 @@ int cmdCsvCheck(const Args& a) {
         out(L"error=no CSV check box");
         return 1;
     }
-    std::wstring state = arg(a, L"--state");
-    if (state == L"on" || state == L"off") {
-        SendMessageW(box, BM_SETCHECK, state == L"on" ? BST_CHECKED : BST_UNCHECKED, 0);
-    }
-    int want = state == L"on" ? 1 : state == L"off" ? 0 : -1;
-    bool ok = poll(argInt(a, L"--wait", 0) * 1000, [&] {
-        return want < 0 || static_cast<int>(SendMessageW(box, BM_GETCHECK, 0, 0)) == want;
-    });
-    out(L"checked=" + std::to_wstring(SendMessageW(box, BM_GETCHECK, 0, 0)));
-    return ok ? 0 : 1;
+    WPARAM want = arg(a, L"--state") == L"on" ? BST_CHECKED : BST_UNCHECKED;
+    SendMessageW(box, BM_SETCHECK, want, 0);
+    LRESULT checked = SendMessageW(box, BM_GETCHECK, 0, 0);
+    out(L"checked=" + std::to_wstring(checked));
+    return checked == static_cast<LRESULT>(want) ? 0 : 1;
 }
 
 // Types a path into the save-file dialog and presses OK.
@@ -540,7 +495,7 @@ int cmdSaveDialog(const Args& a) {
     return closed ? 0 : 1;
 }
 
-// Dialog 138: prints its GPU boxes and presses "CSV出力" with the default choices.
+// Dialog 138: presses "CSV出力" with the default choices.
 int cmdCsvDialog(const Args& a) {
     HWND w = mainWindow(a, 10000);
     DWORD pid = w ? processOf(w) : 0;
@@ -549,14 +504,6 @@ int cmdCsvDialog(const Args& a) {
               [&] { return (dlg = findDialog(pid, L"出力項目")) != nullptr; })) {
         out(L"error=no dialog 138");
         return 1;
-    }
-    for (int i = 0; i < 8; ++i) {
-        HWND b = GetDlgItem(dlg, 1013 + i);
-        if (!b)
-            continue;
-        out(L"gpu" + std::to_wstring(i) + L"=" + windowText(b) + L" checked=" +
-            std::to_wstring(SendMessageW(b, BM_GETCHECK, 0, 0)) + L" enabled=" +
-            std::to_wstring(IsWindowEnabled(b)));
     }
     HWND press = GetDlgItem(dlg, 1011);
     if (!press) {
@@ -569,36 +516,14 @@ int cmdCsvDialog(const Args& a) {
     return closed ? 0 : 1;
 }
 
-// Saves the client area as a bitmap file.
-int cmdPixels(const Args& a) {
-    HWND w = mainWindow(a, 10000);
-    int width = 0, height = 0;
-    std::vector<uint32_t> px;
-    if (!w || !grabClient(w, &width, &height, &px) || !saveBmp(arg(a, L"--bmp"), width, height, px)) {
-        out(L"error=bmp not written");
-        return 1;
-    }
-    return 0;
-}
-
 // Colour statistics of a client rectangle: white, non-white, reddish and
 // bluish pixel counts and the number of distinct colours.
 int cmdStats(const Args& a) {
-    HWND w = mainWindow(a, 10000);
-    int width = 0, height = 0;
-    std::vector<uint32_t> px;
-    if (!w || !grabClient(w, &width, &height, &px)) {
-        out(L"error=no pixels");
+    Pixels p;
+    if (!grabRect(a, 1 << 30, &p))
         return 1;
-    }
-    int x = 0, y = 0, rw = width, rh = height;
-    if (a.count(L"--rect"))
-        swscanf(arg(a, L"--rect").c_str(), L"%d,%d,%d,%d", &x, &y, &rw, &rh);
-    if (x < 0 || y < 0 || rw <= 0 || rh <= 0 || x + rw > width || y + rh > height) {
-        out(L"error=rectangle outside the client area " + std::to_wstring(width) + L"x" +
-            std::to_wstring(height));
-        return 1;
-    }
+    const std::vector<uint32_t>& px = p.px;
+    int width = p.width, x = p.x, y = p.y, rw = p.w, rh = p.h;
     std::map<uint32_t, int> counts;
     int white = 0, reddish = 0, bluish = 0;
     for (int j = y; j < y + rh; ++j)
@@ -627,19 +552,11 @@ int cmdStats(const Args& a) {
 // two inside the run. A row of dashes ("---") gives a long run; digits and
 // letters give short ones (the bar of an "H" at most its width).
 int cmdDashes(const Args& a) {
-    HWND w = mainWindow(a, 10000);
-    int width = 0, height = 0;
-    std::vector<uint32_t> px;
-    if (!w || !grabClient(w, &width, &height, &px)) {
-        out(L"error=no pixels");
+    Pixels p;
+    if (!grabRect(a, 32, &p) || p.h < 2)
         return 1;
-    }
-    int x = 0, y = 0, rw = 0, rh = 0;
-    swscanf(arg(a, L"--rect").c_str(), L"%d,%d,%d,%d", &x, &y, &rw, &rh);
-    if (x < 0 || y < 0 || rw <= 0 || rh <= 1 || rh > 32 || x + rw > width || y + rh > height) {
-        out(L"error=bad rectangle");
-        return 1;
-    }
+    const std::vector<uint32_t>& px = p.px;
+    int width = p.width, x = p.x, y = p.y, rw = p.w, rh = p.h;
     std::vector<uint32_t> ink(static_cast<size_t>(rw), 0); // dark rows of each column, one bit per row
     for (int j = 0; j < rh; ++j)
         for (int i = 0; i < rw; ++i) {
@@ -715,7 +632,6 @@ struct Command {
     {L"csv-check", cmdCsvCheck},
     {L"save-dialog", cmdSaveDialog},
     {L"csv-dialog", cmdCsvDialog},
-    {L"pixels", cmdPixels},
     {L"resources", cmdResources},
     {L"stats", cmdStats},
     {L"dashes", cmdDashes},
@@ -759,7 +675,7 @@ int wmain(int argc, wchar_t** argv) {
         std::wstring s = argv[i];
         if (s.rfind(L"--", 0) != 0)
             continue;
-        if (s == L"--keep" || i + 1 >= argc)
+        if (i + 1 >= argc)
             a[s] = L"1";
         else
             a[s] = argv[++i];
