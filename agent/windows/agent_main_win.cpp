@@ -99,7 +99,7 @@ void showMessage(void*, StartupMessage message) {
 bool fail(StartupMessage message, bool stopAgent) {
     showMessage(nullptr, message);
     if (stopAgent)
-        gAgent.agentRunning.store(0, std::memory_order_relaxed);
+        stopSampler(gAgent);
     return false;
 }
 
@@ -148,7 +148,7 @@ bool initInstance(HINSTANCE instance, int showCommand) {
         return false;
 
     if (!startMetrics()) {
-        gAgent.agentRunning.store(0, std::memory_order_relaxed);
+        stopSampler(gAgent);
         return false;
     }
     std::thread([] { runSampler(gAgent, gGpus, windowsDriverTable(), 1000); }).detach();
