@@ -53,17 +53,12 @@ TEST(MetricsHttp, RequestsAreJudgedAsSoonAsTheBytesDecide) {
     }
 }
 
+// The scrape answer's exact head; the error answers and HEAD's empty body are
+// pinned where the server sends them (metrics_server_test.cpp).
 TEST(MetricsHttp, AnswersCarryLengthTypeAndClose) {
     const std::string head = "HTTP/1.1 200 OK\r\nContent-Type: text/plain; version=0.0.4; charset=utf-8\r\n"
                              "Content-Length: 6\r\nConnection: close\r\n\r\n";
     EXPECT_EQ(head + "m 1\n\xC3\xA9", metricsResponse({K::Metrics, false}, "m 1\n\xC3\xA9"));
-    EXPECT_EQ(head, metricsResponse({K::Metrics, true}, "m 1\n\xC3\xA9"));
-    EXPECT_EQ(
-        "HTTP/1.1 405 Method Not Allowed\r\nContent-Type: text/plain; charset=utf-8\r\nContent-Length: 30\r\n"
-        "Allow: GET, HEAD\r\nConnection: close\r\n\r\nOnly GET and HEAD are served.\n",
-        metricsResponse({K::MethodNotAllowed, false}, ""));
-    EXPECT_EQ(0u, metricsResponse({K::BadRequest, false}, "").find("HTTP/1.1 400 Bad Request\r\n"));
-    EXPECT_EQ(0u, metricsResponse({K::NotFound, true}, "").find("HTTP/1.1 404 Not Found\r\n"));
 }
 
 } // namespace

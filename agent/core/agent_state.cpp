@@ -21,8 +21,6 @@ void resetAgentSlots(AgentState& state) {
         std::memset(slot.sample.tabLabel, 0, sizeof slot.sample.tabLabel);
         slot.lastReadingMs.store(kNoReadingYet, std::memory_order_relaxed);
     }
-    for (NvPhysicalGpuHandle& h : state.gpuHandles)
-        h = nullptr;
     state.gpuCount.store(0, std::memory_order_relaxed);
     state.reportConnected.store(0, std::memory_order_relaxed);
 }

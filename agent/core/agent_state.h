@@ -2,14 +2,12 @@
 // writes and what the reporting thread and the window read. One instance lives
 // in the program's entry file; tests make their own.
 #pragma once
-#include "gpu/driver_records.h"
 #include "protocol/gpu_sample.h"
 
 #include <atomic>
 #include <cstdint>
 #include <mutex>
 
-constexpr int kMaxGpuHandles = NVAPI_MAX_PHYSICAL_GPUS;
 constexpr int kRecordVersionCount = 5;
 // A GPU is up while its last successful reading is at most this old.
 constexpr int64_t kGpuUpWindowMs = 5000;
@@ -52,13 +50,12 @@ struct AgentState {
     std::atomic<int32_t> agentRunning{0};
     std::atomic<int32_t> gpuCount{0};
     std::atomic<int32_t> reportConnected{0};
-    NvPhysicalGpuHandle gpuHandles[kMaxGpuHandles] = {};
     AgentSlot slots[kGpuSlotCount];
     mutable std::mutex labelLock;
 };
 
 // Every flag and reading 0, every label empty, every name "- empty -", bus
-// numbers, versions and reportConnected 0, no GPU handles, gpuCount 0.
+// numbers, versions and reportConnected 0, gpuCount 0.
 void resetAgentSlots(AgentState& state);
 
 void storeTabLabel(AgentState& state, int slot, const char* label);

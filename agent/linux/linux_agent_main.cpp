@@ -162,7 +162,7 @@ int main(int argc, char** argv) {
     }
     bindNvml(&gApi, lookupNvmlExport, library, NvmlGeneration::Newest);
     gSource.api = &gApi;
-    gSource.lostHook = onLost;
+    gSource.callbacks.lost = onLost;
     NvmlStartResult start = startSampler(gState, gSource);
     char number[32];
     switch (start.outcome) {

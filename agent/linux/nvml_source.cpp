@@ -33,8 +33,8 @@ nvmlReturn_t callSlot(NvmlSource& source, int slot, Fn fn, Args... args) {
     source.inCall[slot].store(false);
     if (r == NVML_SUCCESS)
         source.answers[slot].fetch_add(1, kRelaxed);
-    if (r == NVML_ERROR_GPU_IS_LOST && !source.lost[slot].exchange(true) && source.lostHook)
-        source.lostHook(source.lostContext, slot);
+    if (r == NVML_ERROR_GPU_IS_LOST && !source.lost[slot].exchange(true) && source.callbacks.lost)
+        source.callbacks.lost(source.callbacks.context, slot);
     return r;
 }
 

@@ -16,6 +16,12 @@
 // into buffer where the library has no nvmlErrorString.
 const char* nvmlErrorText(const NvmlApi& api, nvmlReturn_t error, char* buffer, int size);
 
+struct NvmlSourceCallbacks {
+    void* context = nullptr;
+    // Told once per lost slot, on that slot's sampler thread.
+    void (*lost)(void* context, int slot) = nullptr;
+};
+
 struct NvmlSource {
     const NvmlApi* api = nullptr;             // bound with NvmlGeneration::Newest
     nvmlDevice_t devices[kGpuSlotCount] = {}; // null where the handle could not be read
@@ -32,9 +38,7 @@ struct NvmlSource {
     // period and at stop, not to look at the flag.
     std::mutex wakeLock;
     std::condition_variable wake;
-    // Told once per lost slot, on that slot's sampler thread.
-    void (*lostHook)(void* context, int slot) = nullptr;
-    void* lostContext = nullptr;
+    NvmlSourceCallbacks callbacks;
 };
 
 enum class NvmlStartOutcome { Ok, InitFailed, CountFailed, NoGpu };

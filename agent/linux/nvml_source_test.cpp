@@ -241,8 +241,8 @@ TEST(NvmlSample, LostGpuIsNotCalledAgainAndToldOnce) {
         SCOPED_TRACE(row.status);
         Rig rig(2);
         std::vector<int> told;
-        rig.source.lostHook = countLost;
-        rig.source.lostContext = &told;
+        rig.source.callbacks.context = &told;
+        rig.source.callbacks.lost = countLost;
         ASSERT_EQ(rig.start().outcome, NvmlStartOutcome::Ok);
         rig.lib->gpus[0].fail[getUtilizationRates] = row.status;
         rig.lib->gpus[0].fail[getTemperature] = row.status;

@@ -29,6 +29,7 @@ constexpr const wchar_t* kCaption = L"Kovra Gaugeline Agent";
 constexpr const wchar_t* kMutexName = L"Kovra Gaugeline Agent.exe";
 
 AgentState gAgent;
+NvapiGpus gGpus;
 AgentWindow gMainWindow;
 ReporterConfig gReporter;
 FleetOptions gFleet;
@@ -98,7 +99,7 @@ void showMessage(void*, StartupMessage message) {
 bool fail(StartupMessage message, bool stopAgent) {
     showMessage(nullptr, message);
     if (stopAgent)
-        gAgent.agentRunning.store(0, std::memory_order_relaxed);
+        stopSampler(gAgent);
     return false;
 }
 
@@ -143,14 +144,14 @@ bool initInstance(HINSTANCE instance, int showCommand) {
 
     StartupCallbacks callbacks;
     callbacks.message = showMessage;
-    if (!startSampler(gAgent, windowsDriverTable(), callbacks))
+    if (!startSampler(gAgent, gGpus, windowsDriverTable(), callbacks))
         return false;
 
     if (!startMetrics()) {
-        gAgent.agentRunning.store(0, std::memory_order_relaxed);
+        stopSampler(gAgent);
         return false;
     }
-    std::thread([] { runSampler(gAgent, windowsDriverTable(), 1000); }).detach();
+    std::thread([] { runSampler(gAgent, gGpus, windowsDriverTable(), 1000); }).detach();
     gReporter.allow = &gFleet.allow;
     gReporter.callbacks.context = &gMainWindow;
     gReporter.callbacks.invalidate = invalidateAgentWindow;

@@ -66,20 +66,21 @@ TEST(AgentStartup, TccCardOnALowerBusThanTheDisplayCardAndMissingNvml) {
                          "gpu 1 memoryUsed 5242880\n");
     auto state = std::make_unique<AgentState>();
     state->agentRunning.store(1);
+    auto handles = std::make_unique<NvapiGpus>();
     std::vector<StartupMessage> shown;
     StartupCallbacks callbacks;
     callbacks.message = record;
     callbacks.context = &shown;
     DriverTable driver = windowsDriverTable();
-    ASSERT_TRUE(startSampler(*state, driver, callbacks));
+    ASSERT_TRUE(startSampler(*state, *handles, driver, callbacks));
     EXPECT_TRUE(shown.empty());
     EXPECT_EQ(2, state->gpuCount.load());
     EXPECT_EQ((std::vector<uint32_t>{2, 1}),
               (std::vector<uint32_t>{state->slots[0].busId, state->slots[1].busId}));
     // The TCC GPU's driver model is found in the first pass, and its memory
     // comes from NVML in the second.
-    samplePass(*state, driver);
-    samplePass(*state, driver);
+    samplePass(*state, *handles, driver);
+    samplePass(*state, *handles, driver);
     GpuSample samples[kGpuSlotCount];
     snapshotSamples(*state, samples);
     EXPECT_EQ("Example GPU A(1) (HDMI \x90\xDA\x91\xB1)", std::string(samples[0].tabLabel));
@@ -96,7 +97,7 @@ TEST(AgentStartup, TccCardOnALowerBusThanTheDisplayCardAndMissingNvml) {
 
     driver.loadNvml = missingNvml;
     shown.clear();
-    EXPECT_FALSE(startSampler(*state, driver, callbacks));
+    EXPECT_FALSE(startSampler(*state, *handles, driver, callbacks));
     EXPECT_EQ(std::vector<StartupMessage>{StartupMessage::NvmlLoadFailed}, shown);
     EXPECT_EQ(0, state->agentRunning.load());
     simtest::clearScenario();
@@ -114,16 +115,17 @@ TEST(AgentSampler, ALostGpuGoesDownWhileTheOthersStayUp) {
     simtest::useScenario(gpus);
     auto state = std::make_unique<AgentState>();
     state->agentRunning.store(1);
+    auto handles = std::make_unique<NvapiGpus>();
     StartupCallbacks callbacks;
     DriverTable driver = windowsDriverTable();
-    ASSERT_TRUE(startSampler(*state, driver, callbacks));
+    ASSERT_TRUE(startSampler(*state, *handles, driver, callbacks));
     ASSERT_EQ(3, state->gpuCount.load());
-    samplePass(*state, driver);
+    samplePass(*state, *handles, driver);
     // Every reading so far is older than the window.
     for (AgentSlot& slot : state->slots)
         slot.lastReadingMs.store(steadyMs() - kGpuUpWindowMs - 1000);
     simtest::useScenario(gpus + "gpu 1 lost 0\n");
-    samplePass(*state, driver);
+    samplePass(*state, *handles, driver);
     bool up[kGpuSlotCount];
     slotsUp(*state, steadyMs(), up);
     EXPECT_EQ((std::vector<bool>{true, false, true}), (std::vector<bool>{up[0], up[1], up[2]}));

@@ -24,3 +24,12 @@ struct DriverTable {
 
     void (*sleepMs)(int ms) = nullptr;
 };
+
+constexpr int kMaxGpuHandles = NVAPI_MAX_PHYSICAL_GPUS;
+
+// The driver's handles of the recognised GPUs, physical GPUs first, then TCC
+// GPUs: start-up fills them, the sampler reads those below gpuCount by slot.
+// They stay on the Windows side; the shared AgentState knows no NvAPI.
+struct NvapiGpus {
+    NvPhysicalGpuHandle handles[kMaxGpuHandles] = {};
+};

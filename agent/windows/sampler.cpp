@@ -343,12 +343,12 @@ void connectorLabel(AgentState& state, const DriverTable& driver, NvPhysicalGpuH
 
 } // namespace
 
-void sampleSlot(AgentState& state, const DriverTable& driver, int slot) {
+void sampleSlot(AgentState& state, const NvapiGpus& gpus, const DriverTable& driver, int slot) {
     if (slot < 0 || slot >= kGpuSlotCount)
         return;
     AgentSlot& a = state.slots[slot];
     SharedSample& s = a.sample;
-    NvPhysicalGpuHandle h = state.gpuHandles[slot];
+    NvPhysicalGpuHandle h = gpus.handles[slot];
     int gpuCount = state.gpuCount.load(kRelaxed);
     if (gpuCount > kGpuSlotCount)
         gpuCount = kGpuSlotCount;
@@ -375,18 +375,18 @@ void sampleSlot(AgentState& state, const DriverTable& driver, int slot) {
         noteReading(a);
 }
 
-void samplePass(AgentState& state, const DriverTable& driver) {
+void samplePass(AgentState& state, const NvapiGpus& gpus, const DriverTable& driver) {
     for (int i = 0; i < state.gpuCount.load(kRelaxed) && i < kGpuSlotCount; ++i)
-        sampleSlot(state, driver, i);
+        sampleSlot(state, gpus, driver, i);
 }
 
 void stopSampler(AgentState& state) {
     state.agentRunning.store(0, kRelaxed);
 }
 
-int runSampler(AgentState& state, const DriverTable& driver, int periodMs) {
+int runSampler(AgentState& state, const NvapiGpus& gpus, const DriverTable& driver, int periodMs) {
     for (;;) {
-        samplePass(state, driver);
+        samplePass(state, gpus, driver);
         if (state.agentRunning.load(kRelaxed) == 0)
             return 0;
         if (driver.sleepMs)

@@ -11,13 +11,13 @@
 // temperature, power and driver model, performance state, engine loads, fan,
 // voltages and the connector label. A failed call leaves its readings alone;
 // when any call gave a reading, the slot's reading time is noted.
-void sampleSlot(AgentState& state, const DriverTable& driver, int slot);
+void sampleSlot(AgentState& state, const NvapiGpus& gpus, const DriverTable& driver, int slot);
 
 // Every slot below gpuCount, in order.
-void samplePass(AgentState& state, const DriverTable& driver);
+void samplePass(AgentState& state, const NvapiGpus& gpus, const DriverTable& driver);
 
 // Passes separated by periodMs until agentRunning is 0 after a pass. Returns 0.
-int runSampler(AgentState& state, const DriverTable& driver, int periodMs = 1000);
+int runSampler(AgentState& state, const NvapiGpus& gpus, const DriverTable& driver, int periodMs = 1000);
 
 // Sets agentRunning to 0: runSampler ends after its pass, the reporting
 // thread with it.

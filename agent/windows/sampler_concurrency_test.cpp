@@ -20,8 +20,9 @@ TEST(SamplerConcurrency, SnapshotsSeeWholeLabelsAndGrowingScales) {
         g.alternateConnector = true;
     auto state = std::make_unique<AgentState>();
     state->agentRunning.store(1);
-    ASSERT_TRUE(startSampler(*state, fakeDriverTable(), StartupCallbacks{}));
-    std::thread sampler([&] { runSampler(*state, fakeDriverTable(), 0); });
+    NvapiGpus gpus;
+    ASSERT_TRUE(startSampler(*state, gpus, fakeDriverTable(), StartupCallbacks{}));
+    std::thread sampler([&] { runSampler(*state, gpus, fakeDriverTable(), 0); });
 
     const std::string dp = "Example GPU(1) (DP \x90\xDA\x91\xB1)";
     const std::string hdmi = "Example GPU(1) (HDMI \x90\xDA\x91\xB1)";

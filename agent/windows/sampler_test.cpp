@@ -20,6 +20,7 @@ void record(void* context, StartupMessage m) {
 // A driver with one GPU and a running Agent; start-up's messages land in shown.
 struct SamplerTest : ::testing::Test {
     std::unique_ptr<AgentState> state;
+    std::unique_ptr<NvapiGpus> gpus = std::make_unique<NvapiGpus>();
     std::vector<StartupMessage> shown;
     void SetUp() override {
         resetFakeDriver();
@@ -28,8 +29,8 @@ struct SamplerTest : ::testing::Test {
         state->agentRunning.store(1);
         shown.clear();
     }
-    bool run() { return startSampler(*state, fakeDriverTable(), StartupCallbacks{&shown, record}); }
-    void pass() { samplePass(*state, fakeDriverTable()); }
+    bool run() { return startSampler(*state, *gpus, fakeDriverTable(), StartupCallbacks{&shown, record}); }
+    void pass() { samplePass(*state, *gpus, fakeDriverTable()); }
     GpuSample sample(int slot) {
         GpuSample all[kGpuSlotCount];
         snapshotSamples(*state, all);
@@ -204,7 +205,7 @@ TEST_F(SamplerTest, FlagsNeverClearAndReadingsKeepTheirLastValue) {
     EXPECT_EQ(before, readings(1));
     // The sampler ends after a pass once the Agent stops, without a last pause.
     state->agentRunning.store(0);
-    EXPECT_EQ(0, runSampler(*state, fakeDriverTable(), 1000));
+    EXPECT_EQ(0, runSampler(*state, *gpus, fakeDriverTable(), 1000));
     EXPECT_EQ(std::vector<int>{}, gFake.sleepMs);
 }
 

@@ -111,13 +111,13 @@ bool windowsVersionSupported(uint32_t major, uint32_t minor) {
     return major > 6 || (major == 6 && minor >= 1);
 }
 
-bool recogniseGpus(AgentState& state, const DriverTable& driver) {
+bool recogniseGpus(AgentState& state, NvapiGpus& gpus, const DriverTable& driver) {
     if (!driver.initialize || !driver.enumPhysicalGpus || !driver.enumTccPhysicalGpus)
         return false;
     if (driver.initialize() != NVAPI_OK)
         return false;
     uint32_t physical = 0;
-    if (driver.enumPhysicalGpus(state.gpuHandles, &physical) != NVAPI_OK)
+    if (driver.enumPhysicalGpus(gpus.handles, &physical) != NVAPI_OK)
         return false;
     if (physical > NVAPI_MAX_PHYSICAL_GPUS)
         physical = NVAPI_MAX_PHYSICAL_GPUS;
@@ -130,7 +130,7 @@ bool recogniseGpus(AgentState& state, const DriverTable& driver) {
     if (tccCount > NVAPI_MAX_PHYSICAL_GPUS)
         tccCount = NVAPI_MAX_PHYSICAL_GPUS;
     for (uint32_t k = 0; k < tccCount && physical + k < NVAPI_MAX_PHYSICAL_GPUS; ++k)
-        state.gpuHandles[physical + k] = tcc[k];
+        gpus.handles[physical + k] = tcc[k];
     uint32_t total = physical + tccCount;
     if (total == 0)
         return false;
@@ -149,14 +149,15 @@ NvmlStart startNvml(const DriverTable& driver) {
     return NvmlStart::Ok;
 }
 
-bool readNamesAndBuses(AgentState& state, const DriverTable& driver, const StartupCallbacks& callbacks) {
+bool readNamesAndBuses(AgentState& state, const NvapiGpus& gpus, const DriverTable& driver,
+                       const StartupCallbacks& callbacks) {
     for (int i = 0; i < state.gpuCount.load(std::memory_order_relaxed); ++i) {
         if (i >= kGpuSlotCount) {
             state.gpuCount.store(kGpuSlotCount, std::memory_order_relaxed);
             show(callbacks, StartupMessage::TooManyGpus);
             break;
         }
-        NvPhysicalGpuHandle h = state.gpuHandles[i];
+        NvPhysicalGpuHandle h = gpus.handles[i];
         char name[NVAPI_SHORT_STRING_MAX + 1] = {};
         if (!driver.getFullName || driver.getFullName(h, name) != NVAPI_OK)
             return false;
@@ -170,10 +171,10 @@ bool readNamesAndBuses(AgentState& state, const DriverTable& driver, const Start
     return true;
 }
 
-void probeRecordVersions(AgentState& state, const DriverTable& driver) {
+void probeRecordVersions(AgentState& state, const NvapiGpus& gpus, const DriverTable& driver) {
     int count = state.gpuCount.load(std::memory_order_relaxed);
     for (int i = 0; i < count && i < kGpuSlotCount; ++i) {
-        NvPhysicalGpuHandle h = state.gpuHandles[i];
+        NvPhysicalGpuHandle h = gpus.handles[i];
         AgentSlot& slot = state.slots[i];
         recordVersion(slot, RecordVersion::Clock) = probeClocks(driver, h);
         recordVersion(slot, RecordVersion::Pstates) = probePstates(driver, h);
@@ -192,9 +193,11 @@ void buildStartupLabels(AgentState& state) {
     }
 }
 
-bool startSampler(AgentState& state, const DriverTable& driver, const StartupCallbacks& callbacks) {
+bool startSampler(AgentState& state, NvapiGpus& gpus, const DriverTable& driver,
+                  const StartupCallbacks& callbacks) {
     resetAgentSlots(state);
-    if (!recogniseGpus(state, driver))
+    gpus = NvapiGpus{};
+    if (!recogniseGpus(state, gpus, driver))
         return fail(state, callbacks, StartupMessage::NvapiFailed);
     switch (startNvml(driver)) {
     case NvmlStart::LoadFailed:
@@ -204,9 +207,9 @@ bool startSampler(AgentState& state, const DriverTable& driver, const StartupCal
     case NvmlStart::Ok:
         break;
     }
-    if (!readNamesAndBuses(state, driver, callbacks))
+    if (!readNamesAndBuses(state, gpus, driver, callbacks))
         return fail(state, callbacks, StartupMessage::NameFailed);
-    probeRecordVersions(state, driver);
+    probeRecordVersions(state, gpus, driver);
     buildStartupLabels(state);
     return true;
 }

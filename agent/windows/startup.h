@@ -29,9 +29,9 @@ struct StartupCallbacks {
 // Windows 7 (6.1) or later.
 bool windowsVersionSupported(uint32_t major, uint32_t minor);
 
-// Physical GPUs first, then TCC GPUs, into state.gpuHandles; sets gpuCount.
+// Physical GPUs first, then TCC GPUs, into gpus; sets gpuCount.
 // False when a call fails or there is no GPU.
-bool recogniseGpus(AgentState& state, const DriverTable& driver);
+bool recogniseGpus(AgentState& state, NvapiGpus& gpus, const DriverTable& driver);
 
 enum class NvmlStart { Ok, LoadFailed, InitFailed };
 NvmlStart startNvml(const DriverTable& driver);
@@ -39,15 +39,17 @@ NvmlStart startNvml(const DriverTable& driver);
 // Names (cut to 39 characters) and bus numbers of the slots below gpuCount;
 // more than 8 GPUs are cut to 8 with the TooManyGpus message. False when a
 // name cannot be read.
-bool readNamesAndBuses(AgentState& state, const DriverTable& driver, const StartupCallbacks& callbacks);
+bool readNamesAndBuses(AgentState& state, const NvapiGpus& gpus, const DriverTable& driver,
+                       const StartupCallbacks& callbacks);
 
 // For each slot, the newest version of each record that the GPU accepts.
-void probeRecordVersions(AgentState& state, const DriverTable& driver);
+void probeRecordVersions(AgentState& state, const NvapiGpus& gpus, const DriverTable& driver);
 
 // The name with the slot suffix when there are two or more GPUs.
 void buildStartupLabels(AgentState& state);
 
-// The Windows sampler's start: resets the slots and runs the steps above in
+// The Windows sampler's start: resets the slots and the handles and runs the steps above in
 // order, showing the messages. False (and the sampler stopped) when start-up
 // must end.
-bool startSampler(AgentState& state, const DriverTable& driver, const StartupCallbacks& callbacks);
+bool startSampler(AgentState& state, NvapiGpus& gpus, const DriverTable& driver,
+                  const StartupCallbacks& callbacks);
