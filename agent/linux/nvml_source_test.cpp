@@ -1,6 +1,6 @@
 // The NVML-only source over the simulated libnvidia-ml.so.1, opened and bound
 // as the Agent does it; each case writes its scenario, and readings ramp with
-// the scenario's fixed time, so a pass at time s reads base + step * s.
+// the scenario's fixed time, so a pass at time s reads base + perSecond * s.
 #include "agent/linux/nvml_source.h"
 #include "gpu/nvml_library.h"
 #include "tests/support/wait.h"
@@ -113,7 +113,9 @@ const char kEveryCallFails[] = GAUGELINE_NVML_CALLS(GAUGELINE_FAIL_LINE);
 TEST(NvmlSample, FailedReadingKeepsValueAndFlagOfThePassBefore) {
     struct Row {
         const char *what, *alwaysFail, *secondFail;
-        bool oldDriver; // no fan rpm export, and P-state 16
+        // What the library cannot say, faked here: a driver older than 570
+        // without the fan rpm export, and a P-state above 15.
+        bool oldDriver;
         uint32_t firstTime, secondTime, expectedTime;
         std::vector<std::pair<std::string, uint32_t>> expect;
     };
