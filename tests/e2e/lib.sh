@@ -137,7 +137,7 @@ agent_link_red() {
 }
 ui_value() { printf '%s\n' "$UI_OUT" | sed -n "s/^$1=//p" | head -1; }
 
-console_ready() { ui wait --timeout 60; }
+console_ready() { ui title --timeout 60; }
 
 # connect ADDRESS: dialog 139; prints the time the dialog took.
 connect() { ui connect --address "$1" --wait 20; }

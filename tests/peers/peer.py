@@ -10,8 +10,7 @@
 #            beyond the count reads "- empty -", "" and zeros.
 #
 #   peer.py console --to AGENT [--blocks N] [--timeout-s S] [--expect-gpus N]
-#                   [--expect-label L] [--dump] [--no-second] [--agent-port P]
-#                   [--listen-port P]
+#                   [--expect-label L] [--dump]
 #       asks like the Console (two connections, 1 s of silence, the request on
 #       the first), takes the report connection from AGENT only and checks N
 #       blocks byte by byte; --dump prints each valid block's fields.
@@ -205,12 +204,10 @@ def accept_from(lst, address, until, since=None):
 
 
 def receive(conn, size, timeout):
-    """Up to size bytes (fewer when the peer closes or the time runs out) and
-    the number of receive calls."""
-    data, calls = b"", 0
+    """Up to size bytes, fewer when the peer closes or the time runs out."""
+    data = b""
     conn.settimeout(max(0.1, timeout))
     while len(data) < size:
-        calls += 1
         try:
             chunk = conn.recv(size - len(data))
         except OSError:
@@ -218,17 +215,17 @@ def receive(conn, size, timeout):
         if not chunk:
             break
         data += chunk
-    return data, calls
+    return data
 
 
 def console(a):
-    lst = listener("0.0.0.0", a.listen_port, 1)
+    lst = listener("0.0.0.0", PORT, 1)
     start = time.monotonic()
-    first = connect(a.to, a.agent_port, 2.0)
+    first = connect(a.to, PORT, 2.0)
     if first is None:
         print("request failed: no connection")
         return 1
-    second = None if a.no_second else connect(a.to, a.agent_port, 2.0)
+    second = connect(a.to, PORT, 2.0)
     own = first.getsockname()[0]
     time.sleep(1.0)
     sent = first.send(request_for(own)) == REQUEST_BYTES
@@ -242,15 +239,14 @@ def console(a):
     if conn is None:
         print("no report connection within %d s" % a.timeout_s)
         return 1
-    valid = invalid = split = 0
+    valid = invalid = 0
     arrivals = []
     while valid + invalid < a.blocks:
-        block, calls = receive(conn, BLOCK_BYTES, deadline - time.monotonic())
+        block = receive(conn, BLOCK_BYTES, deadline - time.monotonic())
         if len(block) < BLOCK_BYTES:
             print("connection ended bytes=%d after blocks=%d" % (len(block), valid + invalid))
             break
         arrivals.append(time.monotonic())
-        split += calls > 1
         got = check_block(block, a.expect_gpus, a.expect_label)
         if isinstance(got, str):
             invalid += 1
@@ -258,7 +254,7 @@ def console(a):
             continue
         valid += 1
         label, count, gpus = got
-        print("block %d ok label=%s gpus=%d recvs=%d" % (valid + invalid, label, count, calls))
+        print("block %d ok label=%s gpus=%d" % (valid + invalid, label, count))
         if a.dump:
             print("arrival_unix_ms=%d" % (time.time() * 1000))
             for g, (name, tab, values) in enumerate(gpus[:count]):
@@ -266,8 +262,8 @@ def console(a):
                 for field in FIELDS:
                     print("gpu%d.%s=%d" % (g, field, values[field]))
     gaps = sorted(b - a_ for a_, b in zip(arrivals, arrivals[1:]))
-    print("summary valid=%d invalid=%d split=%d median_interval_ms=%d" %
-          (valid, invalid, split, gaps[len(gaps) // 2] * 1000 if gaps else -1))
+    print("summary valid=%d invalid=%d median_interval_ms=%d" %
+          (valid, invalid, gaps[len(gaps) // 2] * 1000 if gaps else -1))
     conn.close()
     return 0 if valid == a.blocks and invalid == 0 else 1
 
@@ -413,7 +409,7 @@ def good(a):
         conn = accept_from(lst, a.to, asked + 3.0)
         if conn is None:
             continue
-        block, _ = receive(conn, BLOCK_BYTES, a.limit - (time.monotonic() - start))
+        block = receive(conn, BLOCK_BYTES, a.limit - (time.monotonic() - start))
         conn.close()
         if len(block) == BLOCK_BYTES:
             took = time.monotonic() - start
@@ -513,9 +509,6 @@ def main():
     p.add_argument("--expect-gpus", type=int, default=0)
     p.add_argument("--expect-label")
     p.add_argument("--dump", action="store_true")
-    p.add_argument("--no-second", action="store_true")
-    p.add_argument("--agent-port", type=int, default=PORT)
-    p.add_argument("--listen-port", type=int, default=PORT)
     p.add_argument("--gpus", type=int, default=1)
     p.add_argument("--bad-first", type=int, default=0)
     p.add_argument("--count", type=int, default=30)
