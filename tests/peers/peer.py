@@ -18,9 +18,9 @@
 #       waits for one request, connects back and sends an example rig's blocks
 #       once a second, the first N malformed (one of each kind in turn).
 #   peer.py MODE --to ADDRESS [--own ADDRESS] [--count N] [--connect-ms MS]
-#       bad input, then a tally. random, partial, oversized, bad-address,
-#       connect (one after another), storm (batches of 50 at once, closed after
-#       --connect-ms), blocks (each malformed block on its own connection).
+#       bad input, then a tally. random, connect (one after another), storm
+#       (batches of 50 at once, closed after --connect-ms), blocks (each
+#       malformed block on its own connection).
 #   peer.py MODE --to AGENT --own ADDRESS, for the attacks on an Agent:
 #       good            asks at the real Console's pace every 3 s until a whole
 #                       block arrives; exit 1 when not served within --limit s.
@@ -325,14 +325,14 @@ def blast(a):
     tally = {"connected": 0, "refused": 0, "send_failed": 0}
     rnd = random.Random(12345)
 
-    def send_and_close(pieces, linger=0.05, pause=0.3):
+    def send_and_close(pieces, linger=0.05):
         s = connect(a.to, PORT, a.connect_ms / 1000, a.own)
         tally["connected" if s else "refused"] += 1
         if not s:
             return
         try:
             for i, piece in enumerate(pieces):
-                time.sleep(pause if i else 0)
+                time.sleep(0.3 if i else 0)
                 s.sendall(piece)
         except OSError:
             tally["send_failed"] += 1
@@ -342,17 +342,6 @@ def blast(a):
     if a.mode == "random":
         for _ in range(a.count):
             send_and_close([rnd.randbytes(rnd.randint(1, 8192))])
-    elif a.mode == "partial":
-        for i in range(a.count):
-            send_and_close([request_for(a.own or "192.0.2.5")[:1 + i % 19]])
-        # 10 + 10 bytes: two receives, never taken as a request
-        send_and_close([request_for("192.0.2.5")[:10], request_for("192.0.2.5")[10:]], 0.3)
-    elif a.mode == "oversized":
-        for i in range(a.count):
-            send_and_close([b"9" * (65536 if i % 2 else BLOCK_BYTES)], 0.2)
-    elif a.mode == "bad-address":
-        for name in (a.name, "999.1.2.3", "abc", "", "1.2.3.4.5", "255.255.255.255", "0.0.0.0"):
-            send_and_close([request_for(name)], 0.2)
     elif a.mode == "connect":
         for _ in range(a.count):
             send_and_close([], 0)
@@ -495,7 +484,7 @@ def patient(a):
 MODES = {"console": console, "agent": agent, "good": good, "stall": stall, "flood": flood,
          "patient": patient, "garbage": lambda a: repeat(a, b"GARBAGE-GARBAGE-GARB", 0.5),
          "silent-address": lambda a: repeat(a, request_for(a.name), 5.0)}
-MODES.update((m, blast) for m in "random partial oversized bad-address connect storm blocks".split())
+MODES.update((m, blast) for m in "random connect storm blocks".split())
 
 
 def main():
