@@ -239,31 +239,6 @@ bool grabClient(HWND w, int* width, int* height, std::vector<uint32_t>* pixels) 
     return ok;
 }
 
-// The client pixels of the main window and the rectangle --rect picks in
-// them (default: all of it, at most maxRows high).
-struct Pixels {
-    std::vector<uint32_t> px;
-    int width = 0, height = 0, x = 0, y = 0, w = 0, h = 0;
-};
-bool grabRect(const Args& a, int maxRows, Pixels* p) {
-    HWND w = mainWindow(a, 10000);
-    if (!w || !grabClient(w, &p->width, &p->height, &p->px)) {
-        out(L"error=no pixels");
-        return false;
-    }
-    p->w = p->width;
-    p->h = p->height;
-    if (a.count(L"--rect"))
-        swscanf(arg(a, L"--rect").c_str(), L"%d,%d,%d,%d", &p->x, &p->y, &p->w, &p->h);
-    if (p->x < 0 || p->y < 0 || p->w <= 0 || p->h <= 0 || p->h > maxRows || p->x + p->w > p->width ||
-        p->y + p->h > p->height) {
-        out(L"error=rectangle outside the client area " + std::to_wstring(p->width) + L"x" +
-            std::to_wstring(p->height));
-        return false;
-    }
-    return true;
-}
-
 // ---- sub-commands ----
 
 int cmdTitle(const Args& a) {
@@ -443,11 +418,22 @@ int cmdCsvDialog(const Args& a) {
 // Colour statistics of a client rectangle: white, non-white, reddish and
 // bluish pixel counts and the number of distinct colours.
 int cmdStats(const Args& a) {
-    Pixels p;
-    if (!grabRect(a, 1 << 30, &p))
+    HWND w = mainWindow(a, 10000);
+    std::vector<uint32_t> px;
+    int width = 0, height = 0, x = 0, y = 0, rw = 0, rh = 0;
+    if (!w || !grabClient(w, &width, &height, &px)) {
+        out(L"error=no pixels");
         return 1;
-    const std::vector<uint32_t>& px = p.px;
-    int width = p.width, x = p.x, y = p.y, rw = p.w, rh = p.h;
+    }
+    rw = width;
+    rh = height;
+    if (a.count(L"--rect"))
+        swscanf(arg(a, L"--rect").c_str(), L"%d,%d,%d,%d", &x, &y, &rw, &rh);
+    if (x < 0 || y < 0 || rw <= 0 || rh <= 0 || x + rw > width || y + rh > height) {
+        out(L"error=rectangle outside the client area " + std::to_wstring(width) + L"x" +
+            std::to_wstring(height));
+        return 1;
+    }
     std::map<uint32_t, int> counts;
     int white = 0, reddish = 0, bluish = 0;
     for (int j = y; j < y + rh; ++j)
