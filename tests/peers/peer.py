@@ -10,7 +10,8 @@
 #            beyond the count reads "- empty -", "" and zeros.
 #
 #   peer.py console --to AGENT [--blocks N] [--timeout-s S] [--expect-gpus N]
-#                   [--expect-label L] [--dump]
+#                   [--expect-label L] [--dump] [--no-second] [--agent-port P]
+#                   [--listen-port P]
 #       asks like the Console (two connections, 1 s of silence, the request on
 #       the first), takes the report connection from AGENT only and checks N
 #       blocks byte by byte; --dump prints each valid block's fields.
@@ -219,13 +220,13 @@ def receive(conn, size, timeout):
 
 
 def console(a):
-    lst = listener("0.0.0.0", PORT, 1)
+    lst = listener("0.0.0.0", a.listen_port, 1)
     start = time.monotonic()
-    first = connect(a.to, PORT, 2.0)
+    first = connect(a.to, a.agent_port, 2.0)
     if first is None:
         print("request failed: no connection")
         return 1
-    second = connect(a.to, PORT, 2.0)
+    second = None if a.no_second else connect(a.to, a.agent_port, 2.0)
     own = first.getsockname()[0]
     time.sleep(1.0)
     sent = first.send(request_for(own)) == REQUEST_BYTES
@@ -498,6 +499,9 @@ def main():
     p.add_argument("--expect-gpus", type=int, default=0)
     p.add_argument("--expect-label")
     p.add_argument("--dump", action="store_true")
+    p.add_argument("--no-second", action="store_true")
+    p.add_argument("--agent-port", type=int, default=PORT)
+    p.add_argument("--listen-port", type=int, default=PORT)
     p.add_argument("--gpus", type=int, default=1)
     p.add_argument("--bad-first", type=int, default=0)
     p.add_argument("--count", type=int, default=30)
