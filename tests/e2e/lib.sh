@@ -104,24 +104,16 @@ wait_exit() { # name [seconds]: waits for the program to end by itself; EXIT_COD
 
 # ui COMMAND [args...]: gl-uidriver in the operator's host; output kept in $UI_OUT.
 UI_OUT=""
-# Non-ASCII arguments travel as "u8:<hex of UTF-8>" (see gl-uidriver).
-ui_args() {
-    UI_ARGS=()
-    local a
-    for a in "$@"; do
-        if printf '%s' "$a" | LC_ALL=C grep -q '[^ -~]'; then
-            UI_ARGS+=("u8:$(printf '%s' "$a" | od -An -tx1 | tr -d ' \n')")
-        else
-            UI_ARGS+=("$a")
-        fi
-    done
-}
 # ui_on HOST TAG ARGS...: the UI driver in that host, its output in UI_OUT.
+# Non-ASCII arguments travel as "u8:<hex of UTF-8>" (see gl-uidriver).
 ui_on() {
-    local host=$1 tag=$2
+    local host=$1 tag=$2 a args=()
     shift 2
-    ui_args "$@"
-    UI_OUT=$("$HOST_RUN" "$host" "$UIDRIVER" "${UI_ARGS[@]}" 2>/dev/null)
+    for a in "$@"; do
+        printf '%s' "$a" | LC_ALL=C grep -q '[^ -~]' && a="u8:$(printf '%s' "$a" | od -An -tx1 | tr -d ' \n')"
+        args+=("$a")
+    done
+    UI_OUT=$("$HOST_RUN" "$host" "$UIDRIVER" "${args[@]}" 2>/dev/null)
     local rc=$?
     printf '%s\n' "$UI_OUT" | sed "s/^/    $tag> /"
     return $rc
@@ -137,7 +129,7 @@ agent_link_red() {
 }
 ui_value() { printf '%s\n' "$UI_OUT" | sed -n "s/^$1=//p" | head -1; }
 
-console_ready() { ui wait --timeout 60; }
+console_ready() { ui title --timeout 60; }
 
 # connect ADDRESS: dialog 139; prints the time the dialog took.
 connect() { ui connect --address "$1" --wait 20; }

@@ -19,9 +19,9 @@
 #       waits for one request, connects back and sends an example rig's blocks
 #       once a second, the first N malformed (one of each kind in turn).
 #   peer.py MODE --to ADDRESS [--own ADDRESS] [--count N] [--connect-ms MS]
-#       bad input, then a tally. random, partial, oversized, bad-address,
-#       connect (one after another), storm (batches of 50 at once, closed after
-#       --connect-ms), blocks (each malformed block on its own connection).
+#       bad input, then a tally. random, connect (one after another), storm
+#       (batches of 50 at once, closed after --connect-ms), blocks (each
+#       malformed block on its own connection).
 #   peer.py MODE --to AGENT --own ADDRESS, for the attacks on an Agent:
 #       good            asks at the real Console's pace every 3 s until a whole
 #                       block arrives; exit 1 when not served within --limit s.
@@ -205,12 +205,10 @@ def accept_from(lst, address, until, since=None):
 
 
 def receive(conn, size, timeout):
-    """Up to size bytes (fewer when the peer closes or the time runs out) and
-    the number of receive calls."""
-    data, calls = b"", 0
+    """Up to size bytes, fewer when the peer closes or the time runs out."""
+    data = b""
     conn.settimeout(max(0.1, timeout))
     while len(data) < size:
-        calls += 1
         try:
             chunk = conn.recv(size - len(data))
         except OSError:
@@ -218,7 +216,7 @@ def receive(conn, size, timeout):
         if not chunk:
             break
         data += chunk
-    return data, calls
+    return data
 
 
 def console(a):
@@ -242,15 +240,14 @@ def console(a):
     if conn is None:
         print("no report connection within %d s" % a.timeout_s)
         return 1
-    valid = invalid = split = 0
+    valid = invalid = 0
     arrivals = []
     while valid + invalid < a.blocks:
-        block, calls = receive(conn, BLOCK_BYTES, deadline - time.monotonic())
+        block = receive(conn, BLOCK_BYTES, deadline - time.monotonic())
         if len(block) < BLOCK_BYTES:
             print("connection ended bytes=%d after blocks=%d" % (len(block), valid + invalid))
             break
         arrivals.append(time.monotonic())
-        split += calls > 1
         got = check_block(block, a.expect_gpus, a.expect_label)
         if isinstance(got, str):
             invalid += 1
@@ -258,7 +255,7 @@ def console(a):
             continue
         valid += 1
         label, count, gpus = got
-        print("block %d ok label=%s gpus=%d recvs=%d" % (valid + invalid, label, count, calls))
+        print("block %d ok label=%s gpus=%d" % (valid + invalid, label, count))
         if a.dump:
             print("arrival_unix_ms=%d" % (time.time() * 1000))
             for g, (name, tab, values) in enumerate(gpus[:count]):
@@ -266,8 +263,8 @@ def console(a):
                 for field in FIELDS:
                     print("gpu%d.%s=%d" % (g, field, values[field]))
     gaps = sorted(b - a_ for a_, b in zip(arrivals, arrivals[1:]))
-    print("summary valid=%d invalid=%d split=%d median_interval_ms=%d" %
-          (valid, invalid, split, gaps[len(gaps) // 2] * 1000 if gaps else -1))
+    print("summary valid=%d invalid=%d median_interval_ms=%d" %
+          (valid, invalid, gaps[len(gaps) // 2] * 1000 if gaps else -1))
     conn.close()
     return 0 if valid == a.blocks and invalid == 0 else 1
 
@@ -329,14 +326,14 @@ def blast(a):
     tally = {"connected": 0, "refused": 0, "send_failed": 0}
     rnd = random.Random(12345)
 
-    def send_and_close(pieces, linger=0.05, pause=0.3):
+    def send_and_close(pieces, linger=0.05):
         s = connect(a.to, PORT, a.connect_ms / 1000, a.own)
         tally["connected" if s else "refused"] += 1
         if not s:
             return
         try:
             for i, piece in enumerate(pieces):
-                time.sleep(pause if i else 0)
+                time.sleep(0.3 if i else 0)
                 s.sendall(piece)
         except OSError:
             tally["send_failed"] += 1
@@ -346,17 +343,6 @@ def blast(a):
     if a.mode == "random":
         for _ in range(a.count):
             send_and_close([rnd.randbytes(rnd.randint(1, 8192))])
-    elif a.mode == "partial":
-        for i in range(a.count):
-            send_and_close([request_for(a.own or "192.0.2.5")[:1 + i % 19]])
-        # 10 + 10 bytes: two receives, never taken as a request
-        send_and_close([request_for("192.0.2.5")[:10], request_for("192.0.2.5")[10:]], 0.3)
-    elif a.mode == "oversized":
-        for i in range(a.count):
-            send_and_close([b"9" * (65536 if i % 2 else BLOCK_BYTES)], 0.2)
-    elif a.mode == "bad-address":
-        for name in (a.name, "999.1.2.3", "abc", "", "1.2.3.4.5", "255.255.255.255", "0.0.0.0"):
-            send_and_close([request_for(name)], 0.2)
     elif a.mode == "connect":
         for _ in range(a.count):
             send_and_close([], 0)
@@ -413,7 +399,7 @@ def good(a):
         conn = accept_from(lst, a.to, asked + 3.0)
         if conn is None:
             continue
-        block, _ = receive(conn, BLOCK_BYTES, a.limit - (time.monotonic() - start))
+        block = receive(conn, BLOCK_BYTES, a.limit - (time.monotonic() - start))
         conn.close()
         if len(block) == BLOCK_BYTES:
             took = time.monotonic() - start
@@ -499,7 +485,7 @@ def patient(a):
 MODES = {"console": console, "agent": agent, "good": good, "stall": stall, "flood": flood,
          "patient": patient, "garbage": lambda a: repeat(a, b"GARBAGE-GARBAGE-GARB", 0.5),
          "silent-address": lambda a: repeat(a, request_for(a.name), 5.0)}
-MODES.update((m, blast) for m in "random partial oversized bad-address connect storm blocks".split())
+MODES.update((m, blast) for m in "random connect storm blocks".split())
 
 
 def main():

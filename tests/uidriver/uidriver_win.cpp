@@ -163,9 +163,8 @@ std::wstring escapeLines(std::wstring t) {
 
 // Tab texts of a tab control in another process: the item record and its text
 // buffer must live in that process.
-bool readTabs(HWND tab, std::vector<std::wstring>* texts, int* selected) {
+bool readTabs(HWND tab, std::vector<std::wstring>* texts) {
     int count = static_cast<int>(SendMessageW(tab, TCM_GETITEMCOUNT, 0, 0));
-    *selected = static_cast<int>(SendMessageW(tab, TCM_GETCURSEL, 0, 0));
     HANDLE proc =
         OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, processOf(tab));
     if (!proc)
@@ -195,19 +194,6 @@ bool readTabs(HWND tab, std::vector<std::wstring>* texts, int* selected) {
         ok = ReadProcessMemory(proc, back.pszText, text.data(), (textChars - 1) * sizeof(wchar_t), nullptr);
         texts->push_back(text.data());
     }
-    if (remote)
-        VirtualFreeEx(proc, remote, 0, MEM_RELEASE);
-    CloseHandle(proc);
-    return ok;
-}
-
-bool tabRect(HWND tab, int index, RECT* r) {
-    HANDLE proc = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ, FALSE, processOf(tab));
-    if (!proc)
-        return false;
-    void* remote = VirtualAllocEx(proc, nullptr, sizeof(RECT), MEM_COMMIT, PAGE_READWRITE);
-    bool ok = remote && SendMessageW(tab, TCM_GETITEMRECT, index, reinterpret_cast<LPARAM>(remote)) &&
-              ReadProcessMemory(proc, remote, r, sizeof *r, nullptr);
     if (remote)
         VirtualFreeEx(proc, remote, 0, MEM_RELEASE);
     CloseHandle(proc);
@@ -253,44 +239,7 @@ bool grabClient(HWND w, int* width, int* height, std::vector<uint32_t>* pixels) 
     return ok;
 }
 
-// The client pixels of the main window and the rectangle --rect picks in
-// them (default: all of it, at most maxRows high).
-struct Pixels {
-    std::vector<uint32_t> px;
-    int width = 0, height = 0, x = 0, y = 0, w = 0, h = 0;
-};
-bool grabRect(const Args& a, int maxRows, Pixels* p) {
-    HWND w = mainWindow(a, 10000);
-    if (!w || !grabClient(w, &p->width, &p->height, &p->px)) {
-        out(L"error=no pixels");
-        return false;
-    }
-    p->w = p->width;
-    p->h = p->height;
-    if (a.count(L"--rect"))
-        swscanf(arg(a, L"--rect").c_str(), L"%d,%d,%d,%d", &p->x, &p->y, &p->w, &p->h);
-    if (p->x < 0 || p->y < 0 || p->w <= 0 || p->h <= 0 || p->h > maxRows || p->x + p->w > p->width ||
-        p->y + p->h > p->height) {
-        out(L"error=rectangle outside the client area " + std::to_wstring(p->width) + L"x" +
-            std::to_wstring(p->height));
-        return false;
-    }
-    return true;
-}
-
 // ---- sub-commands ----
-
-int cmdWait(const Args& a) {
-    DWORD start = GetTickCount();
-    HWND w = mainWindow(a, argInt(a, L"--timeout", 30) * 1000);
-    if (!w) {
-        out(L"error=no window");
-        return 1;
-    }
-    out(L"title=" + windowText(w));
-    out(L"elapsed_ms=" + std::to_wstring(GetTickCount() - start));
-    return 0;
-}
 
 int cmdTitle(const Args& a) {
     HWND w = mainWindow(a, argInt(a, L"--timeout", 10) * 1000);
@@ -320,37 +269,18 @@ int cmdTabs(const Args& a) {
     int wantCount = argInt(a, L"--count", -1);
     std::wstring wantFirst = arg(a, L"--first");
     std::vector<std::wstring> texts;
-    int selected = -1;
     DWORD start = GetTickCount();
     bool ok = poll(argInt(a, L"--wait", 0) * 1000, [&] {
         texts.clear();
-        if (!readTabs(tab, &texts, &selected))
+        if (!readTabs(tab, &texts))
             return false;
         return (wantCount < 0 || static_cast<int>(texts.size()) == wantCount) &&
                (wantFirst.empty() || (!texts.empty() && texts[0] == wantFirst));
     });
     out(L"count=" + std::to_wstring(texts.size()));
-    out(L"selected=" + std::to_wstring(selected));
     for (size_t i = 0; i < texts.size(); ++i)
         out(L"tab" + std::to_wstring(i) + L"=" + texts[i]);
     out(L"elapsed_ms=" + std::to_wstring(GetTickCount() - start));
-    return ok ? 0 : 1;
-}
-
-int cmdSelectTab(const Args& a) {
-    HWND w = mainWindow(a, 10000);
-    HWND tab = w ? findChild(w, WC_TABCONTROLW, L"") : nullptr;
-    RECT r;
-    int index = argInt(a, L"--index", 0);
-    if (!tab || !tabRect(tab, index, &r)) {
-        out(L"error=no such tab");
-        return 1;
-    }
-    LPARAM at = MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2);
-    PostMessageW(tab, WM_LBUTTONDOWN, MK_LBUTTON, at);
-    PostMessageW(tab, WM_LBUTTONUP, 0, at);
-    bool ok = poll(3000, [&] { return SendMessageW(tab, TCM_GETCURSEL, 0, 0) == index; });
-    out(L"selected=" + std::to_wstring(SendMessageW(tab, TCM_GETCURSEL, 0, 0)));
     return ok ? 0 : 1;
 }
 
@@ -368,18 +298,6 @@ int cmdControls(const Args& a) {
             windowText(c));
     }
     return 0;
-}
-
-// Waits for a dialog of the window's process with that title (none: a
-// message box) and prints it.
-int cmdMsgbox(const Args& a) {
-    HWND w = mainWindow(a, 10000);
-    DWORD pid = w ? processOf(w) : 0;
-    HWND box = nullptr;
-    std::wstring title = arg(a, L"--title");
-    poll(argInt(a, L"--timeout", 10) * 1000, [&] { return (box = findDialog(pid, title)) != nullptr; });
-    out(box ? L"caption=" + windowText(box) + L"\ntext=" + escapeLines(staticTexts(box)) : L"msgbox=none");
-    return box ? 0 : 1;
 }
 
 int cmdNoMsgbox(const Args& a) {
@@ -408,45 +326,28 @@ int cmdConnect(const Args& a) {
         else
             parts[p] += c;
     }
-    HWND button = findChild(w, L"Button", L"IP 入力");
-    if (!button) {
-        out(L"error=no IP button");
-        return 1;
-    }
     DWORD pid = processOf(w);
     DWORD start = GetTickCount();
-    PostMessageW(button, BM_CLICK, 0, 0);
+    PostMessageW(findChild(w, L"Button", L"IP 入力"), BM_CLICK, 0, 0);
     HWND dlg = nullptr;
     if (!poll(10000, [&] { return (dlg = findDialog(pid, L"IP 入力画面")) != nullptr; })) {
         out(L"error=dialog 139 did not open");
         return 1;
     }
-    for (int i = 0; i < 4; ++i) {
-        HWND edit = GetDlgItem(dlg, 1031 + i);
-        if (!edit) {
-            out(L"error=edit missing " + std::to_wstring(1031 + i));
-            return 1;
-        }
-        SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(parts[i].c_str()));
-    }
-    HWND ok = GetDlgItem(dlg, 1011);
-    if (!ok) {
-        out(L"error=button 1011 missing");
-        return 1;
-    }
-    PostMessageW(ok, BM_CLICK, 0, 0);
+    // A missing control leaves the request unsent: the dialog stays open and the command fails.
+    for (int i = 0; i < 4; ++i)
+        SendDlgItemMessageW(dlg, 1031 + i, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(parts[i].c_str()));
+    PostMessageW(GetDlgItem(dlg, 1011), BM_CLICK, 0, 0);
     HWND box = nullptr;
-    bool closed = poll(argInt(a, L"--wait", 15) * 1000, [&] {
-        if ((box = findDialog(pid, L"")) != nullptr)
-            return true;
-        return !IsWindow(dlg);
-    });
+    bool closed = poll(argInt(a, L"--wait", 15) * 1000,
+                       [&] { return (box = findDialog(pid, L"")) != nullptr || !IsWindow(dlg); });
     out(L"elapsed_ms=" + std::to_wstring(GetTickCount() - start));
     if (box) {
         out(L"result=failed");
         out(L"text=" + escapeLines(staticTexts(box)));
         PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
         poll(5000, [&] { return !IsWindow(dlg); });
+        out(IsWindow(dlg) ? L"dialog=open" : L"dialog=closed");
         return 1;
     }
     out(closed ? L"result=sent" : L"result=dialog still open");
@@ -468,16 +369,27 @@ int cmdCsvCheck(const Args& a) {
     return checked == static_cast<LRESULT>(want) ? 0 : 1;
 }
 
-// Types a path into the save-file dialog and presses OK.
-int cmdSaveDialog(const Args& a) {
+// The dialog of the Console's process with that title, once it shows.
+HWND waitDialog(const Args& a, const wchar_t* title) {
     HWND w = mainWindow(a, 10000);
     DWORD pid = w ? processOf(w) : 0;
     HWND dlg = nullptr;
-    if (!poll(argInt(a, L"--timeout", 15) * 1000,
-              [&] { return (dlg = findDialog(pid, L"ファイルを保存")) != nullptr; })) {
-        out(L"error=no save dialog");
+    if (!poll(argInt(a, L"--timeout", 15) * 1000, [&] { return (dlg = findDialog(pid, title)) != nullptr; }))
+        out(std::wstring(L"error=no dialog ") + title);
+    return dlg;
+}
+
+int closes(HWND dlg, const wchar_t* result) {
+    bool closed = poll(10000, [&] { return !IsWindow(dlg) || !IsWindowVisible(dlg); });
+    out(closed ? std::wstring(L"result=") + result : L"result=dialog still open");
+    return closed ? 0 : 1;
+}
+
+// Types a path into the save-file dialog and presses OK.
+int cmdSaveDialog(const Args& a) {
+    HWND dlg = waitDialog(a, L"ファイルを保存");
+    if (!dlg)
         return 1;
-    }
     HWND edit = GetDlgItem(dlg, 0x47C); // cmb13, explorer style
     if (!edit)
         edit = GetDlgItem(dlg, 0x480); // edt1
@@ -490,40 +402,38 @@ int cmdSaveDialog(const Args& a) {
     std::wstring path = arg(a, L"--path");
     SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
     PostMessageW(dlg, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-    bool closed = poll(10000, [&] { return !IsWindow(dlg) || !IsWindowVisible(dlg); });
-    out(closed ? L"result=saved" : L"result=dialog still open");
-    return closed ? 0 : 1;
+    return closes(dlg, L"saved");
 }
 
 // Dialog 138: presses "CSV出力" with the default choices.
 int cmdCsvDialog(const Args& a) {
-    HWND w = mainWindow(a, 10000);
-    DWORD pid = w ? processOf(w) : 0;
-    HWND dlg = nullptr;
-    if (!poll(argInt(a, L"--timeout", 15) * 1000,
-              [&] { return (dlg = findDialog(pid, L"出力項目")) != nullptr; })) {
-        out(L"error=no dialog 138");
+    HWND dlg = waitDialog(a, L"出力項目");
+    HWND press = dlg ? GetDlgItem(dlg, 1011) : nullptr;
+    if (!press)
         return 1;
-    }
-    HWND press = GetDlgItem(dlg, 1011);
-    if (!press) {
-        out(L"error=no button 1011");
-        return 1;
-    }
     PostMessageW(press, BM_CLICK, 0, 0);
-    bool closed = poll(5000, [&] { return !IsWindow(dlg) || !IsWindowVisible(dlg); });
-    out(closed ? L"result=pressed" : L"result=dialog still open");
-    return closed ? 0 : 1;
+    return closes(dlg, L"pressed");
 }
 
 // Colour statistics of a client rectangle: white, non-white, reddish and
 // bluish pixel counts and the number of distinct colours.
 int cmdStats(const Args& a) {
-    Pixels p;
-    if (!grabRect(a, 1 << 30, &p))
+    HWND w = mainWindow(a, 10000);
+    std::vector<uint32_t> px;
+    int width = 0, height = 0, x = 0, y = 0, rw = 0, rh = 0;
+    if (!w || !grabClient(w, &width, &height, &px)) {
+        out(L"error=no pixels");
         return 1;
-    const std::vector<uint32_t>& px = p.px;
-    int width = p.width, x = p.x, y = p.y, rw = p.w, rh = p.h;
+    }
+    rw = width;
+    rh = height;
+    if (a.count(L"--rect"))
+        swscanf(arg(a, L"--rect").c_str(), L"%d,%d,%d,%d", &x, &y, &rw, &rh);
+    if (x < 0 || y < 0 || rw <= 0 || rh <= 0 || x + rw > width || y + rh > height) {
+        out(L"error=rectangle outside the client area " + std::to_wstring(width) + L"x" +
+            std::to_wstring(height));
+        return 1;
+    }
     std::map<uint32_t, int> counts;
     int white = 0, reddish = 0, bluish = 0;
     for (int j = y; j < y + rh; ++j)
@@ -544,48 +454,6 @@ int cmdStats(const Args& a) {
     out(L"colours=" + std::to_wstring(counts.size() + (white ? 1 : 0)));
     out(L"reddish=" + std::to_wstring(reddish));
     out(L"bluish=" + std::to_wstring(bluish));
-    return 0;
-}
-
-// Dark text in a client rectangle (at most 32 rows): the longest run of columns
-// whose dark pixels all lie in the same one or two rows, blank columns of up to
-// two inside the run. A row of dashes ("---") gives a long run; digits and
-// letters give short ones (the bar of an "H" at most its width).
-int cmdDashes(const Args& a) {
-    Pixels p;
-    if (!grabRect(a, 32, &p) || p.h < 2)
-        return 1;
-    const std::vector<uint32_t>& px = p.px;
-    int width = p.width, x = p.x, y = p.y, rw = p.w, rh = p.h;
-    std::vector<uint32_t> ink(static_cast<size_t>(rw), 0); // dark rows of each column, one bit per row
-    for (int j = 0; j < rh; ++j)
-        for (int i = 0; i < rw; ++i) {
-            uint32_t c = px[static_cast<size_t>(y + j) * width + x + i];
-            if ((c >> 16 & 0xFF) + (c >> 8 & 0xFF) + (c & 0xFF) < 3 * 128)
-                ink[static_cast<size_t>(i)] |= 1u << j;
-        }
-    int best = 0;
-    for (int r = 0; r + 1 < rh; ++r) {
-        uint32_t band = 3u << r;
-        int first = -1, last = -1;
-        for (int i = 0; i < rw; ++i) {
-            uint32_t m = ink[static_cast<size_t>(i)];
-            if (m == 0) {
-                if (first >= 0 && i - last > 2)
-                    first = -1;
-                continue;
-            }
-            if ((m & ~band) != 0) {
-                first = -1;
-                continue;
-            }
-            if (first < 0)
-                first = i;
-            last = i;
-            best = std::max(best, last - first + 1);
-        }
-    }
-    out(L"dashrun=" + std::to_wstring(best));
     return 0;
 }
 
@@ -621,39 +489,24 @@ struct Command {
     const wchar_t* name;
     int (*run)(const Args&);
 } const kCommands[] = {
-    {L"wait", cmdWait},
     {L"title", cmdTitle},
     {L"tabs", cmdTabs},
-    {L"select-tab", cmdSelectTab},
     {L"controls", cmdControls},
     {L"connect", cmdConnect},
-    {L"msgbox", cmdMsgbox},
     {L"no-msgbox", cmdNoMsgbox},
     {L"csv-check", cmdCsvCheck},
     {L"save-dialog", cmdSaveDialog},
     {L"csv-dialog", cmdCsvDialog},
     {L"resources", cmdResources},
     {L"stats", cmdStats},
-    {L"dashes", cmdDashes},
     {L"close", cmdClose},
 };
-
-void usage() {
-    std::wstring names = L"usage: gl-uidriver COMMAND [--class C] [--option value ...]; COMMAND is one of";
-    for (const Command& c : kCommands)
-        names += std::wstring(L" ") + c.name;
-    out(names);
-}
 
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
     _setmode(_fileno(stdout), _O_BINARY);
     std::list<std::wstring> decoded;
-    if (argc < 2) {
-        usage();
-        return 2;
-    }
     // Arguments that are not ASCII come as "u8:" and the hex of their UTF-8
     // bytes: Wine's own conversion of the command line depends on the host's locales.
     for (int i = 1; i < argc; ++i) {
@@ -669,7 +522,7 @@ int wmain(int argc, wchar_t** argv) {
         decoded.push_back(wide);
         argv[i] = &decoded.back()[0];
     }
-    std::wstring cmd = argv[1];
+    std::wstring cmd = argc > 1 ? argv[1] : L"";
     Args a;
     for (int i = 2; i < argc; ++i) {
         std::wstring s = argv[i];
@@ -683,6 +536,6 @@ int wmain(int argc, wchar_t** argv) {
     for (const Command& c : kCommands)
         if (cmd == c.name)
             return c.run(a);
-    usage();
+    out(L"usage: gl-uidriver COMMAND [--class C] [--option value ...]");
     return 2;
 }
