@@ -19,14 +19,8 @@ namespace {
 #define SETSUZOKU "\x90\xDA\x91\xB1"
 
 std::vector<int> gPauses;
-void notePause(int ms) {
-    gPauses.push_back(ms);
-}
 void record(void* context, StartupMessage m) {
     static_cast<std::vector<StartupMessage>*>(context)->push_back(m);
-}
-bool missingNvml(NvmlApi* api) {
-    return loadNvmlFrom(L"C:/no such folder/nvml.dll", "nvml_absent.dll", api);
 }
 
 struct Rig {
@@ -37,20 +31,23 @@ struct Rig {
     explicit Rig(const std::string& scenario) {
         simtest::useScenario(scenario);
         state->agentRunning.store(1);
-        driver.sleepMs = notePause;
+        driver.sleepMs = [](int ms) { gPauses.push_back(ms); };
         gPauses.clear();
     }
     bool start() { return startSampler(*state, *gpus, driver, StartupCallbacks{&shown, record}); }
     void pass() { samplePass(*state, *gpus, driver); }
-    // " count=N field=value ... " over the slots below the count, slot n's
-    // fields written "n:field"; spaces in names and labels written '_'.
+    // " count=N pauses=MS,... field=value ... " over the slots below the count,
+    // slot n's fields written "n:field"; spaces in names and labels written '_'.
     std::string readings() {
         GpuSample all[kGpuSlotCount];
         snapshotSamples(*state, all);
         bool up[kGpuSlotCount];
         slotsUp(*state, steadyMs(), up);
         std::ostringstream text;
-        text << " count=" << state->gpuCount.load() << " ";
+        text << " count=" << state->gpuCount.load() << " pauses=";
+        for (size_t k = 0; k < gPauses.size(); ++k)
+            text << (k ? "," : "") << gPauses[k];
+        text << " ";
         for (int slot = 0; slot < state->gpuCount.load(); ++slot) {
             const GpuSample& s = all[slot];
             std::string prefix = slot ? std::to_string(slot) + ":" : "";
@@ -64,7 +61,11 @@ struct Rig {
                 for (char& c : *t)
                     c = c == ' ' ? '_' : c;
             text << prefix << "label=" << label << " " << prefix << "name=" << name << " " << prefix
-                 << "bus=" << state->slots[slot].busId << " " << prefix << "up=" << up[slot] << " ";
+                 << "bus=" << state->slots[slot].busId << " " << prefix << "up=" << up[slot] << " " << prefix
+                 << "versions=" << std::hex;
+            for (int k = 0; k < kRecordVersionCount; ++k)
+                text << (k ? "," : "") << state->slots[slot].recordVersions[k];
+            text << std::dec << " ";
         }
         return text.str();
     }
@@ -129,6 +130,15 @@ const Case kCases[] = {
      "memoryTotal=8388608 memoryUsage=1048576 label=Example_GPU_A_with_a_name_far_long(1)_(HDMI_" SETSUZOKU ") "
      "1:name=Example_GPU_B 1:bus=1 1:powerDraw=250000 1:gpuLoad=90 1:driverModel=1 1:memoryTotal=41943040 "
      "1:memoryUsage=5242880 1:label=Example_GPU_B(2)"},
+    {"record versions: the newest each GPU accepts; the clock record's second try after a pause of 1 ms",
+     "gpu 0 physical\ngpu 1 accept clocks 0x20108\ngpu 1 accept pstates 0x21CF8\ngpu 1 accept cooler 0x30508\n"
+     "gpu 2 accept cooler 0x103C8\n", nullptr,
+     "pauses=1 versions=30108,31cf8,20044,20018,40558 1:versions=20108,21cf8,20044,20018,30508 "
+     "2:versions=30108,31cf8,20044,20018,103c8"},
+    {"record versions when none is accepted: the oldest, taken untried",
+     "gpu 0 accept clocks\ngpu 0 accept pstates\ngpu 0 accept thermal\ngpu 0 accept memory\n"
+     "gpu 0 accept cooler\n", nullptr,
+     "pauses=1 versions=10108,11c94,10044,10014,10098"},
 };
 // clang-format on
 
@@ -155,6 +165,7 @@ TEST(Sampler, ReadingsFromTheDriver) {
 
 TEST(Sampler, StartupMessages) {
     using M = StartupMessage;
+    // clang-format off
     const struct {
         const char* scenario;
         bool nvmlMissing;
@@ -170,51 +181,21 @@ TEST(Sampler, StartupMessages) {
         {"fail GetFullName\n", false, 0, {M::NameFailed}},
         {"", false, 1, {}},
         {"gpu 0 physical\ngpu 1 physical\ngpu 2 physical\ngpu 3 physical\ngpu 4 tcc\ngpu 5 physical\n"
-         "gpu 6 physical\ngpu 7 physical\ngpu 8 physical\n",
-         false,
-         8,
-         {M::TooManyGpus}},
+         "gpu 6 physical\ngpu 7 physical\ngpu 8 physical\n", false, 8, {M::TooManyGpus}},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.scenario);
         Rig rig(c.scenario);
         if (c.nvmlMissing)
-            rig.driver.loadNvml = missingNvml;
+            rig.driver.loadNvml = [](NvmlApi* api) {
+                return loadNvmlFrom(L"C:/none/nvml.dll", "none.dll", api);
+            };
         EXPECT_EQ(c.count > 0, rig.start());
         EXPECT_EQ(c.shown, rig.shown);
         EXPECT_EQ(c.count > 0, rig.state->agentRunning.load() == 1);
         if (c.count > 0)
             EXPECT_EQ(c.count, rig.state->gpuCount.load());
-    }
-    simtest::clearScenario();
-}
-
-// The newest version of each record the GPU accepts; the clock record's
-// second try comes after a pause of 1 ms.
-TEST(Sampler, RecordVersionsPickTheNewestAccepted) {
-    const struct {
-        const char* accepts;
-        std::vector<uint32_t> versions; // clocks, P-states, thermal, memory, cooler
-        size_t pauses;
-    } cases[] = {
-        {"", {0x30108, 0x31CF8, 0x20044, 0x20018, 0x40558}, 0},
-        {"clocks 0x20108\ngpu 1 accept pstates 0x21CF8\ngpu 1 accept cooler 0x30508",
-         {0x20108, 0x21CF8, 0x20044, 0x20018, 0x30508},
-         1},
-        {"clocks\ngpu 1 accept pstates\ngpu 1 accept thermal\ngpu 1 accept memory\ngpu 1 accept cooler",
-         {0x10108, 0x11C94, 0x10044, 0x10014, 0x10098},
-         1}, // the oldest are taken untried
-        {"cooler 0x103C8", {0x30108, 0x31CF8, 0x20044, 0x20018, 0x103C8}, 0},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.accepts);
-        Rig rig(std::string("gpu 0 physical\ngpu 1 physical\n") + (*c.accepts ? "gpu 1 accept " : "") +
-                c.accepts + "\n");
-        ASSERT_TRUE(rig.start());
-        const uint32_t* v = rig.state->slots[1].recordVersions;
-        EXPECT_EQ(c.versions, std::vector<uint32_t>(v, v + kRecordVersionCount));
-        EXPECT_EQ(0x30108u, recordVersion(rig.state->slots[0], RecordVersion::Clock));
-        EXPECT_EQ(std::vector<int>(c.pauses, 1), gPauses);
     }
     simtest::clearScenario();
 }
