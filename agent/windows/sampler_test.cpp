@@ -287,12 +287,12 @@ TEST_F(SamplerTest, RecordVersionsPickTheNewestAccepted) {
         gFake.gpus.resize(2);
         gFake.gpus[1].rejected = c.rejected;
         ASSERT_TRUE(run());
-        const uint32_t* v = state->slots[1].recordVersions;
+        const uint32_t* v = gpus->recordVersions[1];
         EXPECT_EQ(c.versions, std::vector<uint32_t>(v, v + kRecordVersionCount)) << c.versions[4];
         // Versions taken untried are never offered to the driver.
         for (uint32_t tried : gFake.triedVersions)
             EXPECT_EQ(1u, all.count(tried)) << std::hex << tried;
-        EXPECT_EQ(0x30108u, recordVersion(state->slots[0], RecordVersion::Clock));
+        EXPECT_EQ(0x30108u, recordVersion(*gpus, 0, RecordVersion::Clock));
         EXPECT_EQ(std::vector<int>(c.pauses, 1), gFake.sleepMs) << c.versions[4];
     }
 }
