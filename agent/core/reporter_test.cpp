@@ -119,9 +119,9 @@ TEST(Transport, AgentListensAgainAfterEachConnectionEnds) {
 }
 
 // Other connections cost a Console's request nothing but their own: one
-// naming no address is closed on its own, and one naming an address that
-// never answers costs only the connect back's wait (a stop then ends it at
-// once). Silent connections are heard beside it: five kept open by a patient
+// naming no address is closed on its own at once, and one naming an address
+// that never answers costs only the connect back's wait (a stop then ends it
+// at once). Silent connections are heard beside it: five kept open by a patient
 // peer (each one the Agent drops is opened again), twenty at once (the oldest
 // give way) and the Console's own second connection that never carries data.
 TEST(Transport, SilentConnectionsAndBadRequestsCostOnlyTheirOwn) {
@@ -134,7 +134,7 @@ TEST(Transport, SilentConnectionsAndBadRequestsCostOnlyTheirOwn) {
     for (const auto& c : cases) {
         ReporterRun run;
         run.config.connectTimeoutMs = c.stop ? 5000 : 500;
-        run.config.requestWaitMs = 600;
+        run.config.requestWaitMs = c.named ? 5000 : 600;
         TcpSocket console = tcpListen("127.0.0.1", run.consolePort, 1);
         // 127.0.0.3 answers nothing: its one place in the queue is taken and
         // never accepted, so further connects to the port are not answered.
@@ -164,7 +164,10 @@ TEST(Transport, SilentConnectionsAndBadRequestsCostOnlyTheirOwn) {
         if (c.named) {
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
             EXPECT_TRUE(sendReportRequest(others.back(), c.named, 0x7F));
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            // Closed on its own (unless told to stop meanwhile), long before its wait is up.
+            uint8_t byte;
+            int got = tcpRecvOnce(others.back(), &byte, 1, c.stop ? 100 : 1500);
+            EXPECT_TRUE(c.stop || got == 0 || got == kTcpFailed) << c.named << " got " << got;
         }
         auto sent = std::chrono::steady_clock::now();
         if (c.stop) {

@@ -9,9 +9,9 @@ namespace {
 const std::string kSetsuzoku = "\x90\xDA\x91\xB1";
 
 TEST(TabLabel, SlotAndConnectorSuffixes) {
-    std::string setsu18; // 接 18 times
-    for (int i = 0; i < 18; ++i)
-        setsu18 += "\x90\xDA";
+    const std::string setsu18 =
+        "\x90\xDA\x90\xDA\x90\xDA\x90\xDA\x90\xDA\x90\xDA\x90\xDA\x90\xDA\x90\xDA"
+        "\x90\xDA\x90\xDA\x90\xDA\x90\xDA\x90\xDA\x90\xDA\x90\xDA\x90\xDA\x90\xDA"; // 接 18 times
     struct Case {
         std::wstring name;
         int slot, gpuCount, connector;
