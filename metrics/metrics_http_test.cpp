@@ -48,24 +48,4 @@ TEST(MetricsHttp, RequestsAreJudgedAsSoonAsTheBytesDecide) {
     }
 }
 
-TEST(MetricsHttp, AnswersCarryLengthTypeAndClose) {
-    const std::string text = "Content-Type: text/plain; charset=utf-8\r\nContent-Length: ";
-    const std::string scrape = "HTTP/1.1 200 OK\r\nContent-Type: text/plain; version=0.0.4; charset=utf-8\r\n"
-                               "Content-Length: 6\r\nConnection: close\r\n\r\n";
-    const struct {
-        MetricsRequest request;
-        std::string answer;
-    } cases[] = {
-        {{K::Metrics, false}, scrape + "m 1\n\xC3\xA9"},
-        {{K::Metrics, true}, scrape},
-        {{K::NotFound, false},
-         "HTTP/1.1 404 Not Found\r\n" + text +
-             "40\r\nConnection: close\r\n\r\nNot found: the metrics are at /metrics.\n"},
-        {{K::BadRequest, false},
-         "HTTP/1.1 400 Bad Request\r\n" + text + "13\r\nConnection: close\r\n\r\nBad request.\n"},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(c.answer, metricsResponse(c.request, "m 1\n\xC3\xA9"));
-}
-
 } // namespace
