@@ -24,15 +24,6 @@ constexpr int kMetricsPerPeerMax = 2;
 constexpr int kDrainMs = 1000;
 constexpr int kDrainBytesMax = 1 << 20;
 
-struct Connection {
-    TcpSocket socket = kNoSocket;
-    Clock::time_point deadline;
-    uint64_t acceptedAs = 0; // running number: the smallest was accepted longest ago
-    uint32_t peer = 0;
-    int used = 0;
-    char head[kMetricsRequestMax];
-};
-
 // A connection that has had its answer, waiting for the client's end.
 struct Draining {
     TcpSocket socket = kNoSocket;
@@ -40,25 +31,22 @@ struct Draining {
     int discarded = 0;
 };
 
-bool stopRequested(const MetricsConfig& config) {
-    return ::stopRequested(config.stop);
-}
-
-void drop(Connection& c) {
-    tcpClose(c.socket);
-    c.socket = kNoSocket;
-    c.used = 0;
-}
-
 void closeDrained(Draining& d) {
     tcpClose(d.socket);
     d.socket = kNoSocket;
 }
 
+struct Serving {
+    const AgentState& state;
+    const MetricsConfig& config;
+    char head[kMetricsConnectionsMax][kMetricsRequestMax];
+    Draining draining[kMetricsConnectionsMax];
+};
+
 // Ends the answered connection's sending side and hands it to a draining
 // place; when all are taken, the one nearest its end gives way.
-void startDraining(Connection& c, Draining* draining) {
-    tcpShutdownSend(c.socket);
+void startDraining(TcpSocket socket, Draining* draining) {
+    tcpShutdownSend(socket);
     Draining* place = &draining[0];
     for (int i = 0; i < kMetricsConnectionsMax; ++i) {
         if (draining[i].socket == kNoSocket) {
@@ -69,11 +57,9 @@ void startDraining(Connection& c, Draining* draining) {
             place = &draining[i];
     }
     closeDrained(*place);
-    place->socket = c.socket;
+    place->socket = socket;
     place->deadline = Clock::now() + std::chrono::milliseconds(kDrainMs);
     place->discarded = 0;
-    c.socket = kNoSocket;
-    c.used = 0;
 }
 
 void drain(Draining& d) {
@@ -86,8 +72,8 @@ void drain(Draining& d) {
         closeDrained(d);
 }
 
-void answer(const AgentState& state, const MetricsConfig& config, Connection& c,
-            const MetricsRequest& request, Draining* draining) {
+PendingOutcome answer(Serving& serving, TcpSocket socket, const MetricsRequest& request) {
+    const AgentState& state = serving.state;
     std::string text;
     if (request.kind == MetricsRequestKind::Metrics) {
         GpuSample samples[kGpuSlotCount];
@@ -97,54 +83,52 @@ void answer(const AgentState& state, const MetricsConfig& config, Connection& c,
         text = metricsText(samples, state.gpuCount.load(std::memory_order_relaxed), up);
     }
     const std::string response = metricsResponse(request, text);
-    if (tcpSendAll(c.socket, response.data(), static_cast<int>(response.size()), config.sendWaitMs) < 0)
-        drop(c);
-    else
-        startDraining(c, draining);
+    if (tcpSendAll(socket, response.data(), static_cast<int>(response.size()), serving.config.sendWaitMs) < 0)
+        return PendingOutcome::Close;
+    startDraining(socket, serving.draining);
+    return PendingOutcome::TakenOver;
+}
+
+bool admitsPeer(void* context, const char* peer) {
+    return allowListAdmitsText(static_cast<Serving*>(context)->config.allow, peer);
 }
 
 // Takes what has arrived; answers as soon as the request is decided.
-void receive(const AgentState& state, const MetricsConfig& config, Connection& c, Draining* draining) {
-    int n = tcpRecvOnce(c.socket, c.head + c.used, kMetricsRequestMax - c.used, 0);
+PendingOutcome receive(void* context, int place, PendingConnection& c) {
+    Serving& serving = *static_cast<Serving*>(context);
+    char* head = serving.head[place];
+    int n = tcpRecvOnce(c.socket, head + c.used, kMetricsRequestMax - c.used, 0);
     if (n == kTcpTimedOut)
-        return;
-    if (n <= 0) {
-        drop(c);
-        return;
-    }
+        return PendingOutcome::Wait;
+    if (n <= 0)
+        return PendingOutcome::Close;
     c.used += n;
-    MetricsRequest request = readMetricsRequest(c.head, c.used);
-    if (request.kind != MetricsRequestKind::Incomplete)
-        answer(state, config, c, request, draining);
+    MetricsRequest request = readMetricsRequest(head, c.used);
+    return request.kind == MetricsRequestKind::Incomplete ? PendingOutcome::Wait
+                                                          : answer(serving, c.socket, request);
 }
 
-void admit(const MetricsConfig& config, TcpSocket listener, Connection* connections, uint64_t* accepted) {
-    char peerText[16] = {};
-    TcpSocket s = tcpAccept(listener, 0, peerText);
-    if (s == kNoSocket)
-        return;
-    uint32_t peer = 0;
-    if (!allowListAdmitsText(config.allow, peerText) || !parseInetAddr(peerText, &peer)) {
-        tcpClose(s);
-        return;
+int watchDraining(void* context, TcpSocket* sockets, int* waitMs) {
+    Serving& serving = *static_cast<Serving*>(context);
+    Clock::time_point now = Clock::now();
+    for (int i = 0; i < kMetricsConnectionsMax; ++i) {
+        sockets[i] = serving.draining[i].socket;
+        if (sockets[i] != kNoSocket)
+            *waitMs = waitUntil(serving.draining[i].deadline, now, *waitMs);
     }
-    ConnectionPlace places[kMetricsConnectionsMax];
-    for (int i = 0; i < kMetricsConnectionsMax; ++i)
-        places[i] = {connections[i].socket != kNoSocket, connections[i].peer, connections[i].acceptedAs};
-    int give = placeToFree(places, kMetricsConnectionsMax, kMetricsPerPeerMax, peer);
-    Connection* slot = nullptr;
-    if (give != kNoPlaceToFree) {
-        slot = &connections[give];
-        drop(*slot);
+    return kMetricsConnectionsMax;
+}
+
+void hearDraining(void* context, const bool* ready) {
+    Serving& serving = *static_cast<Serving*>(context);
+    Clock::time_point now = Clock::now();
+    for (int i = 0; i < kMetricsConnectionsMax; ++i) {
+        Draining& d = serving.draining[i];
+        if (ready[i] && d.socket != kNoSocket)
+            drain(d);
+        if (d.socket != kNoSocket && now >= d.deadline)
+            closeDrained(d);
     }
-    for (int i = 0; i < kMetricsConnectionsMax && !slot; ++i)
-        if (connections[i].socket == kNoSocket)
-            slot = &connections[i];
-    slot->socket = s;
-    slot->peer = peer;
-    slot->deadline = Clock::now() + std::chrono::milliseconds(config.requestWaitMs);
-    slot->acceptedAs = ++*accepted;
-    slot->used = 0;
 }
 
 } // namespace
@@ -173,49 +157,12 @@ FleetMetricsStart openFleetMetrics(const FleetOptions& fleet, const std::atomic<
 }
 
 void runMetricsServer(const AgentState& state, const MetricsConfig& config, TcpSocket listener) {
-    Connection connections[kMetricsConnectionsMax];
-    Draining draining[kMetricsConnectionsMax];
-    uint64_t accepted = 0;
-    constexpr int kWaited = 1 + 2 * kMetricsConnectionsMax;
-    while (!stopRequested(config)) {
-        TcpSocket sockets[kWaited];
-        bool ready[kWaited];
-        sockets[0] = listener;
-        // Without a stop flag to look at, only a deadline wakes the loop.
-        int waitMs = config.stop ? kStopPollMs : -1;
-        Clock::time_point now = Clock::now();
-        for (int i = 0; i < kMetricsConnectionsMax; ++i) {
-            sockets[1 + i] = connections[i].socket;
-            sockets[1 + kMetricsConnectionsMax + i] = draining[i].socket;
-            if (connections[i].socket != kNoSocket)
-                waitMs = waitUntil(connections[i].deadline, now, waitMs);
-            if (draining[i].socket != kNoSocket)
-                waitMs = waitUntil(draining[i].deadline, now, waitMs);
-        }
-        if (tcpWaitReadable(sockets, kWaited, waitMs, ready) < 0) {
-            pauseUnlessStopped(config.stop, 10);
-            continue;
-        }
-        for (int i = 0; i < kMetricsConnectionsMax; ++i)
-            if (ready[1 + kMetricsConnectionsMax + i] && draining[i].socket != kNoSocket)
-                drain(draining[i]);
-        // Requests that have arrived are answered before anyone new is let in.
-        for (int i = 0; i < kMetricsConnectionsMax; ++i)
-            if (ready[1 + i] && connections[i].socket != kNoSocket)
-                receive(state, config, connections[i], draining);
-        now = Clock::now();
-        for (Connection& c : connections)
-            if (c.socket != kNoSocket && now >= c.deadline)
-                drop(c);
-        for (Draining& d : draining)
-            if (d.socket != kNoSocket && now >= d.deadline)
-                closeDrained(d);
-        if (ready[0])
-            admit(config, listener, connections, &accepted);
-    }
-    for (Connection& c : connections)
-        drop(c);
-    for (Draining& d : draining)
+    Serving serving{state, config, {}, {}};
+    const PendingConfig pending{kMetricsConnectionsMax, kMetricsPerPeerMax, config.requestWaitMs, 1,
+                                config.stop};
+    const PendingCallbacks callbacks{&serving, admitsPeer, receive, watchDraining, hearDraining};
+    holdPendingConnections(listener, pending, callbacks);
+    for (Draining& d : serving.draining)
         closeDrained(d);
     tcpClose(listener);
     netCleanup();

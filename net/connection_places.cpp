@@ -60,3 +60,105 @@ void pauseUnlessStopped(const std::atomic<bool>* stop, int ms) {
         std::this_thread::sleep_for(std::chrono::milliseconds(left < kStopPollMs ? left : kStopPollMs));
     }
 }
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// After a failed wait, so that a lasting failure does not spin.
+constexpr int kWaitFailedPauseMs = 200;
+
+struct Pending {
+    ConnectionPlace place[kPendingPlacesMax];
+    PendingConnection connection[kPendingPlacesMax];
+    uint64_t taken = 0;
+};
+
+void release(Pending& pending, int i, bool close) {
+    if (close)
+        tcpClose(pending.connection[i].socket);
+    pending.place[i] = {};
+    pending.connection[i] = {};
+}
+
+int oldestReady(const Pending& pending, int count, const bool* ready) {
+    int oldest = -1;
+    for (int i = 0; i < count; ++i)
+        if (ready[i] && pending.place[i].held &&
+            (oldest < 0 || pending.place[i].takenAs < pending.place[oldest].takenAs))
+            oldest = i;
+    return oldest;
+}
+
+void accept(TcpSocket listener, const PendingConfig& config, const PendingCallbacks& callbacks,
+            Pending& pending) {
+    for (int n = 0; n < config.acceptsAtOnce; ++n) {
+        char peerText[16] = {};
+        TcpSocket s = tcpAccept(listener, 0, peerText);
+        if (s == kNoSocket)
+            return;
+        uint32_t peer = 0;
+        if ((callbacks.admits && !callbacks.admits(callbacks.context, peerText)) ||
+            !parseInetAddr(peerText, &peer)) {
+            tcpClose(s);
+            continue;
+        }
+        int i = placeToFree(pending.place, config.places, config.perPeerMax, peer);
+        if (i != kNoPlaceToFree)
+            release(pending, i, true);
+        for (i = 0; pending.place[i].held;)
+            ++i;
+        pending.place[i] = {true, peer, ++pending.taken};
+        pending.connection[i] = {s, Clock::now() + std::chrono::milliseconds(config.requestWaitMs), 0};
+    }
+}
+
+} // namespace
+
+bool holdPendingConnections(TcpSocket listener, const PendingConfig& config,
+                            const PendingCallbacks& callbacks) {
+    Pending pending;
+    const int places = config.places;
+    bool done = false;
+    while (!done && !stopRequested(config.stop)) {
+        TcpSocket watched[kTcpWaitMax];
+        bool ready[kTcpWaitMax];
+        watched[0] = listener;
+        int waitMs = config.stop ? kStopPollMs : -1;
+        Clock::time_point now = Clock::now();
+        for (int i = 0; i < places; ++i) {
+            watched[1 + i] = pending.connection[i].socket;
+            if (pending.place[i].held)
+                waitMs = waitUntil(pending.connection[i].deadline, now, waitMs);
+        }
+        int also =
+            callbacks.watchAlso ? callbacks.watchAlso(callbacks.context, watched + 1 + places, &waitMs) : 0;
+        if (tcpWaitReadable(watched, 1 + places + also, waitMs, ready) < 0) {
+            pauseUnlessStopped(config.stop, kWaitFailedPauseMs);
+            continue;
+        }
+        // Time is judged as of the wait: a request that came while an earlier
+        // one was dealt with is read before its connection expires.
+        Clock::time_point waited = Clock::now();
+        if (callbacks.heardAlso)
+            callbacks.heardAlso(callbacks.context, ready + 1 + places);
+        // Oldest first, so that newer connections cannot starve an older
+        // request; what has arrived is heard before anyone new is let in.
+        for (int i; !done && (i = oldestReady(pending, places, ready + 1)) >= 0;) {
+            ready[1 + i] = false;
+            PendingOutcome outcome = callbacks.heard(callbacks.context, i, pending.connection[i]);
+            done = outcome == PendingOutcome::Done;
+            if (outcome == PendingOutcome::Close || outcome == PendingOutcome::TakenOver)
+                release(pending, i, outcome == PendingOutcome::Close);
+        }
+        for (int i = 0; i < places && !done; ++i)
+            if (pending.place[i].held && waited >= pending.connection[i].deadline)
+                release(pending, i, true);
+        if (ready[0] && !done)
+            accept(listener, config, callbacks, pending);
+    }
+    for (int i = 0; i < places; ++i)
+        if (pending.place[i].held)
+            release(pending, i, true);
+    return done;
+}

@@ -10,8 +10,6 @@ void resetAgentSlots(AgentState& state) {
         std::wcsncpy(slot.fullName, kEmptyGpuNameWide, kFullNameChars);
         slot.fullName[kFullNameChars] = L'\0';
         slot.busId = 0;
-        for (uint32_t& v : slot.recordVersions)
-            v = 0;
 #define GAUGELINE_ZERO_FIELD(name, kind, conv) slot.sample.name.store(0, std::memory_order_relaxed);
         GAUGELINE_SAMPLE_FIELDS(GAUGELINE_ZERO_FIELD)
 #undef GAUGELINE_ZERO_FIELD

@@ -8,14 +8,9 @@
 #include <cstdint>
 #include <mutex>
 
-constexpr int kRecordVersionCount = 5;
 // A GPU is up while its last successful reading is at most this old.
 constexpr int64_t kGpuUpWindowMs = 5000;
 constexpr int64_t kNoReadingYet = INT64_MIN;
-
-// The driver records whose version start-up probes, in the order of
-// AgentSlot::recordVersions.
-enum class RecordVersion { Clock, Pstates, Thermal, Memory, Cooler };
 
 // One GPU's readings as the sampler publishes them: every number an atomic
 // the reporting thread may load at any time, the label behind the state's lock.
@@ -33,18 +28,10 @@ struct AgentSlot {
     // Written by start-up before the worker threads exist; read-only afterwards.
     wchar_t fullName[kFullNameChars + 1] = {};
     uint32_t busId = 0;
-    uint32_t recordVersions[kRecordVersionCount] = {};
     SharedSample sample;
     // steadyMs() of the slot's last driver call that gave a reading.
     std::atomic<int64_t> lastReadingMs{kNoReadingYet};
 };
-
-inline uint32_t& recordVersion(AgentSlot& slot, RecordVersion r) {
-    return slot.recordVersions[static_cast<int>(r)];
-}
-inline uint32_t recordVersion(const AgentSlot& slot, RecordVersion r) {
-    return slot.recordVersions[static_cast<int>(r)];
-}
 
 struct AgentState {
     std::atomic<int32_t> agentRunning{0};
@@ -55,7 +42,7 @@ struct AgentState {
 };
 
 // Every flag and reading 0, every label empty, every name "- empty -", bus
-// numbers, versions and reportConnected 0, gpuCount 0.
+// numbers and reportConnected 0, gpuCount 0.
 void resetAgentSlots(AgentState& state);
 
 void storeTabLabel(AgentState& state, int slot, const char* label);

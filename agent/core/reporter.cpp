@@ -10,7 +10,6 @@
 
 namespace {
 
-constexpr int kAcceptPollMs = 200;
 constexpr int kPendingConnectionsMax = 16;
 constexpr int kPendingPerPeerMax = 4;
 // What may wait unsent on the report connection: about two blocks.
@@ -29,71 +28,6 @@ void setConnected(AgentState& state, const ReporterConfig& config, int32_t value
     state.reportConnected.store(value, std::memory_order_relaxed);
     if (config.callbacks.invalidate)
         config.callbacks.invalidate(config.callbacks.context);
-}
-
-// Connections taken from the listener that have not yet sent a request, in
-// the order they were taken (the first is the oldest).
-struct PendingConnections {
-    TcpSocket socket[kPendingConnectionsMax];
-    uint32_t peer[kPendingConnectionsMax];
-    std::chrono::steady_clock::time_point acceptedAt[kPendingConnectionsMax];
-    // Readable at the last wait, not yet read.
-    bool ready[kPendingConnectionsMax];
-    int count = 0;
-};
-
-void dropPending(PendingConnections& pending, int i) {
-    tcpClose(pending.socket[i]);
-    for (int k = i + 1; k < pending.count; ++k) {
-        pending.socket[k - 1] = pending.socket[k];
-        pending.peer[k - 1] = pending.peer[k];
-        pending.acceptedAt[k - 1] = pending.acceptedAt[k];
-        pending.ready[k - 1] = pending.ready[k];
-    }
-    --pending.count;
-}
-
-void dropAllPending(PendingConnections& pending) {
-    while (pending.count > 0)
-        dropPending(pending, pending.count - 1);
-}
-
-// How long the listener may wait: until the first held connection's time is
-// up, and in steps when a stop may come; for ever when neither.
-int listenWaitMs(const ReporterConfig& config, const PendingConnections& pending) {
-    int wait = config.stop ? kStopPollMs : -1;
-    auto now = std::chrono::steady_clock::now();
-    for (int i = 0; i < pending.count; ++i)
-        wait = waitUntil(pending.acceptedAt[i] + std::chrono::milliseconds(config.requestWaitMs), now, wait);
-    return wait;
-}
-
-// Takes every connection waiting at the listener. Those from outside the
-// allow list are closed unread; one peer holds at most a few places, so a
-// host that opens connections fast evicts only its own.
-void acceptPending(const ReporterConfig& config, TcpSocket listener, PendingConnections& pending) {
-    for (int taken = 0; taken < kPendingConnectionsMax; ++taken) {
-        char peerText[16] = {};
-        TcpSocket connection = tcpAccept(listener, 0, peerText);
-        if (connection == kNoSocket)
-            return;
-        uint32_t peer = 0;
-        if (!allowListAdmitsText(config.allow, peerText) || !parseInetAddr(peerText, &peer)) {
-            tcpClose(connection);
-            continue;
-        }
-        ConnectionPlace places[kPendingConnectionsMax];
-        for (int i = 0; i < pending.count; ++i)
-            places[i] = {true, pending.peer[i], static_cast<uint64_t>(i)};
-        int give = placeToFree(places, kPendingConnectionsMax, kPendingPerPeerMax, peer);
-        if (give != kNoPlaceToFree)
-            dropPending(pending, give);
-        pending.socket[pending.count] = connection;
-        pending.peer[pending.count] = peer;
-        pending.acceptedAt[pending.count] = std::chrono::steady_clock::now();
-        pending.ready[pending.count] = false;
-        ++pending.count;
-    }
 }
 
 // A whole request (20 bytes in one receive) naming an address, by the rules
@@ -147,6 +81,30 @@ bool handOver(const ReporterConfig& config, TcpSocket s, const uint8_t* block, i
     return true;
 }
 
+struct Awaiting {
+    AgentState& state;
+    const ReporterConfig& config;
+    ReportConnection* out;
+};
+
+bool admitsPeer(void* context, const char* peer) {
+    return allowListAdmitsText(static_cast<Awaiting*>(context)->config.allow, peer);
+}
+
+PendingOutcome hearRequest(void* context, int, PendingConnection& connection) {
+    Awaiting& a = *static_cast<Awaiting*>(context);
+    uint8_t request[kRequestBytes] = {};
+    uint32_t address = 0;
+    int got = tcpRecvOnce(connection.socket, request, kRequestBytes, 0);
+    if (got == kRequestBytes && requestAccepted(a.config, request, &address))
+        return connectBack(a.state, a.config, connection.socket, address, a.out) ? PendingOutcome::Done
+                                                                                 : PendingOutcome::Close;
+    // A request that names no address is closed like a silent connection; of
+    // part of a request, what came is not kept.
+    return got == kRequestBytes || got == 0 || got == kTcpFailed ? PendingOutcome::Close
+                                                                 : PendingOutcome::Wait;
+}
+
 } // namespace
 
 bool awaitReportConnection(AgentState& state, const ReporterConfig& config, ReportConnection* out) {
@@ -164,55 +122,11 @@ bool awaitReportConnection(AgentState& state, const ReporterConfig& config, Repo
         tell(config, ReporterEvent::Listening, nullptr);
         // Every connection is heard at once: a peer that connects and says
         // nothing costs a place among the pending, never the Agent's ear.
-        PendingConnections pending;
-        bool connected = false;
-        while (!connected && !stopRequested(config)) {
-            TcpSocket watched[kPendingConnectionsMax + 1];
-            bool ready[kPendingConnectionsMax + 1];
-            watched[0] = listener;
-            for (int i = 0; i < pending.count; ++i)
-                watched[i + 1] = pending.socket[i];
-            int n = tcpWaitReadable(watched, pending.count + 1, listenWaitMs(config, pending), ready);
-            if (n < 0) {
-                pauseUnlessStopped(config.stop, kAcceptPollMs);
-                continue;
-            }
-            // Time is judged as of the wait: a request that came while a
-            // connect back was tried is read before its connection expires.
-            auto waited = std::chrono::steady_clock::now();
-            for (int i = 0; i < pending.count; ++i)
-                pending.ready[i] = ready[i + 1];
-            // Oldest first, so that newer connections cannot starve an older request.
-            for (int i = 0; i < pending.count && !connected;) {
-                if (!pending.ready[i]) {
-                    ++i;
-                    continue;
-                }
-                pending.ready[i] = false;
-                uint8_t request[kRequestBytes] = {};
-                uint32_t address = 0;
-                int got = tcpRecvOnce(pending.socket[i], request, kRequestBytes, 0);
-                if (got == kRequestBytes && requestAccepted(config, request, &address)) {
-                    connected = connectBack(state, config, pending.socket[i], address, out);
-                    if (!connected)
-                        dropPending(pending, i);
-                } else if (got == kRequestBytes || got == 0 || got == kTcpFailed) {
-                    // A request that names no address is closed like a silent connection.
-                    dropPending(pending, i);
-                } else {
-                    // Part of a request: what came is not kept.
-                    ++i;
-                }
-            }
-            if (connected)
-                break;
-            for (int i = pending.count - 1; i >= 0; --i)
-                if (waited - pending.acceptedAt[i] >= std::chrono::milliseconds(config.requestWaitMs))
-                    dropPending(pending, i);
-            if (ready[0])
-                acceptPending(config, listener, pending);
-        }
-        dropAllPending(pending);
+        Awaiting awaiting{state, config, out};
+        const PendingConfig pending{kPendingConnectionsMax, kPendingPerPeerMax, config.requestWaitMs,
+                                    kPendingConnectionsMax, config.stop};
+        const PendingCallbacks callbacks{&awaiting, admitsPeer, hearRequest};
+        bool connected = holdPendingConnections(listener, pending, callbacks);
         tcpClose(listener);
         if (connected)
             return true;

@@ -4,6 +4,7 @@
 #pragma once
 #include "gpu/nvapi_calls.h"
 #include "gpu/nvml_calls.h"
+#include "protocol/wire.h"
 
 #include <cstdint>
 
@@ -27,9 +28,20 @@ struct DriverTable {
 
 constexpr int kMaxGpuHandles = NVAPI_MAX_PHYSICAL_GPUS;
 
+// The driver records whose version start-up probes.
+enum class RecordVersion { Clock, Pstates, Thermal, Memory, Cooler };
+constexpr int kRecordVersionCount = 5;
+
 // The driver's handles of the recognised GPUs, physical GPUs first, then TCC
 // GPUs: start-up fills them, the sampler reads those below gpuCount by slot.
 // They stay on the Windows side; the shared AgentState knows no NvAPI.
 struct NvapiGpus {
     NvPhysicalGpuHandle handles[kMaxGpuHandles] = {};
+    // Per slot, the version of each record (by RecordVersion) that start-up
+    // found the GPU accepts.
+    uint32_t recordVersions[kGpuSlotCount][kRecordVersionCount] = {};
 };
+
+inline uint32_t recordVersion(const NvapiGpus& gpus, int slot, RecordVersion r) {
+    return gpus.recordVersions[slot][static_cast<int>(r)];
+}

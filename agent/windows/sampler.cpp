@@ -67,17 +67,17 @@ bool currentClocks(SharedSample& s, const DriverTable& driver, NvPhysicalGpuHand
     return true;
 }
 
-bool baseClocks(SharedSample& s, const DriverTable& driver, NvPhysicalGpuHandle h, const AgentSlot& slot) {
+bool baseClocks(SharedSample& s, const DriverTable& driver, NvPhysicalGpuHandle h, uint32_t clockVersion,
+                uint32_t pstatesVersion) {
     NV_GPU_CLOCK_FREQUENCIES c;
-    if (readClocks(driver, h, recordVersion(slot, RecordVersion::Clock), NV_GPU_CLOCK_FREQUENCIES_BASE_CLOCK,
-                   &c) == NVAPI_OK) {
+    if (readClocks(driver, h, clockVersion, NV_GPU_CLOCK_FREQUENCIES_BASE_CLOCK, &c) == NVAPI_OK) {
         store(s.graphicsClockRated, c.domain[NVAPI_GPU_PUBLIC_CLOCK_GRAPHICS].frequency);
         store(s.memoryClockRated, c.domain[NVAPI_GPU_PUBLIC_CLOCK_MEMORY].frequency);
         store(s.processorClockRated, c.domain[NVAPI_GPU_PUBLIC_CLOCK_PROCESSOR].frequency);
         store(s.videoClockRated, c.domain[NVAPI_GPU_PUBLIC_CLOCK_VIDEO].frequency);
         return true;
     }
-    auto table = readPstates(driver, h, recordVersion(slot, RecordVersion::Pstates));
+    auto table = readPstates(driver, h, pstatesVersion);
     if (!table)
         return false;
     const NV_GPU_PSTATE20_ENTRY& first = table->pstates[0];
@@ -156,7 +156,7 @@ bool gpuLoad(SharedSample& s, const DriverTable& driver, NvPhysicalGpuHandle h) 
     return true;
 }
 
-bool memory(SharedSample& s, const DriverTable& driver, NvPhysicalGpuHandle h, const AgentSlot& slot,
+bool memory(SharedSample& s, const DriverTable& driver, NvPhysicalGpuHandle h, uint32_t version,
             const NvmlApi& nvml, const nvmlDevice_t* device) {
     int32_t model = load(s.driverModel);
     if (model == NVML_DRIVER_WDDM) {
@@ -166,7 +166,7 @@ bool memory(SharedSample& s, const DriverTable& driver, NvPhysicalGpuHandle h, c
         store(s.memoryTotal, sizeKb);
         NV_DISPLAY_DRIVER_MEMORY_INFO info;
         std::memset(&info, 0, sizeof info);
-        info.version = recordVersion(slot, RecordVersion::Memory);
+        info.version = version;
         if (!driver.getMemoryInfo || driver.getMemoryInfo(h, &info) != NVAPI_OK)
             return true;
         // More available than present gives no figure of use: the last one stands.
@@ -354,22 +354,23 @@ void sampleSlot(AgentState& state, const NvapiGpus& gpus, const DriverTable& dri
         gpuCount = kGpuSlotCount;
 
     // Any reading, NvAPI's or NVML's, keeps the slot up.
-    bool read = currentClocks(s, driver, h, recordVersion(a, RecordVersion::Clock));
-    read |= baseClocks(s, driver, h, a);
-    read |= boostClocks(s, driver, h, recordVersion(a, RecordVersion::Clock));
+    auto version = [&](RecordVersion r) { return recordVersion(gpus, slot, r); };
+    bool read = currentClocks(s, driver, h, version(RecordVersion::Clock));
+    read |= baseClocks(s, driver, h, version(RecordVersion::Clock), version(RecordVersion::Pstates));
+    read |= boostClocks(s, driver, h, version(RecordVersion::Clock));
     read |= gpuLoad(s, driver, h);
     NvmlApi nvml;
     nvmlDevice_t device = nullptr;
     bool nvmlFound =
         driver.loadNvml && driver.loadNvml(&nvml) && nvmlDeviceOnBus(nvml, a.busId, gpuCount, &device);
-    read |= memory(s, driver, h, a, nvml, nvmlFound ? &device : nullptr);
-    read |= temperature(s, driver, h, recordVersion(a, RecordVersion::Thermal));
+    read |= memory(s, driver, h, version(RecordVersion::Memory), nvml, nvmlFound ? &device : nullptr);
+    read |= temperature(s, driver, h, version(RecordVersion::Thermal));
     if (nvmlFound)
         read |= powerAndDriverModel(s, nvml, device);
     read |= performanceState(s, driver, h);
     read |= engineLoads(s, driver, h);
-    read |= fan(s, driver, h, recordVersion(a, RecordVersion::Cooler));
-    read |= voltages(s, driver, h, recordVersion(a, RecordVersion::Pstates));
+    read |= fan(s, driver, h, version(RecordVersion::Cooler));
+    read |= voltages(s, driver, h, version(RecordVersion::Pstates));
     connectorLabel(state, driver, h, slot, gpuCount);
     if (read)
         noteReading(a);

@@ -171,16 +171,16 @@ bool readNamesAndBuses(AgentState& state, const NvapiGpus& gpus, const DriverTab
     return true;
 }
 
-void probeRecordVersions(AgentState& state, const NvapiGpus& gpus, const DriverTable& driver) {
+void probeRecordVersions(const AgentState& state, NvapiGpus& gpus, const DriverTable& driver) {
     int count = state.gpuCount.load(std::memory_order_relaxed);
     for (int i = 0; i < count && i < kGpuSlotCount; ++i) {
         NvPhysicalGpuHandle h = gpus.handles[i];
-        AgentSlot& slot = state.slots[i];
-        recordVersion(slot, RecordVersion::Clock) = probeClocks(driver, h);
-        recordVersion(slot, RecordVersion::Pstates) = probePstates(driver, h);
-        recordVersion(slot, RecordVersion::Thermal) = probeThermal(driver, h);
-        recordVersion(slot, RecordVersion::Memory) = probeMemory(driver, h);
-        recordVersion(slot, RecordVersion::Cooler) = probeCooler(driver, h);
+        uint32_t* v = gpus.recordVersions[i];
+        v[static_cast<int>(RecordVersion::Clock)] = probeClocks(driver, h);
+        v[static_cast<int>(RecordVersion::Pstates)] = probePstates(driver, h);
+        v[static_cast<int>(RecordVersion::Thermal)] = probeThermal(driver, h);
+        v[static_cast<int>(RecordVersion::Memory)] = probeMemory(driver, h);
+        v[static_cast<int>(RecordVersion::Cooler)] = probeCooler(driver, h);
     }
 }
 

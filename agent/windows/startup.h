@@ -43,7 +43,7 @@ bool readNamesAndBuses(AgentState& state, const NvapiGpus& gpus, const DriverTab
                        const StartupCallbacks& callbacks);
 
 // For each slot, the newest version of each record that the GPU accepts.
-void probeRecordVersions(AgentState& state, const NvapiGpus& gpus, const DriverTable& driver);
+void probeRecordVersions(const AgentState& state, NvapiGpus& gpus, const DriverTable& driver);
 
 // The name with the slot suffix when there are two or more GPUs.
 void buildStartupLabels(AgentState& state);
