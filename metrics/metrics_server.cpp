@@ -94,7 +94,11 @@ void answer(const AgentState& state, const MetricsConfig& config, Connection& c,
         snapshotSamples(state, samples);
         bool up[kGpuSlotCount];
         slotsUp(state, steadyMs(), up);
-        text = metricsText(samples, state.gpuCount.load(std::memory_order_relaxed), up);
+        GpuHealth health[kGpuSlotCount];
+        char driverVersion[NVML_SYSTEM_DRIVER_VERSION_BUFFER_SIZE];
+        snapshotHealth(state, health, driverVersion, sizeof driverVersion);
+        text =
+            metricsText(samples, health, state.gpuCount.load(std::memory_order_relaxed), up, driverVersion);
     }
     const std::string response = metricsResponse(request, text);
     if (tcpSendAll(c.socket, response.data(), static_cast<int>(response.size()), config.sendWaitMs) < 0)
