@@ -103,8 +103,8 @@ void appendTextLabel(std::string& out, const char* text) {
 // One series of a family: its second label (if any) and how to read it.
 struct Series {
     const char* label; // "clock=\"graphics\"" or null
-    Reading (*read)(const GpuSample&);
-    Reading (*readHealth)(const GpuHealthReadings&);
+    Reading (*read)(const GpuSample&) = nullptr;
+    Reading (*readHealth)(const GpuHealthReadings&) = nullptr;
 };
 
 struct Family {

@@ -5,6 +5,7 @@
 #include "agent/core/fleet_options.h"
 #include "agent/core/reporter.h"
 #include "agent/linux/nvml_source.h"
+#include "agent/linux/xid_watch.h"
 #include "gpu/nvml_library.h"
 #include "metrics/metrics_server.h"
 #include "net/tcp.h"
@@ -211,6 +212,8 @@ int main(int argc, char** argv) {
     for (int i = 0; i < gpuCount; ++i)
         if (gSource.devices[i])
             samplers[i] = std::thread([i] { runSampler(gState, gSource, i); });
+    XidWatch xids;
+    startXidWatch(gState, xids, gApi, gSource.devices);
 
     config.answerFromRequestAddress = true;
     config.callbacks.context = &config;
@@ -232,6 +235,7 @@ int main(int argc, char** argv) {
     if (metricsServer.joinable())
         metricsServer.join();
     gState.agentRunning.store(0);
+    stopXidWatch(xids);
     if (!stopSampler(gSource, kCallWaitMs)) {
         // A driver call that hangs cannot be interrupted; shutting NVML down
         // or unloading it under that call could crash, so the process just ends.

@@ -364,8 +364,17 @@ void sampleSlot(AgentState& state, const NvapiGpus& gpus, const DriverTable& dri
         driver.loadNvml && driver.loadNvml(&nvml) && nvmlDeviceOnBus(nvml, a.busId, gpuCount, &device);
     read |= memory(s, driver, h, a, nvml, nvmlFound ? &device : nullptr);
     read |= temperature(s, driver, h, recordVersion(a, RecordVersion::Thermal));
-    if (nvmlFound)
+    if (nvmlFound) {
         read |= powerAndDriverModel(s, nvml, device);
+        GpuIdentity identity;
+        readGpuIdentity(nvml, device, identity, PlainNvmlCall{});
+        storeIdentity(state, slot, identity);
+        storeHealthReadings(state, slot, readGpuHealth(nvml, device, PlainNvmlCall{}));
+        char version[NVML_SYSTEM_DRIVER_VERSION_BUFFER_SIZE] = {};
+        if (slot == 0 &&
+            PlainNvmlCall{}(nvml.getDriverVersion, version, uint32_t{sizeof version}) == NVML_SUCCESS)
+            storeDriverVersion(state, version);
+    }
     read |= performanceState(s, driver, h);
     read |= engineLoads(s, driver, h);
     read |= fan(s, driver, h, recordVersion(a, RecordVersion::Cooler));
