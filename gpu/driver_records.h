@@ -445,3 +445,30 @@ struct nvmlEventData_t {
     uint32_t computeInstanceId;
 };
 static_assert(sizeof(nvmlEventData_t) == 32, "NVML event record");
+
+// The running processes of a GPU, by mode. Debian's nvml.h (API 11) has no
+// such call: these follow NVIDIA's NVML API Reference (API 12 and later,
+// "nvmlProcessDetailList_v1_t" and "nvmlProcessDetail_v1_t",
+// docs.nvidia.com/deploy/nvml-api). The record carries its version word,
+// unlike the older _v3 lists, whose entry size changed within one branch.
+struct nvmlProcessDetail_v1_t {
+    uint32_t pid;
+    uint64_t usedGpuMemory; // bytes; NVML_VALUE_NOT_AVAILABLE where the driver cannot tell (WDDM)
+    uint32_t gpuInstanceId;
+    uint32_t computeInstanceId;
+    uint64_t usedGpuCcProtectedMemory;
+};
+static_assert(sizeof(nvmlProcessDetail_v1_t) == 32, "NVML process record");
+struct nvmlProcessDetailList_v1_t {
+    uint32_t version;
+    uint32_t mode; // NVML_PROCESS_MODE_*
+    uint32_t
+        numProcArrayEntries; // in: entries of procArray; out: processes (all of them on INSUFFICIENT_SIZE)
+    nvmlProcessDetail_v1_t* procArray;
+};
+static_assert(sizeof(nvmlProcessDetailList_v1_t) == 24, "NVML process list record");
+constexpr uint32_t nvmlProcessDetailList_v1 = nvmlStructVersion(sizeof(nvmlProcessDetailList_v1_t), 1);
+static_assert(nvmlProcessDetailList_v1 == 0x01000018, "NVML process list version word");
+constexpr uint32_t NVML_PROCESS_MODE_COMPUTE = 0;
+constexpr uint32_t NVML_PROCESS_MODE_GRAPHICS = 1;
+constexpr uint64_t NVML_VALUE_NOT_AVAILABLE = ~uint64_t{0};

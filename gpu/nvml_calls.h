@@ -70,7 +70,9 @@
       (nvmlDevice_t device, unsigned long long types, nvmlEventSet_t set))                                   \
     X(eventSetWait, nvmlEventSetWait_v2, nvmlEventSetWait, 0,                                                \
       (nvmlEventSet_t set, nvmlEventData_t * data, uint32_t timeoutMs))                                      \
-    X(eventSetFree, nvmlEventSetFree, nvmlEventSetFree, 0, (nvmlEventSet_t set))
+    X(eventSetFree, nvmlEventSetFree, nvmlEventSetFree, 0, (nvmlEventSet_t set))                             \
+    X(getRunningProcessDetailList, nvmlDeviceGetRunningProcessDetailList,                                    \
+      nvmlDeviceGetRunningProcessDetailList, 535, (nvmlDevice_t device, nvmlProcessDetailList_v1_t * list))
 
 // Addresses looked up in one loaded library; an export it lacks stays null,
 // and calling it counts as a failed reading.

@@ -86,17 +86,42 @@ void appendNameLabel(std::string& out, const wchar_t* name) {
     }
 }
 
-// Text from the driver (UUID, bus id, version) as a label value.
+// Length of the well-formed UTF-8 sequence at text, 0 where there is none.
+int utf8Length(const unsigned char* text) {
+    unsigned char c = text[0];
+    int length = c < 0x80                ? 1
+                 : c >= 0xC2 && c < 0xE0 ? 2
+                 : c >= 0xE0 && c < 0xF0 ? 3
+                 : c >= 0xF0 && c < 0xF5 ? 4
+                                         : 0;
+    for (int i = 1; i < length; ++i)
+        if ((text[i] & 0xC0) != 0x80)
+            return 0;
+    // No overlong forms, no surrogates, nothing above U+10FFFF.
+    if ((c == 0xE0 && text[1] < 0xA0) || (c == 0xED && text[1] >= 0xA0) || (c == 0xF0 && text[1] < 0x90) ||
+        (c == 0xF4 && text[1] >= 0x90))
+        return 0;
+    return length;
+}
+
+// Text from the driver or the system (UUID, bus id, version, a process's
+// name) as a label value: UTF-8 kept, control bytes and broken sequences as
+// U+FFFD, since Prometheus refuses a scrape holding bad UTF-8.
 void appendTextLabel(std::string& out, const char* text) {
-    for (; *text; ++text) {
-        if (*text == '\\')
+    const unsigned char* t = reinterpret_cast<const unsigned char*>(text);
+    while (*t) {
+        int length = utf8Length(t);
+        if (*t == '\\')
             out += "\\\\";
-        else if (*text == '"')
+        else if (*t == '"')
             out += "\\\"";
-        else if (*text == '\n')
+        else if (*t == '\n')
             out += "\\n";
+        else if (length == 0 || *t < 0x20 || *t == 0x7F)
+            out += "\xEF\xBF\xBD";
         else
-            out += *text;
+            out.append(reinterpret_cast<const char*>(t), static_cast<size_t>(length));
+        t += length == 0 ? 1 : length;
     }
 }
 
@@ -327,6 +352,28 @@ std::string metricsText(const GpuSample samples[kGpuSlotCount], const GpuHealth 
     if (!lines.empty()) {
         appendHeader(out, "gaugeline_gpu_xid_errors_total",
                      "Critical Xid errors the driver reported since the Agent started, by Xid.", "counter");
+        out += lines;
+    }
+    lines.clear();
+    for (int gpu = 0; gpu < gpuCount; ++gpu) {
+        const GpuProcesses& p = health[gpu].processes;
+        if (!up[gpu] || !p.read)
+            continue;
+        for (int i = 0; i < p.count; ++i) {
+            appendSeriesStart(lines, "gaugeline_gpu_process_memory_bytes", gpu, health[gpu]);
+            lines += ",pid=\"" + std::to_string(p.list[i].pid) + "\",name=\"";
+            appendTextLabel(lines, p.list[i].name);
+            lines += "\"} " + std::to_string(p.list[i].bytes) + '\n';
+        }
+        if (p.others) {
+            appendSeriesStart(lines, "gaugeline_gpu_process_memory_bytes", gpu, health[gpu]);
+            lines += ",pid=\"other\",name=\"\"} " + std::to_string(p.otherBytes) + '\n';
+        }
+    }
+    if (!lines.empty()) {
+        appendHeader(out, "gaugeline_gpu_process_memory_bytes",
+                     "GPU memory each process uses, over its compute and graphics work; the largest 64, the "
+                     "rest as pid \"other\".");
         out += lines;
     }
     return out;

@@ -590,6 +590,33 @@ SIM_EXPORT nvmlReturn_t nvmlEventSetWait_v2(nvmlEventSet_t set, nvmlEventData_t*
 SIM_EXPORT nvmlReturn_t nvmlEventSetWait(nvmlEventSet_t set, nvmlEventData_t* data, uint32_t timeoutMs) {
     return eventSetWait(SimFunction::NvmlEventSetWait, set, data, timeoutMs);
 }
+SIM_EXPORT nvmlReturn_t nvmlDeviceGetRunningProcessDetailList(nvmlDevice_t device,
+                                                              nvmlProcessDetailList_v1_t* list) {
+    const SimGpu* gpu;
+    nvmlReturn_t status = beginDeviceCall(SimFunction::NvmlDeviceGetRunningProcessDetailList, device, gpu);
+    if (status != NVML_SUCCESS)
+        return status;
+    if (!list)
+        return NVML_ERROR_INVALID_ARGUMENT;
+    if (list->version != nvmlProcessDetailList_v1)
+        return NVML_ERROR_ARGUMENT_VERSION_MISMATCH;
+    std::vector<nvmlProcessDetail_v1_t> found;
+    for (const SimProcess& p : gpu->processes) {
+        if (p.graphics != (list->mode == NVML_PROCESS_MODE_GRAPHICS))
+            continue;
+        nvmlProcessDetail_v1_t d{};
+        d.pid = p.pid ? p.pid : simProcessId();
+        d.usedGpuMemory = p.known ? p.bytes : NVML_VALUE_NOT_AVAILABLE;
+        d.gpuInstanceId = d.computeInstanceId = 0xFFFFFFFFu;
+        found.push_back(d);
+    }
+    uint32_t room = list->numProcArrayEntries;
+    list->numProcArrayEntries = static_cast<uint32_t>(found.size());
+    if (room < found.size() || (!found.empty() && !list->procArray))
+        return NVML_ERROR_INSUFFICIENT_SIZE;
+    std::copy(found.begin(), found.end(), list->procArray);
+    return NVML_SUCCESS;
+}
 SIM_EXPORT nvmlReturn_t nvmlEventSetFree(nvmlEventSet_t set) {
     std::lock_guard<std::mutex> lock(gEventLock);
     SimEventSet* s = eventSetOf(set);

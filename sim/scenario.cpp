@@ -252,6 +252,17 @@ std::string parseGpuLine(const std::string& line, const std::vector<std::string>
             return "xid needs a number and seconds";
         xid = u;
         gpu.xids.push_back(SimXid{xid, d});
+    } else if (key == "process") {
+        SimProcess process;
+        std::string mode = values == 3 ? lower(words[4]) : "";
+        if ((words[3] != "self" && !parseU32(words[3], process.pid)) ||
+            (mode != "compute" && mode != "graphics") || (words[5] != "na" && !parseNumber(words[5], d)) ||
+            (words[5] != "na" && d < 0))
+            return "process needs a pid (or self), compute or graphics, and MiB (or na)";
+        process.graphics = mode == "graphics";
+        process.known = words[5] != "na";
+        process.bytes = process.known ? static_cast<uint64_t>(d * 1048576) : 0;
+        gpu.processes.push_back(process);
     } else if (key == "bus" && values == 1 && parseU32(words[3], u) && u <= 255) {
         gpu.bus = u;
     } else if (key == "connector" && values == 1 && parseConnector(words[3], i)) {

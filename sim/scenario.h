@@ -52,7 +52,8 @@
     X(NvmlDeviceRegisterEvents, nvmlDeviceRegisterEvents)                                                    \
     X(NvmlEventSetWaitV2, nvmlEventSetWait_v2)                                                               \
     X(NvmlEventSetWait, nvmlEventSetWait)                                                                    \
-    X(NvmlEventSetFree, nvmlEventSetFree)
+    X(NvmlEventSetFree, nvmlEventSetFree)                                                                    \
+    X(NvmlDeviceGetRunningProcessDetailList, nvmlDeviceGetRunningProcessDetailList)
 
 // Every function the simulated driver answers, NvAPI by interface id and NVML
 // by export name, plus the two hooks and the driver's own export.
@@ -162,6 +163,14 @@ struct SimXid {
     double at = 0; // seconds
 };
 
+// A process using a GPU, as the driver lists it.
+struct SimProcess {
+    uint32_t pid = 0; // 0: the process that loaded the simulated driver
+    bool graphics = false;
+    uint64_t bytes = 0;
+    bool known = true; // false: the driver cannot tell its memory
+};
+
 struct SimGpu {
     int index = 0;    // as the scenario numbers it
     std::string uuid; // empty: "GPU-00000000-0000-4000-8000-0000000000NN" by index
@@ -180,6 +189,7 @@ struct SimGpu {
     double lostAt = -1;                   // seconds; below 0: never lost
     double hangFrom = 0, hangSeconds = 0; // device calls in this window wait for its end
     std::vector<SimXid> xids;
+    std::vector<SimProcess> processes;
 };
 inline const ReadingModel& modelOf(const SimGpu& gpu, SimReading which) {
     return gpu.readings[static_cast<int>(which)];

@@ -43,6 +43,13 @@ void storeHealthReadings(AgentState& state, int slot, const GpuHealthReadings& r
     state.slots[slot].health.readings = readings;
 }
 
+void storeProcesses(AgentState& state, int slot, const GpuProcesses& processes) {
+    if (slot < 0 || slot >= kGpuSlotCount)
+        return;
+    std::lock_guard<std::mutex> lock(state.healthLock);
+    state.slots[slot].health.processes = processes;
+}
+
 void watchXids(AgentState& state, int slot) {
     if (slot < 0 || slot >= kGpuSlotCount)
         return;

@@ -55,6 +55,8 @@ struct AgentState {
     AgentSlot slots[kGpuSlotCount];
     mutable std::mutex labelLock;
     mutable std::mutex healthLock;
+    // Set before the samplers start when the metrics are to name processes.
+    std::atomic<bool> readProcesses{false};
     char driverVersion[NVML_SYSTEM_DRIVER_VERSION_BUFFER_SIZE] = {}; // guarded by healthLock
 };
 
@@ -68,6 +70,7 @@ void storeTabLabel(AgentState& state, int slot, const char* label);
 // start, readings by the sampler, Xids by the event watcher.
 void storeIdentity(AgentState& state, int slot, const GpuIdentity& identity);
 void storeHealthReadings(AgentState& state, int slot, const GpuHealthReadings& readings);
+void storeProcesses(AgentState& state, int slot, const GpuProcesses& processes);
 void watchXids(AgentState& state, int slot);
 void storeXid(AgentState& state, int slot, uint64_t xid);
 void storeDriverVersion(AgentState& state, const char* version);

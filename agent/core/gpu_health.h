@@ -6,7 +6,9 @@
 #pragma once
 #include "gpu/nvml_calls.h"
 
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 struct GpuIdentity {
     char uuid[NVML_DEVICE_UUID_V2_BUFFER_SIZE] = {}; // "" where the driver gave none
@@ -40,11 +42,40 @@ struct XidCounts {
 };
 void countXid(XidCounts& counts, uint64_t xid);
 
+// GPU memory per process, summed over its compute and graphics uses: the
+// largest kProcessesShown, the rest together.
+constexpr int kProcessesShown = 64;
+struct GpuProcess {
+    uint32_t pid = 0;
+    uint64_t bytes = 0;
+    char name[32] = {}; // "" where the system does not tell
+};
+struct GpuProcesses {
+    bool read = false; // the driver listed them with their memory
+    int count = 0;
+    GpuProcess list[kProcessesShown];
+    int others = 0; // processes beyond the list
+    uint64_t otherBytes = 0;
+};
+
 struct GpuHealth {
     GpuIdentity identity;
     GpuHealthReadings readings;
     XidCounts xids;
+    GpuProcesses processes;
 };
+
+// The processes' memory, by pid, from the driver's per-process entries; an
+// entry whose memory the driver does not know is left out.
+struct ProcessEntry {
+    uint32_t pid;
+    uint64_t bytes;
+};
+GpuProcesses sumProcesses(const ProcessEntry* entries, int count);
+
+// The system's name of a running process (Linux: /proc/PID/comm; Windows: the
+// image file's name), "" where it cannot tell.
+void processName(uint32_t pid, char* name, size_t size);
 
 // The clock event reasons the metrics name, in bit order.
 struct ClockEventReason {
@@ -98,6 +129,31 @@ template <typename Call> GpuHealthReadings readGpuHealth(const NvmlApi& api, nvm
         h.eccUncorrected = uncorrected;
     }
     return h;
+}
+
+// The compute and graphics processes through the versioned detail list; not
+// read where the driver lacks that call (the older lists' entries changed size
+// within one driver branch without a version word, so they are not read).
+template <typename Call> GpuProcesses readGpuProcesses(const NvmlApi& api, nvmlDevice_t d, Call call) {
+    std::vector<ProcessEntry> entries;
+    for (uint32_t mode : {NVML_PROCESS_MODE_COMPUTE, NVML_PROCESS_MODE_GRAPHICS}) {
+        std::vector<nvmlProcessDetail_v1_t> details;
+        nvmlProcessDetailList_v1_t list = {};
+        nvmlReturn_t r = NVML_ERROR_INSUFFICIENT_SIZE;
+        // The list can grow between the count and the read: ask again, a few times.
+        for (int attempt = 0; attempt < 3 && r == NVML_ERROR_INSUFFICIENT_SIZE; ++attempt) {
+            details.resize(list.numProcArrayEntries + 8);
+            list = nvmlProcessDetailList_v1_t{nvmlProcessDetailList_v1, mode,
+                                              static_cast<uint32_t>(details.size()), details.data()};
+            r = call(api.getRunningProcessDetailList, d, &list);
+        }
+        if (r != NVML_SUCCESS)
+            return GpuProcesses{};
+        for (uint32_t i = 0; i < list.numProcArrayEntries && i < details.size(); ++i)
+            if (details[i].usedGpuMemory != NVML_VALUE_NOT_AVAILABLE)
+                entries.push_back(ProcessEntry{details[i].pid, details[i].usedGpuMemory});
+    }
+    return sumProcesses(entries.data(), static_cast<int>(entries.size()));
 }
 
 // A plain call: a missing export counts as a failed call.

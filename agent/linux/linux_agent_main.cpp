@@ -207,6 +207,7 @@ int main(int argc, char** argv) {
     if (metricsStart == FleetMetricsStart::Listening)
         say("serving metrics on %s", metrics.url);
 
+    gState.readProcesses.store(gFleet.processes);
     gState.agentRunning.store(1);
     std::thread samplers[kGpuSlotCount];
     for (int i = 0; i < gpuCount; ++i)

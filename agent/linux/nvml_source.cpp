@@ -255,6 +255,10 @@ void sampleSlot(AgentState& state, NvmlSource& source, int slot) {
     if (source.answers[slot].load(kRelaxed) != answered)
         noteReading(state.slots[slot]);
     storeHealthReadings(state, slot, health);
+    if (state.readProcesses.load(kRelaxed))
+        storeProcesses(state, slot, readGpuProcesses(*source.api, d, [&](auto fn, auto... args) {
+                           return callSlot(source, slot, fn, args...);
+                       }));
 }
 
 void runSampler(AgentState& state, NvmlSource& source, int slot, int periodMs) {

@@ -370,6 +370,8 @@ void sampleSlot(AgentState& state, const NvapiGpus& gpus, const DriverTable& dri
         readGpuIdentity(nvml, device, identity, PlainNvmlCall{});
         storeIdentity(state, slot, identity);
         storeHealthReadings(state, slot, readGpuHealth(nvml, device, PlainNvmlCall{}));
+        if (state.readProcesses.load(kRelaxed))
+            storeProcesses(state, slot, readGpuProcesses(nvml, device, PlainNvmlCall{}));
         char version[NVML_SYSTEM_DRIVER_VERSION_BUFFER_SIZE] = {};
         if (slot == 0 &&
             PlainNvmlCall{}(nvml.getDriverVersion, version, uint32_t{sizeof version}) == NVML_SUCCESS)
