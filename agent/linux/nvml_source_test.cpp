@@ -3,7 +3,6 @@
 // the scenario's fixed time, so a pass at time s reads base + perSecond * s.
 #include "agent/linux/nvml_source.h"
 #include "gpu/nvml_library.h"
-#include "tests/support/wait.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +13,6 @@
 #include <fstream>
 #include <memory>
 #include <string>
-#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -182,10 +180,7 @@ TEST(NvmlStart, OutcomeCountNamesAndLabels) {
         nvmlReturn_t error;
         std::string fail, firstLabel, lastLabel;
     } rows[] = {
-        {9, -1, 8, 9, NvmlStartOutcome::Ok, 0, "", "GPU 0(1)" + unknown, "GPU 7(8)" + unknown},
         {1, -1, 1, 1, NvmlStartOutcome::Ok, 0, "", "GPU 0" + unknown, "GPU 0" + unknown},
-        {0, -1, 0, 0, NvmlStartOutcome::NoGpu, 0, "", "", ""},
-        {2, -1, 0, 0, NvmlStartOutcome::InitFailed, 9, "fail nvmlInit_v2 status 9", "", ""},
         {2, -1, 0, 0, NvmlStartOutcome::CountFailed, 999, "fail nvmlDeviceGetCount_v2", "", ""},
         {2, 1, 2, 2, NvmlStartOutcome::Ok, 0, "fail nvmlDeviceGetName gpu 1 status 4", "GPU 0(1)" + unknown,
          "- empty -(2)" + unknown},
@@ -194,7 +189,7 @@ TEST(NvmlStart, OutcomeCountNamesAndLabels) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.fail);
-        std::string scenario = row.gpus ? row.fail + "\n" : "nogpus\n";
+        std::string scenario = row.fail + "\n";
         for (int i = 0; i < row.gpus; ++i)
             scenario += "gpu " + std::to_string(i) + " name GPU " + std::to_string(i) + "\n";
         Rig rig(scenario);
@@ -215,23 +210,6 @@ TEST(NvmlStart, NameIsCutToTheFieldAndKeptAscii) {
     Rig rig("gpu 0 name NVIDIA \xC3\xA9 GeForce RTX 4090 Laptop GPU with a long tail\n");
     ASSERT_EQ(startSampler(*rig.state, rig.source).outcome, NvmlStartOutcome::Ok);
     EXPECT_EQ(std::wstring(rig.state->slots[0].fullName), L"NVIDIA ?? GeForce RTX 4090 Laptop GPU w");
-}
-
-// One slot's driver calls hang; the other slot's calls go on, and the program
-// sees that a call is still running, so it must not shut NVML down.
-TEST(NvmlSamplerConcurrency, HungGpuDelaysNoOtherSlotAndBlocksShutdown) {
-    Rig rig(kTwoGpus + std::string("gpu 0 hang 0 2\n"));
-    ASSERT_EQ(startSampler(*rig.state, rig.source).outcome, NvmlStartOutcome::Ok);
-    const uint32_t before = gCallCount("nvmlDeviceGetTemperature");
-    std::thread hung([&] { runSampler(*rig.state, rig.source, 0, 1); });
-    std::thread live([&] { runSampler(*rig.state, rig.source, 1, 1); });
-    EXPECT_TRUE(eventually([&] { return rig.source.inCall[0].load(); }, 20000, 1));
-    // Only the live GPU gets as far as its temperature.
-    EXPECT_TRUE(eventually([&] { return gCallCount("nvmlDeviceGetTemperature") >= before + 5; }, 20000, 1));
-    EXPECT_FALSE(stopSampler(rig.source, 20));
-    EXPECT_TRUE(stopSampler(rig.source, 20000));
-    hung.join();
-    live.join();
 }
 
 } // namespace

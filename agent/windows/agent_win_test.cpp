@@ -1,10 +1,6 @@
-// The Agent under Wine with the simulated driver: start-up through the real
-// driver table, the Agent window, and the Agent program itself.
+// The Agent under Wine with the simulated driver: the Agent window and the
+// Agent program itself.
 #include "agent/windows/agent_window_win.h"
-#include "agent/windows/driver_table_win.h"
-#include "agent/windows/sampler.h"
-#include "agent/windows/startup.h"
-#include "metrics/metrics_text.h"
 #include "tests/support/sim_test_support_win.h"
 
 #include <gtest/gtest.h>
@@ -47,100 +43,6 @@ DWORD run(const std::wstring& program, DWORD waitMs, void (*whileRunning)() = nu
         TerminateProcess(pi.hProcess, 99);
     CloseHandle(pi.hProcess);
     return code;
-}
-
-void record(void* context, StartupMessage m) {
-    static_cast<std::vector<StartupMessage>*>(context)->push_back(m);
-}
-
-bool missingNvml(NvmlApi* api) {
-    return loadNvmlFrom(L"C:/no such folder/nvml.dll", "nvml_absent.dll", api);
-}
-
-// NVML's device 0 is the TCC card on bus 1; the display card is slot 0.
-TEST(AgentStartup, TccCardOnALowerBusThanTheDisplayCardAndMissingNvml) {
-    simtest::useScenario("gpu 0 physical\ngpu 0 name Example GPU A\ngpu 0 bus 2\ngpu 0 connector HDMI\n"
-                         "gpu 0 powerDraw 65000\ngpu 0 gpuLoad 40\ngpu 0 memoryTotal 8388608\n"
-                         "gpu 0 memoryUsed 1048576\ngpu 1 tcc\ngpu 1 name Example GPU B\ngpu 1 bus 1\n"
-                         "gpu 1 powerDraw 250000\ngpu 1 gpuLoad 90\ngpu 1 memoryTotal 41943040\n"
-                         "gpu 1 memoryUsed 5242880\n");
-    auto state = std::make_unique<AgentState>();
-    state->agentRunning.store(1);
-    auto handles = std::make_unique<NvapiGpus>();
-    std::vector<StartupMessage> shown;
-    StartupCallbacks callbacks;
-    callbacks.message = record;
-    callbacks.context = &shown;
-    DriverTable driver = windowsDriverTable();
-    ASSERT_TRUE(startSampler(*state, *handles, driver, callbacks));
-    EXPECT_TRUE(shown.empty());
-    EXPECT_EQ(2, state->gpuCount.load());
-    EXPECT_EQ((std::vector<uint32_t>{2, 1}),
-              (std::vector<uint32_t>{state->slots[0].busId, state->slots[1].busId}));
-    // The TCC GPU's driver model is found in the first pass, and its memory
-    // comes from NVML in the second.
-    samplePass(*state, *handles, driver);
-    samplePass(*state, *handles, driver);
-    GpuSample samples[kGpuSlotCount];
-    snapshotSamples(*state, samples);
-    EXPECT_EQ("Example GPU A(1) (HDMI \x90\xDA\x91\xB1)", std::string(samples[0].tabLabel));
-    EXPECT_EQ("Example GPU B(2)", std::string(samples[1].tabLabel));
-    const std::vector<int64_t> expected[] = {{65000, 40, 0, 8388608, 1048576, 1, 1, 1},
-                                             {250000, 90, 1, 41943040, 5242880, 1, 1, 1}};
-    for (int i = 0; i < 2; ++i) {
-        const GpuSample& s = samples[i];
-        EXPECT_EQ(expected[i], (std::vector<int64_t>{s.powerDraw, s.gpuLoad, s.driverModel, s.memoryTotal,
-                                                     s.memoryUsage, s.driverModelSupported,
-                                                     s.memoryUsageSupported, s.powerDrawSupported}))
-            << i;
-    }
-
-    driver.loadNvml = missingNvml;
-    shown.clear();
-    EXPECT_FALSE(startSampler(*state, *handles, driver, callbacks));
-    EXPECT_EQ(std::vector<StartupMessage>{StartupMessage::NvmlLoadFailed}, shown);
-    EXPECT_EQ(0, state->agentRunning.load());
-    simtest::clearScenario();
-}
-
-// Three GPUs sampled; then GPU 2's driver calls say it is lost (NvAPI's and
-// NVML's alike): only it goes down, and only its readings leave the metrics.
-// The wire keeps the management limit, as the Console has always had it; the
-// metrics give the enforced limit as the power limit, and the other beside it.
-TEST(AgentSampler, ALostGpuGoesDownWhileTheOthersStayUp) {
-    const std::string gpus =
-        "gpu 0 bus 1\ngpu 0 temperature 50\ngpu 1 bus 2\ngpu 1 temperature 51\n"
-        "gpu 2 bus 3\ngpu 2 temperature 52\ngpu 0 powerDraw 65000\ngpu 0 powerLimit 170000\n"
-        "gpu 0 powerManagementLimit 200000\n";
-    simtest::useScenario(gpus);
-    auto state = std::make_unique<AgentState>();
-    state->agentRunning.store(1);
-    auto handles = std::make_unique<NvapiGpus>();
-    StartupCallbacks callbacks;
-    DriverTable driver = windowsDriverTable();
-    ASSERT_TRUE(startSampler(*state, *handles, driver, callbacks));
-    ASSERT_EQ(3, state->gpuCount.load());
-    samplePass(*state, *handles, driver);
-    // Every reading so far is older than the window.
-    for (AgentSlot& slot : state->slots)
-        slot.lastReadingMs.store(steadyMs() - kGpuUpWindowMs - 1000);
-    simtest::useScenario(gpus + "gpu 1 lost 0\n");
-    samplePass(*state, *handles, driver);
-    bool up[kGpuSlotCount];
-    slotsUp(*state, steadyMs(), up);
-    EXPECT_EQ((std::vector<bool>{true, false, true}), (std::vector<bool>{up[0], up[1], up[2]}));
-    GpuSample samples[kGpuSlotCount];
-    snapshotSamples(*state, samples);
-    EXPECT_EQ(200000u, samples[0].powerLimit);
-    const std::string text = metricsText(samples, 3, up);
-    for (const char* line :
-         {"\ngaugeline_gpu_temperature_celsius{gpu=\"0\"} 50\n",
-          "\ngaugeline_gpu_temperature_celsius{gpu=\"2\"} 52\n", "\ngaugeline_gpu_up{gpu=\"1\"} 0\n",
-          "\ngaugeline_gpu_power_limit_watts{gpu=\"0\"} 170\n",
-          "\ngaugeline_gpu_power_management_limit_watts{gpu=\"0\"} 200\n"})
-        EXPECT_NE(std::string::npos, text.find(line)) << line << text;
-    EXPECT_EQ(std::string::npos, text.find("{gpu=\"1\"} 51")) << text;
-    simtest::clearScenario();
 }
 
 void pumpMessages() {

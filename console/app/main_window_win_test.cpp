@@ -1,6 +1,6 @@
 // The real main window with the program's own resources linked in: creation,
 // placement, layout at the size limits, tab strip, the intake's reset, the IP
-// input dialog's failure messages, and a failed class registration.
+// input dialog's failure messages.
 #include "console/app/main_window_win.h"
 #include "console/display/main_layout.h"
 #include "console/intake/link/agent_connection_win.h"
@@ -135,21 +135,4 @@ TEST(MainWindow, OpensLaysOutFollowsTheGpuCountAndFailsToConnect) {
     netCleanup();
     DestroyWindow(window);
     pumpMessages();
-}
-
-TEST(ConsoleEntry, FailedClassRegistrationShowsTheWindowMessage) {
-    std::wstring seen;
-    std::thread watcher([&] {
-        if (HWND box = waitForDialog(L"Kovra Gaugeline Console")) {
-            seen = windowText(GetDlgItem(box, 0xFFFF)) + (GetWindow(box, GW_OWNER) ? L"|owned" : L"|unowned");
-            PostMessageW(box, WM_COMMAND, IDOK, 0);
-        }
-    });
-    auto app = std::make_unique<ConsoleApp>();
-    app->appRunning.store(1);
-    // The system registers no class for user32's own instance.
-    EXPECT_FALSE(registerConsoleClass(*app, GetModuleHandleW(L"user32.dll")));
-    watcher.join();
-    EXPECT_EQ(seen, L"ウィンドウを作成できません|unowned");
-    EXPECT_EQ(app->appRunning.load(), 0);
 }

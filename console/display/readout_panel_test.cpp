@@ -58,7 +58,6 @@ TEST(ReadoutPanel, LabelsPlacesAndValues) {
         {[](Snapshot& s) { s.coreVoltageSupported = 0; }, 15, L"--- V / 1.05 V"},
         {[](Snapshot& s) { s.coreVoltageRatedSupported = 0; }, 15, L"0.90 V / --- V"},
         {[](Snapshot& s) { s.coreVoltage = 0; }, 15, L"0.00 V / 1.05 V"},
-        {[](Snapshot& s) { std::memset(&s, 0xff, sizeof s); }, 5, L"4194303.99 MB / 4194303.99 MB"},
         {[](Snapshot& s) { std::memset(&s, 0xff, sizeof s); }, 13, L"4294967295 rpm"},
         {[](Snapshot& s) { std::memset(&s, 0xff, sizeof s); }, 15, L"4294.96 V / 4294.96 V"},
     };

@@ -2,7 +2,6 @@
 
 #include "console/intake/link/intake.h"
 #include "net/tcp.h"
-#include "protocol/report_block.h"
 #include "tests/support/close_listener.h"
 
 #include <gtest/gtest.h>
@@ -104,10 +103,10 @@ TEST(AgentConnection, ButtonListensDropsReadsAndAsks) {
         };
         TcpSocket agent = c.agent ? tcpListen("127.0.0.1", agentPort, 4) : kNoSocket;
         EXPECT_EQ(connectToAgent(*state, hooks, config, steps), c.outcome);
-        uint8_t r[kRequestBytes];
-        EXPECT_TRUE(!c.carried || writeRequest(c.carried, r));
-        // The request goes over the first of two connections.
-        const std::vector<std::vector<uint8_t>> request = {std::vector<uint8_t>(r, r + kRequestBytes), {}};
+        // The request, the address text then zeros to 20 bytes, goes over the first of two connections.
+        std::string r = c.carried ? c.carried : "";
+        r.resize(20, '\0');
+        const std::vector<std::vector<uint8_t>> request = {std::vector<uint8_t>(r.begin(), r.end()), {}};
         EXPECT_EQ(drain(agent), c.carried ? request : std::vector<std::vector<uint8_t>>());
         tcpClose(agent);
         // By outcome: the flag is up during the drop pause and down before the request.

@@ -2,17 +2,15 @@
 #include "console/intake/link/intake.h"
 #include "console/intake/logging/csv_choices.h"
 #include "console/intake/logging/csv_format.h"
-#include "console/intake/logging/logger.h"
+#include "console/intake/logging/log_console_block.h"
 #include "protocol/report_block.h"
-#include "tests/support/process_id.h"
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <cwchar>
-#include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -70,30 +68,12 @@ std::string shown(const std::vector<ConsolePiece>& pieces) {
     return all;
 }
 
-// What one logged row prints on the text console for this selection.
-std::string consoleBlock(GpuPanelState& panel, const LogSelection& sel) {
-    CsvSettings csv;
-    initCsvSettings(csv);
+// Every slot's snapshot, as a logged row reads them.
+std::vector<PanelSlotSnapshot> snapshots(const GpuPanelState& panel) {
+    std::vector<PanelSlotSnapshot> slots(kGpuSlotCount);
     for (int i = 0; i < kGpuSlotCount; ++i)
-        csv.csvGpuSelected[i].store(sel.gpuSelected[i]);
-    for (int k = 0; k < kCsvItemCount; ++k)
-        csv.csvItemSelected[k].store(sel.itemSelected[k]);
-    store(panel.gpuCount, sel.gpuCount);
-    std::atomic<int32_t> running{1}, ready{1};
-    std::string text;
-    LoggerCallbacks edges;
-    edges.context = &text;
-    edges.printPieces = [](void* t, const std::vector<ConsolePiece>& pieces) {
-        *static_cast<std::string*>(t) += shown(pieces);
-    };
-    edges.localTime = [](void*) { return kTime; };
-    const std::filesystem::path file =
-        std::filesystem::temp_directory_path() / ("gaugeline_csv_format_" + std::to_string(GAUGELINE_PID));
-    EXPECT_EQ(LogRowOutcome::Written,
-              writeLogRow({&panel, &csv, &running, &ready}, edges, file.string().c_str()));
-    std::error_code ignored;
-    std::filesystem::remove(file, ignored);
-    return text;
+        slots[i] = snapshotPanelSlot(panel, i);
+    return slots;
 }
 
 const unsigned kAll = 0xFFF;
@@ -103,10 +83,8 @@ const std::string kAllCells =
     ",Graphics Clock,Memory Clock,GPU Load,Memory Usage,Video Engine Load,Temperature,"
     "FAN Level,FAN rpm,Power Draw,P-State,Memory Controller Load,Bus Interface Load,";
 
-// A row checks the CSV lines where header is given, the console block where text is.
+// A row checks the CSV lines where header is given, the selected GPU's console lines where text is.
 TEST(CsvFormat, HeaderRowAndConsoleBlock) {
-    const std::string start = "2026/03/07 09:08:07 ==============================\n";
-    const std::string end = times("=", 50) + "\n";
     const struct {
         int gpuCount;
         unsigned gpus, items;
@@ -125,30 +103,27 @@ TEST(CsvFormat, HeaderRowAndConsoleBlock) {
         {3, 0b100, 1u | 1u << 3 | 1u << 8, // Graphics Clock, Memory Usage, Power Draw
          "G\r\n,Graphics Clock,Memory Usage,Power Draw,\r\n", kStamp + "-1,4194303.99,16384.010,\r\n"},
         {1, 0b1, kAll, "", "",
-         start +
-             "<11>Example GPU:\n<5>\tGraphics Clock      1189 MHz\n\tMemory Clock        5005 MHz\n"
-             "<5>\tGPU Load            37 %\n<5>\tMemory Usage        2929.68 MB\n"
-             "<5>\tVideo Engine Load   21 %\n<5>\tTemperature         54\n<5>\tFAN Level           33 %\n"
-             "<5>\tFAN rpm             1125 rpm\n<5>\tPower(Draw)         123.456 W\n"
-             "<5>\tP-State             8\n<5>\tMemory Controller Load   3 %\n<5>\tBus Interface Load  1 %\n" +
-             end},
+         "<11>Example GPU:\n<5>\tGraphics Clock      1189 MHz\n\tMemory Clock        5005 MHz\n"
+         "<5>\tGPU Load            37 %\n<5>\tMemory Usage        2929.68 MB\n"
+         "<5>\tVideo Engine Load   21 %\n<5>\tTemperature         54\n<5>\tFAN Level           33 %\n"
+         "<5>\tFAN rpm             1125 rpm\n<5>\tPower(Draw)         123.456 W\n"
+         "<5>\tP-State             8\n<5>\tMemory Controller Load   3 %\n<5>\tBus Interface Load  1 %\n"},
         {2, 0b10, 1u << 1 | 1u << 6 | 1u << 7 | 1u << 8, "",
          "", // Memory Clock, FAN Level, FAN rpm, Power Draw
-         start +
-             "<11>GPU\x90\xda\x91\xb1:\n<5>\tMemory Clock        0 MHz\n<5>\tFAN Level           No Support\n"
-             "<5>\tFAN rpm             No Support\n<5>\tPower(Draw)         No Support\n" +
-             end},
+         "<11>GPU\x90\xda\x91\xb1:\n<5>\tMemory Clock        0 MHz\n<5>\tFAN Level           No Support\n"
+         "<5>\tFAN rpm             No Support\n<5>\tPower(Draw)         No Support\n"},
     };
     const std::unique_ptr<GpuPanelState> panel = makePanel();
-    std::vector<PanelSlotSnapshot> slots(kGpuSlotCount);
-    for (int i = 0; i < kGpuSlotCount; ++i)
-        slots[i] = snapshotPanelSlot(*panel, i);
+    const std::vector<PanelSlotSnapshot> slots = snapshots(*panel);
     for (const auto& c : cases) {
         const LogSelection sel = select(c.gpuCount, c.gpus, c.items);
         EXPECT_EQ(c.header + c.row, c.header.empty() ? ""
                                                      : csvHeaderText(slots.data(), sel) +
                                                            csvDataLine(slots.data(), sel, kTime));
-        EXPECT_EQ(c.text, c.text.empty() ? "" : consoleBlock(*panel, sel));
+        std::string text;
+        for (int i = 0; !c.text.empty() && i < kGpuSlotCount; ++i)
+            text += sel.gpuSelected[i] ? shown(consoleGpuPieces(slots[i], sel.itemSelected)) : "";
+        EXPECT_EQ(c.text, text);
     }
 }
 
@@ -180,10 +155,8 @@ TEST(CsvFormat, HeaderKeepsAPeersGpuNameInItsCell) {
         ASSERT_EQ(
             BlockOutcome::Applied,
             applyReportBlock(state, reinterpret_cast<const uint8_t*>(text.data()), IntakeWindowCallbacks{}));
-        std::vector<PanelSlotSnapshot> slots(kGpuSlotCount);
-        for (int i = 0; i < kGpuSlotCount; ++i)
-            slots[i] = snapshotPanelSlot(state, i);
-        EXPECT_EQ(c.cell + "\r\n,GPU Load,\r\n", csvHeaderText(slots.data(), select(1, 0b1, kLoad)));
+        EXPECT_EQ(c.cell + "\r\n,GPU Load,\r\n",
+                  csvHeaderText(snapshots(state).data(), select(1, 0b1, kLoad)));
     }
 }
 
@@ -196,9 +169,8 @@ TEST(CsvChoices, GpuBoxesOnForEveryReportedGpu) {
     } cases[] = {{0, 0, true}, {1, 2, true}, {2, 2, false}, {7, 8, true}, {7, 7, false}};
     for (const auto& c : cases) {
         const GpuBoxDefault box = gpuBoxDefault(c.slot, c.gpus);
-        EXPECT_EQ(c.on, box.setText) << c.slot << " of " << c.gpus;
-        EXPECT_EQ(c.on, box.checked) << c.slot << " of " << c.gpus;
-        EXPECT_EQ(c.on, box.enabled) << c.slot << " of " << c.gpus;
+        EXPECT_EQ((std::vector<bool>{box.setText, box.checked, box.enabled}), std::vector<bool>(3, c.on))
+            << c.slot << " of " << c.gpus;
     }
 }
 

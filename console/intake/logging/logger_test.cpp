@@ -2,17 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <chrono>
-#include <cstdio>
 #include <cstring>
 #include <cwchar>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <iterator>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -40,9 +35,12 @@ struct Harness {
         csv.csvLogging.store(1);
         csv.logIntervalMs.store(2010);
         fs::create_directories(dir);
-        store(panel.gpuCount, 2);
+        // A third GPU, left out of the log.
+        store(panel.gpuCount, 3);
+        csv.csvGpuSelected[2].store(0);
         std::wcscpy(panel.fullName[0], L"GPU Zero");
         std::wcscpy(panel.fullName[1], L"GPU One");
+        std::wcscpy(panel.fullName[2], L"GPU Two");
         for (int i = 0; i < 2; ++i) {
             store(panel.slots[i].gpuLoad, i ? 99 : 37);
             store(panel.slots[i].temperature, i ? 71 : 54);
@@ -67,8 +65,9 @@ struct Harness {
         e.leaveConsole = [](void* h) { ++static_cast<Harness*>(h)->calls[3]; };
         e.printPieces = [](void* h, const std::vector<ConsolePiece>& pieces) {
             auto* self = static_cast<Harness*>(h);
-            for (const ConsolePiece& p : pieces)
-                self->printed += p.text;
+            for (const ConsolePiece& p : pieces) // a coloured piece starts with its attribute in <>
+                self->printed +=
+                    (p.attribute == kAttrKeep ? "" : "<" + std::to_string(p.attribute) + ">") + p.text;
             if (++self->prints == self->holdAtPrint)
                 self->csv.csvRun.fetch_add(1);
         };
@@ -131,9 +130,10 @@ TEST(Logger, RunsFromHeaderToTheirEnd) {
             if (i >= c.rows)
                 continue;
             content += stamp(i) + ",37,54," + stamp(i) + ",99,71,\r\n";
-            shown += "GPU Zero:\n\tGPU Load            37 %\n\tTemperature         54\nGPU One:\n"
-                     "\tGPU Load            99 %\n\tTemperature         71\n" +
-                     std::string(50, '=') + "\n";
+            shown +=
+                "<11>GPU Zero:\n<5>\tGPU Load            37 %\n<5>\tTemperature         54\n<11>GPU One:\n"
+                "<5>\tGPU Load            99 %\n<5>\tTemperature         71\n" +
+                std::string(50, '=') + "\n";
         }
         std::ifstream in(h.dir / c.file, std::ios::binary);
         EXPECT_EQ(content, std::string(std::istreambuf_iterator<char>(in), {}));
@@ -224,72 +224,6 @@ TEST(CheckBoxControl, BoxAndLoggingDecideTheStepThroughASession) {
                    (h.checked ? "checked" : "unchecked");
         EXPECT_EQ(h.calls, c.after);
     }
-}
-
-// Logging with real threads: a receiver-like writer changes the panel while
-// logging threads read it, and the test thread, as the tick, starts and stops
-// runs as it flips the check box.
-TEST(LoggerThreads, TickStartsAndStopsRunsWhileTheReceiverWrites) {
-    struct Shared {
-        Harness h;
-        std::atomic<int32_t> rows{0}, runsEnded{0}, boxChecked{0};
-        std::string path = (h.dir / "log.csv").string();
-        std::vector<std::thread> loggers;
-    } s;
-    initCsvSettings(s.h.csv);
-    s.h.csv.logIntervalMs.store(10);
-    std::atomic<bool> stop{false};
-    std::thread receiver([&] {
-        for (int n = 0; !stop.load(); ++n) {
-            store(s.h.panel.slots[n % 2].gpuLoad, n % 101);
-            std::lock_guard<std::mutex> lock(s.h.panel.textLock);
-            std::swprintf(s.h.panel.fullName[n % 2], kFullNameChars + 1, L"GPU %d", n % 10);
-        }
-    });
-    CsvStartCallbacks tick;
-    tick.context = &s;
-    tick.isBoxChecked = [](void* c) { return static_cast<Shared*>(c)->boxChecked.load() != 0; };
-    tick.uncheckBox = tick.chooseItems = tick.showCannotSave = [](void*) {};
-    tick.chooseFile = [](void* c, char out[kCsvPathBytes]) {
-        return std::snprintf(out, kCsvPathBytes, "%s", static_cast<Shared*>(c)->path.c_str()) > 0;
-    };
-    tick.startLogger = [](void* c, const char* chosen, int32_t run) {
-        auto* s = static_cast<Shared*>(c);
-        s->loggers.emplace_back([s, copy = std::string(chosen), run] {
-            LoggerCallbacks e = s->h.edges();
-            e.context = s;
-            e.releaseConsole = [](void* c) { static_cast<Shared*>(c)->runsEnded.fetch_add(1); };
-            e.printPieces = [](void* c, const std::vector<ConsolePiece>& pieces) {
-                static_cast<Shared*>(c)->rows.fetch_add(pieces.back().text == std::string(50, '=') + "\n");
-            };
-            e.localTime = [](void*) { return currentLogTime(); };
-            e.clock = systemLogClock();
-            runLogger({&s->h.panel, &s->h.csv, &s->h.appRunning, &s->h.uiReady, run}, e, copy.c_str());
-        });
-    };
-    // The test thread is the tick: it looks at the box every 5 ms until done.
-    auto tickUntil = [&](const std::function<bool()>& done) {
-        for (int i = 0; i < 2000 && !done(); ++i) {
-            csvCheckBoxControl(s.h.csv, tick);
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        return done();
-    };
-    for (int run = 1; run <= 2; ++run) {
-        s.boxChecked.store(1);
-        ASSERT_TRUE(tickUntil([&] { return s.rows.load() >= 3 * run; }));
-        s.boxChecked.store(0);
-        ASSERT_TRUE(tickUntil([&] { return s.runsEnded.load() == run && s.h.csv.csvLogging.load() == 0; }));
-    }
-    stop.store(true);
-    receiver.join();
-    for (std::thread& t : s.loggers)
-        t.join();
-    std::ifstream in(s.path, std::ios::binary);
-    int lines = 0;
-    for (std::string line; std::getline(in, line); ++lines)
-        EXPECT_EQ(line.size() > 40 ? 26 : 13, std::count(line.begin(), line.end(), ',')) << line;
-    EXPECT_EQ((std::vector<int>{int(s.loggers.size()), lines}), (std::vector<int>{2, 2 * 2 + s.rows.load()}));
 }
 
 } // namespace
