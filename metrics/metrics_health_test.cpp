@@ -61,14 +61,17 @@ TEST(MetricsHealth, FamiliesCarryUuidAndOnlyWhatWasRead) {
         const char* prefix;
         const char* lines;
     } cases[] = {
-        {"gaugeline_build_info", "# TYPE gaugeline_build_info gauge\ngaugeline_build_info{version=\"1.0.0\"} 1\n"},
+        {"gaugeline_build_info",
+         "# TYPE gaugeline_build_info gauge\ngaugeline_build_info{version=\"1.0.0\"} 1\n"},
         {"gaugeline_gpu_info",
          "# TYPE gaugeline_gpu_info gauge\n"
-         "gaugeline_gpu_info{gpu=\"0\",uuid=\"GPU-0\",name=\"A\",pci_bus_id=\"00000000:01:00.0\",driver_version="
+         "gaugeline_gpu_info{gpu=\"0\",uuid=\"GPU-0\",name=\"A\",pci_bus_id=\"00000000:01:00.0\",driver_"
+         "version="
          "\"550.54.15\"} 1\n"
          "gaugeline_gpu_info{gpu=\"1\",uuid=\"GPU-1\\\"\\n\xEF\xBF\xBD\",name=\"B\",pci_bus_id=\"\","
          "driver_version=\"550.54.15\"} 1\n"
-         "gaugeline_gpu_info{gpu=\"2\",uuid=\"GPU-2\",name=\"\",pci_bus_id=\"\",driver_version=\"550.54.15\"} 1\n"},
+         "gaugeline_gpu_info{gpu=\"2\",uuid=\"GPU-2\",name=\"\",pci_bus_id=\"\",driver_version=\"550.54.15\"}"
+         " 1\n"},
         {"gaugeline_gpu_energy_joules_total",
          "# TYPE gaugeline_gpu_energy_joules_total counter\n"
          "gaugeline_gpu_energy_joules_total{gpu=\"0\",uuid=\"GPU-0\"} 1234.567\n"},
@@ -89,7 +92,8 @@ TEST(MetricsHealth, FamiliesCarryUuidAndOnlyWhatWasRead) {
          "gaugeline_gpu_xid_errors_total{gpu=\"0\",uuid=\"GPU-0\",xid=\"13\"} 1\n"},
         {"gaugeline_gpu_process_memory_bytes",
          "# TYPE gaugeline_gpu_process_memory_bytes gauge\n"
-         "gaugeline_gpu_process_memory_bytes{gpu=\"0\",uuid=\"GPU-0\",pid=\"4242\",name=\"python3\"} 1048576\n"
+         "gaugeline_gpu_process_memory_bytes{gpu=\"0\",uuid=\"GPU-0\",pid=\"4242\",name=\"python3\"} "
+         "1048576\n"
          "gaugeline_gpu_process_memory_bytes{gpu=\"0\",uuid=\"GPU-0\",pid=\"other\",name=\"\"} 2048\n"},
         {"gaugeline_gpu_up{gpu=\"1\"", ""},
     };

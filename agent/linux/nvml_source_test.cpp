@@ -10,13 +10,13 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <thread>
 #include <cstdio>
 #include <cstring>
 #include <dlfcn.h>
 #include <fstream>
 #include <memory>
 #include <string>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -220,7 +220,8 @@ TEST(NvmlStart, NameIsCutToTheFieldAndKeptAscii) {
 
 TEST(NvmlHealth, IdentityReadingsXidsAndProcessesFromTheDriver) {
     Rig rig("driver 550.1\ntime 0\n"
-            "gpu 0 uuid GPU-abc\ngpu 0 energy 5000\ngpu 0 clockEventsSupported 0x44\ngpu 0 clockEventsActive 0x40\n"
+            "gpu 0 uuid GPU-abc\ngpu 0 energy 5000\ngpu 0 clockEventsSupported 0x44\ngpu 0 clockEventsActive "
+            "0x40\n"
             "gpu 0 eccCorrected 2\ngpu 0 eccUncorrected 1\ngpu 0 xid 79 0\ngpu 0 xid 13 0\n"
             "gpu 0 process self compute 512\ngpu 0 process self graphics 100\ngpu 0 process 77 compute na\n"
             "gpu 1 physical\nfail nvmlDeviceGetUUID gpu 1\nfail nvmlDeviceRegisterEvents gpu 1 status 3\n");
@@ -264,5 +265,6 @@ TEST(NvmlHealth, IdentityReadingsXidsAndProcessesFromTheDriver) {
     ASSERT_EQ(h[0].processes.count, 1);
     EXPECT_EQ(h[0].processes.list[0].pid, static_cast<uint32_t>(getpid()));
     EXPECT_EQ(h[0].processes.list[0].bytes, 612u * 1048576);
-    EXPECT_EQ(std::string(h[0].processes.list[0].name), std::string(program_invocation_short_name).substr(0, 15));
+    EXPECT_EQ(std::string(h[0].processes.list[0].name),
+              std::string(program_invocation_short_name).substr(0, 15));
 }
