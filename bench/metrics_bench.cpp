@@ -47,8 +47,18 @@ int main() {
     bool up[kGpuSlotCount];
     for (bool& u : up)
         u = true;
-    double text =
-        medianMicroseconds(2001, [&] { textBytes += metricsText(samples, kGpuSlotCount, up).size(); });
+    // Every GPU with its identity and every health reading.
+    static GpuHealth health[kGpuSlotCount];
+    for (int i = 0; i < kGpuSlotCount; ++i) {
+        std::snprintf(health[i].identity.uuid, sizeof health[i].identity.uuid,
+                      "GPU-00000000-0000-4000-8000-0000000000%02d", i);
+        std::strcpy(health[i].identity.pciBusId, "00000000:01:00.0");
+        GpuHealthReadings& h = health[i].readings;
+        h.energyRead = h.clockEventsRead = h.encoderRead = h.decoderRead = h.eccRead = true;
+        h.energyMillijoules = 123456789, h.clockEventsSupported = 0x1FF;
+    }
+    double text = medianMicroseconds(
+        2001, [&] { textBytes += metricsText(samples, health, kGpuSlotCount, up, "550.54.15").size(); });
     std::printf("metrics text, 8 GPUs (%zu bytes): median %.2f us\n", textBytes / 2001, text);
 
     // The same eight GPUs behind the server.

@@ -407,3 +407,68 @@ using nvmlPstates_t = int32_t; // 0..15 = P0..P15
 constexpr nvmlPstates_t NVML_PSTATE_UNKNOWN = 32;
 
 constexpr uint32_t NVML_DEVICE_NAME_V2_BUFFER_SIZE = 96;
+
+// Identity, health and events (nvml.h, API 11 and later).
+constexpr uint32_t NVML_DEVICE_UUID_V2_BUFFER_SIZE = 96;
+constexpr uint32_t NVML_SYSTEM_DRIVER_VERSION_BUFFER_SIZE = 80;
+
+using nvmlEnableState_t = int32_t;
+constexpr nvmlEnableState_t NVML_FEATURE_DISABLED = 0;
+constexpr nvmlEnableState_t NVML_FEATURE_ENABLED = 1;
+
+using nvmlMemoryErrorType_t = int32_t;
+constexpr nvmlMemoryErrorType_t NVML_MEMORY_ERROR_TYPE_CORRECTED = 0;
+constexpr nvmlMemoryErrorType_t NVML_MEMORY_ERROR_TYPE_UNCORRECTED = 1;
+using nvmlEccCounterType_t = int32_t;
+constexpr nvmlEccCounterType_t NVML_VOLATILE_ECC = 0; // reset each time the driver loads
+
+// Clock event (formerly "clocks throttle") reason bits.
+constexpr uint64_t nvmlClocksEventReasonGpuIdle = 0x1;
+constexpr uint64_t nvmlClocksEventReasonApplicationsClocksSetting = 0x2;
+constexpr uint64_t nvmlClocksEventReasonSwPowerCap = 0x4;
+constexpr uint64_t nvmlClocksThrottleReasonHwSlowdown = 0x8;
+constexpr uint64_t nvmlClocksEventReasonSyncBoost = 0x10;
+constexpr uint64_t nvmlClocksEventReasonSwThermalSlowdown = 0x20;
+constexpr uint64_t nvmlClocksThrottleReasonHwThermalSlowdown = 0x40;
+constexpr uint64_t nvmlClocksThrottleReasonHwPowerBrakeSlowdown = 0x80;
+constexpr uint64_t nvmlClocksEventReasonDisplayClockSetting = 0x100;
+
+struct nvmlEventSetOpaque;
+using nvmlEventSet_t = nvmlEventSetOpaque*;
+constexpr uint64_t nvmlEventTypeXidCriticalError = 0x8;
+
+struct nvmlEventData_t {
+    nvmlDevice_t device;
+    uint64_t eventType;
+    uint64_t eventData; // the Xid for nvmlEventTypeXidCriticalError (999: unknown)
+    uint32_t gpuInstanceId;
+    uint32_t computeInstanceId;
+};
+static_assert(sizeof(nvmlEventData_t) == 32, "NVML event record");
+
+// The running processes of a GPU, by mode. Debian's nvml.h (API 11) has no
+// such call: these follow NVIDIA's NVML API Reference (API 12 and later,
+// "nvmlProcessDetailList_v1_t" and "nvmlProcessDetail_v1_t",
+// docs.nvidia.com/deploy/nvml-api). The record carries its version word,
+// unlike the older _v3 lists, whose entry size changed within one branch.
+struct nvmlProcessDetail_v1_t {
+    uint32_t pid;
+    uint64_t usedGpuMemory; // bytes; NVML_VALUE_NOT_AVAILABLE where the driver cannot tell (WDDM)
+    uint32_t gpuInstanceId;
+    uint32_t computeInstanceId;
+    uint64_t usedGpuCcProtectedMemory;
+};
+static_assert(sizeof(nvmlProcessDetail_v1_t) == 32, "NVML process record");
+struct nvmlProcessDetailList_v1_t {
+    uint32_t version;
+    uint32_t mode; // NVML_PROCESS_MODE_*
+    uint32_t
+        numProcArrayEntries; // in: entries of procArray; out: processes (all of them on INSUFFICIENT_SIZE)
+    nvmlProcessDetail_v1_t* procArray;
+};
+static_assert(sizeof(nvmlProcessDetailList_v1_t) == 24, "NVML process list record");
+constexpr uint32_t nvmlProcessDetailList_v1 = nvmlStructVersion(sizeof(nvmlProcessDetailList_v1_t), 1);
+static_assert(nvmlProcessDetailList_v1 == 0x01000018, "NVML process list version word");
+constexpr uint32_t NVML_PROCESS_MODE_COMPUTE = 0;
+constexpr uint32_t NVML_PROCESS_MODE_GRAPHICS = 1;
+constexpr uint64_t NVML_VALUE_NOT_AVAILABLE = ~uint64_t{0};

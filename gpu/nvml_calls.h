@@ -48,7 +48,31 @@
       (nvmlDevice_t device, nvmlPstates_t * state))                                                          \
     X(getPciInfo, nvmlDeviceGetPciInfo, nvmlDeviceGetPciInfo, 0, (nvmlDevice_t device, nvmlPciInfo_t * pci)) \
     X(getDriverModel, nvmlDeviceGetDriverModel, nvmlDeviceGetDriverModel, 0,                                 \
-      (nvmlDevice_t device, nvmlDriverModel_t * current, nvmlDriverModel_t * pending))
+      (nvmlDevice_t device, nvmlDriverModel_t * current, nvmlDriverModel_t * pending))                       \
+    X(getUuid, nvmlDeviceGetUUID, nvmlDeviceGetUUID, 0, (nvmlDevice_t device, char* uuid, uint32_t length))  \
+    X(getPciInfoV3, nvmlDeviceGetPciInfo_v3, nvmlDeviceGetPciInfo_v3, 0,                                     \
+      (nvmlDevice_t device, nvmlPciInfo_t * pci))                                                            \
+    X(getDriverVersion, nvmlSystemGetDriverVersion, nvmlSystemGetDriverVersion, 0,                           \
+      (char* version, uint32_t length))                                                                      \
+    X(getTotalEnergyConsumption, nvmlDeviceGetTotalEnergyConsumption, nvmlDeviceGetTotalEnergyConsumption,   \
+      0, (nvmlDevice_t device, unsigned long long* millijoules))                                             \
+    X(getSupportedClocksEventReasons, nvmlDeviceGetSupportedClocksEventReasons,                              \
+      nvmlDeviceGetSupportedClocksThrottleReasons, 535, (nvmlDevice_t device, unsigned long long* reasons))  \
+    X(getCurrentClocksEventReasons, nvmlDeviceGetCurrentClocksEventReasons,                                  \
+      nvmlDeviceGetCurrentClocksThrottleReasons, 535, (nvmlDevice_t device, unsigned long long* reasons))    \
+    X(getEccMode, nvmlDeviceGetEccMode, nvmlDeviceGetEccMode, 0,                                             \
+      (nvmlDevice_t device, nvmlEnableState_t * current, nvmlEnableState_t * pending))                       \
+    X(getTotalEccErrors, nvmlDeviceGetTotalEccErrors, nvmlDeviceGetTotalEccErrors, 0,                        \
+      (nvmlDevice_t device, nvmlMemoryErrorType_t type, nvmlEccCounterType_t counter,                        \
+       unsigned long long* count))                                                                           \
+    X(eventSetCreate, nvmlEventSetCreate, nvmlEventSetCreate, 0, (nvmlEventSet_t * set))                     \
+    X(registerEvents, nvmlDeviceRegisterEvents, nvmlDeviceRegisterEvents, 0,                                 \
+      (nvmlDevice_t device, unsigned long long types, nvmlEventSet_t set))                                   \
+    X(eventSetWait, nvmlEventSetWait_v2, nvmlEventSetWait, 0,                                                \
+      (nvmlEventSet_t set, nvmlEventData_t * data, uint32_t timeoutMs))                                      \
+    X(eventSetFree, nvmlEventSetFree, nvmlEventSetFree, 0, (nvmlEventSet_t set))                             \
+    X(getRunningProcessDetailList, nvmlDeviceGetRunningProcessDetailList,                                    \
+      nvmlDeviceGetRunningProcessDetailList, 535, (nvmlDevice_t device, nvmlProcessDetailList_v1_t * list))
 
 // Addresses looked up in one loaded library; an export it lacks stays null,
 // and calling it counts as a failed reading.

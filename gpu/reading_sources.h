@@ -51,5 +51,11 @@
       "`NvAPI_GPU_GetDynamicPstatesInfoEx` bus domain; the voltage status query; the first P-state's base " \
       "voltage; `nvmlDeviceGetDriverModel`", "none in NVML on Linux: flags stay 0", "")                      \
     X("tab label connector", "`NvAPI_GPU_GetConnectedDisplayIds`, the first display's connector",            \
-      "none in NVML on Linux: \" (UNKNOWN 接続)\"", "")
+      "none in NVML on Linux: \" (UNKNOWN 接続)\"", "") \
+    X("metrics only: the `uuid` label; `gaugeline_gpu_info`'s pci_bus_id and driver_version", "`nvmlDeviceGetUUID`; `nvmlDeviceGetPciInfo_v3` busId (the older call fills only the short legacy form); `nvmlSystemGetDriverVersion`", "the same", "text; a GPU without a UUID keeps its series with uuid=\"\"") \
+    X("metrics only: `gaugeline_gpu_energy_joules_total`", "`nvmlDeviceGetTotalEnergyConsumption` (Volta and later)", "the same", "mJ / 1000, since the driver loaded") \
+    X("metrics only: `gaugeline_gpu_clock_event_active` by reason", "`nvmlDeviceGetSupportedClocksThrottleReasons` and `nvmlDeviceGetCurrentClocksThrottleReasons`", "`nvmlDeviceGetSupportedClocksEventReasons` and `nvmlDeviceGetCurrentClocksEventReasons`, else their older throttle-reasons names", "a series per supported reason, 0 or 1") \
+    X("metrics only: `gaugeline_gpu_utilization_ratio` engines encoder and decoder", "`nvmlDeviceGetEncoderUtilization`, `nvmlDeviceGetDecoderUtilization`", "the same", "percent / 100") \
+    X("metrics only: `gaugeline_gpu_ecc_errors_total` corrected and uncorrected", "`nvmlDeviceGetEccMode` on, then `nvmlDeviceGetTotalEccErrors` with `NVML_VOLATILE_ECC`", "the same", "count since the driver loaded") \
+    X("metrics only: `gaugeline_gpu_xid_errors_total` by Xid", "none: NVML documents its events for Linux only, so the family is left out", "`nvmlEventSetWait_v2` on a set with `nvmlEventTypeXidCriticalError` registered, on a thread of its own (waits of 500 ms)", "count since the Agent started")
 // clang-format on

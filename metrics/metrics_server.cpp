@@ -80,7 +80,11 @@ PendingOutcome answer(Serving& serving, TcpSocket socket, const MetricsRequest& 
         snapshotSamples(state, samples);
         bool up[kGpuSlotCount];
         slotsUp(state, steadyMs(), up);
-        text = metricsText(samples, state.gpuCount.load(std::memory_order_relaxed), up);
+        GpuHealth health[kGpuSlotCount];
+        char driverVersion[NVML_SYSTEM_DRIVER_VERSION_BUFFER_SIZE];
+        snapshotHealth(state, health, driverVersion, sizeof driverVersion);
+        text =
+            metricsText(samples, health, state.gpuCount.load(std::memory_order_relaxed), up, driverVersion);
     }
     const std::string response = metricsResponse(request, text);
     if (tcpSendAll(socket, response.data(), static_cast<int>(response.size()), serving.config.sendWaitMs) < 0)

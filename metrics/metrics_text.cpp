@@ -1,5 +1,7 @@
 #include "metrics/metrics_text.h"
 
+#include "resources/version.h"
+
 #include <cstdint>
 
 namespace {
@@ -84,16 +86,57 @@ void appendNameLabel(std::string& out, const wchar_t* name) {
     }
 }
 
+// Length of the well-formed UTF-8 sequence at text, 0 where there is none.
+int utf8Length(const unsigned char* text) {
+    unsigned char c = text[0];
+    int length = c < 0x80                ? 1
+                 : c >= 0xC2 && c < 0xE0 ? 2
+                 : c >= 0xE0 && c < 0xF0 ? 3
+                 : c >= 0xF0 && c < 0xF5 ? 4
+                                         : 0;
+    for (int i = 1; i < length; ++i)
+        if ((text[i] & 0xC0) != 0x80)
+            return 0;
+    // No overlong forms, no surrogates, nothing above U+10FFFF.
+    if ((c == 0xE0 && text[1] < 0xA0) || (c == 0xED && text[1] >= 0xA0) || (c == 0xF0 && text[1] < 0x90) ||
+        (c == 0xF4 && text[1] >= 0x90))
+        return 0;
+    return length;
+}
+
+// Text from the driver or the system (UUID, bus id, version, a process's
+// name) as a label value: UTF-8 kept, control bytes and broken sequences as
+// U+FFFD, since Prometheus refuses a scrape holding bad UTF-8.
+void appendTextLabel(std::string& out, const char* text) {
+    const unsigned char* t = reinterpret_cast<const unsigned char*>(text);
+    while (*t) {
+        int length = utf8Length(t);
+        if (*t == '\\')
+            out += "\\\\";
+        else if (*t == '"')
+            out += "\\\"";
+        else if (*t == '\n')
+            out += "\\n";
+        else if (length == 0 || *t < 0x20 || *t == 0x7F)
+            out += "\xEF\xBF\xBD";
+        else
+            out.append(reinterpret_cast<const char*>(t), static_cast<size_t>(length));
+        t += length == 0 ? 1 : length;
+    }
+}
+
 // One series of a family: its second label (if any) and how to read it.
 struct Series {
     const char* label; // "clock=\"graphics\"" or null
-    Reading (*read)(const GpuSample&);
+    Reading (*read)(const GpuSample&) = nullptr;
+    Reading (*readHealth)(const GpuHealthReadings&) = nullptr;
 };
 
 struct Family {
     const char* name;
     const char* help;
-    Series series[4];
+    Series series[6];
+    const char* type = "gauge";
 };
 
 const char* const kClockLabels[4] = {"clock=\"graphics\"", "clock=\"memory\"", "clock=\"processor\"",
@@ -139,7 +182,11 @@ const Family kFamilies[] = {
       {"engine=\"video\"",
        [](const GpuSample& s) { return when(s.videoEngineLoadSupported, s.videoEngineLoad, 2); }},
       {"engine=\"bus_interface\"",
-       [](const GpuSample& s) { return when(s.busInterfaceLoadSupported, s.busInterfaceLoad, 2); }}}},
+       [](const GpuSample& s) { return when(s.busInterfaceLoadSupported, s.busInterfaceLoad, 2); }},
+      {"engine=\"encoder\"", nullptr,
+       [](const GpuHealthReadings& h) { return when(h.encoderRead, h.encoderLoad, 2); }},
+      {"engine=\"decoder\"", nullptr,
+       [](const GpuHealthReadings& h) { return when(h.decoderRead, h.decoderLoad, 2); }}}},
     {"gaugeline_gpu_memory_total_bytes",
      "Memory on the board in bytes.",
      {{nullptr, [](const GpuSample& s) { return whenNonZero(s.memoryTotal, s.memoryTotal * 1024LL); }}}},
@@ -172,47 +219,73 @@ const Family kFamilies[] = {
     {"gaugeline_gpu_core_voltage_volts",
      "GPU core voltage in volts.",
      {{nullptr, [](const GpuSample& s) { return when(s.coreVoltageSupported, s.coreVoltage, 6); }}}},
+    {"gaugeline_gpu_energy_joules_total",
+     "Energy the board used since the driver loaded in joules.",
+     {{nullptr, nullptr,
+       [](const GpuHealthReadings& h) {
+           return when(h.energyRead, static_cast<int64_t>(h.energyMillijoules), 3);
+       }}},
+     "counter"},
+    {"gaugeline_gpu_ecc_errors_total",
+     "Memory errors ECC saw since the driver loaded, while ECC is on.",
+     {{"type=\"corrected\"", nullptr,
+       [](const GpuHealthReadings& h) { return when(h.eccRead, static_cast<int64_t>(h.eccCorrected)); }},
+      {"type=\"uncorrected\"", nullptr,
+       [](const GpuHealthReadings& h) { return when(h.eccRead, static_cast<int64_t>(h.eccUncorrected)); }}},
+     "counter"},
 };
 
-void appendHeader(std::string& out, const char* name, const char* help) {
+void appendHeader(std::string& out, const char* name, const char* help, const char* type = "gauge") {
     out += "# HELP ";
     out += name;
     out += ' ';
     out += help;
     out += "\n# TYPE ";
     out += name;
-    out += " gauge\n";
+    out += ' ';
+    out += type;
+    out += '\n';
 }
 
-void appendSeriesStart(std::string& out, const char* name, int gpu) {
+void appendSeriesStart(std::string& out, const char* name, int gpu, const GpuHealth& health) {
     out += name;
     out += "{gpu=\"";
     out += static_cast<char>('0' + gpu);
+    out += "\",uuid=\"";
+    appendTextLabel(out, health.identity.uuid);
     out += '"';
 }
 
 } // namespace
 
-std::string metricsText(const GpuSample samples[kGpuSlotCount], int gpuCount, const bool up[kGpuSlotCount]) {
+std::string metricsText(const GpuSample samples[kGpuSlotCount], const GpuHealth health[kGpuSlotCount],
+                        int gpuCount, const bool up[kGpuSlotCount], const char* driverVersion) {
     if (gpuCount < 0)
         gpuCount = 0;
     if (gpuCount > kGpuSlotCount)
         gpuCount = kGpuSlotCount;
     std::string out;
+    appendHeader(out, "gaugeline_build_info", "The Agent's version; always 1.");
+    out += "gaugeline_build_info{version=\"" GAUGELINE_VERSION_TEXT "\"} 1\n";
     if (gpuCount == 0)
         return out;
-    appendHeader(out, "gaugeline_gpu_info", "The GPU in each slot, by name; always 1.");
+    appendHeader(out, "gaugeline_gpu_info",
+                 "The GPU in each slot: name, PCI bus id, driver version; always 1.");
     for (int gpu = 0; gpu < gpuCount; ++gpu) {
-        appendSeriesStart(out, "gaugeline_gpu_info", gpu);
+        appendSeriesStart(out, "gaugeline_gpu_info", gpu, health[gpu]);
         out += ",name=\"";
         appendNameLabel(out, samples[gpu].fullName);
+        out += "\",pci_bus_id=\"";
+        appendTextLabel(out, health[gpu].identity.pciBusId);
+        out += "\",driver_version=\"";
+        appendTextLabel(out, driverVersion);
         out += "\"} 1\n";
     }
     appendHeader(
         out, "gaugeline_gpu_up",
         "1 while the GPU gave a reading in the last 5 s; 0 otherwise, and its readings are left out.");
     for (int gpu = 0; gpu < gpuCount; ++gpu) {
-        appendSeriesStart(out, "gaugeline_gpu_up", gpu);
+        appendSeriesStart(out, "gaugeline_gpu_up", gpu, health[gpu]);
         out += up[gpu] ? "} 1\n" : "} 0\n";
     }
     std::string lines;
@@ -222,12 +295,12 @@ std::string metricsText(const GpuSample samples[kGpuSlotCount], int gpuCount, co
             if (!up[gpu])
                 continue;
             for (const Series& series : family.series) {
-                if (!series.read)
+                if (!series.read && !series.readHealth)
                     break;
-                Reading r = series.read(samples[gpu]);
+                Reading r = series.read ? series.read(samples[gpu]) : series.readHealth(health[gpu].readings);
                 if (!r.present)
                     continue;
-                appendSeriesStart(lines, family.name, gpu);
+                appendSeriesStart(lines, family.name, gpu, health[gpu]);
                 if (series.label) {
                     lines += ',';
                     lines += series.label;
@@ -238,9 +311,70 @@ std::string metricsText(const GpuSample samples[kGpuSlotCount], int gpuCount, co
             }
         }
         if (!lines.empty()) {
-            appendHeader(out, family.name, family.help);
+            appendHeader(out, family.name, family.help, family.type);
             out += lines;
         }
+    }
+    lines.clear();
+    for (int gpu = 0; gpu < gpuCount; ++gpu) {
+        const GpuHealthReadings& h = health[gpu].readings;
+        if (!up[gpu] || !h.clockEventsRead)
+            continue;
+        for (const ClockEventReason& reason : kClockEventReasons) {
+            if (!(h.clockEventsSupported & reason.bit))
+                continue;
+            appendSeriesStart(lines, "gaugeline_gpu_clock_event_active", gpu, health[gpu]);
+            lines += ",reason=\"";
+            lines += reason.name;
+            lines += (h.clockEventsActive & reason.bit) ? "\"} 1\n" : "\"} 0\n";
+        }
+    }
+    if (!lines.empty()) {
+        appendHeader(out, "gaugeline_gpu_clock_event_active",
+                     "1 while the driver holds the clocks down for the reason, 0 otherwise; only the reasons "
+                     "the GPU reports.");
+        out += lines;
+    }
+    lines.clear();
+    for (int gpu = 0; gpu < gpuCount; ++gpu) {
+        const XidCounts& x = health[gpu].xids;
+        if (!up[gpu] || !x.watched)
+            continue;
+        for (int i = 0; i < x.kinds; ++i) {
+            appendSeriesStart(lines, "gaugeline_gpu_xid_errors_total", gpu, health[gpu]);
+            lines += ",xid=\"" + std::to_string(x.xid[i]) + "\"} " + std::to_string(x.count[i]) + '\n';
+        }
+        if (x.others) {
+            appendSeriesStart(lines, "gaugeline_gpu_xid_errors_total", gpu, health[gpu]);
+            lines += ",xid=\"other\"} " + std::to_string(x.others) + '\n';
+        }
+    }
+    if (!lines.empty()) {
+        appendHeader(out, "gaugeline_gpu_xid_errors_total",
+                     "Critical Xid errors the driver reported since the Agent started, by Xid.", "counter");
+        out += lines;
+    }
+    lines.clear();
+    for (int gpu = 0; gpu < gpuCount; ++gpu) {
+        const GpuProcesses& p = health[gpu].processes;
+        if (!up[gpu] || !p.read)
+            continue;
+        for (int i = 0; i < p.count; ++i) {
+            appendSeriesStart(lines, "gaugeline_gpu_process_memory_bytes", gpu, health[gpu]);
+            lines += ",pid=\"" + std::to_string(p.list[i].pid) + "\",name=\"";
+            appendTextLabel(lines, p.list[i].name);
+            lines += "\"} " + std::to_string(p.list[i].bytes) + '\n';
+        }
+        if (p.others) {
+            appendSeriesStart(lines, "gaugeline_gpu_process_memory_bytes", gpu, health[gpu]);
+            lines += ",pid=\"other\",name=\"\"} " + std::to_string(p.otherBytes) + '\n';
+        }
+    }
+    if (!lines.empty()) {
+        appendHeader(out, "gaugeline_gpu_process_memory_bytes",
+                     "GPU memory each process uses, over its compute and graphics work; the largest 64, the "
+                     "rest as pid \"other\".");
+        out += lines;
     }
     return out;
 }

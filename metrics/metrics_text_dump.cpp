@@ -3,6 +3,7 @@
 #include "metrics/metrics_text.h"
 
 #include <cstdio>
+#include <cstring>
 #include <cwchar>
 
 int main() {
@@ -25,7 +26,18 @@ int main() {
     }
     std::wcscpy(s[0].fullName, L"Kovra \"Test\" GPU \\ \u00E9\u4E2D\n");
     std::wcscpy(s[1].fullName, L"Second GPU \U0001F600");
+    GpuHealth health[kGpuSlotCount];
+    std::strcpy(health[0].identity.uuid, "GPU-8f5e1a2b-3c4d-4e5f-8a9b-0c1d2e3f4a5b");
+    std::strcpy(health[0].identity.pciBusId, "00000000:01:00.0");
+    GpuHealthReadings& h = health[0].readings;
+    h.energyRead = h.clockEventsRead = h.encoderRead = h.decoderRead = h.eccRead = true;
+    h.energyMillijoules = 123456789, h.clockEventsSupported = 0x1FF, h.clockEventsActive = 0x41;
+    h.encoderLoad = 12, h.decoderLoad = 7, h.eccCorrected = 3, h.eccUncorrected = 1;
+    health[0].xids.watched = true;
+    countXid(health[0].xids, 79);
+    countXid(health[0].xids, 79);
+    countXid(health[0].xids, 13);
     const bool up[kGpuSlotCount] = {true, true};
-    std::fputs(metricsText(s, 2, up).c_str(), stdout);
+    std::fputs(metricsText(s, health, 2, up, "535.183.01").c_str(), stdout);
     return 0;
 }

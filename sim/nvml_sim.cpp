@@ -5,8 +5,11 @@
 #include "sim/sim_runtime.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
+#include <thread>
 #include <type_traits>
 
 #ifdef _WIN32
@@ -367,6 +370,259 @@ SIM_EXPORT nvmlReturn_t nvmlDeviceGetPerformanceState(nvmlDevice_t device, nvmlP
         return NVML_ERROR_INVALID_ARGUMENT;
     *state = static_cast<nvmlPstates_t>(
         readingValue(modelOf(*gpu, SimReading::Pstate), simSeconds(gSimRuntime), 0, 15));
+    return NVML_SUCCESS;
+}
+
+namespace {
+// Health readings. The energy counter, the clock event reasons and ECC are
+// answered only where the scenario gives them, as a board without them
+// answers NOT_SUPPORTED.
+nvmlReturn_t counterValue(SimFunction function, nvmlDevice_t device, unsigned long long* value,
+                          SimReading which, SimReading givenBy) {
+    const SimGpu* gpu;
+    nvmlReturn_t status = beginDeviceCall(function, device, gpu);
+    if (status != NVML_SUCCESS)
+        return status;
+    if (!value)
+        return NVML_ERROR_INVALID_ARGUMENT;
+    if (!modelOf(*gpu, givenBy).given)
+        return NVML_ERROR_NOT_SUPPORTED;
+    *value = static_cast<unsigned long long>(
+        readingValue(modelOf(*gpu, which), simSeconds(gSimRuntime), 0, INT64_MAX));
+    return NVML_SUCCESS;
+}
+
+bool eccOn(const SimGpu& gpu) {
+    return modelOf(gpu, SimReading::EccCorrected).given || modelOf(gpu, SimReading::EccUncorrected).given;
+}
+
+// Event sets: which GPUs each set watches and which of their Xids it has handed out.
+constexpr int kSimEventSets = 8;
+struct SimEventSet {
+    bool open = false;
+    bool watched[kSimMaxGpus] = {};
+    std::vector<bool> delivered[kSimMaxGpus];
+};
+std::mutex gEventLock;
+SimEventSet gEventSets[kSimEventSets];
+
+SimEventSet* eventSetOf(nvmlEventSet_t set) {
+    uintptr_t p = reinterpret_cast<uintptr_t>(set), first = reinterpret_cast<uintptr_t>(gEventSets);
+    if (p < first || p >= first + sizeof gEventSets || (p - first) % sizeof(SimEventSet) != 0)
+        return nullptr;
+    SimEventSet* s = reinterpret_cast<SimEventSet*>(set);
+    return s->open ? s : nullptr;
+}
+
+// The next Xid due for a set, marked handed out; false when none is due.
+bool nextXid(SimEventSet& set, double seconds, nvmlEventData_t* data) {
+    std::vector<int> order = nvmlGpuOrder(gSimRuntime.scenario);
+    for (size_t position = 0; position < order.size(); ++position) {
+        const SimGpu& gpu = gSimRuntime.scenario.gpus[static_cast<size_t>(order[position])];
+        if (!set.watched[gpu.index])
+            continue;
+        std::vector<bool>& delivered = set.delivered[gpu.index];
+        delivered.resize(gpu.xids.size());
+        for (size_t k = 0; k < gpu.xids.size(); ++k) {
+            if (delivered[k] || gpu.xids[k].at > seconds)
+                continue;
+            delivered[k] = true;
+            *data = nvmlEventData_t{};
+            data->device = reinterpret_cast<nvmlDevice_t>(&gDeviceTokens[position]);
+            data->eventType = nvmlEventTypeXidCriticalError;
+            data->eventData = gpu.xids[k].xid;
+            data->gpuInstanceId = 0xFFFFFFFFu;
+            data->computeInstanceId = 0xFFFFFFFFu;
+            return true;
+        }
+    }
+    return false;
+}
+
+nvmlReturn_t eventSetWait(SimFunction function, nvmlEventSet_t set, nvmlEventData_t* data,
+                          uint32_t timeoutMs) {
+    int32_t status;
+    if (simCallFails(gSimRuntime, function, -1, -1, status))
+        return status;
+    if (gInitCount.load() <= 0)
+        return NVML_ERROR_UNINITIALIZED;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> lock(gEventLock);
+            SimEventSet* s = eventSetOf(set);
+            if (!s || !data)
+                return NVML_ERROR_INVALID_ARGUMENT;
+            if (nextXid(*s, simSeconds(gSimRuntime), data))
+                return NVML_SUCCESS;
+        }
+        auto now = std::chrono::steady_clock::now();
+        if (now >= deadline)
+            return NVML_ERROR_TIMEOUT;
+        std::this_thread::sleep_for(
+            std::min<std::chrono::steady_clock::duration>(deadline - now, std::chrono::milliseconds(20)));
+    }
+}
+
+nvmlReturn_t clockEventReasons(SimFunction function, nvmlDevice_t device, unsigned long long* reasons,
+                               SimReading which) {
+    return counterValue(function, device, reasons, which, SimReading::ClockEventsSupported);
+}
+} // namespace
+
+SIM_EXPORT nvmlReturn_t nvmlDeviceGetUUID(nvmlDevice_t device, char* uuid, uint32_t length) {
+    const SimGpu* gpu;
+    nvmlReturn_t status = beginDeviceCall(SimFunction::NvmlDeviceGetUUID, device, gpu);
+    if (status != NVML_SUCCESS)
+        return status;
+    if (!uuid)
+        return NVML_ERROR_INVALID_ARGUMENT;
+    std::string text = gpuUuid(*gpu);
+    if (length <= text.size())
+        return NVML_ERROR_INSUFFICIENT_SIZE;
+    std::memcpy(uuid, text.c_str(), text.size() + 1);
+    return NVML_SUCCESS;
+}
+SIM_EXPORT nvmlReturn_t nvmlSystemGetDriverVersion(char* version, uint32_t length) {
+    int32_t status;
+    if (simCallFails(gSimRuntime, SimFunction::NvmlSystemGetDriverVersion, -1, -1, status))
+        return status;
+    if (gInitCount.load() <= 0)
+        return NVML_ERROR_UNINITIALIZED;
+    const std::string& text = gSimRuntime.scenario.driverVersion;
+    if (!version)
+        return NVML_ERROR_INVALID_ARGUMENT;
+    if (length <= text.size())
+        return NVML_ERROR_INSUFFICIENT_SIZE;
+    std::memcpy(version, text.c_str(), text.size() + 1);
+    return NVML_SUCCESS;
+}
+SIM_EXPORT nvmlReturn_t nvmlDeviceGetTotalEnergyConsumption(nvmlDevice_t device,
+                                                            unsigned long long* millijoules) {
+    return counterValue(SimFunction::NvmlDeviceGetTotalEnergyConsumption, device, millijoules,
+                        SimReading::Energy, SimReading::Energy);
+}
+SIM_EXPORT nvmlReturn_t nvmlDeviceGetSupportedClocksEventReasons(nvmlDevice_t device,
+                                                                 unsigned long long* reasons) {
+    return clockEventReasons(SimFunction::NvmlDeviceGetSupportedClocksEventReasons, device, reasons,
+                             SimReading::ClockEventsSupported);
+}
+SIM_EXPORT nvmlReturn_t nvmlDeviceGetSupportedClocksThrottleReasons(nvmlDevice_t device,
+                                                                    unsigned long long* reasons) {
+    return clockEventReasons(SimFunction::NvmlDeviceGetSupportedClocksThrottleReasons, device, reasons,
+                             SimReading::ClockEventsSupported);
+}
+SIM_EXPORT nvmlReturn_t nvmlDeviceGetCurrentClocksEventReasons(nvmlDevice_t device,
+                                                               unsigned long long* reasons) {
+    return clockEventReasons(SimFunction::NvmlDeviceGetCurrentClocksEventReasons, device, reasons,
+                             SimReading::ClockEventsActive);
+}
+SIM_EXPORT nvmlReturn_t nvmlDeviceGetCurrentClocksThrottleReasons(nvmlDevice_t device,
+                                                                  unsigned long long* reasons) {
+    return clockEventReasons(SimFunction::NvmlDeviceGetCurrentClocksThrottleReasons, device, reasons,
+                             SimReading::ClockEventsActive);
+}
+SIM_EXPORT nvmlReturn_t nvmlDeviceGetEccMode(nvmlDevice_t device, nvmlEnableState_t* current,
+                                             nvmlEnableState_t* pending) {
+    const SimGpu* gpu;
+    nvmlReturn_t status = beginDeviceCall(SimFunction::NvmlDeviceGetEccMode, device, gpu);
+    if (status != NVML_SUCCESS)
+        return status;
+    if (!current || !pending)
+        return NVML_ERROR_INVALID_ARGUMENT;
+    if (!eccOn(*gpu))
+        return NVML_ERROR_NOT_SUPPORTED;
+    *current = *pending = NVML_FEATURE_ENABLED;
+    return NVML_SUCCESS;
+}
+SIM_EXPORT nvmlReturn_t nvmlDeviceGetTotalEccErrors(nvmlDevice_t device, nvmlMemoryErrorType_t type,
+                                                    nvmlEccCounterType_t counter, unsigned long long* count) {
+    const SimGpu* gpu;
+    nvmlReturn_t status = beginDeviceCall(SimFunction::NvmlDeviceGetTotalEccErrors, device, gpu, type);
+    if (status != NVML_SUCCESS)
+        return status;
+    if (!count || type < 0 || type > 1 || counter < 0 || counter > 1)
+        return NVML_ERROR_INVALID_ARGUMENT;
+    if (!eccOn(*gpu))
+        return NVML_ERROR_NOT_SUPPORTED;
+    SimReading which =
+        type == NVML_MEMORY_ERROR_TYPE_CORRECTED ? SimReading::EccCorrected : SimReading::EccUncorrected;
+    *count = static_cast<unsigned long long>(
+        readingValue(modelOf(*gpu, which), simSeconds(gSimRuntime), 0, INT64_MAX));
+    return NVML_SUCCESS;
+}
+SIM_EXPORT nvmlReturn_t nvmlEventSetCreate(nvmlEventSet_t* set) {
+    int32_t status;
+    if (simCallFails(gSimRuntime, SimFunction::NvmlEventSetCreate, -1, -1, status))
+        return status;
+    if (gInitCount.load() <= 0)
+        return NVML_ERROR_UNINITIALIZED;
+    if (!set)
+        return NVML_ERROR_INVALID_ARGUMENT;
+    std::lock_guard<std::mutex> lock(gEventLock);
+    for (SimEventSet& s : gEventSets) {
+        if (s.open)
+            continue;
+        s = SimEventSet{};
+        s.open = true;
+        *set = reinterpret_cast<nvmlEventSet_t>(&s);
+        return NVML_SUCCESS;
+    }
+    return NVML_ERROR_UNKNOWN;
+}
+SIM_EXPORT nvmlReturn_t nvmlDeviceRegisterEvents(nvmlDevice_t device, unsigned long long types,
+                                                 nvmlEventSet_t set) {
+    const SimGpu* gpu;
+    nvmlReturn_t status = beginDeviceCall(SimFunction::NvmlDeviceRegisterEvents, device, gpu);
+    if (status != NVML_SUCCESS)
+        return status;
+    std::lock_guard<std::mutex> lock(gEventLock);
+    SimEventSet* s = eventSetOf(set);
+    if (!s)
+        return NVML_ERROR_INVALID_ARGUMENT;
+    if (types & nvmlEventTypeXidCriticalError)
+        s->watched[gpu->index] = true;
+    return NVML_SUCCESS;
+}
+SIM_EXPORT nvmlReturn_t nvmlEventSetWait_v2(nvmlEventSet_t set, nvmlEventData_t* data, uint32_t timeoutMs) {
+    return eventSetWait(SimFunction::NvmlEventSetWaitV2, set, data, timeoutMs);
+}
+SIM_EXPORT nvmlReturn_t nvmlEventSetWait(nvmlEventSet_t set, nvmlEventData_t* data, uint32_t timeoutMs) {
+    return eventSetWait(SimFunction::NvmlEventSetWait, set, data, timeoutMs);
+}
+SIM_EXPORT nvmlReturn_t nvmlDeviceGetRunningProcessDetailList(nvmlDevice_t device,
+                                                              nvmlProcessDetailList_v1_t* list) {
+    const SimGpu* gpu;
+    nvmlReturn_t status = beginDeviceCall(SimFunction::NvmlDeviceGetRunningProcessDetailList, device, gpu);
+    if (status != NVML_SUCCESS)
+        return status;
+    if (!list)
+        return NVML_ERROR_INVALID_ARGUMENT;
+    if (list->version != nvmlProcessDetailList_v1)
+        return NVML_ERROR_ARGUMENT_VERSION_MISMATCH;
+    std::vector<nvmlProcessDetail_v1_t> found;
+    for (const SimProcess& p : gpu->processes) {
+        if (p.graphics != (list->mode == NVML_PROCESS_MODE_GRAPHICS))
+            continue;
+        nvmlProcessDetail_v1_t d{};
+        d.pid = p.pid ? p.pid : simProcessId();
+        d.usedGpuMemory = p.known ? p.bytes : NVML_VALUE_NOT_AVAILABLE;
+        d.gpuInstanceId = d.computeInstanceId = 0xFFFFFFFFu;
+        found.push_back(d);
+    }
+    uint32_t room = list->numProcArrayEntries;
+    list->numProcArrayEntries = static_cast<uint32_t>(found.size());
+    if (room < found.size() || (!found.empty() && !list->procArray))
+        return NVML_ERROR_INSUFFICIENT_SIZE;
+    std::copy(found.begin(), found.end(), list->procArray);
+    return NVML_SUCCESS;
+}
+SIM_EXPORT nvmlReturn_t nvmlEventSetFree(nvmlEventSet_t set) {
+    std::lock_guard<std::mutex> lock(gEventLock);
+    SimEventSet* s = eventSetOf(set);
+    if (!s)
+        return NVML_ERROR_INVALID_ARGUMENT;
+    *s = SimEventSet{};
     return NVML_SUCCESS;
 }
 

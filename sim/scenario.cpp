@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <sstream>
@@ -48,6 +49,11 @@ const char* const kSimReadingNames[kSimReadingCount] = {
     "encoderLoad",
     "decoderLoad",
     "powerManagementLimit",
+    "energy",
+    "clockEventsSupported",
+    "clockEventsActive",
+    "eccCorrected",
+    "eccUncorrected",
 };
 
 const char* const kSimRecordNames[kSimRecordCount] = {"clocks",  "pstates",    "thermal", "memory", "cooler",
@@ -238,6 +244,25 @@ std::string parseGpuLine(const std::string& line, const std::vector<std::string>
         if (name.size() > kSimNameMax)
             name.resize(kSimNameMax);
         gpu.name = name;
+    } else if (key == "uuid" && values == 1 && words[3].size() < 80) {
+        gpu.uuid = words[3];
+    } else if (key == "xid") {
+        uint64_t xid = 0;
+        if (values != 2 || !parseU32(words[3], u) || !parseNumber(words[4], d) || d < 0)
+            return "xid needs a number and seconds";
+        xid = u;
+        gpu.xids.push_back(SimXid{xid, d});
+    } else if (key == "process") {
+        SimProcess process;
+        std::string mode = values == 3 ? lower(words[4]) : "";
+        if ((words[3] != "self" && !parseU32(words[3], process.pid)) ||
+            (mode != "compute" && mode != "graphics") || (words[5] != "na" && !parseNumber(words[5], d)) ||
+            (words[5] != "na" && d < 0))
+            return "process needs a pid (or self), compute or graphics, and MiB (or na)";
+        process.graphics = mode == "graphics";
+        process.known = words[5] != "na";
+        process.bytes = process.known ? static_cast<uint64_t>(d * 1048576) : 0;
+        gpu.processes.push_back(process);
     } else if (key == "bus" && values == 1 && parseU32(words[3], u) && u <= 255) {
         gpu.bus = u;
     } else if (key == "connector" && values == 1 && parseConnector(words[3], i)) {
@@ -408,6 +433,14 @@ const ReadingModel& encoderLoadModel(const SimGpu& gpu) {
     return encoder.given ? encoder : modelOf(gpu, SimReading::VideoEngineLoad);
 }
 
+std::string gpuUuid(const SimGpu& gpu) {
+    if (!gpu.uuid.empty())
+        return gpu.uuid;
+    char text[48];
+    std::snprintf(text, sizeof text, "GPU-00000000-0000-4000-8000-0000000000%02X", gpu.index);
+    return text;
+}
+
 bool gpuLostAt(const SimGpu& gpu, double seconds) {
     return gpu.lostAt >= 0 && seconds >= gpu.lostAt;
 }
@@ -501,6 +534,8 @@ Scenario parseScenario(const std::string& text) {
             } else if (error.empty()) {
                 s.delays.push_back(DelayRule{static_cast<SimFunction>(f), sel.gpu, ms});
             }
+        } else if (key == "driver" && words.size() == 2 && words[1].size() < 80) {
+            s.driverVersion = words[1];
         } else if (key == "nogpus" && words.size() == 1) {
             s.noGpus = true;
         } else if (key == "time" && words.size() == 2) {

@@ -38,7 +38,22 @@
     X(NvmlDeviceGetTemperature, nvmlDeviceGetTemperature)                                                    \
     X(NvmlDeviceGetFanSpeed, nvmlDeviceGetFanSpeed)                                                          \
     X(NvmlDeviceGetFanSpeedRPM, nvmlDeviceGetFanSpeedRPM)                                                    \
-    X(NvmlDeviceGetPerformanceState, nvmlDeviceGetPerformanceState)
+    X(NvmlDeviceGetPerformanceState, nvmlDeviceGetPerformanceState)                                          \
+    X(NvmlDeviceGetUUID, nvmlDeviceGetUUID)                                                                  \
+    X(NvmlSystemGetDriverVersion, nvmlSystemGetDriverVersion)                                                \
+    X(NvmlDeviceGetTotalEnergyConsumption, nvmlDeviceGetTotalEnergyConsumption)                              \
+    X(NvmlDeviceGetSupportedClocksEventReasons, nvmlDeviceGetSupportedClocksEventReasons)                    \
+    X(NvmlDeviceGetSupportedClocksThrottleReasons, nvmlDeviceGetSupportedClocksThrottleReasons)              \
+    X(NvmlDeviceGetCurrentClocksEventReasons, nvmlDeviceGetCurrentClocksEventReasons)                        \
+    X(NvmlDeviceGetCurrentClocksThrottleReasons, nvmlDeviceGetCurrentClocksThrottleReasons)                  \
+    X(NvmlDeviceGetEccMode, nvmlDeviceGetEccMode)                                                            \
+    X(NvmlDeviceGetTotalEccErrors, nvmlDeviceGetTotalEccErrors)                                              \
+    X(NvmlEventSetCreate, nvmlEventSetCreate)                                                                \
+    X(NvmlDeviceRegisterEvents, nvmlDeviceRegisterEvents)                                                    \
+    X(NvmlEventSetWaitV2, nvmlEventSetWait_v2)                                                               \
+    X(NvmlEventSetWait, nvmlEventSetWait)                                                                    \
+    X(NvmlEventSetFree, nvmlEventSetFree)                                                                    \
+    X(NvmlDeviceGetRunningProcessDetailList, nvmlDeviceGetRunningProcessDetailList)
 
 // Every function the simulated driver answers, NvAPI by interface id and NVML
 // by export name, plus the two hooks and the driver's own export.
@@ -97,6 +112,11 @@ enum class SimReading : int {
     EncoderLoad,          // percent; not given: the video engine load
     DecoderLoad,          // percent
     PowerManagementLimit, // milliwatts; not given: the (enforced) power limit
+    Energy,               // millijoules since the driver loaded; not given: not supported
+    ClockEventsSupported, // reason bits; not given: clock event reasons not supported
+    ClockEventsActive,
+    EccCorrected, // volatile counts; neither given: ECC not supported
+    EccUncorrected,
     Count
 };
 constexpr int kSimReadingCount = static_cast<int>(SimReading::Count);
@@ -137,8 +157,23 @@ const std::vector<uint32_t>& defaultRecordVersions(SimRecord record);
 constexpr int kSimMaxGpus = 64;
 constexpr int kSimNameMax = 63; // bytes, as the 64-byte name buffer allows
 
+// A critical Xid event the driver raises at a time.
+struct SimXid {
+    uint64_t xid = 0;
+    double at = 0; // seconds
+};
+
+// A process using a GPU, as the driver lists it.
+struct SimProcess {
+    uint32_t pid = 0; // 0: the process that loaded the simulated driver
+    bool graphics = false;
+    uint64_t bytes = 0;
+    bool known = true; // false: the driver cannot tell its memory
+};
+
 struct SimGpu {
-    int index = 0; // as the scenario numbers it
+    int index = 0;    // as the scenario numbers it
+    std::string uuid; // empty: "GPU-00000000-0000-4000-8000-0000000000NN" by index
     bool tcc = false;
     std::string name = "Example GPU";
     uint32_t bus = 1;
@@ -153,6 +188,8 @@ struct SimGpu {
     ReadingModel readings[kSimReadingCount];
     double lostAt = -1;                   // seconds; below 0: never lost
     double hangFrom = 0, hangSeconds = 0; // device calls in this window wait for its end
+    std::vector<SimXid> xids;
+    std::vector<SimProcess> processes;
 };
 inline const ReadingModel& modelOf(const SimGpu& gpu, SimReading which) {
     return gpu.readings[static_cast<int>(which)];
@@ -163,6 +200,7 @@ const ReadingModel& encoderLoadModel(const SimGpu& gpu);
 // The power management limit: the enforced limit unless the scenario gives one.
 const ReadingModel& powerManagementLimitModel(const SimGpu& gpu);
 bool gpuLostAt(const SimGpu& gpu, double seconds);
+std::string gpuUuid(const SimGpu& gpu);
 // Seconds a device call made at this time waits for the GPU's hang to end (0: none).
 double gpuHangWait(const SimGpu& gpu, double seconds);
 bool gpuAcceptsVersion(const SimGpu& gpu, SimRecord record, uint32_t version);
@@ -199,6 +237,7 @@ struct Scenario {
     bool fixedTime = false;
     double fixedSeconds = 0;
     bool noGpus = false;
+    std::string driverVersion = "535.183.01";
     std::vector<ScenarioError> errors;
 };
 

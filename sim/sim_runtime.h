@@ -39,6 +39,7 @@ bool simScenarioPath(std::string& path); // false when the variable is unset
 bool readSimScenarioFile(const std::string& path, std::string& text);
 double simClockSeconds(); // since the process started (Windows) or the library was loaded
 void simSleepSeconds(double seconds);
+uint32_t simProcessId(); // of the process that loaded the library
 
 // The test exports every simulated library carries: call counts, their reset
 // and a scenario reload. EXPORT is the library's export prefix.

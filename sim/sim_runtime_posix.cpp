@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <unistd.h>
 
 // Built before the loading constructor below, which fills it.
 SimRuntime gSimRuntime __attribute__((init_priority(101)));
@@ -58,6 +59,10 @@ double simClockSeconds() {
     double loaded = static_cast<double>(gLoaded.tv_sec) + static_cast<double>(gLoaded.tv_nsec) / 1e9;
     double now = monotonicSeconds();
     return now > loaded ? now - loaded : 0;
+}
+
+uint32_t simProcessId() {
+    return static_cast<uint32_t>(getpid());
 }
 
 void simSleepSeconds(double seconds) {

@@ -64,6 +64,10 @@ double simClockSeconds() {
     return current > start ? static_cast<double>(current - start) / 1e7 : 0;
 }
 
+uint32_t simProcessId() {
+    return GetCurrentProcessId();
+}
+
 void simSleepSeconds(double seconds) {
     Sleep(static_cast<DWORD>(seconds * 1000 + 0.999));
 }

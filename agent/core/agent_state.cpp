@@ -21,6 +21,61 @@ void resetAgentSlots(AgentState& state) {
     }
     state.gpuCount.store(0, std::memory_order_relaxed);
     state.reportConnected.store(0, std::memory_order_relaxed);
+    std::lock_guard<std::mutex> healthLock(state.healthLock);
+    for (AgentSlot& slot : state.slots)
+        slot.health = GpuHealth{};
+    state.driverVersion[0] = '\0';
+}
+
+void storeIdentity(AgentState& state, int slot, const GpuIdentity& identity) {
+    if (slot < 0 || slot >= kGpuSlotCount)
+        return;
+    std::lock_guard<std::mutex> lock(state.healthLock);
+    state.slots[slot].health.identity = identity;
+}
+
+void storeHealthReadings(AgentState& state, int slot, const GpuHealthReadings& readings) {
+    if (slot < 0 || slot >= kGpuSlotCount)
+        return;
+    std::lock_guard<std::mutex> lock(state.healthLock);
+    state.slots[slot].health.readings = readings;
+}
+
+void storeProcesses(AgentState& state, int slot, const GpuProcesses& processes) {
+    if (slot < 0 || slot >= kGpuSlotCount)
+        return;
+    std::lock_guard<std::mutex> lock(state.healthLock);
+    state.slots[slot].health.processes = processes;
+}
+
+void watchXids(AgentState& state, int slot) {
+    if (slot < 0 || slot >= kGpuSlotCount)
+        return;
+    std::lock_guard<std::mutex> lock(state.healthLock);
+    state.slots[slot].health.xids.watched = true;
+}
+
+void storeXid(AgentState& state, int slot, uint64_t xid) {
+    if (slot < 0 || slot >= kGpuSlotCount)
+        return;
+    std::lock_guard<std::mutex> lock(state.healthLock);
+    countXid(state.slots[slot].health.xids, xid);
+}
+
+void storeDriverVersion(AgentState& state, const char* version) {
+    std::lock_guard<std::mutex> lock(state.healthLock);
+    std::strncpy(state.driverVersion, version, sizeof state.driverVersion - 1);
+    state.driverVersion[sizeof state.driverVersion - 1] = '\0';
+}
+
+void snapshotHealth(const AgentState& state, GpuHealth out[kGpuSlotCount], char* driverVersion, int size) {
+    std::lock_guard<std::mutex> lock(state.healthLock);
+    for (int i = 0; i < kGpuSlotCount; ++i)
+        out[i] = state.slots[i].health;
+    if (size > 0) {
+        std::strncpy(driverVersion, state.driverVersion, static_cast<size_t>(size) - 1);
+        driverVersion[size - 1] = '\0';
+    }
 }
 
 void storeTabLabel(AgentState& state, int slot, const char* label) {

@@ -2,6 +2,7 @@
 // writes and what the reporting thread and the window read. One instance lives
 // in the program's entry file; tests make their own.
 #pragma once
+#include "agent/core/gpu_health.h"
 #include "protocol/gpu_sample.h"
 
 #include <atomic>
@@ -31,6 +32,7 @@ struct AgentSlot {
     SharedSample sample;
     // steadyMs() of the slot's last driver call that gave a reading.
     std::atomic<int64_t> lastReadingMs{kNoReadingYet};
+    GpuHealth health; // guarded by AgentState::healthLock
 };
 
 struct AgentState {
@@ -39,6 +41,10 @@ struct AgentState {
     std::atomic<int32_t> reportConnected{0};
     AgentSlot slots[kGpuSlotCount];
     mutable std::mutex labelLock;
+    mutable std::mutex healthLock;
+    // Set before the samplers start when the metrics are to name processes.
+    std::atomic<bool> readProcesses{false};
+    char driverVersion[NVML_SYSTEM_DRIVER_VERSION_BUFFER_SIZE] = {}; // guarded by healthLock
 };
 
 // Every flag and reading 0, every label empty, every name "- empty -", bus
@@ -46,6 +52,17 @@ struct AgentState {
 void resetAgentSlots(AgentState& state);
 
 void storeTabLabel(AgentState& state, int slot, const char* label);
+
+// The health of a slot, each part written by its own reader: identity at
+// start, readings by the sampler, Xids by the event watcher.
+void storeIdentity(AgentState& state, int slot, const GpuIdentity& identity);
+void storeHealthReadings(AgentState& state, int slot, const GpuHealthReadings& readings);
+void storeProcesses(AgentState& state, int slot, const GpuProcesses& processes);
+void watchXids(AgentState& state, int slot);
+void storeXid(AgentState& state, int slot, uint64_t xid);
+void storeDriverVersion(AgentState& state, const char* version);
+// Plain copies of all 8 slots' health and the driver version for the metrics.
+void snapshotHealth(const AgentState& state, GpuHealth out[kGpuSlotCount], char* driverVersion, int size);
 
 // Plain copies of all 8 slots for a report block.
 void snapshotSamples(const AgentState& state, GpuSample out[kGpuSlotCount]);

@@ -34,8 +34,9 @@ bool parseMetricsEndpoint(const char* text, char address[16], uint16_t* port) {
     return true;
 }
 
-const char kFleetUsage[] = "[--metrics-listen ADDRESS:PORT] [--allow-from ADDRESS[/BITS],...]...\n"
-                           "(--allow-from may be given more than once: each adds to the list)";
+const char kFleetUsage[] =
+    "[--metrics-listen ADDRESS:PORT] [--metrics-processes] [--allow-from ADDRESS[/BITS],...]...\n"
+    "(--allow-from may be given more than once: each adds to the list)";
 
 FleetOptionResult readFleetOption(const char* option, const char* value, FleetOptions& out, char* message,
                                   size_t messageSize) {
@@ -48,6 +49,10 @@ FleetOptionResult readFleetOption(const char* option, const char* value, FleetOp
                       "--metrics-listen needs ADDRESS:PORT, for example 127.0.0.1:58681 (got \"%s\")",
                       value ? value : "");
         return FleetOptionResult::Bad;
+    }
+    if (std::strcmp(option, "--metrics-processes") == 0) {
+        out.processes = true;
+        return FleetOptionResult::TakenAlone;
     }
     if (std::strcmp(option, "--allow-from") == 0) {
         if (value && addAllowList(value, &out.allow, option, message, messageSize))
@@ -67,6 +72,8 @@ CommandLineRead readCommandLine(int count, const char* const* args, FleetOptions
         FleetOptionResult fleet = readFleetOption(args[i], value, out, message, messageSize);
         if (fleet == FleetOptionResult::Bad)
             return CommandLineRead::Bad;
+        if (fleet == FleetOptionResult::TakenAlone)
+            continue;
         if (fleet == FleetOptionResult::NotFleet) {
             OwnOption own = callbacks.own ? callbacks.own(callbacks.context, args[i], value) : OwnOption::Bad;
             if (own != OwnOption::TakenWithValue)

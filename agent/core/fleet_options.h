@@ -10,10 +10,12 @@ struct FleetOptions {
     bool metrics = false;
     char metricsAddress[16] = {};
     uint16_t metricsPort = 0;
-    AllowList allow; // empty: everyone, as without the option
+    AllowList allow;        // empty: everyone, as without the option
+    bool processes = false; // per-process GPU memory in the metrics (names can tell much)
 };
 
-enum class FleetOptionResult { NotFleet, Taken, Bad };
+// Taken: the option and its value; TakenAlone: an option without a value.
+enum class FleetOptionResult { NotFleet, Taken, TakenAlone, Bad };
 
 // Reads option (with value, the next argument, or null at the end of the
 // line) when it is --metrics-listen or --allow-from. Bad: message holds one

@@ -5,6 +5,7 @@
 #include "agent/core/fleet_options.h"
 #include "agent/core/reporter.h"
 #include "agent/linux/nvml_source.h"
+#include "agent/linux/xid_watch.h"
 #include "gpu/nvml_library.h"
 #include "metrics/metrics_server.h"
 #include "net/tcp.h"
@@ -206,11 +207,14 @@ int main(int argc, char** argv) {
     if (metricsStart == FleetMetricsStart::Listening)
         say("serving metrics on %s", metrics.url);
 
+    gState.readProcesses.store(gFleet.processes);
     gState.agentRunning.store(1);
     std::thread samplers[kGpuSlotCount];
     for (int i = 0; i < gpuCount; ++i)
         if (gSource.devices[i])
             samplers[i] = std::thread([i] { runSampler(gState, gSource, i); });
+    XidWatch xids;
+    startXidWatch(gState, xids, gApi, gSource.devices);
 
     config.answerFromRequestAddress = true;
     config.callbacks.context = &config;
@@ -232,6 +236,7 @@ int main(int argc, char** argv) {
     if (metricsServer.joinable())
         metricsServer.join();
     gState.agentRunning.store(0);
+    stopXidWatch(xids);
     if (!stopSampler(gSource, kCallWaitMs)) {
         // A driver call that hangs cannot be interrupted; shutting NVML down
         // or unloading it under that call could crash, so the process just ends.

@@ -25,6 +25,9 @@ extern char** environ;
 
 namespace {
 
+// The simulated driver's UUID of a GPU, less its two-digit index.
+#define SIM_UUID "GPU-00000000-0000-4000-8000-0000000000"
+
 // A machine with the NVIDIA driver finds the real library without our path.
 bool dlopenWouldFindSystemNvml() {
     void* library = dlopen("libnvidia-ml.so.1", RTLD_LAZY | RTLD_LOCAL);
@@ -168,8 +171,11 @@ TEST(LinuxAgent, ReportsEightOfNineGpusThroughLostAndHungOnes) {
     EXPECT_NE(field(first, 2, 2), field(last, 2, 2));
     EXPECT_EQ(1u, hung.size());
     EXPECT_GE(live.size(), 4u);
-    for (const char* line : {"\ngaugeline_gpu_up{gpu=\"0\"} 1\n", "\ngaugeline_gpu_up{gpu=\"1\"} 0\n",
-                             "\ngaugeline_gpu_up{gpu=\"2\"} 1\n", "\ngaugeline_gpu_up{gpu=\"4\"} 0\n"})
+    // A GPU lost before the start has no handle, so no UUID either.
+    for (const char* line : {"\ngaugeline_gpu_up{gpu=\"0\",uuid=\"" SIM_UUID "00\"} 1\n",
+                             "\ngaugeline_gpu_up{gpu=\"1\",uuid=\"\"} 0\n",
+                             "\ngaugeline_gpu_up{gpu=\"2\",uuid=\"" SIM_UUID "02\"} 1\n",
+                             "\ngaugeline_gpu_up{gpu=\"4\",uuid=\"" SIM_UUID "04\"} 0\n"})
         EXPECT_NE(std::string::npos, text.find(line)) << line << text;
     EXPECT_EQ(0, agent.stop(SIGINT));
     const std::string status = agent.statusLines();
@@ -243,15 +249,23 @@ TEST(LinuxAgent, RatedClocksOnlyWhereTheDriverGivesThemMaxClocksAlways) {
         const char* text;
         bool present;
     } cases[] = {
-        {"gaugeline_gpu_clock_base_hertz{gpu=\"0\"", false},
-        {"\ngaugeline_gpu_clock_max_hertz{gpu=\"0\",clock=\"graphics\"} 3105000000\n", true},
-        {"\ngaugeline_gpu_clock_max_hertz{gpu=\"0\",clock=\"memory\"} 11201000000\n", true},
-        {"\ngaugeline_gpu_clock_max_hertz{gpu=\"0\",clock=\"processor\"} 3600000000\n", true},
-        {"\ngaugeline_gpu_clock_base_hertz{gpu=\"1\",clock=\"graphics\"} 1400000000\n", true},
-        {"\ngaugeline_gpu_clock_base_hertz{gpu=\"1\",clock=\"memory\"} 7000000000\n", true},
-        {"gaugeline_gpu_clock_base_hertz{gpu=\"1\",clock=\"processor\"}", false},
-        {"gaugeline_gpu_clock_base_hertz{gpu=\"1\",clock=\"video\"}", false},
-        {"\ngaugeline_gpu_clock_max_hertz{gpu=\"1\",clock=\"video\"} 1500000000\n", true},
+        {"gaugeline_gpu_clock_base_hertz{gpu=\"0\",uuid=\"" SIM_UUID "00\"", false},
+        {"\ngaugeline_gpu_clock_max_hertz{gpu=\"0\",uuid=\"" SIM_UUID "00\",clock=\"graphics\"} 3105000000\n",
+         true},
+        {"\ngaugeline_gpu_clock_max_hertz{gpu=\"0\",uuid=\"" SIM_UUID "00\",clock=\"memory\"} 11201000000\n",
+         true},
+        {"\ngaugeline_gpu_clock_max_hertz{gpu=\"0\",uuid=\"" SIM_UUID
+         "00\",clock=\"processor\"} 3600000000\n",
+         true},
+        {"\ngaugeline_gpu_clock_base_hertz{gpu=\"1\",uuid=\"" SIM_UUID
+         "01\",clock=\"graphics\"} 1400000000\n",
+         true},
+        {"\ngaugeline_gpu_clock_base_hertz{gpu=\"1\",uuid=\"" SIM_UUID "01\",clock=\"memory\"} 7000000000\n",
+         true},
+        {"gaugeline_gpu_clock_base_hertz{gpu=\"1\",uuid=\"" SIM_UUID "01\",clock=\"processor\"}", false},
+        {"gaugeline_gpu_clock_base_hertz{gpu=\"1\",uuid=\"" SIM_UUID "01\",clock=\"video\"}", false},
+        {"\ngaugeline_gpu_clock_max_hertz{gpu=\"1\",uuid=\"" SIM_UUID "01\",clock=\"video\"} 1500000000\n",
+         true},
     };
     for (const auto& c : cases)
         EXPECT_EQ(c.present, answer.find(c.text) != std::string::npos) << c.text << "\nin:" << answer;

@@ -86,7 +86,7 @@ void readClocks(NvmlSource& source, int slot, nvmlDevice_t d, SharedSample& s) {
     }
 }
 
-void readLoads(NvmlSource& source, int slot, nvmlDevice_t d, SharedSample& s) {
+void readLoads(NvmlSource& source, int slot, nvmlDevice_t d, SharedSample& s, const GpuHealthReadings& h) {
     const NvmlApi& api = *source.api;
     nvmlUtilization_t rates = {};
     if (callSlot(source, slot, api.getUtilizationRates, d, &rates) == NVML_SUCCESS) {
@@ -95,13 +95,11 @@ void readLoads(NvmlSource& source, int slot, nvmlDevice_t d, SharedSample& s) {
         store(s.memoryControllerLoad, rates.memory);
         store(s.memoryControllerLoadSupported, 1u);
     }
-    uint32_t encoder = 0, decoder = 0, period = 0;
-    bool encoderRead =
-        callSlot(source, slot, api.getEncoderUtilization, d, &encoder, &period) == NVML_SUCCESS;
-    bool decoderRead =
-        callSlot(source, slot, api.getDecoderUtilization, d, &decoder, &period) == NVML_SUCCESS;
-    if (encoderRead || decoderRead) {
-        store(s.videoEngineLoad, encoderRead && (!decoderRead || encoder > decoder) ? encoder : decoder);
+    // The video engine is the busier of encoder and decoder.
+    if (h.encoderRead || h.decoderRead) {
+        store(s.videoEngineLoad, h.encoderRead && (!h.decoderRead || h.encoderLoad > h.decoderLoad)
+                                     ? h.encoderLoad
+                                     : h.decoderLoad);
         store(s.videoEngineLoadSupported, 1u);
     }
 }
@@ -217,11 +215,20 @@ NvmlStartResult startSampler(AgentState& state, NvmlSource& source) {
             continue;
         }
         name[sizeof name - 1] = '\0';
+        GpuIdentity identity;
+        readGpuIdentity(api, device, identity, PlainNvmlCall{});
+        storeIdentity(state, i, identity);
         wchar_t* out = state.slots[i].fullName;
         int n = 0;
         for (; n < kFullNameChars && name[n] != '\0'; ++n)
             out[n] = static_cast<unsigned char>(name[n]) < 0x80 ? static_cast<wchar_t>(name[n]) : L'?';
         out[n] = L'\0';
+    }
+    char version[NVML_SYSTEM_DRIVER_VERSION_BUFFER_SIZE] = {};
+    if (PlainNvmlCall{}(api.getDriverVersion, version, static_cast<uint32_t>(sizeof version)) ==
+        NVML_SUCCESS) {
+        version[sizeof version - 1] = '\0';
+        storeDriverVersion(state, version);
     }
     state.gpuCount.store(count, kRelaxed);
     for (int i = 0; i < count; ++i) {
@@ -239,12 +246,19 @@ void sampleSlot(AgentState& state, NvmlSource& source, int slot) {
     nvmlDevice_t d = source.devices[slot];
     SharedSample& s = state.slots[slot].sample;
     uint32_t answered = source.answers[slot].load(kRelaxed);
+    GpuHealthReadings health = readGpuHealth(
+        *source.api, d, [&](auto fn, auto... args) { return callSlot(source, slot, fn, args...); });
     readClocks(source, slot, d, s);
-    readLoads(source, slot, d, s);
+    readLoads(source, slot, d, s, health);
     readMemory(source, slot, d, s);
     readRest(source, slot, d, s);
     if (source.answers[slot].load(kRelaxed) != answered)
         noteReading(state.slots[slot]);
+    storeHealthReadings(state, slot, health);
+    if (state.readProcesses.load(kRelaxed))
+        storeProcesses(state, slot, readGpuProcesses(*source.api, d, [&](auto fn, auto... args) {
+                           return callSlot(source, slot, fn, args...);
+                       }));
 }
 
 void runSampler(AgentState& state, NvmlSource& source, int slot, int periodMs) {

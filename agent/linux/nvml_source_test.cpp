@@ -2,17 +2,21 @@
 // as the Agent does it; each case writes its scenario, and readings ramp with
 // the scenario's fixed time, so a pass at time s reads base + perSecond * s.
 #include "agent/linux/nvml_source.h"
+#include "agent/linux/xid_watch.h"
 #include "gpu/nvml_library.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <dlfcn.h>
 #include <fstream>
 #include <memory>
 #include <string>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -213,3 +217,54 @@ TEST(NvmlStart, NameIsCutToTheFieldAndKeptAscii) {
 }
 
 } // namespace
+
+TEST(NvmlHealth, IdentityReadingsXidsAndProcessesFromTheDriver) {
+    Rig rig("driver 550.1\ntime 0\n"
+            "gpu 0 uuid GPU-abc\ngpu 0 energy 5000\ngpu 0 clockEventsSupported 0x44\ngpu 0 clockEventsActive "
+            "0x40\n"
+            "gpu 0 eccCorrected 2\ngpu 0 eccUncorrected 1\ngpu 0 xid 79 0\ngpu 0 xid 13 0\n"
+            "gpu 0 process self compute 512\ngpu 0 process self graphics 100\ngpu 0 process 77 compute na\n"
+            "gpu 1 physical\nfail nvmlDeviceGetUUID gpu 1\nfail nvmlDeviceRegisterEvents gpu 1 status 3\n");
+    ASSERT_EQ(startSampler(*rig.state, rig.source).outcome, NvmlStartOutcome::Ok);
+    rig.state->readProcesses.store(true);
+    sampleSlot(*rig.state, rig.source, 0);
+    sampleSlot(*rig.state, rig.source, 1);
+    XidWatch watch;
+    ASSERT_TRUE(startXidWatch(*rig.state, watch, rig.api, rig.source.devices));
+    GpuHealth h[kGpuSlotCount];
+    char driver[80];
+    for (int i = 0; i < 100 && h[0].xids.kinds < 2; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        snapshotHealth(*rig.state, h, driver, sizeof driver);
+    }
+    auto stopStart = std::chrono::steady_clock::now();
+    stopXidWatch(watch);
+    EXPECT_LT(std::chrono::steady_clock::now() - stopStart, std::chrono::milliseconds(kXidWaitMs + 1000));
+
+    EXPECT_STREQ(driver, "550.1");
+    EXPECT_STREQ(h[0].identity.uuid, "GPU-abc");
+    EXPECT_STREQ(h[0].identity.pciBusId, "00000000:01:00.0");
+    EXPECT_STREQ(h[1].identity.uuid, "");
+    EXPECT_STREQ(h[1].identity.pciBusId, "00000000:02:00.0");
+    const GpuHealthReadings& r = h[0].readings;
+    EXPECT_TRUE(r.energyRead && r.clockEventsRead && r.eccRead && r.encoderRead && r.decoderRead);
+    EXPECT_EQ(r.energyMillijoules, 5000u);
+    EXPECT_EQ(r.clockEventsSupported, 0x44u);
+    EXPECT_EQ(r.clockEventsActive, 0x40u);
+    EXPECT_EQ(r.eccCorrected, 2u);
+    EXPECT_EQ(r.eccUncorrected, 1u);
+    EXPECT_FALSE(h[1].readings.energyRead || h[1].readings.clockEventsRead || h[1].readings.eccRead);
+    EXPECT_TRUE(h[0].xids.watched);
+    ASSERT_EQ(h[0].xids.kinds, 2);
+    EXPECT_EQ(h[0].xids.xid[0] + h[0].xids.xid[1], 79u + 13u);
+    EXPECT_EQ(h[0].xids.count[0] + h[0].xids.count[1], 2u);
+    EXPECT_FALSE(h[1].xids.watched);
+    // The process's compute and graphics memory as one; a process the driver
+    // tells no memory of is left out.
+    ASSERT_TRUE(h[0].processes.read);
+    ASSERT_EQ(h[0].processes.count, 1);
+    EXPECT_EQ(h[0].processes.list[0].pid, static_cast<uint32_t>(getpid()));
+    EXPECT_EQ(h[0].processes.list[0].bytes, 612u * 1048576);
+    EXPECT_EQ(std::string(h[0].processes.list[0].name),
+              std::string(program_invocation_short_name).substr(0, 15));
+}

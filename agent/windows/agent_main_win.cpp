@@ -168,6 +168,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     gAgent.agentRunning.store(1, std::memory_order_relaxed);
     if (!readCommandLine())
         return 2;
+    gAgent.readProcesses.store(gFleet.processes);
     HANDLE mutex = claimSingleInstance(kMutexName);
     if (!mutex)
         return 0;

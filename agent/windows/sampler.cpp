@@ -365,8 +365,19 @@ void sampleSlot(AgentState& state, const NvapiGpus& gpus, const DriverTable& dri
         driver.loadNvml && driver.loadNvml(&nvml) && nvmlDeviceOnBus(nvml, a.busId, gpuCount, &device);
     read |= memory(s, driver, h, version(RecordVersion::Memory), nvml, nvmlFound ? &device : nullptr);
     read |= temperature(s, driver, h, version(RecordVersion::Thermal));
-    if (nvmlFound)
+    if (nvmlFound) {
         read |= powerAndDriverModel(s, nvml, device);
+        GpuIdentity identity;
+        readGpuIdentity(nvml, device, identity, PlainNvmlCall{});
+        storeIdentity(state, slot, identity);
+        storeHealthReadings(state, slot, readGpuHealth(nvml, device, PlainNvmlCall{}));
+        if (state.readProcesses.load(kRelaxed))
+            storeProcesses(state, slot, readGpuProcesses(nvml, device, PlainNvmlCall{}));
+        char driverVersion[NVML_SYSTEM_DRIVER_VERSION_BUFFER_SIZE] = {};
+        if (slot == 0 && PlainNvmlCall{}(nvml.getDriverVersion, driverVersion,
+                                         uint32_t{sizeof driverVersion}) == NVML_SUCCESS)
+            storeDriverVersion(state, driverVersion);
+    }
     read |= performanceState(s, driver, h);
     read |= engineLoads(s, driver, h);
     read |= fan(s, driver, h, version(RecordVersion::Cooler));

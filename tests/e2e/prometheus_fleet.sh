@@ -22,15 +22,20 @@ GAUGELINE_SIM_SCENARIO=$sc start agent pc "$AGENT_EXE" --metrics-listen "0.0.0.0
 check "agent listens" wait_listening pc2 "$ADDR_PC" 60 >/dev/null
 no_report() { ! peer pc2 console --to "$ADDR_PC" --blocks 1 --timeout-s 4 >/dev/null 2>&1; }
 check "a Console outside the allow list gets no report" no_report
-LD_LIBRARY_PATH=$GL_NATIVE/sim/linux GAUGELINE_SIM_SCENARIO=$GL_SIM_SCENARIOS/linux_gpus.scenario \
+# The Linux server's boards: the same two with health readings, and a third lost.
+cat "$GL_SIM_SCENARIOS/linux_gpus.scenario" "$GL_SIM_SCENARIOS/fleet_gpus.scenario" >"$HOSTS_RUN_DIR/fleet.scenario"
+LD_LIBRARY_PATH=$GL_NATIVE/sim/linux GAUGELINE_SIM_SCENARIO=$HOSTS_RUN_DIR/fleet.scenario \
     start linux_agent pc2 "$LINUX_AGENT" --metrics-listen "0.0.0.0:$METRICS"
 
+ROOT=$(readlink -f "$GL_SIM_SCENARIOS/../..")
 prom=$HOSTS_RUN_DIR/prometheus
 mkdir -p "$prom/data"
 cat >"$prom/prometheus.yml" <<YAML
 global:
   scrape_interval: 1s
   scrape_timeout: 1s
+  evaluation_interval: 1s
+rule_files: ['$ROOT/deploy/prometheus/gaugeline-rules.yml']
 scrape_configs:
   - job_name: gaugeline
     static_configs:
@@ -90,5 +95,22 @@ check "a scraper outside the allow list gets nothing" \
     bash -c '! "$0" pc2 curl -sf --max-time 3 -o /dev/null "$1"' "$HOST_RUN" "http://$ADDR_PC:$METRICS/metrics"
 check "a good scrape of the Windows Agent after all that" \
     "$HOST_RUN" op curl -sf --max-time 5 -o "$HOSTS_RUN_DIR/scrape.txt" "http://$ADDR_PC:$METRICS/metrics"
-check "it carries GPU 0's temperature" grep -qx 'gaugeline_gpu_temperature_celsius{gpu="0"} 55' "$HOSTS_RUN_DIR/scrape.txt"
+check "it carries GPU 0's temperature and UUID" grep -qx \
+    'gaugeline_gpu_temperature_celsius{gpu="0",uuid="GPU-00000000-0000-4000-8000-000000000000"} 55' "$HOSTS_RUN_DIR/scrape.txt"
+
+# The dashboard: every query, variables and macros filled in, returns data
+# for at least one of the two Agents.
+check "every dashboard query returns data from Prometheus" "$HOST_RUN" op "$PYTHON" "$ROOT/tests/deploy/dashboard_check.py" \
+    "$ROOT/deploy/grafana/gaugeline.json" http://127.0.0.1:9090 "$ADDR_PC:$METRICS" "$ADDR_PC2:$METRICS"
+# The lost GPU's alert, whose rule holds for 1 minute, evaluated every second.
+firing() {
+    "$HOST_RUN" op curl -s --max-time 5 http://127.0.0.1:9090/api/v1/alerts |
+        grep -q '"alertname":"GaugelineGpuNotUp","gpu":"2","instance":"'"$ADDR_PC2:$METRICS"'"[^}]*}[^}]*},"state":"firing"'
+}
+alert_fires() {
+    local i
+    for i in $(seq 90); do firing && return 0; sleep 1; done
+    return 1
+}
+check "the lost GPU's alert fires within 90 s" alert_fires
 finish
