@@ -29,6 +29,7 @@ TEST(MetricsHealth, FamiliesCarryUuidAndOnlyWhatWasRead) {
         clearGpuSample(&g);
     std::wcscpy(s[0].fullName, L"A");
     std::wcscpy(s[1].fullName, L"B");
+    std::wcscpy(s[2].fullName, L"C");
     GpuHealth h[kGpuSlotCount];
     std::strcpy(h[0].identity.uuid, "GPU-0");
     std::strcpy(h[0].identity.pciBusId, "00000000:01:00.0");
@@ -70,7 +71,8 @@ TEST(MetricsHealth, FamiliesCarryUuidAndOnlyWhatWasRead) {
          "\"550.54.15\"} 1\n"
          "gaugeline_gpu_info{gpu=\"1\",uuid=\"GPU-1\\\"\\n\xEF\xBF\xBD\",name=\"B\",pci_bus_id=\"\","
          "driver_version=\"550.54.15\"} 1\n"
-         "gaugeline_gpu_info{gpu=\"2\",uuid=\"GPU-2\",name=\"\",pci_bus_id=\"\",driver_version=\"550.54.15\"}"
+         "gaugeline_gpu_info{gpu=\"2\",uuid=\"GPU-2\",name=\"C\",pci_bus_id=\"\",driver_version=\"550.54."
+         "15\"}"
          " 1\n"},
         {"gaugeline_gpu_energy_joules_total",
          "# TYPE gaugeline_gpu_energy_joules_total counter\n"
@@ -86,8 +88,7 @@ TEST(MetricsHealth, FamiliesCarryUuidAndOnlyWhatWasRead) {
          "# TYPE gaugeline_gpu_ecc_errors_total counter\n"
          "gaugeline_gpu_ecc_errors_total{gpu=\"0\",uuid=\"GPU-0\",type=\"corrected\"} 5\n"
          "gaugeline_gpu_ecc_errors_total{gpu=\"0\",uuid=\"GPU-0\",type=\"uncorrected\"} 0\n"},
-        {"gaugeline_gpu_xid_errors_total",
-         "# TYPE gaugeline_gpu_xid_errors_total counter\n"
+        {"gaugeline_gpu_xid_errors_total{gpu=\"0\"",
          "gaugeline_gpu_xid_errors_total{gpu=\"0\",uuid=\"GPU-0\",xid=\"79\"} 2\n"
          "gaugeline_gpu_xid_errors_total{gpu=\"0\",uuid=\"GPU-0\",xid=\"13\"} 1\n"},
         {"gaugeline_gpu_process_memory_bytes",
@@ -95,7 +96,7 @@ TEST(MetricsHealth, FamiliesCarryUuidAndOnlyWhatWasRead) {
          "gaugeline_gpu_process_memory_bytes{gpu=\"0\",uuid=\"GPU-0\",pid=\"4242\",name=\"python3\"} "
          "1048576\n"
          "gaugeline_gpu_process_memory_bytes{gpu=\"0\",uuid=\"GPU-0\",pid=\"other\",name=\"\"} 2048\n"},
-        {"gaugeline_gpu_up{gpu=\"1\"", ""},
+        {"gaugeline_gpu_energy_joules_total{gpu=\"1\"", ""},
     };
     for (const Case& c : cases)
         EXPECT_EQ(linesOf(text, c.prefix), c.lines) << c.prefix;

@@ -42,21 +42,24 @@ struct MetricsRun {
     TcpSocket connect(const char* from = "127.0.0.1") { return connectToAgent(config.port, from); }
 };
 
-// The whole answer to a scrape with the GPU at the temperature (481 bytes of
+// The whole answer to a scrape with the GPU at the temperature (695 bytes of
 // text: the temperature takes two characters).
 const std::string kScrapeHead =
     "HTTP/1.1 200 OK\r\nContent-Type: text/plain; version=0.0.4; charset=utf-8\r\n"
-    "Content-Length: 481\r\nConnection: close\r\n\r\n";
+    "Content-Length: 695\r\nConnection: close\r\n\r\n";
 std::string scrapeAnswer(const char* temperature) {
     return kScrapeHead +
-           "# HELP gaugeline_gpu_info The GPU in each slot, by name; always 1.\n"
-           "# TYPE gaugeline_gpu_info gauge\ngaugeline_gpu_info{gpu=\"0\",name=\"\"} 1\n"
+           "# HELP gaugeline_build_info The Agent's version; always 1.\n"
+           "# TYPE gaugeline_build_info gauge\ngaugeline_build_info{version=\"1.0.0\"} 1\n"
+           "# HELP gaugeline_gpu_info The GPU in each slot: name, PCI bus id, driver version; always 1.\n"
+           "# TYPE gaugeline_gpu_info gauge\n"
+           "gaugeline_gpu_info{gpu=\"0\",uuid=\"\",name=\"\",pci_bus_id=\"\",driver_version=\"\"} 1\n"
            "# HELP gaugeline_gpu_up 1 while the GPU gave a reading in the last 5 s; 0 otherwise, "
            "and its readings are left out.\n"
-           "# TYPE gaugeline_gpu_up gauge\ngaugeline_gpu_up{gpu=\"0\"} 1\n"
+           "# TYPE gaugeline_gpu_up gauge\ngaugeline_gpu_up{gpu=\"0\",uuid=\"\"} 1\n"
            "# HELP gaugeline_gpu_temperature_celsius GPU temperature in degrees Celsius.\n"
            "# TYPE gaugeline_gpu_temperature_celsius gauge\n"
-           "gaugeline_gpu_temperature_celsius{gpu=\"0\"} " +
+           "gaugeline_gpu_temperature_celsius{gpu=\"0\",uuid=\"\"} " +
            temperature + "\n";
 }
 

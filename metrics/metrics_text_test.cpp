@@ -43,33 +43,40 @@ TEST(MetricsText, ReadingsInBaseUnitsAndOnlyThoseGiven) {
     std::wcscpy(s[3].fullName, L"Beyond");
     s[3].temperatureSupported = 1, s[3].temperature = 40;
     const bool up[kGpuSlotCount] = {true, true, false, true};
-    const std::string text = metricsText(s, 3, up);
+    GpuHealth h[kGpuSlotCount];
+    for (int i = 0; i < 4; ++i)
+        h[i].identity.uuid[0] = 'U', h[i].identity.uuid[1] = static_cast<char>('0' + i);
+    const std::string text = metricsText(s, h, 3, up, "");
     const char* pieces[] = {
-        "# HELP gaugeline_gpu_info The GPU in each slot, by name; always 1.\n"
-        "# TYPE gaugeline_gpu_info gauge\ngaugeline_gpu_info{gpu=\"0\",name=\"Test GPU\"} 1\n"
-        "gaugeline_gpu_info{gpu=\"1\",name="
-        "\"a\\\"b\\\\\\n\xC3\xA9\xE4\xB8\xADx\xF0\x9F\x98\x80\xEF\xBF\xBDx\xEF\xBF\xBD\"} 1\n"
-        "gaugeline_gpu_info{gpu=\"2\",name=\"Down\"} 1\n# HELP gaugeline_gpu_up 1 while",
-        "# TYPE gaugeline_gpu_up gauge\ngaugeline_gpu_up{gpu=\"0\"} 1\ngaugeline_gpu_up{gpu=\"1\"} 1\n"
-        "gaugeline_gpu_up{gpu=\"2\"} 0\n# HELP gaugeline_gpu_clock_hertz Current clock",
-        "gauge\ngaugeline_gpu_clock_hertz{gpu=\"0\",clock=\"graphics\"} 1733000000\n# HELP",
-        "gauge\ngaugeline_gpu_clock_base_hertz{gpu=\"0\",clock=\"graphics\"} 1500000000\n# HELP",
-        "gauge\ngaugeline_gpu_clock_max_hertz{gpu=\"0\",clock=\"graphics\"} 2520000000\n# HELP",
-        "gauge\ngaugeline_gpu_utilization_ratio{gpu=\"0\",engine=\"graphics\"} 0.55\n"
-        "gaugeline_gpu_utilization_ratio{gpu=\"1\",engine=\"video\"} 0.07\n# HELP",
-        "gauge\ngaugeline_gpu_memory_total_bytes{gpu=\"0\"} 8589934592\n# HELP",
-        "gauge\ngaugeline_gpu_memory_used_bytes{gpu=\"0\"} 1073742848\n# HELP",
+        "# TYPE gaugeline_gpu_info gauge\n"
+        "gaugeline_gpu_info{gpu=\"0\",uuid=\"U0\",name=\"Test GPU\",pci_bus_id=\"\",driver_version=\"\"} 1\n"
+        "gaugeline_gpu_info{gpu=\"1\",uuid=\"U1\",name="
+        "\"a\\\"b\\\\\\n\xC3\xA9\xE4\xB8\xADx\xF0\x9F\x98\x80\xEF\xBF\xBDx\xEF\xBF\xBD\",pci_bus_id=\"\","
+        "driver_version=\"\"} 1\n"
+        "gaugeline_gpu_info{gpu=\"2\",uuid=\"U2\",name=\"Down\",pci_bus_id=\"\",driver_version=\"\"} 1\n# "
+        "HELP gaugeline_gpu_up 1 while",
+        "# TYPE gaugeline_gpu_up gauge\ngaugeline_gpu_up{gpu=\"0\",uuid=\"U0\"} "
+        "1\ngaugeline_gpu_up{gpu=\"1\",uuid=\"U1\"} 1\n"
+        "gaugeline_gpu_up{gpu=\"2\",uuid=\"U2\"} 0\n# HELP gaugeline_gpu_clock_hertz Current clock",
+        "gauge\ngaugeline_gpu_clock_hertz{gpu=\"0\",uuid=\"U0\",clock=\"graphics\"} 1733000000\n# HELP",
+        "gauge\ngaugeline_gpu_clock_base_hertz{gpu=\"0\",uuid=\"U0\",clock=\"graphics\"} 1500000000\n# HELP",
+        "gauge\ngaugeline_gpu_clock_max_hertz{gpu=\"0\",uuid=\"U0\",clock=\"graphics\"} 2520000000\n# HELP",
+        "gauge\ngaugeline_gpu_utilization_ratio{gpu=\"0\",uuid=\"U0\",engine=\"graphics\"} 0.55\n"
+        "gaugeline_gpu_utilization_ratio{gpu=\"1\",uuid=\"U1\",engine=\"video\"} 0.07\n# HELP",
+        "gauge\ngaugeline_gpu_memory_total_bytes{gpu=\"0\",uuid=\"U0\"} 8589934592\n# HELP",
+        "gauge\ngaugeline_gpu_memory_used_bytes{gpu=\"0\",uuid=\"U0\"} 1073742848\n# HELP",
         "# HELP gaugeline_gpu_temperature_celsius GPU temperature in degrees Celsius.\n"
-        "# TYPE gaugeline_gpu_temperature_celsius gauge\ngaugeline_gpu_temperature_celsius{gpu=\"0\"} 54\n"
-        "gaugeline_gpu_temperature_celsius{gpu=\"1\"} -5\n# HELP",
-        "gauge\ngaugeline_gpu_power_watts{gpu=\"0\"} 65.432\n# HELP",
-        "gauge\ngaugeline_gpu_power_limit_watts{gpu=\"0\"} 250\n# HELP",
-        "gauge\ngaugeline_gpu_power_management_limit_watts{gpu=\"0\"} 300\n# HELP "
+        "# TYPE gaugeline_gpu_temperature_celsius "
+        "gauge\ngaugeline_gpu_temperature_celsius{gpu=\"0\",uuid=\"U0\"} 54\n"
+        "gaugeline_gpu_temperature_celsius{gpu=\"1\",uuid=\"U1\"} -5\n# HELP",
+        "gauge\ngaugeline_gpu_power_watts{gpu=\"0\",uuid=\"U0\"} 65.432\n# HELP",
+        "gauge\ngaugeline_gpu_power_limit_watts{gpu=\"0\",uuid=\"U0\"} 250\n# HELP",
+        "gauge\ngaugeline_gpu_power_management_limit_watts{gpu=\"0\",uuid=\"U0\"} 300\n# HELP "
         "gaugeline_gpu_core_voltage_volts",
     };
     for (const char* piece : pieces)
         EXPECT_NE(std::string::npos, text.find(piece)) << piece << "\nin:\n" << text;
-    const std::string end = "gauge\ngaugeline_gpu_core_voltage_volts{gpu=\"0\"} 0.85\n";
+    const std::string end = "gauge\ngaugeline_gpu_core_voltage_volts{gpu=\"0\",uuid=\"U0\"} 0.85\n";
     EXPECT_EQ(end, text.substr(text.size() - end.size())) << text;
 }
 

@@ -73,3 +73,26 @@ TEST(FleetOptions, MetricsEndpointIsAStrictAddressAndPort) {
 }
 
 } // namespace
+
+namespace {
+
+OwnOption takeOwn(void* seen, const char* option, const char* value) {
+    static_cast<std::vector<std::string>*>(seen)->push_back(std::string(option) + "=" + (value ? value : ""));
+    return OwnOption::TakenWithValue;
+}
+
+// --metrics-processes takes no value: the option after it is read as an option.
+TEST(FleetOptions, MetricsProcessesStandsAlone) {
+    const char* args[] = {"--metrics-processes", "--listen-port", "5", "--metrics-processes"};
+    std::vector<std::string> seen;
+    CommandLineCallbacks callbacks;
+    callbacks.context = &seen;
+    callbacks.own = takeOwn;
+    FleetOptions options;
+    char message[128];
+    EXPECT_EQ(readCommandLine(4, args, options, callbacks, message, sizeof message), CommandLineRead::Run);
+    EXPECT_TRUE(options.processes);
+    EXPECT_EQ(seen, std::vector<std::string>{"--listen-port=5"});
+}
+
+} // namespace
