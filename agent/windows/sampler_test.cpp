@@ -64,7 +64,7 @@ struct Rig {
                  << "bus=" << state->slots[slot].busId << " " << prefix << "up=" << up[slot] << " " << prefix
                  << "versions=" << std::hex;
             for (int k = 0; k < kRecordVersionCount; ++k)
-                text << (k ? "," : "") << state->slots[slot].recordVersions[k];
+                text << (k ? "," : "") << gpus->recordVersions[slot][k];
             text << std::dec << " ";
         }
         return text.str();
@@ -183,7 +183,6 @@ TEST(Sampler, StartupMessages) {
         {"gpu 0 physical\ngpu 1 physical\ngpu 2 physical\ngpu 3 physical\ngpu 4 tcc\ngpu 5 physical\n"
          "gpu 6 physical\ngpu 7 physical\ngpu 8 physical\n", false, 8, {M::TooManyGpus}},
     };
-<<<<<<< HEAD
     // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.scenario);
@@ -197,20 +196,6 @@ TEST(Sampler, StartupMessages) {
         EXPECT_EQ(c.count > 0, rig.state->agentRunning.load() == 1);
         if (c.count > 0)
             EXPECT_EQ(c.count, rig.state->gpuCount.load());
-=======
-    for (const Case& c : cases) {
-        SetUp();
-        gFake.gpus.resize(2);
-        gFake.gpus[1].rejected = c.rejected;
-        ASSERT_TRUE(run());
-        const uint32_t* v = gpus->recordVersions[1];
-        EXPECT_EQ(c.versions, std::vector<uint32_t>(v, v + kRecordVersionCount)) << c.versions[4];
-        // Versions taken untried are never offered to the driver.
-        for (uint32_t tried : gFake.triedVersions)
-            EXPECT_EQ(1u, all.count(tried)) << std::hex << tried;
-        EXPECT_EQ(0x30108u, recordVersion(*gpus, 0, RecordVersion::Clock));
-        EXPECT_EQ(std::vector<int>(c.pauses, 1), gFake.sleepMs) << c.versions[4];
->>>>>>> p-net
     }
     simtest::clearScenario();
 }
