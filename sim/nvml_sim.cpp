@@ -170,7 +170,9 @@ nvmlReturn_t pciInfo(SimFunction function, nvmlDevice_t device, nvmlPciInfo_t* p
     built.device = 0;
     built.pciDeviceId = (0x2204u << 16) | 0x10DEu;
     built.pciSubSystemId = 0x00001043u + (static_cast<uint32_t>(gpu->index) << 16);
-    std::snprintf(built.busId, sizeof built.busId, "%08X:%02X:00.0", 0u, gpu->bus);
+    // The old 52-byte record ends in reserved words where the current one has busId.
+    if (bytes == sizeof(nvmlPciInfo_t))
+        std::snprintf(built.busId, sizeof built.busId, "%08X:%02X:00.0", 0u, gpu->bus);
     std::memcpy(pci, &built, bytes);
     return NVML_SUCCESS;
 }
