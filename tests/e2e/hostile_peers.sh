@@ -10,7 +10,7 @@
 . "$(dirname "$0")/lib.sh"
 kind=${1:-windows}
 HOSTILE=192.0.2.6
-SILENT=192.0.2.99
+SILENT=192.0.2.99 # the address silent-address requests name
 
 if [ "$kind" = linux ]; then
     LINUX_AGENT=$GL_NATIVE/bin/gaugeline-agent
@@ -46,15 +46,7 @@ start_hostile() { # label mode [args...]
     shift
     start_peer "$label" op "$@" --to "$ADDR_PC" --own "$HOSTILE"
 }
-taken_within() { # seconds: the stalling peer holds the report connection
-    local n=$(($1 * 10))
-    while [ $n -gt 0 ]; do
-        grep -qx taken "$HOSTS_RUN_DIR/stall.out" && return 0
-        sleep 0.1
-        n=$((n - 1))
-    done
-    return 1
-}
+taken_within() { wait_for "$1" grep -qx taken "$HOSTS_RUN_DIR/stall.out"; } # seconds
 
 start_hostile stall stall
 if taken_within 30; then
@@ -70,7 +62,7 @@ for attack in "garbage 30" "silent-address 30" "flood 5"; do
     read -r mode limit <<<"$attack"
     # The last report connection ended: the Agent listens again before the attack.
     wait_listening pc2 "$ADDR_PC" 10 >/dev/null || fail "agent not listening before $mode"
-    start_hostile "$mode" "$mode" --name "$SILENT"
+    start_hostile "$mode" "$mode"
     sleep 2
     t0=$(now_ms)
     check "$mode: a good Console is served within $limit s" good_console "$limit"
