@@ -14,6 +14,7 @@
 #include <cwchar>
 #include <list>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -46,15 +47,10 @@ int argInt(const Args& a, const wchar_t* key, int fallback) {
 // processes; a window whose thread is busy (a dialog inside its button
 // handler) does not answer in time and reads as hung.
 bool readWindowText(HWND w, std::wstring* text) {
-    DWORD_PTR len = 0;
-    if (!SendMessageTimeoutW(w, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 3000, &len))
-        return false;
-    std::wstring t(static_cast<size_t>(len) + 1, L'\0');
+    wchar_t t[1024] = L"";
     DWORD_PTR got = 0;
-    if (!SendMessageTimeoutW(w, WM_GETTEXT, t.size(), reinterpret_cast<LPARAM>(&t[0]), SMTO_ABORTIFHUNG, 3000,
-                             &got))
+    if (!SendMessageTimeoutW(w, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(t), SMTO_ABORTIFHUNG, 3000, &got))
         return false;
-    t.resize(wcslen(t.c_str()));
     *text = t;
     return true;
 }
@@ -106,16 +102,12 @@ HWND findChild(HWND parent, const wchar_t* cls, const std::wstring& text) {
 // The Console's main window once it is visible and its tab strip exists.
 HWND mainWindow(const Args& a, int timeoutMs) {
     std::wstring cls = arg(a, L"--class", kConsoleClass);
-    HWND found = nullptr;
-    poll(timeoutMs, [&] {
-        HWND w = FindWindowW(cls.c_str(), nullptr);
-        if (w && IsWindowVisible(w) && (cls != kConsoleClass || findChild(w, WC_TABCONTROLW, L""))) {
-            found = w;
-            return true;
-        }
-        return false;
+    HWND w = nullptr;
+    bool shown = poll(timeoutMs, [&] {
+        w = FindWindowW(cls.c_str(), nullptr);
+        return w && IsWindowVisible(w) && (cls != kConsoleClass || findChild(w, WC_TABCONTROLW, L""));
     });
-    return found;
+    return shown ? w : nullptr;
 }
 
 DWORD processOf(HWND w) {
@@ -170,10 +162,7 @@ bool readTabs(HWND tab, std::vector<std::wstring>* texts) {
         item.mask = TCIF_TEXT;
         item.pszText = reinterpret_cast<LPWSTR>(remote + sizeof(TCITEMW));
         item.cchTextMax = textChars;
-        std::vector<wchar_t> zero(textChars, 0);
-        ok = WriteProcessMemory(proc, remote, &item, sizeof item, nullptr) &&
-             WriteProcessMemory(proc, remote + sizeof(TCITEMW), zero.data(), textChars * sizeof(wchar_t),
-                                nullptr);
+        ok = WriteProcessMemory(proc, remote, &item, sizeof item, nullptr);
         if (!ok)
             break;
         SendMessageW(tab, TCM_GETITEMW, i, reinterpret_cast<LPARAM>(remote));
@@ -395,15 +384,13 @@ int cmdStats(const Args& a, HWND w) {
             std::to_wstring(height));
         return 1;
     }
-    std::map<uint32_t, int> counts;
+    std::set<uint32_t> colours;
     int white = 0, reddish = 0, bluish = 0;
     for (int j = y; j < y + rh; ++j)
         for (int i = x; i < x + rw; ++i) {
             uint32_t c = px[static_cast<size_t>(j) * width + i] & 0xFFFFFF;
-            if (c == 0xFFFFFF)
-                ++white;
-            else
-                ++counts[c];
+            colours.insert(c);
+            white += c == 0xFFFFFF;
             uint32_t r = c >> 16 & 0xFF, g = c >> 8 & 0xFF, b = c & 0xFF;
             if (r >= 150 && g < 100 && b < 100)
                 ++reddish;
@@ -413,7 +400,7 @@ int cmdStats(const Args& a, HWND w) {
     out(L"rect=" + std::to_wstring(x) + L"," + std::to_wstring(y) + L"," + std::to_wstring(rw) + L"," +
         std::to_wstring(rh));
     out(L"nonwhite=" + std::to_wstring(rw * rh - white));
-    out(L"colours=" + std::to_wstring(counts.size() + (white ? 1 : 0)));
+    out(L"colours=" + std::to_wstring(colours.size()));
     out(L"reddish=" + std::to_wstring(reddish));
     out(L"bluish=" + std::to_wstring(bluish));
     return 0;
