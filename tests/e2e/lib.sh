@@ -11,8 +11,7 @@ TITLE="Kovra Gaugeline Console"
 # The test peers in Python run on Debian's interpreter (scripts/setup installs
 # it), whatever other python3 comes first on the PATH.
 PYTHON=/usr/bin/python3
-PEER_PY=$(dirname "${BASH_SOURCE[0]}")/../peers/peer.py
-PEER_PY=$(readlink -f "$PEER_PY")
+PEER_PY=$(readlink -f "$(dirname "${BASH_SOURCE[0]}")/../peers/peer.py")
 EMPTY_TAB="- empty - (UNKNOWN 接続)"
 failures=0
 declare -A started=()   # name -> unix pid of a program started here
@@ -25,12 +24,9 @@ check() { # description, command...
     if "$@"; then log "ok: $what"; else fail "$what"; fi
 }
 finish() {
-    if [ "$failures" -gt 0 ]; then
-        log "$failures check(s) failed"
-        exit 1
-    fi
-    log "all checks passed"
-    exit 0
+    [ "$failures" = 0 ] && { log "all checks passed"; exit 0; }
+    log "$failures check(s) failed"
+    exit 1
 }
 now_ms() { date +%s%3N; }
 wait_for() { # seconds command...: runs the command every 0.1 s until it succeeds
@@ -42,15 +38,10 @@ wait_for() { # seconds command...: runs the command every 0.1 s until it succeed
     done
 }
 
-require_programs() { # exe...
-    local missing=0
-    for f in "$@"; do
-        [ -f "$f" ] || { log "missing $f"; missing=1; }
-    done
-    if [ $missing = 1 ]; then
-        log "programs not built; skipped"
-        exit 77
-    fi
+require_programs() { # exe...: the test is skipped (77) when one is missing
+    local f missing=0
+    for f in "$@"; do [ -f "$f" ] || { log "missing $f"; missing=1; }; done
+    [ $missing = 0 ] || { log "programs not built; skipped"; exit 77; }
 }
 
 # Scenario file of the simulated driver as the Windows side sees it (drive Z:).
@@ -183,15 +174,11 @@ rss_kb() { awk '/^VmRSS/ {print $2}' "/proc/$1/status" 2>/dev/null || echo 0; }
 GL_PORT=58680
 # Whether a plain TCP connect from HOST to ADDR:58680 succeeds.
 port_open() { "$HOST_RUN" "$1" bash -c "exec 3<>/dev/tcp/$2/$GL_PORT" 2>/dev/null; }
-# Blocks until ADDR accepts on 58680 as seen from HOST, polled every 50 ms;
-# prints the milliseconds since T0 (default: now).
-wait_listening() { # host addr seconds [t0]
-    local start=${4:-$(now_ms)}
-    while [ $(($(now_ms) - start)) -lt $(($3 * 1000)) ]; do
-        port_open "$1" "$2" && { echo $(($(now_ms) - start)); return 0; }
-        sleep 0.05
-    done
-    return 1
+# Waits until ADDR accepts on 58680 as seen from HOST; prints the milliseconds it took.
+wait_listening() { # host addr seconds
+    local t0
+    t0=$(now_ms)
+    wait_for "$3" port_open "$1" "$2" && echo $(($(now_ms) - t0))
 }
 
 cleanup_programs() {
