@@ -19,7 +19,7 @@
 #       waits for one request, connects back and sends an example rig's blocks
 #       once a second, the first N malformed (one of each kind in turn).
 #   peer.py MODE --to ADDRESS [--own ADDRESS] [--count N] [--connect-ms MS]
-#       bad input, then a tally. random, connect (one after another), storm
+#       bad input, then a tally. random (one connection after another), storm
 #       (batches of 50 at once, closed after --connect-ms), blocks (each
 #       malformed block on its own connection).
 #   peer.py MODE --to AGENT --own ADDRESS, for the attacks on an Agent:
@@ -330,13 +330,12 @@ def blast(a):
                 s.close()
     else:
         rnd = random.Random(12345)
-        pieces = {"random": lambda k: [rnd.randbytes(rnd.randint(1, 8192))], "connect": lambda k: [],
-                  "blocks": lambda k: bad_block(BAD_KINDS[k], a.own or "192.0.2.20", k)}[a.mode]
         for k in range(len(BAD_KINDS) if a.mode == "blocks" else a.count):
             s = connect(a.to, timeout=a.connect_ms / 1000, own=a.own)
             tally["connected" if s else "refused"] += 1
             if s:
-                send_quietly(s, pieces(k))
+                send_quietly(s, bad_block(BAD_KINDS[k], a.own or "192.0.2.20", k) if a.mode == "blocks"
+                             else [rnd.randbytes(rnd.randint(1, 8192))])
                 time.sleep(0.1)
                 s.close()
     print("blast mode=%s %s" % (a.mode, " ".join("%s=%d" % kv for kv in tally.items())))
@@ -435,7 +434,7 @@ MODES = {"console": console, "agent": agent, "good": good, "stall": stall,
          "flood": lambda a: hold(a, float("inf"), 30), "patient": lambda a: hold(a, a.count, 5),
          "garbage": lambda a: repeat(a, b"GARBAGE-GARBAGE-GARB", 0.5),
          "silent-address": lambda a: repeat(a, request_for("192.0.2.99"), 5.0)}
-MODES.update((m, blast) for m in "random connect storm blocks".split())
+MODES.update((m, blast) for m in "random storm blocks".split())
 
 
 def main():
