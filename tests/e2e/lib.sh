@@ -11,8 +11,7 @@ TITLE="Kovra Gaugeline Console"
 # The test peers in Python run on Debian's interpreter (scripts/setup installs
 # it), whatever other python3 comes first on the PATH.
 PYTHON=/usr/bin/python3
-PEER_PY=$(dirname "${BASH_SOURCE[0]}")/../peers/peer.py
-PEER_PY=$(readlink -f "$PEER_PY")
+PEER_PY=$(readlink -f "$(dirname "${BASH_SOURCE[0]}")/../peers/peer.py")
 EMPTY_TAB="- empty - (UNKNOWN 接続)"
 failures=0
 declare -A started=()   # name -> unix pid of a program started here
@@ -25,31 +24,30 @@ check() { # description, command...
     if "$@"; then log "ok: $what"; else fail "$what"; fi
 }
 finish() {
-    if [ "$failures" -gt 0 ]; then
-        log "$failures check(s) failed"
-        exit 1
-    fi
-    log "all checks passed"
-    exit 0
+    [ "$failures" = 0 ] && { log "all checks passed"; exit 0; }
+    log "$failures check(s) failed"
+    exit 1
 }
 now_ms() { date +%s%3N; }
-
-require_programs() { # exe...
-    local missing=0
-    for f in "$@"; do
-        [ -f "$f" ] || { log "missing $f"; missing=1; }
+wait_for() { # seconds command...: runs the command every 0.1 s until it succeeds
+    local end=$(($(now_ms) + $1 * 1000))
+    shift
+    until "$@"; do
+        [ "$(now_ms)" -lt $end ] || return 1
+        sleep 0.1
     done
-    if [ $missing = 1 ]; then
-        log "programs not built; skipped"
-        exit 77
-    fi
+}
+
+require_programs() { # exe...: the test is skipped (77) when one is missing
+    local f missing=0
+    for f in "$@"; do [ -f "$f" ] || { log "missing $f"; missing=1; }; done
+    [ $missing = 0 ] || { log "programs not built; skipped"; exit 77; }
 }
 
 # Scenario file of the simulated driver as the Windows side sees it (drive Z:).
 scenario_path() {
     local f=$GL_SIM_SCENARIOS/$1
-    [ -f "$f" ] || f=$(ls "$GL_SIM_SCENARIOS/$1".* 2>/dev/null | head -1)
-    [ -n "$f" ] && [ -f "$f" ] || { log "no scenario $1 in $GL_SIM_SCENARIOS"; return 1; }
+    [ -f "$f" ] || { log "no scenario $1 in $GL_SIM_SCENARIOS"; return 1; }
     printf 'Z:%s' "$(readlink -f "$f" | tr / '\\')"
 }
 
@@ -62,9 +60,9 @@ start() {
     log "started $name (pid ${started[$name]})"
 }
 
-start_agent() { # [scenario], default two_gpus
+start_agent() { # [scenario], default two_gpus.scenario
     local sc
-    sc=$(scenario_path "${1:-two_gpus}") || return 1
+    sc=$(scenario_path "${1:-two_gpus.scenario}") || return 1
     GAUGELINE_SIM_SCENARIO=$sc start agent pc "$AGENT_EXE"
 }
 start_console() { start console op "$CONSOLE_EXE"; }
@@ -73,15 +71,13 @@ alive() { # name
     local pid=${started[$1]:-}
     [ -n "$pid" ] && [ -d /proc/$pid ] && ! grep -q '^[0-9]* ([^)]*) Z' /proc/$pid/stat 2>/dev/null
 }
+gone() { ! alive "$1"; }
 
 stop() { # name: ends that program (SIGTERM, then SIGKILL) and waits for it
     local pid=${started[$1]:-}
     [ -n "$pid" ] || return 0
     kill "$pid" 2>/dev/null
-    for _ in $(seq 50); do
-        alive "$1" || break
-        sleep 0.1
-    done
+    wait_for 5 gone "$1"
     kill -9 "$pid" 2>/dev/null
     wait "$pid" 2>/dev/null
     unset "started[$1]"
@@ -90,13 +86,9 @@ stop() { # name: ends that program (SIGTERM, then SIGKILL) and waits for it
 
 EXIT_CODE=""
 wait_exit() { # name [seconds]: waits for the program to end by itself; EXIT_CODE gets its code
-    local pid=${started[$1]:-} n=$((${2:-30} * 10))
+    local pid=${started[$1]:-}
     EXIT_CODE=timeout
-    while [ $n -gt 0 ] && alive "$1"; do
-        sleep 0.1
-        n=$((n - 1))
-    done
-    alive "$1" && return 1
+    wait_for "${2:-30}" gone "$1" || return 1
     wait "$pid"
     EXIT_CODE=$?
     unset "started[$1]"
@@ -152,30 +144,6 @@ console_connected() {
     check "title names the Agent $1" title_is_connected "$1" 15
 }
 
-# frame_rect TEXT: x,y,w,h of the Console's frame of that text; inside RECT:
-# the plot area within such a frame.
-frame_rect() {
-    ui controls >/dev/null
-    local r
-    r=$(printf '%s\n' "$UI_OUT" | grep "text=$1\$" | sed -n 's/.*rect=\([0-9,-]*\).*/\1/p' | head -1)
-    echo "${r:-0,0,0,0}"
-}
-inside() { IFS=, read -r fx fy fw fh <<<"$1" && echo "$((fx + 8)),$((fy + 16)),$((fw - 16)),$((fh - 24))"; }
-
-# csv_log SECONDS: the Console logs to C:\gl\log.csv (CSV here) for that long,
-# through the save dialog (it needs an existing file) and dialog 138.
-csv_log() {
-    CSV=$PREFIX_OP/drive_c/gl/log.csv
-    mkdir -p "${CSV%/*}"
-    : >"$CSV"
-    check "CSV box checked" ui csv-check --state on
-    check "save dialog answered" ui save-dialog --path 'C:\gl\log.csv' --timeout 20
-    check "dialog 138 offers the GPUs" ui csv-dialog --timeout 15
-    sleep "$1"
-    check "CSV box unchecked" ui csv-check --state off
-    sleep 1
-}
-
 # The test peers (tests/peers/peer.py) run inside a host: peer HOST MODE
 # [args...] in the foreground, start_peer LABEL HOST MODE [args...] in the
 # background (stop LABEL ends it).
@@ -194,11 +162,7 @@ start_fake_agent() {
     local label=$1 host=$2
     shift 2
     start_peer "$label" "$host" agent "$@"
-    for _ in $(seq 100); do
-        grep -q '^listening' "$HOSTS_RUN_DIR/$label.out" && return 0
-        sleep 0.1
-    done
-    return 1
+    wait_for 10 grep -q '^listening' "$HOSTS_RUN_DIR/$label.out"
 }
 
 # Unix pid of a Windows program started here, as the kernel sees it.
@@ -210,15 +174,11 @@ rss_kb() { awk '/^VmRSS/ {print $2}' "/proc/$1/status" 2>/dev/null || echo 0; }
 GL_PORT=58680
 # Whether a plain TCP connect from HOST to ADDR:58680 succeeds.
 port_open() { "$HOST_RUN" "$1" bash -c "exec 3<>/dev/tcp/$2/$GL_PORT" 2>/dev/null; }
-# Blocks until ADDR accepts on 58680 as seen from HOST, polled every 50 ms;
-# prints the milliseconds since T0 (default: now).
-wait_listening() { # host addr seconds [t0]
-    local start=${4:-$(now_ms)}
-    while [ $(($(now_ms) - start)) -lt $(($3 * 1000)) ]; do
-        port_open "$1" "$2" && { echo $(($(now_ms) - start)); return 0; }
-        sleep 0.05
-    done
-    return 1
+# Waits until ADDR accepts on 58680 as seen from HOST; prints the milliseconds it took.
+wait_listening() { # host addr seconds
+    local t0
+    t0=$(now_ms)
+    wait_for "$3" port_open "$1" "$2" && echo $(($(now_ms) - t0))
 }
 
 cleanup_programs() {

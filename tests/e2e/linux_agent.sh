@@ -8,26 +8,16 @@
 LINUX_AGENT=$GL_NATIVE/bin/gaugeline-agent
 require_programs "$CONSOLE_EXE" "$UIDRIVER" "$LINUX_AGENT" "$GL_NATIVE/sim/linux/libnvidia-ml.so.1"
 
-status_line() { # text, seconds: waits for the Agent to print that line
-    local n=$((${2:-10} * 10))
-    while [ $n -gt 0 ]; do
-        grep -qxF "$1" "$HOSTS_RUN_DIR/agent.out" && return 0
-        sleep 0.1
-        n=$((n - 1))
-    done
-    return 1
-}
+status_line() { wait_for "${2:-10}" grep -qxF "$1" "$HOSTS_RUN_DIR/agent.out"; } # text, seconds
 
 LD_LIBRARY_PATH=$GL_NATIVE/sim/linux GAUGELINE_SIM_SCENARIO=$GL_SIM_SCENARIOS/linux_gpus.scenario \
     start agent pc "$LINUX_AGENT"
 check "agent says it listens" status_line "listening on 58680"
 start_console
 check "console window appears" console_ready
-info=$(inside "$(frame_rect "GPU インフォメーション")")
-gfx=$(inside "$(frame_rect "Graphics Clock 履歴")")
-mem=$(inside "$(frame_rect "Memory Clock 履歴")")
-ui stats --rect "$info" && blank=$(ui_value nonwhite)
-ui stats --rect "$gfx" && gfx_colours=$(ui_value colours)
+info="GPU インフォメーション" gfx="Graphics Clock 履歴" mem="Memory Clock 履歴"
+ui stats --frame "$info" && blank=$(ui_value nonwhite)
+ui stats --frame "$gfx" && gfx_colours=$(ui_value colours)
 
 # A second address on the watched PC, after its first: the system would send
 # from the first, but the Console accepts only the address it typed.
@@ -39,18 +29,18 @@ check "agent says whom it reports to" status_line "reporting to $ADDR_OP"
 check "two tabs, first 'Example GPU(1) (UNKNOWN 接続)'" tabs_are 2 "Example GPU(1) (UNKNOWN 接続)"
 check "second tab 'Example GPU(2) (UNKNOWN 接続)'" test "$(tab_label 1)" = "Example GPU(2) (UNKNOWN 接続)"
 sleep 3
-ui stats --rect "$info"
+ui stats --frame "$info"
 check "readout panel shows readings (non-white $blank -> $(ui_value nonwhite))" test "$(ui_value nonwhite)" -gt "${blank:-0}"
 
 # GPU 0 has no rated clocks. Its Graphics Clock bars are green on the graph's
 # scale (2520 MHz), none of them orange; its Memory Clock bars reach 7000 of
 # 10501 MHz, so the top rows of that graph (from y 49, the full bar's top) hold
 # no bar.
-ui stats --rect "$gfx"
+ui stats --frame "$gfx"
 check "Graphics Clock bars drawn (colours $gfx_colours -> $(ui_value colours)), none orange (reddish $(ui_value reddish))" \
     test "$(ui_value colours)" -gt "${gfx_colours:-99}" -a "$(ui_value reddish)" = 0
-ui stats --rect "$mem" && mem_blue=$(ui_value bluish)
-IFS=, read -r mx my mw mh <<<"$mem"
+ui stats --frame "$mem" && mem_blue=$(ui_value bluish)
+IFS=, read -r mx _ mw _ <<<"$(ui_value rect)"
 ui stats --rect "$mx,49,$mw,16"
 check "Memory Clock bars drawn ($mem_blue blue pixels), none in the graph's top 16 rows ($(ui_value bluish))" \
     test "${mem_blue:-0}" -gt 0 -a "$(ui_value bluish)" = 0
@@ -58,7 +48,15 @@ check "Memory Clock bars drawn ($mem_blue blue pixels), none in the graph's top 
 # The values as the Console holds them: its CSV log of both GPUs (readings
 # the scenario leaves out have the simulation's defaults: video engine 5 %,
 # memory controller 20 %, fan 40 % at 1500 rpm).
-csv_log 4
+CSV=$PREFIX_OP/drive_c/gl/log.csv
+mkdir -p "${CSV%/*}"
+: >"$CSV"
+check "CSV box checked" ui csv-check --state on
+check "save dialog answered" ui save-dialog --path 'C:\gl\log.csv' --timeout 20
+check "dialog 138 offers the GPUs" ui csv-dialog --timeout 15
+sleep 4
+check "CSV box unchecked" ui csv-check --state off
+sleep 1
 row=$(grep -m1 '^[0-9]\{4\}/' "$CSV" | tr -d '\r' | sed 's/^[0-9/]* [0-9:]*,//; s/,[0-9/]* [0-9:]*,/ | /')
 log "CSV row: $row"
 check "CSV row carries the scenario's readings" test "$row" = \

@@ -2,6 +2,7 @@
 # NVIDIA's own files (scripts/setup unpacks its packages into build/nvidia/root)
 # against ours. Exit 77 (skipped) when they are not there.
 # Usage: nvidia_files.sh NVIDIA_ROOT header TABLE_PROGRAM CHECK_SOURCE C++_COMPILER OUT_DIR
+#        nvidia_files.sh NVIDIA_ROOT exports TABLE_PROGRAM
 #        nvidia_files.sh NVIDIA_ROOT agent AGENT
 #        nvidia_files.sh NVIDIA_ROOT real-gpu-check SOURCE_DIR
 set -u
@@ -26,6 +27,17 @@ header)
     mkdir -p "$out"
     "$table" >"$out/nvml_declarations.h" || exit 1
     "$compiler" -std=c++17 -fsyntax-only -I "$root/usr/include" -I "$out" "$check"
+    ;;
+exports)
+    # Every NVML export the Agents bind is in NVIDIA's library, except those a
+    # later driver branch brought.
+    "$1" exports | /usr/bin/python3 -c '
+import ctypes, sys
+library = ctypes.CDLL(sys.argv[1])
+exports = [line.split() for line in sys.stdin]
+missing = [name for name, since in exports if since == "0" and not hasattr(library, name)]
+print("%d exports looked up; missing that must be there: %s" % (len(exports), " ".join(missing) or "none"))
+sys.exit(1 if missing else 0)' "$lib/libnvidia-ml.so.1"
     ;;
 agent)
     # NVIDIA's library without the kernel driver: the Agent ends with NVML's words.

@@ -4,7 +4,8 @@
 // compiles them against NVIDIA's nvml.h, which cannot share a unit with ours.
 // Functions listed as optional are newer than that header's API and are
 // checked against the library's exports only, as are nvmlFanSpeedInfo_t and
-// NVML_DRIVER_MCDM.
+// NVML_DRIVER_MCDM. With "exports": every export the Agents bind, one a line,
+// with the driver branch that brought it (0 where every driver has it).
 #include "gpu/driver_records.h"
 #include "gpu/nvml_calls.h"
 
@@ -21,7 +22,14 @@ void function(const char* name, const char* params, int since) {
 
 } // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    if (argc > 1 && std::strcmp(argv[1], "exports") == 0) {
+#define GAUGELINE_EXPORTS(field, newer, older, since, params)                                                \
+    std::printf("%s %d\n%s %d\n", #newer, since, #older, since);
+        GAUGELINE_NVML_CALLS(GAUGELINE_EXPORTS)
+        std::printf("nvmlErrorString 0\n");
+        return 0;
+    }
 #define SIZE(type)                                                                                           \
     std::printf("static_assert(sizeof(%s) == %zu, \"sizeof %s\");\n", #type, sizeof(type), #type);
 #define FIELD(type, field)                                                                                   \

@@ -15,11 +15,11 @@
 #       asks like the Console (two connections, 1 s of silence, the request on
 #       the first), takes the report connection from AGENT only and checks N
 #       blocks byte by byte; --dump prints each valid block's fields.
-#   peer.py agent [--gpus N] [--blocks K] [--bad-first N]
+#   peer.py agent [--gpus N] [--bad-first N]
 #       waits for one request, connects back and sends an example rig's blocks
 #       once a second, the first N malformed (one of each kind in turn).
 #   peer.py MODE --to ADDRESS [--own ADDRESS] [--count N] [--connect-ms MS]
-#       bad input, then a tally. random, connect (one after another), storm
+#       bad input, then a tally. random (one connection after another), storm
 #       (batches of 50 at once, closed after --connect-ms), blocks (each
 #       malformed block on its own connection).
 #   peer.py MODE --to AGENT --own ADDRESS, for the attacks on an Agent:
@@ -28,7 +28,7 @@
 #       stall           takes the report connection with a 4 KiB window and
 #                       never reads; prints "taken".
 #       garbage         a 20-byte request naming no address every 0.5 s.
-#       silent-address  a request naming --name every 5 s.
+#       silent-address  a request naming 192.0.2.99 every 5 s.
 #       flood           30 silent connections a second, held open.
 #       patient         --count silent connections; each closed one reopened.
 #
@@ -165,8 +165,8 @@ def check_block(block, expect_gpus, expect_label):
     return label, count, gpus
 
 
-def connect(to, port, timeout, own=None):
-    s = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+def connect(to, port=PORT, timeout=2.0, own=None):
+    s = socket.socket()
     if own:
         s.bind((own, 0))
     s.settimeout(timeout)
@@ -178,23 +178,20 @@ def connect(to, port, timeout, own=None):
         return None
 
 
-def listener(address, port, backlog, receive_buffer=None):
-    s = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+def listener(address, port=PORT, receive_buffer=None):
+    s = socket.socket()
     s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
     if receive_buffer:
         # Before listen: accepted connections inherit it and their window is small from the start.
         s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, receive_buffer)
     s.bind((address, port))
-    s.listen(backlog)
+    s.listen(1)
     return s
 
 
 def accept_from(lst, address, until, since=None):
     """A connection from address before the time until, or None; others are closed."""
-    while True:
-        left = until - time.monotonic()
-        if left <= 0 or not select.select([lst], [], [], left)[0]:
-            return None
+    while select.select([lst], [], [], max(0.0, until - time.monotonic()))[0]:
         conn, peer = lst.accept()
         if peer[0] == address:
             if since:
@@ -202,15 +199,16 @@ def accept_from(lst, address, until, since=None):
             return conn
         print("refused peer=%s" % peer[0])
         conn.close()
+    return None
 
 
-def receive(conn, size, timeout):
-    """Up to size bytes, fewer when the peer closes or the time runs out."""
+def receive(conn, timeout):
+    """Up to a block, fewer when the peer closes or the time runs out."""
     data = b""
     conn.settimeout(max(0.1, timeout))
-    while len(data) < size:
+    while len(data) < BLOCK_BYTES:
         try:
-            chunk = conn.recv(size - len(data))
+            chunk = conn.recv(BLOCK_BYTES - len(data))
         except OSError:
             break
         if not chunk:
@@ -219,14 +217,25 @@ def receive(conn, size, timeout):
     return data
 
 
+def send_quietly(s, pieces):
+    """The pieces 0.3 s apart; False when the peer went."""
+    try:
+        for i, piece in enumerate(pieces):
+            time.sleep(0.3 if i else 0)
+            s.sendall(piece)
+        return True
+    except OSError:
+        return False
+
+
 def console(a):
-    lst = listener("0.0.0.0", a.listen_port, 1)
+    lst = listener("0.0.0.0", a.listen_port)
     start = time.monotonic()
-    first = connect(a.to, a.agent_port, 2.0)
+    first = connect(a.to, a.agent_port)
     if first is None:
         print("request failed: no connection")
         return 1
-    second = None if a.no_second else connect(a.to, a.agent_port, 2.0)
+    second = None if a.no_second else connect(a.to, a.agent_port)
     own = first.getsockname()[0]
     time.sleep(1.0)
     sent = first.send(request_for(own)) == REQUEST_BYTES
@@ -234,16 +243,15 @@ def console(a):
         if s:
             s.close()
     print("request sent=%d self=%s" % (sent, own))
-    requested = time.monotonic()
     deadline = start + a.timeout_s
-    conn = accept_from(lst, a.to, deadline, requested)
+    conn = accept_from(lst, a.to, deadline, time.monotonic())
     if conn is None:
         print("no report connection within %d s" % a.timeout_s)
         return 1
     valid = invalid = 0
     arrivals = []
     while valid + invalid < a.blocks:
-        block = receive(conn, BLOCK_BYTES, deadline - time.monotonic())
+        block = receive(conn, deadline - time.monotonic())
         if len(block) < BLOCK_BYTES:
             print("connection ended bytes=%d after blocks=%d" % (len(block), valid + invalid))
             break
@@ -270,106 +278,65 @@ def console(a):
 
 
 def agent(a):
-    for _ in range(100):
-        try:
-            lst = listener("0.0.0.0", PORT, 1)
-            break
-        except OSError:
-            time.sleep(0.1)
-    else:
-        print("listen failed")
-        return 1
+    lst = listener("0.0.0.0")
     print("listening")
-    while True:
+    # The request comes whole on one connection; an empty one is let go.
+    request = b""
+    while len(request) != REQUEST_BYTES:
         conn, peer = lst.accept()
-        # The request comes in one receive; an empty connection is let go.
-        request = b""
-        while len(request) != REQUEST_BYTES:
-            try:
-                request = conn.recv(REQUEST_BYTES)
-            except OSError:
-                request = b""
-            if not request:
-                break
+        try:
+            request = conn.recv(REQUEST_BYTES, socket.MSG_WAITALL)
+        except OSError:
+            pass
         conn.close()
-        if request:
-            break
     lst.close()
     address = request.split(b"\0")[0].decode("latin-1") if b"\0" in request[:16] else ""
     print("request peer=%s address=%s" % (peer[0], address))
-    s = connect(address, PORT, 5.0)
+    s = connect(address, timeout=5.0)
     if s is None:
         print("connect failed address=%s" % address)
         return 1
     label = s.getsockname()[0]
     print("report connected address=%s label=%s" % (address, label))
     tick = 0
-    try:
-        while not a.blocks or tick < a.blocks:
-            if tick < a.bad_first:
-                kind = BAD_KINDS[tick % len(BAD_KINDS)]
-                for i, piece in enumerate(bad_block(kind, label, tick)):
-                    time.sleep(0.3 if i else 0)
-                    s.sendall(piece)
-                print("sent bad block kind=%s" % kind)
-            else:
-                s.sendall(example_block(label, a.gpus, tick))
-            tick += 1
-            time.sleep(1.0)
-    except OSError:
-        print("send failed after blocks=%d" % tick)
+    while True:
+        kind = BAD_KINDS[tick % len(BAD_KINDS)]
+        bad = tick < a.bad_first
+        if not send_quietly(s, bad_block(kind, label, tick) if bad else [example_block(label, a.gpus, tick)]):
+            break
+        if bad:
+            print("sent bad block kind=%s" % kind)
+        tick += 1
+        time.sleep(1.0)
     print("report ended blocks=%d" % tick)
     return 0
 
 
 def blast(a):
-    tally = {"connected": 0, "refused": 0, "send_failed": 0}
-    rnd = random.Random(12345)
-
-    def send_and_close(pieces, linger=0.05):
-        s = connect(a.to, PORT, a.connect_ms / 1000, a.own)
-        tally["connected" if s else "refused"] += 1
-        if not s:
-            return
-        try:
-            for i, piece in enumerate(pieces):
-                time.sleep(0.3 if i else 0)
-                s.sendall(piece)
-        except OSError:
-            tally["send_failed"] += 1
-        time.sleep(linger)
-        s.close()
-
-    if a.mode == "random":
-        for _ in range(a.count):
-            send_and_close([rnd.randbytes(rnd.randint(1, 8192))])
-    elif a.mode == "connect":
-        for _ in range(a.count):
-            send_and_close([], 0)
-    elif a.mode == "blocks":
-        for k, kind in enumerate(BAD_KINDS):
-            send_and_close(bad_block(kind, a.own or "192.0.2.20", k), 0.1)
-    else:
+    tally = {"connected": 0, "refused": 0}
+    if a.mode == "storm":
         # Batches of 50 connection attempts at once, each closed after the
         # batch's wait: a listener with a backlog of 1 sees a storm of
         # connections and dropped handshakes rather than a polite queue.
         for done in range(0, a.count, 50):
-            batch = []
-            for _ in range(min(50, a.count - done)):
-                s = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-                if a.own:
-                    s.bind((a.own, 0))
-                s.setblocking(False)
-                s.connect_ex((a.to, PORT))
-                batch.append(s)
+            batch = [opened(a) for _ in range(min(50, a.count - done))]
             time.sleep(a.connect_ms / 1000)
             for s in batch:
-                up = s.getsockopt(socket.SOL_SOCKET, socket.SO_ERROR) == 0
                 try:
-                    s.getpeername()
+                    up = s.getsockopt(socket.SOL_SOCKET, socket.SO_ERROR) == 0 and s.getpeername()
                 except OSError:
                     up = False
                 tally["connected" if up else "refused"] += 1
+                s.close()
+    else:
+        rnd = random.Random(12345)
+        for k in range(len(BAD_KINDS) if a.mode == "blocks" else a.count):
+            s = connect(a.to, timeout=a.connect_ms / 1000, own=a.own)
+            tally["connected" if s else "refused"] += 1
+            if s:
+                send_quietly(s, bad_block(BAD_KINDS[k], a.own or "192.0.2.20", k) if a.mode == "blocks"
+                             else [rnd.randbytes(rnd.randint(1, 8192))])
+                time.sleep(0.1)
                 s.close()
     print("blast mode=%s %s" % (a.mode, " ".join("%s=%d" % kv for kv in tally.items())))
     return 0
@@ -377,19 +344,15 @@ def blast(a):
 
 def ask(a, payload):
     """One request at the real Console's pace: connect, 1 s of silence, send."""
-    s = connect(a.to, PORT, 2.0, a.own)
-    if s is None:
-        return
-    time.sleep(1.0)
-    try:
-        s.sendall(payload)
-    except OSError:
-        pass
-    s.close()
+    s = connect(a.to, own=a.own)
+    if s:
+        time.sleep(1.0)
+        send_quietly(s, [payload])
+        s.close()
 
 
 def good(a):
-    lst = listener(a.own, PORT, 4)
+    lst = listener(a.own)
     start = time.monotonic()
     asks = 0
     while time.monotonic() - start < a.limit:
@@ -399,7 +362,7 @@ def good(a):
         conn = accept_from(lst, a.to, asked + 3.0)
         if conn is None:
             continue
-        block = receive(conn, BLOCK_BYTES, a.limit - (time.monotonic() - start))
+        block = receive(conn, a.limit - (time.monotonic() - start))
         conn.close()
         if len(block) == BLOCK_BYTES:
             took = time.monotonic() - start
@@ -410,7 +373,7 @@ def good(a):
 
 
 def stall(a):
-    lst = listener(a.own, PORT, 4, receive_buffer=4096)
+    lst = listener(a.own, receive_buffer=4096)
     conn = None
     while conn is None:
         asked = time.monotonic()
@@ -426,66 +389,52 @@ def repeat(a, payload, every):
     """The payload every so often; while the Agent does not listen, it is
     tried again every 0.2 s, so that it comes as soon as the Agent listens."""
     while True:
-        s = connect(a.to, PORT, 1.0, a.own)
+        s = connect(a.to, timeout=1.0, own=a.own)
         if s is None:
             time.sleep(0.2)
             continue
         sent = time.monotonic()
-        try:
-            s.sendall(payload)
-        except OSError:
-            pass
+        send_quietly(s, [payload])
         s.close()
         time.sleep(max(0.0, every - (time.monotonic() - sent)))
 
 
-def flood(a):
+def opened(a):
+    """A connection under way, not waited for."""
+    s = socket.socket()
+    if a.own:
+        s.bind((a.own, 0))
+    s.setblocking(False)
+    s.connect_ex((a.to, PORT))
+    return s
+
+
+def hold(a, count, per_second):
+    """Silent connections, opened per_second while fewer than count are held;
+    those the Agent closes (or refuses) are let go, and so opened again."""
     soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
     resource.setrlimit(resource.RLIMIT_NOFILE, (hard, hard))
     held = {}
     poller = select.poll()
     start = time.monotonic()
-    opened = 0
+    tried = 0
     while True:
-        s = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-        s.bind((a.own, 0))
-        s.setblocking(False)
-        if s.connect_ex((a.to, PORT)) in (0, errno.EINPROGRESS):
+        if len(held) < count:
+            s = opened(a)
             held[s.fileno()] = s
             poller.register(s, select.POLLIN)
-        else:
-            s.close()
-        opened += 1
-        # Connections the Agent closed are let go; the rest stay open.
-        for fd, _ in poller.poll(0):
+            tried += 1
+        wait = max(0.0, start + tried / per_second - time.monotonic()) if len(held) < count else None
+        for fd, _ in poller.poll(None if wait is None else wait * 1000):
             poller.unregister(fd)
             held.pop(fd).close()
-        time.sleep(max(0.0, start + opened / 30 - time.monotonic()))
 
 
-def patient(a):
-    held = []
-    while True:
-        while len(held) < a.count:
-            s = connect(a.to, PORT, 1.0, a.own)
-            if s is None:
-                time.sleep(0.2)
-                continue
-            held.append(s)
-        for s in select.select(held, [], [])[0]:
-            try:
-                closed = not s.recv(4096)
-            except OSError:
-                closed = True
-            if closed:
-                held.remove(s)
-                s.close()
-
-
-MODES = {"console": console, "agent": agent, "good": good, "stall": stall, "flood": flood,
-         "patient": patient, "garbage": lambda a: repeat(a, b"GARBAGE-GARBAGE-GARB", 0.5),
-         "silent-address": lambda a: repeat(a, request_for(a.name), 5.0)}
-MODES.update((m, blast) for m in "random connect storm blocks".split())
+MODES = {"console": console, "agent": agent, "good": good, "stall": stall,
+         "flood": lambda a: hold(a, float("inf"), 30), "patient": lambda a: hold(a, a.count, 5),
+         "garbage": lambda a: repeat(a, b"GARBAGE-GARBAGE-GARB", 0.5),
+         "silent-address": lambda a: repeat(a, request_for("192.0.2.99"), 5.0)}
+MODES.update((m, blast) for m in "random storm blocks".split())
 
 
 def main():
@@ -494,7 +443,7 @@ def main():
     p.add_argument("mode", choices=sorted(MODES))
     p.add_argument("--to")
     p.add_argument("--own")
-    p.add_argument("--blocks", type=int, default=0)
+    p.add_argument("--blocks", type=int, default=5)
     p.add_argument("--timeout-s", type=int, default=30)
     p.add_argument("--expect-gpus", type=int, default=0)
     p.add_argument("--expect-label")
@@ -507,10 +456,7 @@ def main():
     p.add_argument("--count", type=int, default=30)
     p.add_argument("--connect-ms", type=int, default=3000)
     p.add_argument("--limit", type=float, default=30)
-    p.add_argument("--name", default="192.0.2.99")
     a = p.parse_args()
-    if a.mode == "console" and not a.blocks:
-        a.blocks = 5
     return MODES[a.mode](a)
 
 

@@ -14,6 +14,7 @@
 #include <cwchar>
 #include <list>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -46,15 +47,10 @@ int argInt(const Args& a, const wchar_t* key, int fallback) {
 // processes; a window whose thread is busy (a dialog inside its button
 // handler) does not answer in time and reads as hung.
 bool readWindowText(HWND w, std::wstring* text) {
-    DWORD_PTR len = 0;
-    if (!SendMessageTimeoutW(w, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 3000, &len))
-        return false;
-    std::wstring t(static_cast<size_t>(len) + 1, L'\0');
+    wchar_t t[1024] = L"";
     DWORD_PTR got = 0;
-    if (!SendMessageTimeoutW(w, WM_GETTEXT, t.size(), reinterpret_cast<LPARAM>(&t[0]), SMTO_ABORTIFHUNG, 3000,
-                             &got))
+    if (!SendMessageTimeoutW(w, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(t), SMTO_ABORTIFHUNG, 3000, &got))
         return false;
-    t.resize(wcslen(t.c_str()));
     *text = t;
     return true;
 }
@@ -106,16 +102,12 @@ HWND findChild(HWND parent, const wchar_t* cls, const std::wstring& text) {
 // The Console's main window once it is visible and its tab strip exists.
 HWND mainWindow(const Args& a, int timeoutMs) {
     std::wstring cls = arg(a, L"--class", kConsoleClass);
-    HWND found = nullptr;
-    poll(timeoutMs, [&] {
-        HWND w = FindWindowW(cls.c_str(), nullptr);
-        if (w && IsWindowVisible(w) && (cls != kConsoleClass || findChild(w, WC_TABCONTROLW, L""))) {
-            found = w;
-            return true;
-        }
-        return false;
+    HWND w = nullptr;
+    bool shown = poll(timeoutMs, [&] {
+        w = FindWindowW(cls.c_str(), nullptr);
+        return w && IsWindowVisible(w) && (cls != kConsoleClass || findChild(w, WC_TABCONTROLW, L""));
     });
-    return found;
+    return shown ? w : nullptr;
 }
 
 DWORD processOf(HWND w) {
@@ -124,12 +116,15 @@ DWORD processOf(HWND w) {
     return pid;
 }
 
+// The texts of a box's static controls on one line: "|" between them, "\n" for a line break.
 std::wstring staticTexts(HWND box) {
     std::wstring all;
     for (HWND w : windowsOf(box)) {
         std::wstring t = _wcsicmp(className(w).c_str(), L"Static") == 0 ? windowText(w) : L"";
-        if (!t.empty())
-            all += (all.empty() ? L"" : L"|") + t;
+        if (!t.empty() && !all.empty())
+            all += L"|";
+        for (wchar_t c : t)
+            all += c == L'\n' ? L"\\n" : c == L'\r' ? L"" : std::wstring(1, c);
     }
     return all;
 }
@@ -150,17 +145,6 @@ HWND findDialog(DWORD pid, const std::wstring& title) {
     return nullptr;
 }
 
-std::wstring escapeLines(std::wstring t) {
-    std::wstring r;
-    for (wchar_t c : t) {
-        if (c == L'\n')
-            r += L"\\n";
-        else if (c != L'\r')
-            r += c;
-    }
-    return r;
-}
-
 // Tab texts of a tab control in another process: the item record and its text
 // buffer must live in that process.
 bool readTabs(HWND tab, std::vector<std::wstring>* texts) {
@@ -178,10 +162,7 @@ bool readTabs(HWND tab, std::vector<std::wstring>* texts) {
         item.mask = TCIF_TEXT;
         item.pszText = reinterpret_cast<LPWSTR>(remote + sizeof(TCITEMW));
         item.cchTextMax = textChars;
-        std::vector<wchar_t> zero(textChars, 0);
-        ok = WriteProcessMemory(proc, remote, &item, sizeof item, nullptr) &&
-             WriteProcessMemory(proc, remote + sizeof(TCITEMW), zero.data(), textChars * sizeof(wchar_t),
-                                nullptr);
+        ok = WriteProcessMemory(proc, remote, &item, sizeof item, nullptr);
         if (!ok)
             break;
         SendMessageW(tab, TCM_GETITEMW, i, reinterpret_cast<LPARAM>(remote));
@@ -241,35 +222,24 @@ bool grabClient(HWND w, int* width, int* height, std::vector<uint32_t>* pixels) 
 
 // ---- sub-commands ----
 
-int cmdTitle(const Args& a) {
-    HWND w = mainWindow(a, argInt(a, L"--timeout", 10) * 1000);
-    if (!w)
-        return 1;
+int cmdTitle(const Args& a, HWND w) {
     std::wstring want = arg(a, L"--contains");
     std::wstring equals = arg(a, L"--equals");
     bool hasEquals = a.count(L"--equals") > 0;
-    DWORD start = GetTickCount();
     std::wstring t;
     bool ok = poll(argInt(a, L"--wait", 0) * 1000, [&] {
         t = windowText(w);
         return hasEquals ? t == equals : t.find(want) != std::wstring::npos;
     });
     out(L"title=" + t);
-    out(L"elapsed_ms=" + std::to_wstring(GetTickCount() - start));
     return ok ? 0 : 1;
 }
 
-int cmdTabs(const Args& a) {
-    HWND w = mainWindow(a, argInt(a, L"--timeout", 10) * 1000);
-    HWND tab = w ? findChild(w, WC_TABCONTROLW, L"") : nullptr;
-    if (!tab) {
-        out(L"error=no tab control");
-        return 1;
-    }
+int cmdTabs(const Args& a, HWND w) {
+    HWND tab = findChild(w, WC_TABCONTROLW, L"");
     int wantCount = argInt(a, L"--count", -1);
     std::wstring wantFirst = arg(a, L"--first");
     std::vector<std::wstring> texts;
-    DWORD start = GetTickCount();
     bool ok = poll(argInt(a, L"--wait", 0) * 1000, [&] {
         texts.clear();
         if (!readTabs(tab, &texts))
@@ -280,43 +250,18 @@ int cmdTabs(const Args& a) {
     out(L"count=" + std::to_wstring(texts.size()));
     for (size_t i = 0; i < texts.size(); ++i)
         out(L"tab" + std::to_wstring(i) + L"=" + texts[i]);
-    out(L"elapsed_ms=" + std::to_wstring(GetTickCount() - start));
     return ok ? 0 : 1;
 }
 
-int cmdControls(const Args& a) {
-    HWND w = mainWindow(a, argInt(a, L"--timeout", 10) * 1000);
-    if (!w)
-        return 1;
-    for (HWND c : windowsOf(w)) {
-        RECT r;
-        GetWindowRect(c, &r);
-        MapWindowPoints(HWND_DESKTOP, GetParent(c), reinterpret_cast<POINT*>(&r), 2);
-        out(L"control id=" + std::to_wstring(GetDlgCtrlID(c)) + L" class=" + className(c) + L" rect=" +
-            std::to_wstring(r.left) + L"," + std::to_wstring(r.top) + L"," +
-            std::to_wstring(r.right - r.left) + L"," + std::to_wstring(r.bottom - r.top) + L" text=" +
-            windowText(c));
-    }
-    return 0;
-}
-
-int cmdNoMsgbox(const Args& a) {
-    HWND w = mainWindow(a, 10000);
-    if (!w)
-        return 1;
+int cmdNoMsgbox(const Args& a, HWND w) {
     HWND box = findDialog(processOf(w), L"");
-    out(box ? L"msgbox=" + windowText(box) + L": " + escapeLines(staticTexts(box)) : L"msgbox=none");
+    out(box ? L"msgbox=" + windowText(box) + L": " + staticTexts(box) : L"msgbox=none");
     return box ? 1 : 0;
 }
 
 // Presses "IP 入力", fills dialog 139 with the address and presses 接続; then
 // waits for the dialog to close and reports a failure message box if one came.
-int cmdConnect(const Args& a) {
-    HWND w = mainWindow(a, argInt(a, L"--timeout", 30) * 1000);
-    if (!w) {
-        out(L"error=no console window");
-        return 1;
-    }
+int cmdConnect(const Args& a, HWND w) {
     std::wstring address = arg(a, L"--address");
     std::wstring parts[4];
     int p = 0;
@@ -327,7 +272,6 @@ int cmdConnect(const Args& a) {
             parts[p] += c;
     }
     DWORD pid = processOf(w);
-    DWORD start = GetTickCount();
     PostMessageW(findChild(w, L"Button", L"IP 入力"), BM_CLICK, 0, 0);
     HWND dlg = nullptr;
     if (!poll(10000, [&] { return (dlg = findDialog(pid, L"IP 入力画面")) != nullptr; })) {
@@ -341,10 +285,9 @@ int cmdConnect(const Args& a) {
     HWND box = nullptr;
     bool closed = poll(argInt(a, L"--wait", 15) * 1000,
                        [&] { return (box = findDialog(pid, L"")) != nullptr || !IsWindow(dlg); });
-    out(L"elapsed_ms=" + std::to_wstring(GetTickCount() - start));
     if (box) {
         out(L"result=failed");
-        out(L"text=" + escapeLines(staticTexts(box)));
+        out(L"text=" + staticTexts(box));
         PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
         poll(5000, [&] { return !IsWindow(dlg); });
         out(IsWindow(dlg) ? L"dialog=open" : L"dialog=closed");
@@ -355,9 +298,8 @@ int cmdConnect(const Args& a) {
 }
 
 // Sets the CSV box to --state on or off, as a click would leave it.
-int cmdCsvCheck(const Args& a) {
-    HWND w = mainWindow(a, 10000);
-    HWND box = w ? findChild(w, L"Button", L"CSV 出力") : nullptr;
+int cmdCsvCheck(const Args& a, HWND w) {
+    HWND box = findChild(w, L"Button", L"CSV 出力");
     if (!box) {
         out(L"error=no CSV check box");
         return 1;
@@ -370,9 +312,8 @@ int cmdCsvCheck(const Args& a) {
 }
 
 // The dialog of the Console's process with that title, once it shows.
-HWND waitDialog(const Args& a, const wchar_t* title) {
-    HWND w = mainWindow(a, 10000);
-    DWORD pid = w ? processOf(w) : 0;
+HWND waitDialog(const Args& a, HWND w, const wchar_t* title) {
+    DWORD pid = processOf(w);
     HWND dlg = nullptr;
     if (!poll(argInt(a, L"--timeout", 15) * 1000, [&] { return (dlg = findDialog(pid, title)) != nullptr; }))
         out(std::wstring(L"error=no dialog ") + title);
@@ -386,8 +327,8 @@ int closes(HWND dlg, const wchar_t* result) {
 }
 
 // Types a path into the save-file dialog and presses OK.
-int cmdSaveDialog(const Args& a) {
-    HWND dlg = waitDialog(a, L"ファイルを保存");
+int cmdSaveDialog(const Args& a, HWND w) {
+    HWND dlg = waitDialog(a, w, L"ファイルを保存");
     if (!dlg)
         return 1;
     HWND edit = GetDlgItem(dlg, 0x47C); // cmb13, explorer style
@@ -406,8 +347,8 @@ int cmdSaveDialog(const Args& a) {
 }
 
 // Dialog 138: presses "CSV出力" with the default choices.
-int cmdCsvDialog(const Args& a) {
-    HWND dlg = waitDialog(a, L"出力項目");
+int cmdCsvDialog(const Args& a, HWND w) {
+    HWND dlg = waitDialog(a, w, L"出力項目");
     HWND press = dlg ? GetDlgItem(dlg, 1011) : nullptr;
     if (!press)
         return 1;
@@ -415,13 +356,13 @@ int cmdCsvDialog(const Args& a) {
     return closes(dlg, L"pressed");
 }
 
-// Colour statistics of a client rectangle: white, non-white, reddish and
-// bluish pixel counts and the number of distinct colours.
-int cmdStats(const Args& a) {
-    HWND w = mainWindow(a, 10000);
+// Colour statistics of a client rectangle (--rect x,y,w,h), or of the plot
+// area inside the frame named --frame: non-white, reddish and bluish pixel
+// counts and the number of distinct colours.
+int cmdStats(const Args& a, HWND w) {
     std::vector<uint32_t> px;
     int width = 0, height = 0, x = 0, y = 0, rw = 0, rh = 0;
-    if (!w || !grabClient(w, &width, &height, &px)) {
+    if (!grabClient(w, &width, &height, &px)) {
         out(L"error=no pixels");
         return 1;
     }
@@ -429,38 +370,43 @@ int cmdStats(const Args& a) {
     rh = height;
     if (a.count(L"--rect"))
         swscanf(arg(a, L"--rect").c_str(), L"%d,%d,%d,%d", &x, &y, &rw, &rh);
+    if (HWND frame = a.count(L"--frame") ? findChild(w, L"Button", arg(a, L"--frame")) : nullptr) {
+        RECT r;
+        GetWindowRect(frame, &r);
+        MapWindowPoints(HWND_DESKTOP, w, reinterpret_cast<POINT*>(&r), 2);
+        x = r.left + 8;
+        y = r.top + 16;
+        rw = r.right - r.left - 16;
+        rh = r.bottom - r.top - 24;
+    }
     if (x < 0 || y < 0 || rw <= 0 || rh <= 0 || x + rw > width || y + rh > height) {
         out(L"error=rectangle outside the client area " + std::to_wstring(width) + L"x" +
             std::to_wstring(height));
         return 1;
     }
-    std::map<uint32_t, int> counts;
+    std::set<uint32_t> colours;
     int white = 0, reddish = 0, bluish = 0;
     for (int j = y; j < y + rh; ++j)
         for (int i = x; i < x + rw; ++i) {
             uint32_t c = px[static_cast<size_t>(j) * width + i] & 0xFFFFFF;
-            if (c == 0xFFFFFF)
-                ++white;
-            else
-                ++counts[c];
+            colours.insert(c);
+            white += c == 0xFFFFFF;
             uint32_t r = c >> 16 & 0xFF, g = c >> 8 & 0xFF, b = c & 0xFF;
             if (r >= 150 && g < 100 && b < 100)
                 ++reddish;
             if (b >= 150 && r < 100 && g < 150)
                 ++bluish;
         }
-    out(L"white=" + std::to_wstring(white));
+    out(L"rect=" + std::to_wstring(x) + L"," + std::to_wstring(y) + L"," + std::to_wstring(rw) + L"," +
+        std::to_wstring(rh));
     out(L"nonwhite=" + std::to_wstring(rw * rh - white));
-    out(L"colours=" + std::to_wstring(counts.size() + (white ? 1 : 0)));
+    out(L"colours=" + std::to_wstring(colours.size()));
     out(L"reddish=" + std::to_wstring(reddish));
     out(L"bluish=" + std::to_wstring(bluish));
     return 0;
 }
 
-int cmdResources(const Args& a) {
-    HWND w = mainWindow(a, 10000);
-    if (!w)
-        return 1;
+int cmdResources(const Args& a, HWND w) {
     HANDLE proc = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processOf(w));
     if (!proc) {
         out(L"error=no process");
@@ -475,10 +421,7 @@ int cmdResources(const Args& a) {
     return 0;
 }
 
-int cmdClose(const Args& a) {
-    HWND w = mainWindow(a, 10000);
-    if (!w)
-        return 1;
+int cmdClose(const Args& a, HWND w) {
     PostMessageW(w, WM_CLOSE, 0, 0);
     bool gone = poll(argInt(a, L"--timeout", 10) * 1000, [&] { return !IsWindow(w); });
     out(gone ? L"closed=1" : L"closed=0");
@@ -487,18 +430,11 @@ int cmdClose(const Args& a) {
 
 struct Command {
     const wchar_t* name;
-    int (*run)(const Args&);
+    int (*run)(const Args&, HWND);
 } const kCommands[] = {
-    {L"title", cmdTitle},
-    {L"tabs", cmdTabs},
-    {L"controls", cmdControls},
-    {L"connect", cmdConnect},
-    {L"no-msgbox", cmdNoMsgbox},
-    {L"csv-check", cmdCsvCheck},
-    {L"save-dialog", cmdSaveDialog},
-    {L"csv-dialog", cmdCsvDialog},
-    {L"resources", cmdResources},
-    {L"stats", cmdStats},
+    {L"title", cmdTitle},          {L"tabs", cmdTabs},           {L"connect", cmdConnect},
+    {L"no-msgbox", cmdNoMsgbox},   {L"csv-check", cmdCsvCheck},  {L"save-dialog", cmdSaveDialog},
+    {L"csv-dialog", cmdCsvDialog}, {L"resources", cmdResources}, {L"stats", cmdStats},
     {L"close", cmdClose},
 };
 
@@ -533,9 +469,15 @@ int wmain(int argc, wchar_t** argv) {
         else
             a[s] = argv[++i];
     }
-    for (const Command& c : kCommands)
-        if (cmd == c.name)
-            return c.run(a);
+    for (const Command& c : kCommands) {
+        if (cmd != c.name)
+            continue;
+        // Every command works on the program's main window: the Console's unless --class names another.
+        if (HWND w = mainWindow(a, argInt(a, L"--timeout", 10) * 1000))
+            return c.run(a, w);
+        out(L"error=no window");
+        return 1;
+    }
     out(L"usage: gl-uidriver COMMAND [--class C] [--option value ...]");
     return 2;
 }
