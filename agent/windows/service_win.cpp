@@ -22,7 +22,7 @@ constexpr const wchar_t* kEventSourceKey =
 constexpr DWORD kStopWaitHintMs = 2000;
 // The reporting thread and the endpoint see the stop flag within a quarter
 // of a second and close their sockets; the process then ends.
-constexpr DWORD kCloseWaitMs = 500;
+constexpr DWORD kCloseWaitMs = 300;
 // Start-up may wait on the driver.
 constexpr DWORD kStartWaitHintMs = 30000;
 // How long the uninstaller waits for the service to stop.
