@@ -1,6 +1,7 @@
 // Entry of the Agent program: single instance, window, start-up checks, GPU
-// recognition, and the sampler and reporting threads. The process-wide state
-// of the Agent lives here.
+// recognition, and the sampler and reporting threads; or, asked for, the
+// service commands and the run under the service manager (service_win.*).
+// The process-wide state of the Agent lives here.
 #include "agent/core/fleet_options.h"
 #include "agent/core/reporter.h"
 #include "agent/windows/agent_window_win.h"
