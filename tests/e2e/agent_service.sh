@@ -1,6 +1,6 @@
 #!/bin/bash
 # The Agent as a Windows service on the watched PC, under Wine's service
-# manager: installed with a metrics endpoint, started with net start, watched
+# manager: installed with a metrics endpoint, running after a restart, watched
 # by the Console and scraped while the windowed Agent gives way to it, stopped
 # within 2 s; a start-up failure (no NvAPI) ends it with its exit code; the
 # failure paths of install and uninstall; nothing left once uninstalled.
@@ -49,7 +49,6 @@ config=$(on_pc reg.exe query "$KEY")
 printf '%s\n' "$config" | sed 's/^/    reg> /'
 check "registry: the options on the service's command line" holds "$config" \
     "ImagePath +REG_(EXPAND_)?SZ +\"Z:.*KovraGaugelineAgent.exe\" --service --metrics-listen 0.0.0.0:$METRICS\$"
-check "registry: automatic start" holds "$config" "Start +REG_DWORD +0x2$"
 check "registry: runs as LocalSystem" holds "$config" "ObjectName +REG_SZ +LocalSystem$"
 check "registry: display name" holds "$config" "DisplayName +REG_SZ +Kovra Gaugeline Agent$"
 check "event source names the program as its message file" \
@@ -59,7 +58,18 @@ agent_says --install-service
 check "install twice: code 1 (code $RC)" test "$RC" = 1
 check "install twice: says it is there already" said "is already installed: nothing changed"
 
-check "net start: the service runs" start_service 4
+# The watched PC restarts: Wine's service manager starts again with the next
+# program there and starts the automatic-start service, as Windows does at boot.
+WINEPREFIX=$PREFIX_PC timeout 20 wineserver -k
+WINEPREFIX=$PREFIX_PC timeout 20 wineserver -w
+runs_unstarted() {
+    for _ in $(seq 60); do
+        [ "$(state)" = 4 ] && return 0
+        sleep 0.5
+    done
+    return 1
+}
+check "after a restart the service runs, started by no one" runs_unstarted
 console_connected "$ADDR_PC"
 check "one tab: the simulated GPU" tabs_are 1 "Example GPU (DP 接続)"
 check "the endpoint answers" metrics_answer
