@@ -247,6 +247,16 @@ void appendHeader(std::string& out, const char* name, const char* help, const ch
     out += '\n';
 }
 
+// A family's header and series, or nothing where it has no series.
+void appendFamily(std::string& out, std::string& lines, const char* name, const char* help,
+                  const char* type = "gauge") {
+    if (!lines.empty()) {
+        appendHeader(out, name, help, type);
+        out += lines;
+    }
+    lines.clear();
+}
+
 void appendSeriesStart(std::string& out, const char* name, int gpu, const GpuHealth& health) {
     out += name;
     out += "{gpu=\"";
@@ -290,7 +300,6 @@ std::string metricsText(const GpuSample samples[kGpuSlotCount], const GpuHealth 
     }
     std::string lines;
     for (const Family& family : kFamilies) {
-        lines.clear();
         for (int gpu = 0; gpu < gpuCount; ++gpu) {
             if (!up[gpu])
                 continue;
@@ -310,12 +319,8 @@ std::string metricsText(const GpuSample samples[kGpuSlotCount], const GpuHealth 
                 lines += '\n';
             }
         }
-        if (!lines.empty()) {
-            appendHeader(out, family.name, family.help, family.type);
-            out += lines;
-        }
+        appendFamily(out, lines, family.name, family.help, family.type);
     }
-    lines.clear();
     for (int gpu = 0; gpu < gpuCount; ++gpu) {
         const GpuHealthReadings& h = health[gpu].readings;
         if (!up[gpu] || !h.clockEventsRead)
@@ -329,13 +334,9 @@ std::string metricsText(const GpuSample samples[kGpuSlotCount], const GpuHealth 
             lines += (h.clockEventsActive & reason.bit) ? "\"} 1\n" : "\"} 0\n";
         }
     }
-    if (!lines.empty()) {
-        appendHeader(out, "gaugeline_gpu_clock_event_active",
-                     "1 while the driver holds the clocks down for the reason, 0 otherwise; only the reasons "
-                     "the GPU reports.");
-        out += lines;
-    }
-    lines.clear();
+    appendFamily(out, lines, "gaugeline_gpu_clock_event_active",
+                 "1 while the driver holds the clocks down for the reason, 0 otherwise; only the reasons the "
+                 "GPU reports.");
     for (int gpu = 0; gpu < gpuCount; ++gpu) {
         const XidCounts& x = health[gpu].xids;
         if (!up[gpu] || !x.watched)
@@ -349,12 +350,8 @@ std::string metricsText(const GpuSample samples[kGpuSlotCount], const GpuHealth 
             lines += ",xid=\"other\"} " + std::to_string(x.others) + '\n';
         }
     }
-    if (!lines.empty()) {
-        appendHeader(out, "gaugeline_gpu_xid_errors_total",
-                     "Critical Xid errors the driver reported since the Agent started, by Xid.", "counter");
-        out += lines;
-    }
-    lines.clear();
+    appendFamily(out, lines, "gaugeline_gpu_xid_errors_total",
+                 "Critical Xid errors the driver reported since the Agent started, by Xid.", "counter");
     for (int gpu = 0; gpu < gpuCount; ++gpu) {
         const GpuProcesses& p = health[gpu].processes;
         if (!up[gpu] || !p.read)
@@ -370,11 +367,8 @@ std::string metricsText(const GpuSample samples[kGpuSlotCount], const GpuHealth 
             lines += ",pid=\"other\",name=\"\"} " + std::to_string(p.otherBytes) + '\n';
         }
     }
-    if (!lines.empty()) {
-        appendHeader(out, "gaugeline_gpu_process_memory_bytes",
-                     "GPU memory each process uses, over its compute and graphics work; the largest 64, the "
-                     "rest as pid \"other\".");
-        out += lines;
-    }
+    appendFamily(out, lines, "gaugeline_gpu_process_memory_bytes",
+                 "GPU memory each process uses, over its compute and graphics work; the largest 64, the rest "
+                 "as pid \"other\".");
     return out;
 }
