@@ -60,6 +60,16 @@ uint32_t percent(const ReadingModel& model) {
     return static_cast<uint32_t>(readingValue(model, simSeconds(gSimRuntime), 0, 100));
 }
 
+// A text answer as NVML gives one: INSUFFICIENT_SIZE unless it fits with its terminator.
+nvmlReturn_t copyText(const std::string& text, char* out, uint32_t length) {
+    if (!out)
+        return NVML_ERROR_INVALID_ARGUMENT;
+    if (length <= text.size())
+        return NVML_ERROR_INSUFFICIENT_SIZE;
+    std::memcpy(out, text.c_str(), text.size() + 1);
+    return NVML_SUCCESS;
+}
+
 // A device call answering one reading through a uint32_t*.
 nvmlReturn_t oneValue(SimFunction function, nvmlDevice_t device, uint32_t* value,
                       uint32_t (*answer)(const SimGpu&), bool needsCooler = false) {
@@ -271,12 +281,7 @@ SIM_EXPORT nvmlReturn_t nvmlDeviceGetName(nvmlDevice_t device, char* name, uint3
     nvmlReturn_t status = beginDeviceCall(SimFunction::NvmlDeviceGetName, device, gpu);
     if (status != NVML_SUCCESS)
         return status;
-    if (!name)
-        return NVML_ERROR_INVALID_ARGUMENT;
-    if (length <= gpu->name.size())
-        return NVML_ERROR_INSUFFICIENT_SIZE;
-    std::memcpy(name, gpu->name.c_str(), gpu->name.size() + 1);
-    return NVML_SUCCESS;
+    return copyText(gpu->name, name, length);
 }
 SIM_EXPORT nvmlReturn_t nvmlDeviceGetClockInfo(nvmlDevice_t device, nvmlClockType_t type, uint32_t* mhz) {
     return clockInfo(SimFunction::NvmlDeviceGetClockInfo, device, type, mhz, 0);
@@ -477,13 +482,7 @@ SIM_EXPORT nvmlReturn_t nvmlDeviceGetUUID(nvmlDevice_t device, char* uuid, uint3
     nvmlReturn_t status = beginDeviceCall(SimFunction::NvmlDeviceGetUUID, device, gpu);
     if (status != NVML_SUCCESS)
         return status;
-    if (!uuid)
-        return NVML_ERROR_INVALID_ARGUMENT;
-    std::string text = gpuUuid(*gpu);
-    if (length <= text.size())
-        return NVML_ERROR_INSUFFICIENT_SIZE;
-    std::memcpy(uuid, text.c_str(), text.size() + 1);
-    return NVML_SUCCESS;
+    return copyText(gpuUuid(*gpu), uuid, length);
 }
 SIM_EXPORT nvmlReturn_t nvmlSystemGetDriverVersion(char* version, uint32_t length) {
     int32_t status;
@@ -491,13 +490,7 @@ SIM_EXPORT nvmlReturn_t nvmlSystemGetDriverVersion(char* version, uint32_t lengt
         return status;
     if (gInitCount.load() <= 0)
         return NVML_ERROR_UNINITIALIZED;
-    const std::string& text = gSimRuntime.scenario.driverVersion;
-    if (!version)
-        return NVML_ERROR_INVALID_ARGUMENT;
-    if (length <= text.size())
-        return NVML_ERROR_INSUFFICIENT_SIZE;
-    std::memcpy(version, text.c_str(), text.size() + 1);
-    return NVML_SUCCESS;
+    return copyText(gSimRuntime.scenario.driverVersion, version, length);
 }
 SIM_EXPORT nvmlReturn_t nvmlDeviceGetTotalEnergyConsumption(nvmlDevice_t device,
                                                             unsigned long long* millijoules) {
