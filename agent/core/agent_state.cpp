@@ -27,45 +27,53 @@ void resetAgentSlots(AgentState& state) {
     state.driverVersion[0] = '\0';
 }
 
-void storeIdentity(AgentState& state, int slot, const GpuIdentity& identity) {
+namespace {
+
+// Changes one slot's health under the lock; a slot out of range is ignored.
+template <typename Fn> void changeHealth(AgentState& state, int slot, Fn change) {
     if (slot < 0 || slot >= kGpuSlotCount)
         return;
     std::lock_guard<std::mutex> lock(state.healthLock);
-    state.slots[slot].health.identity = identity;
+    change(state.slots[slot].health);
+}
+
+} // namespace
+
+void storeIdentity(AgentState& state, int slot, const GpuIdentity& identity) {
+    changeHealth(state, slot, [&](GpuHealth& h) { h.identity = identity; });
+}
+
+bool identityKnown(const AgentState& state, int slot) {
+    if (slot < 0 || slot >= kGpuSlotCount)
+        return false;
+    std::lock_guard<std::mutex> lock(state.healthLock);
+    const GpuIdentity& identity = state.slots[slot].health.identity;
+    return identity.uuid[0] != '\0' || identity.pciBusId[0] != '\0';
 }
 
 void storeHealthReadings(AgentState& state, int slot, const GpuHealthReadings& readings) {
-    if (slot < 0 || slot >= kGpuSlotCount)
-        return;
-    std::lock_guard<std::mutex> lock(state.healthLock);
-    state.slots[slot].health.readings = readings;
+    changeHealth(state, slot, [&](GpuHealth& h) { h.readings = readings; });
 }
 
 void storeProcesses(AgentState& state, int slot, const GpuProcesses& processes) {
-    if (slot < 0 || slot >= kGpuSlotCount)
-        return;
-    std::lock_guard<std::mutex> lock(state.healthLock);
-    state.slots[slot].health.processes = processes;
+    changeHealth(state, slot, [&](GpuHealth& h) { h.processes = processes; });
 }
 
 void watchXids(AgentState& state, int slot) {
-    if (slot < 0 || slot >= kGpuSlotCount)
-        return;
-    std::lock_guard<std::mutex> lock(state.healthLock);
-    state.slots[slot].health.xids.watched = true;
+    changeHealth(state, slot, [](GpuHealth& h) { h.xids.watched = true; });
 }
 
 void storeXid(AgentState& state, int slot, uint64_t xid) {
-    if (slot < 0 || slot >= kGpuSlotCount)
-        return;
-    std::lock_guard<std::mutex> lock(state.healthLock);
-    countXid(state.slots[slot].health.xids, xid);
+    changeHealth(state, slot, [&](GpuHealth& h) { countXid(h.xids, xid); });
 }
 
-void storeDriverVersion(AgentState& state, const char* version) {
+void readDriverVersion(AgentState& state, const NvmlApi& api) {
+    char version[NVML_SYSTEM_DRIVER_VERSION_BUFFER_SIZE] = {};
+    if (PlainNvmlCall{}(api.getDriverVersion, version, static_cast<uint32_t>(sizeof version)) != NVML_SUCCESS)
+        return;
+    version[sizeof version - 1] = '\0';
     std::lock_guard<std::mutex> lock(state.healthLock);
-    std::strncpy(state.driverVersion, version, sizeof state.driverVersion - 1);
-    state.driverVersion[sizeof state.driverVersion - 1] = '\0';
+    std::memcpy(state.driverVersion, version, sizeof version);
 }
 
 void snapshotHealth(const AgentState& state, GpuHealth out[kGpuSlotCount], char* driverVersion, int size) {

@@ -56,11 +56,14 @@ void storeTabLabel(AgentState& state, int slot, const char* label);
 // The health of a slot, each part written by its own reader: identity at
 // start, readings by the sampler, Xids by the event watcher.
 void storeIdentity(AgentState& state, int slot, const GpuIdentity& identity);
+// Whether the slot's identity was read (a UUID or a bus id).
+bool identityKnown(const AgentState& state, int slot);
 void storeHealthReadings(AgentState& state, int slot, const GpuHealthReadings& readings);
 void storeProcesses(AgentState& state, int slot, const GpuProcesses& processes);
 void watchXids(AgentState& state, int slot);
 void storeXid(AgentState& state, int slot, uint64_t xid);
-void storeDriverVersion(AgentState& state, const char* version);
+// The driver version as NVML tells it; kept as it was where the call fails.
+void readDriverVersion(AgentState& state, const NvmlApi& api);
 // Plain copies of all 8 slots' health and the driver version for the metrics.
 void snapshotHealth(const AgentState& state, GpuHealth out[kGpuSlotCount], char* driverVersion, int size);
 

@@ -224,12 +224,7 @@ NvmlStartResult startSampler(AgentState& state, NvmlSource& source) {
             out[n] = static_cast<unsigned char>(name[n]) < 0x80 ? static_cast<wchar_t>(name[n]) : L'?';
         out[n] = L'\0';
     }
-    char version[NVML_SYSTEM_DRIVER_VERSION_BUFFER_SIZE] = {};
-    if (PlainNvmlCall{}(api.getDriverVersion, version, static_cast<uint32_t>(sizeof version)) ==
-        NVML_SUCCESS) {
-        version[sizeof version - 1] = '\0';
-        storeDriverVersion(state, version);
-    }
+    readDriverVersion(state, api);
     state.gpuCount.store(count, kRelaxed);
     for (int i = 0; i < count; ++i) {
         char label[kTabLabelBytes];

@@ -367,16 +367,16 @@ void sampleSlot(AgentState& state, const NvapiGpus& gpus, const DriverTable& dri
     read |= temperature(s, driver, h, version(RecordVersion::Thermal));
     if (nvmlFound) {
         read |= powerAndDriverModel(s, nvml, device);
-        GpuIdentity identity;
-        readGpuIdentity(nvml, device, identity, PlainNvmlCall{});
-        storeIdentity(state, slot, identity);
+        // Who the GPU is, and the driver's version, do not change while it runs: read until known.
+        if (!identityKnown(state, slot)) {
+            GpuIdentity identity;
+            readGpuIdentity(nvml, device, identity, PlainNvmlCall{});
+            storeIdentity(state, slot, identity);
+            readDriverVersion(state, nvml);
+        }
         storeHealthReadings(state, slot, readGpuHealth(nvml, device, PlainNvmlCall{}));
         if (state.readProcesses.load(kRelaxed))
             storeProcesses(state, slot, readGpuProcesses(nvml, device, PlainNvmlCall{}));
-        char driverVersion[NVML_SYSTEM_DRIVER_VERSION_BUFFER_SIZE] = {};
-        if (slot == 0 && PlainNvmlCall{}(nvml.getDriverVersion, driverVersion,
-                                         uint32_t{sizeof driverVersion}) == NVML_SUCCESS)
-            storeDriverVersion(state, driverVersion);
     }
     read |= performanceState(s, driver, h);
     read |= engineLoads(s, driver, h);
