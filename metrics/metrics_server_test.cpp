@@ -136,8 +136,9 @@ TEST(MetricsServer, SilentAndEmptyConnectionsGiveWayToAScrape) {
         for (int i = 0; i < 5; ++i) {
             silent[i] = run.connect(hosts[i]);
             // One host holds two places: its third connection pushes out its first.
-            if (i == 2)
+            if (i == 2) {
                 EXPECT_EQ("", exchange(silent[0], ""));
+            }
         }
         EXPECT_EQ(scrapeAnswer("54"), ask(run, kScrapeRequest));
         EXPECT_EQ("", exchange(silent[1], ""));

@@ -218,8 +218,9 @@ TEST(Transport, AllowListDecidesWhoMayAskAndWhereTo) {
         char peer[16] = {};
         TcpSocket report = tcpAccept(console, c.answeredFrom ? 3000 : 800, peer);
         std::string block;
-        if (c.answeredFrom && readReportBlock(report, &block))
+        if (c.answeredFrom && readReportBlock(report, &block)) {
             EXPECT_EQ(std::string(c.answeredFrom) + "\n", block.substr(0, 10));
+        }
         EXPECT_STREQ(c.answeredFrom ? c.answeredFrom : "", report != kNoSocket ? peer : "") << c.from;
         uint8_t byte;
         // Closed with the request unread: an orderly close or a reset.

@@ -194,8 +194,9 @@ TEST(Sampler, StartupMessages) {
         EXPECT_EQ(c.count > 0, rig.start());
         EXPECT_EQ(c.shown, rig.shown);
         EXPECT_EQ(c.count > 0, rig.state->agentRunning.load() == 1);
-        if (c.count > 0)
+        if (c.count > 0) {
             EXPECT_EQ(c.count, rig.state->gpuCount.load());
+        }
     }
     simtest::clearScenario();
 }
